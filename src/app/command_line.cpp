@@ -1,0 +1,65 @@
+#include "app/command_line.hpp"
+
+#include <iostream>
+
+#include "app/error_report.hpp"
+#include "app/interactive.hpp"
+#include "app/shell_words.hpp"
+#include "app/source_files.hpp"
+#include "app/texts.hpp"
+#include "core/interpreter.hpp"
+
+namespace forth {
+
+namespace {
+
+constexpr int status_ok = 0;
+constexpr int status_missing_argument = 1;
+constexpr int status_failed = 2;
+
+void include_then_go_interactive(Context& ctx, const std::string& name) {
+    if (include_and_report(name, ctx)) {
+        std::cout << "Included " << name << std::endl;
+    } else {
+        std::cerr << "Failed to include " << name << std::endl;
+    }
+    interactive_loop(ctx);
+}
+
+}  // namespace
+
+int run_command_line(Context& ctx, const std::vector<std::string>& args) {
+    if (args.size() < 2) {
+        interactive_loop(ctx);
+        return status_ok;
+    }
+    const std::string& option = args[1];
+    if (option == "-v" || option == "--version") {
+        std::cout << version_string << std::endl;
+        return status_ok;
+    }
+    if (option == "-h" || option == "--help") {
+        std::cout << "Usage: " << args[0];
+        for (const std::string_view line : usage_lines) std::cout << line << '\n';
+        std::cout << std::flush;
+        return status_ok;
+    }
+    if (option == "-t" || option == "--test") {
+        run_self_test(ctx);
+        return status_ok;
+    }
+    const bool exec = option == "-e" || option == "--exec";
+    const bool include = option == "-i" || option == "--include";
+    if ((exec || include) && args.size() < 3) {
+        std::cerr << "Missing argument to " << option << std::endl;
+        return status_missing_argument;
+    }
+    if (exec) return report_errors([&] { evaluate(ctx, args[2]); }) ? status_ok : status_failed;
+    if (include) {
+        include_then_go_interactive(ctx, args[2]);
+        return status_ok;
+    }
+    return include_and_report(option, ctx) ? status_ok : status_failed;
+}
+
+}  // namespace forth

@@ -1,0 +1,54 @@
+#include "app/source_files.hpp"
+
+#include <fstream>
+
+#include "app/error_report.hpp"
+#include "core/interpreter.hpp"
+
+namespace forth {
+
+namespace {
+
+// Every file in a chain of inclusions stays open until its last line has
+// run; a file that includes itself must stop long before the process runs
+// out of file descriptors.
+constexpr int max_open_files = 256;
+int open_files = 0;
+
+class OpenFileCount {
+public:
+    OpenFileCount() {
+        if (open_files == max_open_files) throw std::runtime_error("recursion too deep");
+        ++open_files;
+    }
+    ~OpenFileCount() { --open_files; }
+    OpenFileCount(const OpenFileCount&) = delete;
+    OpenFileCount& operator=(const OpenFileCount&) = delete;
+};
+
+}  // namespace
+
+bool include_file(const std::string& name, Context& ctx) {
+    const OpenFileCount count;
+    std::ifstream file(name);
+    if (!file.is_open()) return false;
+    std::string line;
+    while (std::getline(file, line)) evaluate(ctx, line);
+    // A directory, or a device that fails, opens but cannot be read; that
+    // is no successful run of an empty file.
+    if (file.bad()) throw std::runtime_error("can't read file");
+    return true;
+}
+
+bool include_and_report(const std::string& name, Context& ctx) {
+    bool complete = false;
+    report_errors([&] { complete = include_file(name, ctx); });
+    return complete;
+}
+
+void included(Context& ctx) {
+    const std::string name = ctx.text;  // the file's own lines may change the register
+    if (!include_file(name, ctx)) throw std::runtime_error("can't open file");
+}
+
+}  // namespace forth

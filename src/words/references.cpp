@@ -1,0 +1,45 @@
+#include <iostream>
+
+#include "core/builtins.hpp"
+#include "core/user_word.hpp"
+
+namespace forth::builtin {
+
+namespace {
+
+// The dictionary entry `name`; aliases are not consulted.
+Word& find_word(Context& ctx, const std::string& name) {
+    const auto word = ctx.words.find(name);
+    if (word == ctx.words.end()) throw std::domain_error("unknown word - " + name);
+    return word->second;
+}
+
+}  // namespace
+
+// A user word is captured by value, a native word by name.
+void quote_word(Context& ctx, const std::string& name) {
+    Word& word = find_word(ctx, name);
+    if (const auto* user_word = word.target<UserWord>()) {
+        ctx.quotation = user_word->body;
+    } else {
+        ctx.quotation = TokenList{name};
+    }
+}
+
+void show_definition(Context& ctx, const std::string& name) {
+    Word& word = find_word(ctx, name);
+    if (const auto* user_word = word.target<UserWord>()) {
+        const char* separator = "";
+        for (const std::string& token : user_word->body) {
+            std::cout << separator << token;
+            separator = " ";
+        }
+    } else {
+        std::cout << "(native code)";
+    }
+    std::cout << '\n' << std::flush;
+}
+
+void make_alias(Context& ctx, const std::string& name) { ctx.aliases[name] = ctx.text; }
+
+}  // namespace forth::builtin
