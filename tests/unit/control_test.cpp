@@ -1,0 +1,33 @@
+#include "session.hpp"
+
+using forth::testing::check_all;
+
+TEST(Control, TimesCountsPassesIntoI) {
+    check_all({
+        {"[ $i . ] 3 times $i", "0 1 2 ", "", "2 "},
+        {"[ 1 ] 2.9 times [ 2 ] 0.5 times [ 3 ] 1 negate times [ 4 ] 0 0 / times [ 5 ] 2147483648 times", "", "", "1 1 "},
+        {"7 =i [ 1 ] 0 times $i", "", "", "7 "},
+        {"[ { $i . } 2 times ] 3 times", "0 1 0 1 0 1 ", "", ""},
+        {"[ 1 0 $nosuch ] 3 times\n$i", "", "Out of range: _Map_base::at\n", "1 0 0 "},
+    });
+}
+
+TEST(Control, ConditionalsTestForNonZero) {
+    check_all({
+        {"3 2 + 3 2 * < { ( Yes! ) .. cr } iftrue 0 1 > iftrue", "Yes! \n", "", ""},
+        {"{ 1 } 0 0 / iftrue 0 0 / iffalse 0 negate iffalse", "", "", "1 1 "},
+        {"[ 1 ] iftrue", "", "Out of range: stack underflow\n", ""},
+    });
+}
+
+TEST(Control, RepeatRunsBodyThenConditionUntilTheStopValue) {
+    check_all({
+        {"1 =a { $a . 1 +a } while { $a 5 <= } repeat", "1 2 3 4 5 ", "", ""},
+        {"10 =a { $a . 1 +a } while { $a 5 <= } repeat", "10 ", "", ""},
+        {"1 { dup . 1+ } while { dup 5 <= } repeat drop", "1 2 3 4 5 ", "", ""},
+        {"1 =a { 1 +a } until { $a 5 > } repeat $a", "", "", "6 "},
+        {"{ 0 negate } while repeat", "", "", "-0 "},
+        {"4 =a { 1 -a $a } while repeat", "", "", "3 1 "},
+        {"1 5 repeat", "", "Out of range: stack underflow\n", ""},
+    });
+}
