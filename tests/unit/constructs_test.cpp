@@ -4,7 +4,6 @@ using forth::testing::check_all;
 
 TEST(Constructs, DefinitionsStringsAndComments) {
     check_all({
-        {":sq dup * ; 3 sq", "", "", "9 "},
         {": sq dup * ; ?", "sq dup *\n", "", ""},
         {":foo\n1 2 + ;\nfoo", "", "", "3 "},
         {":foo ; foo ?foo /two two", "\n", "", ""},

@@ -9,7 +9,6 @@ TEST(Guard, RunawayRecursionIsAnOrdinaryError) {
         {":f f ;\n1 f\n2 f\n3", "", "Runtime error: recursion too deep\nRuntime error: recursion too deep\n", "1 2 3 "},
         {":a b ; :b a ; a", "", too_deep, ""},
         {":f g ; ( f ) @g g", "", too_deep, ""},
-        {"{ ] } /]\n[ 1 ]", "", too_deep, ""},
         {"[ execute ] execute", "", too_deep, ""},
         {"accept interpret", "", too_deep, "", "interpret\n"},
     });

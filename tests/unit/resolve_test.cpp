@@ -35,13 +35,5 @@ TEST(Resolve, OpenConstructsCollectTokensRaw) {
         {"[ foo true ] /q ?q", "foo true\n", "", ""},
         {"[ [ 1 ] ] /q ?q", "[ 1\n", "", ""},
         {"[ 1 \\ comment\n2 ] /q ?q", "1 2\n", "", ""},
-        {"1 \\ 2", "", "", "1 "},
     });
-}
-
-TEST(Resolve, LineCommentEndsTheWholeText) {
-    forth::Context ctx;
-    forth::load_builtins(ctx);
-    forth::evaluate(ctx, "1 \\ x\n2");
-    EXPECT_EQ(ctx.stack, std::vector<double>{1});
 }
