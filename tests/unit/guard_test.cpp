@@ -13,3 +13,10 @@ TEST(Guard, RunawayRecursionIsAnOrdinaryError) {
         {"accept interpret", "", too_deep, "", "interpret\n"},
     });
 }
+
+TEST(Guard, ExceptionsOutsideTheFourCategoriesAreReportedToo) {
+    const forth::testing::Redirect err(std::cerr);
+    EXPECT_FALSE(forth::report_errors([] { throw std::bad_alloc(); }));
+    EXPECT_TRUE(forth::report_errors([] {}));
+    EXPECT_EQ(err.text(), "Error: std::bad_alloc\n");
+}
