@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -24,8 +25,9 @@ std::uintptr_t lowest_usable_address() {
         pthread_attr_destroy(&attributes);
     }
     // Without a known stack there is nothing to measure against; never trip.
-    if (lowest == nullptr || size <= headroom) return 1;
-    return reinterpret_cast<std::uintptr_t>(lowest) + headroom;
+    if (lowest == nullptr) return 1;
+    // A stack smaller than twice the headroom still keeps half of itself.
+    return reinterpret_cast<std::uintptr_t>(lowest) + std::min<std::uintptr_t>(headroom, size / 2);
 }
 
 thread_local std::uintptr_t stack_floor = 0;
