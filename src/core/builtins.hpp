@@ -12,9 +12,8 @@ namespace forth::builtin {
 void open_comment(Context& ctx);
 void close_comment(Context& ctx);
 void open_quotation(Context& ctx);
-void close_quotation(Context& ctx);
+void close_list(Context& ctx);
 void open_block(Context& ctx);
-void close_block(Context& ctx);
 void open_string(Context& ctx);
 void close_string(Context& ctx);
 void open_definition(Context& ctx, const std::string& name);

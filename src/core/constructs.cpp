@@ -20,11 +20,10 @@ void close_comment(Context& ctx) { ctx.buffer.clear(); }
 
 void open_quotation(Context& ctx) { open(ctx, "]"); }
 
-void close_quotation(Context& ctx) { ctx.quotation = ctx.buffer; }
+// Closes both quotations and blocks: they differ only in their closing token.
+void close_list(Context& ctx) { ctx.quotation = ctx.buffer; }
 
 void open_block(Context& ctx) { open(ctx, "}"); }
-
-void close_block(Context& ctx) { ctx.quotation = ctx.buffer; }
 
 void open_string(Context& ctx) { open(ctx, ")"); }
 

@@ -20,9 +20,9 @@ void load_builtins(Context& ctx) {
     word("/*", open_comment);
     word("*/", close_comment);
     word("[", open_quotation);
-    word("]", close_quotation);
+    word("]", close_list);
     word("{", open_block);
-    word("}", close_block);
+    word("}", close_list);
     word("(", open_string);
     word(")", close_string);
     word(".", print_number);
