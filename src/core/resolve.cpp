@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "core/interpreter.hpp"
+#include "core/interrupt.hpp"
 #include "core/stack_guard.hpp"
 
 namespace forth {
@@ -22,6 +23,7 @@ void push_number(Context& ctx, const std::string& token) {
 
 void resolve(Context& ctx, const std::string& token, bool expand_aliases) {
     check_stack_depth();
+    poll_interrupt();
 
     if (!ctx.terminator.empty()) {
         if (token == ctx.terminator) {

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <csignal>
+#include <exception>
+
+namespace forth {
+
+// Set asynchronously, by a signal handler, to stop the code that is running.
+// The evaluator polls it wherever work can go on without end: at every call
+// of a token list and every pass of a loop.
+inline volatile std::sig_atomic_t interrupt_requested = 0;
+
+// What the evaluator throws when it finds an interrupt requested. It is none
+// of the four reported error categories: only the interactive loop, which
+// installs the signal handler, expects it.
+class Interrupted : public std::exception {
+public:
+    const char* what() const noexcept override { return "interrupted"; }
+};
+
+// Clears a pending request and throws Interrupted; does nothing otherwise.
+inline void poll_interrupt() {
+    if (interrupt_requested != 0) {
+        interrupt_requested = 0;
+        throw Interrupted();
+    }
+}
+
+}  // namespace forth
