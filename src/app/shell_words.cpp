@@ -31,6 +31,7 @@ void add_shell_words(Context& ctx) {
     ctx.words["clear"] = clear;
     ctx.words["included"] = included;
     ctx.words["bye"] = bye;
+    note_change(ctx);
 }
 
 void run_self_test(Context& ctx) {

@@ -1,31 +1,36 @@
 #include "core/builtins.hpp"
+#include "core/interpreter.hpp"
 #include "core/user_word.hpp"
 
-// Opening words name the closing word that ends the construct; resolve then
-// collects every token into the buffer until that closing word comes.
+// Opening words name the closing word that ends the construct; the evaluator
+// then collects every token into the buffer until that closing word comes.
 namespace forth::builtin {
 
 namespace {
 
-void open(Context& ctx, const char* closing_word) {
+// Named strings rather than literals: copying a string is all opening takes.
+const std::string end_of_comment = "*/", end_of_quotation = "]", end_of_block = "}", end_of_string = ")",
+                  end_of_definition = ";";
+
+void open(Context& ctx, const std::string& closing_word) {
     ctx.buffer.clear();
     ctx.terminator = closing_word;
 }
 
 }  // namespace
 
-void open_comment(Context& ctx) { ctx.terminator = "*/"; }
+void open_comment(Context& ctx) { ctx.terminator = end_of_comment; }
 
 void close_comment(Context& ctx) { ctx.buffer.clear(); }
 
-void open_quotation(Context& ctx) { open(ctx, "]"); }
+void open_quotation(Context& ctx) { open(ctx, end_of_quotation); }
 
 // Closes both quotations and blocks: they differ only in their closing token.
 void close_list(Context& ctx) { ctx.quotation = ctx.buffer; }
 
-void open_block(Context& ctx) { open(ctx, "}"); }
+void open_block(Context& ctx) { open(ctx, end_of_block); }
 
-void open_string(Context& ctx) { open(ctx, ")"); }
+void open_string(Context& ctx) { open(ctx, end_of_string); }
 
 void close_string(Context& ctx) {
     ctx.text.clear();
@@ -38,11 +43,11 @@ void close_string(Context& ctx) {
 
 void open_definition(Context& ctx, const std::string& name) {
     ctx.text = name;
-    open(ctx, ";");
+    open(ctx, end_of_definition);
 }
 
-void close_definition(Context& ctx) { ctx.words[ctx.text] = UserWord{ctx.buffer}; }
+void close_definition(Context& ctx) { define_word(ctx, ctx.text, UserWord{ctx.buffer}); }
 
-void name_quotation(Context& ctx, const std::string& name) { ctx.words[name] = UserWord{ctx.quotation}; }
+void name_quotation(Context& ctx, const std::string& name) { define_word(ctx, name, UserWord{ctx.quotation}); }
 
 }  // namespace forth::builtin

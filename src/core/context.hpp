@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <sstream>
 #include <stdexcept>
@@ -7,16 +8,34 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/frame.hpp"
+#include "core/token_list.hpp"
+
 namespace forth {
 
 struct Context;
 
-using TokenList = std::vector<std::string>;
 using Word = std::function<void(Context&)>;
 using SigilHandler = std::function<void(Context&, const std::string&)>;
 
+// A value no Context has had yet; see Runtime::generation.
+std::uint64_t new_generation();
+
+// The evaluator's own bookkeeping; no word looks at it.
+struct Runtime {
+    // Changes whenever a word or an alias is added or replaced, so compiled
+    // token lists know when to look their tokens up again. Values are never
+    // reused, not even by another Context.
+    std::uint64_t generation = new_generation();
+    std::vector<Frame> frames;
+    bool defer_call = false;  // the next list call leaves its frame to the running evaluator
+    bool plain = false;       // resolve every token anew (for tests that compare the two ways)
+};
+
 // The whole state of one interpreter. Words work on the members directly;
 // the rules that give them meaning live with the words that change them.
+// Words and aliases are changed through define_word and define_alias
+// (core/interpreter.hpp), so that the evaluator sees the change.
 struct Context {
     std::vector<double> stack;
     std::unordered_map<std::string, Word> words;
@@ -29,6 +48,7 @@ struct Context {
     TokenList loop_body;     // saved by while/until for repeat
     std::string text;        // the text register
     std::stringstream input; // what accept read, for parse-name, number and interpret
+    Runtime runtime;
 };
 
 inline double pop(Context& ctx) {

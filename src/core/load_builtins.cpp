@@ -82,6 +82,7 @@ void load_builtins(Context& ctx) {
     word("while", while_loop);
     word("until", until_loop);
     word("repeat", repeat);
+    note_change(ctx);
 }
 
 }  // namespace forth

@@ -25,11 +25,8 @@ void number(Context& ctx) {
     push(ctx, value);
 }
 
-void interpret(Context& ctx) { evaluate(ctx, ctx.input.str()); }
+void interpret(Context& ctx) { call_text(ctx, ctx.input.str()); }
 
-void execute(Context& ctx) {
-    const TokenList snapshot = ctx.quotation;
-    run(ctx, snapshot);
-}
+void execute(Context& ctx) { call_list(ctx, ctx.quotation); }
 
 }  // namespace forth::builtin

@@ -1,18 +1,16 @@
-#include "words/control.hpp"
-
 #include "core/builtins.hpp"
+#include "core/interpreter.hpp"
+#include "words/integer.hpp"
 
-// Each word copies the lists it runs before it touches the stack, so the
+// Each word takes the lists it runs before it touches the stack, so the
 // lists it runs may close new lists or start other loops freely.
 namespace forth::builtin {
 
 namespace {
 
-void no_hook() {}
-
 void run_if(Context& ctx, bool (*test)(double)) {
-    const TokenList body = ctx.quotation;
-    if (test(pop(ctx))) run(ctx, body);
+    TokenList body = ctx.quotation;
+    if (test(pop(ctx))) call_list(ctx, std::move(body));
 }
 
 void set_up_loop(Context& ctx, double stop) {
@@ -22,7 +20,12 @@ void set_up_loop(Context& ctx, double stop) {
 
 }  // namespace
 
-void times(Context& ctx) { times_loop(ctx, no_hook); }
+// A count that is NaN or out of the 32-bit range makes no passes.
+void times(Context& ctx) {
+    TokenList body = ctx.quotation;
+    const std::int32_t passes = truncate_to_int32(pop(ctx)).value_or(0);
+    if (passes > 0) call_times(ctx, std::move(body), passes);
+}
 
 void iftrue(Context& ctx) {
     run_if(ctx, [](double flag) { return flag != 0; });
@@ -36,6 +39,11 @@ void while_loop(Context& ctx) { set_up_loop(ctx, 0); }
 
 void until_loop(Context& ctx) { set_up_loop(ctx, 1); }
 
-void repeat(Context& ctx) { repeat_loop(ctx, no_hook); }
+void repeat(Context& ctx) {
+    TokenList body = ctx.loop_body;
+    TokenList condition = ctx.quotation;
+    const double stop = pop(ctx);
+    call_repeat(ctx, std::move(body), std::move(condition), stop);
+}
 
 }  // namespace forth::builtin

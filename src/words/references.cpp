@@ -1,6 +1,7 @@
 #include <iostream>
 
 #include "core/builtins.hpp"
+#include "core/interpreter.hpp"
 #include "core/user_word.hpp"
 
 namespace forth::builtin {
@@ -40,6 +41,6 @@ void show_definition(Context& ctx, const std::string& name) {
     std::cout << '\n' << std::flush;
 }
 
-void make_alias(Context& ctx, const std::string& name) { ctx.aliases[name] = ctx.text; }
+void make_alias(Context& ctx, const std::string& name) { define_alias(ctx, name, ctx.text); }
 
 }  // namespace forth::builtin

@@ -1,27 +1,20 @@
 #include <algorithm>
 
 #include "core/builtins.hpp"
+#include "core/operations.hpp"
 
 // The rearranging words check the depth first and name themselves in the
-// error, leaving the stack untouched; drop fails as pop does.
+// error, leaving the stack untouched; drop fails as pop does. The commonest
+// are defined with the operations the evaluator runs inline.
 namespace forth::builtin {
 
-namespace {
-
-void require(const Context& ctx, std::size_t needed, const char* message) {
-    if (ctx.stack.size() < needed) throw std::out_of_range(message);
-}
-
-}  // namespace
+using operation::require;
 
 void depth(Context& ctx) { push(ctx, static_cast<double>(ctx.stack.size())); }
 
-void drop(Context& ctx) { pop(ctx); }
+void drop(Context& ctx) { operation::drop(ctx); }
 
-void dup(Context& ctx) {
-    require(ctx, 1, "Stack underflow in dup");
-    push(ctx, ctx.stack.back());
-}
+void dup(Context& ctx) { operation::dup(ctx); }
 
 void two_dup(Context& ctx) {
     require(ctx, 2, "Stack underflow in 2dup");
@@ -31,15 +24,9 @@ void two_dup(Context& ctx) {
     push(ctx, top);
 }
 
-void over(Context& ctx) {
-    require(ctx, 2, "Stack underflow in over");
-    push(ctx, ctx.stack[ctx.stack.size() - 2]);
-}
+void over(Context& ctx) { operation::over(ctx); }
 
-void swap(Context& ctx) {
-    require(ctx, 2, "Stack underflow in swap");
-    std::swap(ctx.stack[ctx.stack.size() - 2], ctx.stack.back());
-}
+void swap(Context& ctx) { operation::swap(ctx); }
 
 void rot(Context& ctx) {
     require(ctx, 3, "Stack underflow in rot");

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/context.hpp"
+
+namespace forth {
+
+// What a token does when it is reached outside an open construct, as found
+// by looking it up once.
+enum class Op : std::uint8_t {
+    push_number,
+    fetch_variable,          // pointers into the variable table, which never loses an entry
+    store_variable,
+    add_to_variable,
+    subtract_from_variable,
+    pure_native,             // a built-in word of that kind
+    quote,                   // a whole [ ... ] or { ... }
+    text_literal,            // a whole ( ... )
+    comment,                 // a whole /* ... */
+    variable_sigil,          // a variable sigil whose variable did not exist yet
+    native,                  // any other built-in word
+    control,                 // a built-in word that runs a list (times, iftrue, execute, ...)
+    call_user,               // a word defined in the language
+    call_word,               // any other callable in the dictionary
+    sigil,                   // any other sigil
+    define,                  // a whole :name ... ;
+    fail,                    // no word, sigil or number: resolving it throws
+};
+
+struct Step;
+
+// Runs a step. True when the next step may follow at once: the step cannot
+// have opened a construct, changed the dictionary or the aliases, or pushed
+// a frame.
+using StepHandler = bool (*)(Context&, Step&);
+
+struct Step {
+    StepHandler run = nullptr;
+    Op op = Op::fail;
+    std::uint32_t next = 0;       // index of the token after this step
+    std::uint64_t generation = 0; // of the tables it was looked up in; 0: not yet
+    union {
+        double number;
+        double* variable;
+        void (*native)(Context&);
+        void (*sigil_native)(Context&, const std::string&);
+        Word* word;
+        SigilHandler* handler;
+    };
+    std::string name;  // a sigil's name, a failing token, a ( ... )'s text
+    TokenList list;    // a user word's body, a construct's tokens
+
+    Step() : number(0) {}
+};
+
+// The steps of a token list, one per token, valid while the dictionary and
+// the aliases stay as they were (`generation`). A step that stands for a
+// whole construct sits at the construct's first token; the tokens inside
+// keep steps of their own, for a run that reaches them another way.
+struct Code {
+    std::uint64_t generation = 0;
+    std::vector<Step> steps;
+};
+
+// The step for one token, looked up in the current tables; nothing changes.
+Step compile_token(Context& ctx, const std::string& token, bool expand_aliases);
+
+// Looks up the token at `index` of `node` again, into `step`. A token that
+// opens a construct closed within the list becomes a step for all of it,
+// and a number or variable followed by a two-operand word one for both.
+void compile_step(Context& ctx, const ListNode& node, std::uint32_t index, Step& step);
+
+// Gives `step` its handler; with the step that follows it, the handler may
+// run both (then `step.next` moves past the second).
+void bind(Step& step, const Step* following = nullptr);
+
+// Once a variable sigil has found or created its variable, its step holds
+// the variable itself.
+void settle_variable(Context& ctx, Step& step);
+
+}  // namespace forth

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/token_list.hpp"
+
+namespace forth {
+
+// The state of a times or repeat loop that a frame runs.
+struct LoopState {
+    std::int32_t index = 0;   // times: the next pass
+    std::int32_t passes = 0;
+    double* counter = nullptr;  // times: the variable i
+    TokenList body;             // repeat
+    TokenList condition;
+    double stop = 0;
+};
+
+// Source text that a frame reads token by token.
+struct TextState {
+    std::shared_ptr<const std::string> owner;  // empty when the caller keeps the text alive
+    std::string_view text;
+    std::size_t position = 0;
+    std::string token;  // the token being resolved
+};
+
+// One token list or text being run. Calls nest as frames on a stack of the
+// Context's own, not as calls of the machine's stack, so the depth of
+// recursion in the language is a count, whatever the build or stack size.
+struct Frame {
+    enum class Kind : std::uint8_t { list, times, repeat_body, repeat_condition, text };
+
+    TokenList list;  // the list being run (a loop's body or condition)
+    std::uint32_t pc = 0;
+    Kind kind = Kind::list;
+    std::unique_ptr<LoopState> loop;
+    std::unique_ptr<TextState> text;
+};
+
+}  // namespace forth

@@ -1,0 +1,317 @@
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "core/code.hpp"
+#include "core/interpreter.hpp"
+#include "core/interrupt.hpp"
+#include "core/machine.hpp"
+#include "core/stack_guard.hpp"
+
+// The evaluator. Every token list and text runs as a frame on the Context's
+// frame stack; a loop below runs the top frame's steps until the stack is
+// back where it began. Lists keep their compiled steps between runs, and a
+// step is looked up again when the dictionary or the aliases have changed
+// since it was compiled, so every change takes effect at the next token.
+namespace forth {
+
+std::uint64_t new_generation() {
+    static std::uint64_t last = 0;
+    return ++last;
+}
+
+void note_change(Context& ctx) { ctx.runtime.generation = new_generation(); }
+
+void define_word(Context& ctx, const std::string& name, Word word) {
+    ctx.words[name] = std::move(word);
+    note_change(ctx);
+}
+
+void define_alias(Context& ctx, const std::string& name, std::string replacement) {
+    ctx.aliases[name] = std::move(replacement);
+    note_change(ctx);
+}
+
+void push_number(Context& ctx, const std::string& token) {
+    const char* const start = token.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(start, &end);
+    if (end == start) throw std::domain_error("unknown word - " + token);
+    if (errno == ERANGE) throw std::out_of_range("stod");
+    push(ctx, value);
+}
+
+namespace {
+
+Frame list_frame(TokenList list) {
+    Frame frame;
+    frame.list = std::move(list);
+    return frame;
+}
+
+Frame text_frame(std::string_view text, std::shared_ptr<const std::string> owner = nullptr) {
+    Frame frame;
+    frame.kind = Frame::Kind::text;
+    frame.text = std::make_unique<TextState>();
+    frame.text->owner = std::move(owner);
+    frame.text->text = text;
+    return frame;
+}
+
+// Every call passes here: the one place where depth is bounded and where an
+// interrupt stops runaway recursion.
+void enter(Context& ctx, Frame frame) {
+    std::vector<Frame>& frames = ctx.runtime.frames;
+    if (frames.size() >= max_depth) throw std::runtime_error("recursion too deep");
+    poll_interrupt();
+    frames.push_back(std::move(frame));
+}
+
+// One run of the evaluator, entered from native code. The frames it pushes
+// are its own and go when it ends, normally or by an exception.
+class Scope {
+public:
+    explicit Scope(Context& ctx) : frames_(ctx.runtime.frames), base_(frames_.size()) {
+        // Native code that re-enters the evaluator (a redefined closing word
+        // that closes its own construct, nested files) still nests on the
+        // machine's stack.
+        check_stack_depth();
+        ctx.runtime.defer_call = false;
+    }
+    ~Scope() {
+        frames_.erase(frames_.begin() + static_cast<std::ptrdiff_t>(base_), frames_.end());
+        // Runaway recursion must not leave its frame stack allocated.
+        if (base_ == 0 && frames_.capacity() > 4096) std::vector<Frame>().swap(frames_);
+    }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+    std::size_t base() const { return base_; }
+
+private:
+    std::vector<Frame>& frames_;
+    std::size_t base_;
+};
+
+// Lets the built-in control word called in it leave its list as a frame.
+class DeferredCall {
+public:
+    explicit DeferredCall(Context& ctx) : runtime_(ctx.runtime) { runtime_.defer_call = true; }
+    ~DeferredCall() { runtime_.defer_call = false; }
+    DeferredCall(const DeferredCall&) = delete;
+    DeferredCall& operator=(const DeferredCall&) = delete;
+
+private:
+    Runtime& runtime_;
+};
+
+// A token met while a construct is open.
+void collect(Context& ctx, const std::string& token) {
+    if (token != ctx.terminator) {
+        ctx.buffer.push_back(token);
+        return;
+    }
+    // Looked up by name each time, so a redefined closing word runs instead.
+    auto closing = ctx.words.find(ctx.terminator);
+    if (closing == ctx.words.end()) {
+        closing = ctx.words.try_emplace(ctx.terminator).first;
+        note_change(ctx);
+    }
+    closing->second(ctx);
+    ctx.terminator.clear();
+}
+
+// The next token of a text, as the standard formatted string extraction
+// reads it in the classic locale; false at the end or at a lone backslash.
+bool next_token(TextState& state) {
+    const auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    const std::string_view text = state.text;
+    std::size_t position = state.position;
+    while (position < text.size() && is_space(text[position])) ++position;
+    const std::size_t start = position;
+    while (position < text.size() && !is_space(text[position])) ++position;
+    state.position = position;
+    if (start == position) return false;
+    state.token.assign(text.substr(start, position - start));
+    return state.token != "\\";
+}
+
+void step_text(Context& ctx, TextState& state) {
+    if (!next_token(state)) {
+        ctx.runtime.frames.pop_back();
+        return;
+    }
+    if (!ctx.terminator.empty()) {
+        collect(ctx, state.token);
+        return;
+    }
+    Step step = compile_token(ctx, state.token, true);
+    step.run(ctx, step);
+}
+
+// Starts the next pass of a times loop whose list has run to its end;
+// false when the loop is done.
+inline bool next_pass(LoopState& loop) {
+    if (loop.index == loop.passes) return false;
+    poll_interrupt();
+    *loop.counter = loop.index++;
+    return true;
+}
+
+// A list has run to its end: the frame ends, or its loop goes on.
+void end_of_list(Context& ctx, Frame& frame) {
+    std::vector<Frame>& frames = ctx.runtime.frames;
+    switch (frame.kind) {
+        case Frame::Kind::times:
+            if (!next_pass(*frame.loop)) break;
+            frame.pc = 0;
+            return;
+        case Frame::Kind::repeat_body:
+            frame.kind = Frame::Kind::repeat_condition;
+            frame.list = frame.loop->condition;
+            frame.pc = 0;
+            return;
+        case Frame::Kind::repeat_condition:
+            // IEEE: never equal when either is NaN
+            if (pop(ctx) == frame.loop->stop) break;
+            poll_interrupt();
+            frame.kind = Frame::Kind::repeat_body;
+            frame.list = frame.loop->body;
+            frame.pc = 0;
+            return;
+        case Frame::Kind::list:
+        case Frame::Kind::text:
+            break;
+    }
+    frames.pop_back();
+}
+
+// Runs the compiled steps of the top frame's list, pass after pass of a
+// times loop, while nothing needs the evaluator to look at its state again.
+void run_steps(Context& ctx, Frame& frame, ListNode& node) {
+    const auto size = static_cast<std::uint32_t>(node.tokens.size());
+    if (!node.code) {
+        node.code = std::make_unique<Code>();
+        node.code->steps.resize(size);
+    }
+    Step* const steps = node.code->steps.data();
+    const std::uint64_t generation = ctx.runtime.generation;
+    std::uint32_t pc = frame.pc;
+    for (;;) {
+        if (pc == size) {
+            if (frame.kind == Frame::Kind::times && next_pass(*frame.loop)) {
+                pc = 0;
+                continue;
+            }
+            frame.pc = pc;
+            end_of_list(ctx, frame);
+            return;
+        }
+        Step& step = steps[pc];
+        if (step.generation != generation) compile_step(ctx, node, pc, step);
+        pc = step.next;
+        frame.pc = pc;
+        if (!step.run(ctx, step)) return;
+    }
+}
+
+// Runs frames until the stack is back to `base` frames.
+void drive(Context& ctx, std::size_t base) {
+    std::vector<Frame>& frames = ctx.runtime.frames;
+    while (frames.size() > base) {
+        Frame& frame = frames.back();
+        if (frame.kind == Frame::Kind::text) {
+            step_text(ctx, *frame.text);
+            continue;
+        }
+        ListNode* const node = frame.list.node();
+        if (node == nullptr || frame.pc >= node->tokens.size()) {
+            end_of_list(ctx, frame);
+        } else if (!ctx.terminator.empty()) {
+            collect(ctx, node->tokens[frame.pc++]);
+        } else if (ctx.runtime.plain) {
+            Step step = compile_token(ctx, node->tokens[frame.pc++], true);
+            step.run(ctx, step);
+        } else {
+            run_steps(ctx, frame, *node);
+        }
+    }
+}
+
+// Runs `frame` to its end, or leaves it to the evaluator that asked for it.
+void call(Context& ctx, Frame frame) {
+    if (ctx.runtime.defer_call) {
+        ctx.runtime.defer_call = false;
+        enter(ctx, std::move(frame));
+        return;
+    }
+    const Scope scope(ctx);
+    enter(ctx, std::move(frame));
+    drive(ctx, scope.base());
+}
+
+}  // namespace
+
+void enter_list(Context& ctx, TokenList list) { enter(ctx, list_frame(std::move(list))); }
+
+void call_control(Context& ctx, void (*word)(Context&)) {
+    const DeferredCall deferred(ctx);
+    word(ctx);
+}
+
+void evaluate(Context& ctx, const std::string& source) {
+    const Scope scope(ctx);
+    enter(ctx, text_frame(source));
+    drive(ctx, scope.base());
+}
+
+void resolve(Context& ctx, const std::string& token, bool expand_aliases) {
+    const Scope scope(ctx);
+    if (!ctx.terminator.empty()) {
+        collect(ctx, token);
+        return;
+    }
+    Step step = compile_token(ctx, token, expand_aliases);
+    step.run(ctx, step);
+    drive(ctx, scope.base());
+}
+
+void run(Context& ctx, const TokenList& tokens) { call(ctx, list_frame(tokens)); }
+
+void call_list(Context& ctx, TokenList list) { call(ctx, list_frame(std::move(list))); }
+
+void call_times(Context& ctx, TokenList body, std::int32_t passes) {
+    Frame frame = list_frame(std::move(body));
+    frame.kind = Frame::Kind::times;
+    frame.pc = static_cast<std::uint32_t>(frame.list.size());  // the first pass starts at once
+    frame.loop = std::make_unique<LoopState>();
+    frame.loop->passes = passes;
+    frame.loop->counter = &ctx.variables["i"];
+    call(ctx, std::move(frame));
+}
+
+void call_repeat(Context& ctx, TokenList body, TokenList condition, double stop) {
+    Frame frame = list_frame(body);
+    frame.kind = Frame::Kind::repeat_body;
+    frame.loop = std::make_unique<LoopState>();
+    frame.loop->body = std::move(body);
+    frame.loop->condition = std::move(condition);
+    frame.loop->stop = stop;
+    call(ctx, std::move(frame));
+}
+
+void call_text(Context& ctx, std::string text) {
+    // Text that interprets itself shares one copy between all its frames.
+    std::shared_ptr<const std::string> owner;
+    if (const auto& frames = ctx.runtime.frames; !frames.empty() && frames.back().text) {
+        const auto& caller = frames.back().text->owner;
+        if (caller && *caller == text) owner = caller;
+    }
+    if (!owner) owner = std::make_shared<const std::string>(std::move(text));
+    const std::string_view view = *owner;
+    call(ctx, text_frame(view, std::move(owner)));
+}
+
+}  // namespace forth

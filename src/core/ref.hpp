@@ -1,0 +1,36 @@
+#pragma once
+
+#include <utility>
+
+namespace forth {
+
+// A counted reference to a heap object that carries its own count
+// (`references`). The interpreter runs on one thread, so the count is a plain
+// integer: sharing a token list costs an increment, not an atomic operation.
+template <typename T>
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(T* object) : object_(object) {
+        if (object_ != nullptr) ++object_->references;
+    }
+    Ref(const Ref& other) : Ref(other.object_) {}
+    Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Ref& operator=(Ref other) noexcept {
+        std::swap(object_, other.object_);
+        return *this;
+    }
+    ~Ref() {
+        if (object_ != nullptr && --object_->references == 0) delete object_;
+    }
+
+    T* get() const { return object_; }
+    T& operator*() const { return *object_; }
+    T* operator->() const { return object_; }
+    explicit operator bool() const { return object_ != nullptr; }
+
+private:
+    T* object_ = nullptr;
+};
+
+}  // namespace forth
