@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,11 @@ enum class Op : std::uint8_t {
     text_literal,            // a whole ( ... )
     comment,                 // a whole /* ... */
     variable_sigil,          // a variable sigil whose variable did not exist yet
+    call_leaf,               // a user word whose steps all run straight on: no frame needed
     native,                  // any other built-in word
     control,                 // a built-in word that runs a list (times, iftrue, execute, ...)
+    quote_iftrue,            // a whole [ ... ] or { ... } and the iftrue or iffalse after it
+    quote_iffalse,
     call_user,               // a word defined in the language
     call_word,               // any other callable in the dictionary
     sigil,                   // any other sigil
@@ -31,6 +35,7 @@ enum class Op : std::uint8_t {
 };
 
 struct Step;
+struct InlineWord;
 
 // Runs a step. True when the next step may follow at once: the step cannot
 // have opened a construct, changed the dictionary or the aliases, or pushed
@@ -42,27 +47,28 @@ struct Step {
     Op op = Op::fail;
     std::uint32_t next = 0;       // index of the token after this step
     std::uint64_t generation = 0; // of the tables it was looked up in; 0: not yet
+    double number = 0;
     union {
-        double number;
         double* variable;
         void (*native)(Context&);
         void (*sigil_native)(Context&, const std::string&);
         Word* word;
         SigilHandler* handler;
     };
+    const InlineWord* inline_word = nullptr;  // a built-in word the evaluator runs inline
     std::string name;  // a sigil's name, a failing token, a ( ... )'s text
     TokenList list;    // a user word's body, a construct's tokens
 
-    Step() : number(0) {}
+    Step() : variable(nullptr) {}
 };
 
-// The steps of a token list, one per token, valid while the dictionary and
-// the aliases stay as they were (`generation`). A step that stands for a
+// The steps of a token list, one per token, each valid while the dictionary
+// and the aliases stay as they were when it was compiled. A step that stands for a
 // whole construct sits at the construct's first token; the tokens inside
 // keep steps of their own, for a run that reaches them another way.
 struct Code {
-    std::uint64_t generation = 0;
     std::vector<Step> steps;
+    bool searching = false;  // its steps are being compiled to see whether a call needs a frame
 };
 
 // The step for one token, looked up in the current tables; nothing changes.
@@ -71,7 +77,23 @@ Step compile_token(Context& ctx, const std::string& token, bool expand_aliases);
 // Looks up the token at `index` of `node` again, into `step`. A token that
 // opens a construct closed within the list becomes a step for all of it,
 // and a number or variable followed by a two-operand word one for both.
-void compile_step(Context& ctx, const ListNode& node, std::uint32_t index, Step& step);
+void compile_step(Context& ctx, ListNode& node, std::uint32_t index, Step& step);
+
+// The compiled form of `node`, made on first use with every step still to
+// be looked up.
+inline Code& code_of(ListNode& node) {
+    if (!node.code) {
+        node.code = std::make_unique<Code>();
+        node.code->steps.resize(node.tokens.size());
+    }
+    return *node.code;
+}
+
+// True for the steps after which the next may follow at once.
+inline bool runs_straight_on(Op op) { return op <= Op::call_leaf; }
+
+// Sets the op of a step for the built-in word `word`.
+void classify_native(void (*word)(Context&), Step& step);
 
 // Gives `step` its handler; with the step that follows it, the handler may
 // run both (then `step.next` moves past the second).

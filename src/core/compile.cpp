@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "core/builtins.hpp"
 #include "core/code.hpp"
@@ -15,36 +16,6 @@ namespace {
 
 using NativeWord = void (*)(Context&);
 using NativeSigil = void (*)(Context&, const std::string&);
-
-// How the evaluator may run each built-in word. Those that only work on the
-// stack, variables, text register, lists, input and output run straight on;
-// those that run a list leave it to the evaluator as a frame. Every other
-// word, built-in or not, makes the evaluator look at its state again.
-Op kind_of(NativeWord word) {
-    using namespace builtin;
-    static const std::unordered_map<NativeWord, Op> kinds = {
-        {depth, Op::pure_native},        {print_stack, Op::pure_native},   {list_words, Op::pure_native},
-        {list_sigils, Op::pure_native},  {list_aliases, Op::pure_native},  {close_comment, Op::pure_native},
-        {close_list, Op::pure_native},   {close_string, Op::pure_native},  {print_number, Op::pure_native},
-        {emit, Op::pure_native},         {space, Op::pure_native},         {spaces, Op::pure_native},
-        {cr, Op::pure_native},           {print_text, Op::pure_native},    {accept, Op::pure_native},
-        {number, Op::pure_native},       {parse_name, Op::pure_native},    {add, Op::pure_native},
-        {subtract, Op::pure_native},     {multiply, Op::pure_native},      {divide, Op::pure_native},
-        {mod, Op::pure_native},          {slash_mod, Op::pure_native},     {negate, Op::pure_native},
-        {abs, Op::pure_native},          {min, Op::pure_native},           {max, Op::pure_native},
-        {one_plus, Op::pure_native},     {one_minus, Op::pure_native},     {drop, Op::pure_native},
-        {dup, Op::pure_native},          {two_dup, Op::pure_native},       {over, Op::pure_native},
-        {swap, Op::pure_native},         {rot, Op::pure_native},           {minus_rot, Op::pure_native},
-        {less, Op::pure_native},         {less_equal, Op::pure_native},    {greater, Op::pure_native},
-        {greater_equal, Op::pure_native}, {equal, Op::pure_native},        {not_equal, Op::pure_native},
-        {logical_and, Op::pure_native},  {logical_or, Op::pure_native},    {logical_not, Op::pure_native},
-        {while_loop, Op::pure_native},   {until_loop, Op::pure_native},    {times, Op::control},
-        {iftrue, Op::control},           {iffalse, Op::control},           {repeat, Op::control},
-        {execute, Op::control},          {interpret, Op::control},
-    };
-    const auto kind = kinds.find(word);
-    return kind == kinds.end() ? Op::native : kind->second;
-}
 
 // The variable sigils, and what each becomes once its variable exists.
 std::optional<Op> variable_op(NativeSigil sigil) {
@@ -61,8 +32,7 @@ void word_step(Word& word, Step& step) {
         step.op = Op::call_user;
         step.list = user_word->body;
     } else if (const auto* native = word.target<NativeWord>()) {
-        step.op = kind_of(*native);
-        step.native = *native;
+        classify_native(*native, step);
     } else {
         step.op = Op::call_word;
         step.word = &word;
@@ -115,6 +85,11 @@ std::optional<Construct> construct_opened_by(const Step& step) {
     return std::nullopt;
 }
 
+bool is_construct(Op op) {
+    return op == Op::quote || op == Op::quote_iftrue || op == Op::quote_iffalse || op == Op::text_literal ||
+           op == Op::comment || op == Op::define;
+}
+
 std::string joined(const std::vector<std::string>& tokens) {
     std::string text;
     for (const std::string& token : tokens) {
@@ -127,7 +102,7 @@ std::string joined(const std::vector<std::string>& tokens) {
 
 // An opening token whose closing token follows in the same list, with both
 // words built in, does in one step what collecting token by token does.
-bool fuse_construct(const Context& ctx, const ListNode& node, std::uint32_t index, Step& step) {
+bool fuse_construct(const Context& ctx, const ListNode& node, std::uint32_t index, Step& step, const Step& previous) {
     const auto construct = construct_opened_by(step);
     if (!construct) return false;
     const auto closing = ctx.words.find(construct->closer);
@@ -135,9 +110,15 @@ bool fuse_construct(const Context& ctx, const ListNode& node, std::uint32_t inde
     const auto first = node.tokens.begin() + index + 1;
     const auto last = std::find(first, node.tokens.end(), construct->closer);
     if (last == node.tokens.end()) return false;  // stays open after the list: collected token by token
-    std::vector<std::string> inside(first, last);
-    if (construct->op == Op::text_literal) step.name = joined(inside);
-    step.list = TokenList(std::move(inside));
+    if (previous.list.size() == static_cast<std::size_t>(last - first) && is_construct(previous.op)) {
+        // Compiled again after a change elsewhere: the same tokens, kept.
+        step.list = previous.list;
+        if (construct->op == Op::text_literal) step.name = joined(std::vector<std::string>(first, last));
+    } else {
+        std::vector<std::string> inside(first, last);
+        if (construct->op == Op::text_literal) step.name = joined(inside);
+        step.list = TokenList(std::move(inside));
+    }
     step.op = construct->op;
     step.next = static_cast<std::uint32_t>(last - node.tokens.begin()) + 1;
     bind(step);
@@ -153,10 +134,64 @@ void fuse_operand(Context& ctx, const ListNode& node, std::uint32_t index, Step&
     bind(step, &following);
 }
 
+// A whole [ ... ] or { ... } followed by the built-in iftrue or iffalse.
+void fuse_conditional(Context& ctx, const ListNode& node, Step& step) {
+    if (step.op != Op::quote || step.next >= node.tokens.size()) return;
+    const Step following = compile_token(ctx, node.tokens[step.next], true);
+    if (following.op != Op::control) return;
+    if (following.native == builtin::iftrue) {
+        step.op = Op::quote_iftrue;
+    } else if (following.native == builtin::iffalse) {
+        step.op = Op::quote_iffalse;
+    } else {
+        return;
+    }
+    ++step.next;
+    bind(step);
+}
+
+// How deep the search for words that need no frame looks into the words
+// they call, and the marker of a list being searched, so that a word that
+// calls itself is found to need frames instead of searched without end.
+constexpr int deepest_search = 8;
+
+void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, Step& step, int depth);
+
+bool runs_straight_through(Context& ctx, ListNode* node, int depth) {
+    if (node == nullptr) return true;
+    if (depth > deepest_search) return false;
+    Code& code = code_of(*node);
+    if (code.searching) return false;
+    code.searching = true;
+    bool straight = true;
+    const auto size = static_cast<std::uint32_t>(node->tokens.size());
+    for (std::uint32_t pc = 0; straight && pc < size; pc = code.steps[pc].next) {
+        Step& step = code.steps[pc];
+        if (step.generation != ctx.runtime.generation) compile_step_at_depth(ctx, *node, pc, step, depth);
+        straight = runs_straight_on(step.op);
+    }
+    code.searching = false;
+    return straight;
+}
+
+void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, Step& step, int depth) {
+    const Step previous = std::exchange(step, compile_token(ctx, node.tokens[index], true));
+    step.next = index + 1;
+    if (fuse_construct(ctx, node, index, step, previous)) {
+        fuse_conditional(ctx, node, step);
+    } else if (step.op == Op::call_user && runs_straight_through(ctx, step.list.node(), depth + 1)) {
+        step.op = Op::call_leaf;
+        bind(step);
+    } else {
+        fuse_operand(ctx, node, index, step);
+    }
+    step.generation = ctx.runtime.generation;
+}
+
 }  // namespace
 
 Step compile_token(Context& ctx, const std::string& token, bool expand_aliases) {
-    if (expand_aliases) {
+    if (expand_aliases && ctx.runtime.alias_initials.test(static_cast<unsigned char>(token.c_str()[0]))) {
         if (const auto alias = ctx.aliases.find(token); alias != ctx.aliases.end()) {
             return compile_token(ctx, alias->second, false);
         }
@@ -195,11 +230,8 @@ void settle_variable(Context& ctx, Step& step) {
     step.variable = &variable->second;
 }
 
-void compile_step(Context& ctx, const ListNode& node, std::uint32_t index, Step& step) {
-    step = compile_token(ctx, node.tokens[index], true);
-    step.next = index + 1;
-    if (!fuse_construct(ctx, node, index, step)) fuse_operand(ctx, node, index, step);
-    step.generation = ctx.runtime.generation;
+void compile_step(Context& ctx, ListNode& node, std::uint32_t index, Step& step) {
+    compile_step_at_depth(ctx, node, index, step, 0);
 }
 
 }  // namespace forth

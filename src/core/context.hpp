@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <sstream>
@@ -28,6 +29,11 @@ struct Runtime {
     // reused, not even by another Context.
     std::uint64_t generation = new_generation();
     std::vector<Frame> frames;
+    std::size_t inline_calls = 0;  // calls that run in place, without a frame of their own
+    // The first characters of the alias names, so that most tokens are
+    // known to be no alias without hashing them.
+    std::bitset<256> alias_initials;
+    std::size_t aliases_seen = 0;
     bool defer_call = false;  // the next list call leaves its frame to the running evaluator
     bool plain = false;       // resolve every token anew (for tests that compare the two ways)
 };

@@ -21,7 +21,21 @@ std::uint64_t new_generation() {
     return ++last;
 }
 
-void note_change(Context& ctx) { ctx.runtime.generation = new_generation(); }
+namespace {
+
+unsigned char initial(const std::string& name) { return static_cast<unsigned char>(name.c_str()[0]); }
+
+}  // namespace
+
+void note_change(Context& ctx) {
+    Runtime& runtime = ctx.runtime;
+    runtime.generation = new_generation();
+    if (runtime.aliases_seen != ctx.aliases.size()) {
+        runtime.alias_initials.reset();
+        for (const auto& alias : ctx.aliases) runtime.alias_initials.set(initial(alias.first));
+        runtime.aliases_seen = ctx.aliases.size();
+    }
+}
 
 void define_word(Context& ctx, const std::string& name, Word word) {
     ctx.words[name] = std::move(word);
@@ -61,13 +75,15 @@ Frame text_frame(std::string_view text, std::shared_ptr<const std::string> owner
 }
 
 // Every call passes here: the one place where depth is bounded and where an
-// interrupt stops runaway recursion.
-void enter(Context& ctx, Frame frame) {
+// interrupt stops runaway recursion. Returns the new, empty frame.
+Frame& push_frame(Context& ctx) {
     std::vector<Frame>& frames = ctx.runtime.frames;
-    if (frames.size() >= max_depth) throw std::runtime_error("recursion too deep");
+    if (frames.size() + ctx.runtime.inline_calls >= max_depth) too_deep();
     poll_interrupt();
-    frames.push_back(std::move(frame));
+    return frames.emplace_back();
 }
+
+void enter(Context& ctx, Frame frame) { push_frame(ctx) = std::move(frame); }
 
 // One run of the evaluator, entered from native code. The frames it pushes
 // are its own and go when it ends, normally or by an exception.
@@ -160,19 +176,19 @@ inline bool next_pass(LoopState& loop) {
     return true;
 }
 
-// A list has run to its end: the frame ends, or its loop goes on.
-void end_of_list(Context& ctx, Frame& frame) {
-    std::vector<Frame>& frames = ctx.runtime.frames;
+// A list has run to its end: its loop goes on with the next list to run
+// (true), or the frame ends.
+bool end_of_list(Context& ctx, Frame& frame) {
     switch (frame.kind) {
         case Frame::Kind::times:
             if (!next_pass(*frame.loop)) break;
             frame.pc = 0;
-            return;
+            return true;
         case Frame::Kind::repeat_body:
             frame.kind = Frame::Kind::repeat_condition;
             frame.list = frame.loop->condition;
             frame.pc = 0;
-            return;
+            return true;
         case Frame::Kind::repeat_condition:
             // IEEE: never equal when either is NaN
             if (pop(ctx) == frame.loop->stop) break;
@@ -180,40 +196,64 @@ void end_of_list(Context& ctx, Frame& frame) {
             frame.kind = Frame::Kind::repeat_body;
             frame.list = frame.loop->body;
             frame.pc = 0;
-            return;
+            return true;
         case Frame::Kind::list:
         case Frame::Kind::text:
             break;
     }
-    frames.pop_back();
+    ctx.runtime.frames.pop_back();
+    return false;
 }
 
-// Runs the compiled steps of the top frame's list, pass after pass of a
-// times loop, while nothing needs the evaluator to look at its state again.
-void run_steps(Context& ctx, Frame& frame, ListNode& node) {
-    const auto size = static_cast<std::uint32_t>(node.tokens.size());
-    if (!node.code) {
-        node.code = std::make_unique<Code>();
-        node.code->steps.resize(size);
-    }
-    Step* const steps = node.code->steps.data();
-    const std::uint64_t generation = ctx.runtime.generation;
-    std::uint32_t pc = frame.pc;
+// Runs compiled steps from the top frame on, into the frames that calls
+// push and back out of them, while nothing needs the evaluator to look at
+// its state again: a text frame, a construct left open, or `base` reached.
+void run_steps(Context& ctx, std::size_t base) {
+    Runtime& runtime = ctx.runtime;
+    std::vector<Frame>& frames = runtime.frames;
+    std::uint64_t generation = runtime.generation;
+    Frame* frame = &frames.back();
     for (;;) {
-        if (pc == size) {
-            if (frame.kind == Frame::Kind::times && next_pass(*frame.loop)) {
+        if (ListNode* const node = frame->list.node()) {
+            const auto size = static_cast<std::uint32_t>(node->tokens.size());
+            Step* const steps = code_of(*node).steps.data();
+            std::uint32_t pc = frame->pc;
+            for (;;) {
+                while (pc < size) {
+                    Step& step = steps[pc];
+                    if (step.generation != generation) compile_step(ctx, *node, pc, step);
+                    pc = step.next;
+                    frame->pc = pc;
+                    if (!step.run(ctx, step)) goto look_again;
+                }
+                if (frame->kind != Frame::Kind::times || !next_pass(*frame->loop)) break;
                 pc = 0;
-                continue;
             }
-            frame.pc = pc;
-            end_of_list(ctx, frame);
-            return;
         }
-        Step& step = steps[pc];
-        if (step.generation != generation) compile_step(ctx, node, pc, step);
-        pc = step.next;
-        frame.pc = pc;
-        if (!step.run(ctx, step)) return;
+        if (frame->kind == Frame::Kind::list) {
+            frames.pop_back();
+        } else if (end_of_list(ctx, *frame)) {
+            continue;
+        }
+    look_again:
+        if (frames.size() <= base || !ctx.terminator.empty() || runtime.plain) return;
+        frame = &frames.back();
+        if (frame->kind == Frame::Kind::text) return;
+        generation = runtime.generation;
+    }
+}
+
+// One token of the top frame's list, resolved the long way: while a
+// construct collects, or when tests ask for it.
+void resolve_next(Context& ctx, Frame& frame) {
+    ListNode* const node = frame.list.node();
+    if (node == nullptr || frame.pc >= node->tokens.size()) {
+        end_of_list(ctx, frame);
+    } else if (!ctx.terminator.empty()) {
+        collect(ctx, node->tokens[frame.pc++]);
+    } else {
+        Step step = compile_token(ctx, node->tokens[frame.pc++], true);
+        step.run(ctx, step);
     }
 }
 
@@ -224,18 +264,10 @@ void drive(Context& ctx, std::size_t base) {
         Frame& frame = frames.back();
         if (frame.kind == Frame::Kind::text) {
             step_text(ctx, *frame.text);
-            continue;
-        }
-        ListNode* const node = frame.list.node();
-        if (node == nullptr || frame.pc >= node->tokens.size()) {
-            end_of_list(ctx, frame);
-        } else if (!ctx.terminator.empty()) {
-            collect(ctx, node->tokens[frame.pc++]);
-        } else if (ctx.runtime.plain) {
-            Step step = compile_token(ctx, node->tokens[frame.pc++], true);
-            step.run(ctx, step);
+        } else if (!ctx.terminator.empty() || ctx.runtime.plain) {
+            resolve_next(ctx, frame);
         } else {
-            run_steps(ctx, frame, *node);
+            run_steps(ctx, base);
         }
     }
 }
@@ -254,7 +286,9 @@ void call(Context& ctx, Frame frame) {
 
 }  // namespace
 
-void enter_list(Context& ctx, TokenList list) { enter(ctx, list_frame(std::move(list))); }
+void too_deep() { throw std::runtime_error("recursion too deep"); }
+
+void enter_list(Context& ctx, const TokenList& list) { push_frame(ctx).list = list; }
 
 void call_control(Context& ctx, void (*word)(Context&)) {
     const DeferredCall deferred(ctx);

@@ -3,13 +3,35 @@
 #include <string>
 
 #include "core/context.hpp"
+#include "core/interpreter.hpp"
+#include "core/interrupt.hpp"
 
 // What the evaluator offers the handlers of compiled steps.
 namespace forth {
 
 // Pushes a frame that runs `list`: the one place where depth is bounded
 // and where an interrupt stops runaway recursion.
-void enter_list(Context& ctx, TokenList list);
+void enter_list(Context& ctx, const TokenList& list);
+
+// Throws the error of a call nested deeper than max_depth.
+[[noreturn]] void too_deep();
+
+// Stands for the frame of a call that runs in place: counts toward the
+// depth and lets an interrupt stop it, like a frame.
+class InlineCall {
+public:
+    explicit InlineCall(Context& ctx) : runtime_(ctx.runtime) {
+        if (runtime_.frames.size() + runtime_.inline_calls >= max_depth) too_deep();
+        poll_interrupt();
+        ++runtime_.inline_calls;
+    }
+    ~InlineCall() { --runtime_.inline_calls; }
+    InlineCall(const InlineCall&) = delete;
+    InlineCall& operator=(const InlineCall&) = delete;
+
+private:
+    Runtime& runtime_;
+};
 
 // Calls a built-in control word so that the list it runs is left to the
 // evaluator as a frame.

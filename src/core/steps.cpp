@@ -10,6 +10,14 @@
 // The handlers that run compiled steps, and which step gets which.
 namespace forth {
 
+// What a built-in word run inline does alone, and with a number or a
+// variable right before it as its top operand.
+struct InlineWord {
+    StepHandler alone;
+    StepHandler with_number = nullptr;
+    StepHandler with_variable = nullptr;
+};
+
 namespace {
 
 using NativeWord = void (*)(Context&);
@@ -49,6 +57,39 @@ bool first_use_of_variable(Context& ctx, Step& step) {
     return true;
 }
 
+// A number stored, added or subtracted straight into a variable.
+bool store_number(Context&, Step& step) {
+    *step.variable = step.number;
+    return true;
+}
+
+bool add_number_to(Context&, Step& step) {
+    *step.variable = step.number + *step.variable;
+    return true;
+}
+
+bool subtract_number_from(Context&, Step& step) {
+    *step.variable = *step.variable - step.number;
+    return true;
+}
+
+// The steps of a word that needs no frame, run in place. They were all
+// compiled with the step that calls them, and none of them can change the
+// tables, so they are all still valid.
+bool call_leaf(Context& ctx, Step& step) {
+    ListNode* const body = step.list.node();
+    if (body == nullptr) return true;
+    const InlineCall call(ctx);
+    Step* const steps = body->code->steps.data();
+    const auto size = static_cast<std::uint32_t>(body->tokens.size());
+    for (std::uint32_t pc = 0; pc < size;) {
+        Step& inner = steps[pc];
+        pc = inner.next;
+        inner.run(ctx, inner);
+    }
+    return true;
+}
+
 bool pure_native(Context& ctx, Step& step) {
     step.native(ctx);
     return true;
@@ -56,8 +97,9 @@ bool pure_native(Context& ctx, Step& step) {
 
 // A construct run whole does what collecting it token by token would do.
 bool quote(Context& ctx, Step& step) {
-    ctx.buffer = step.list;
-    ctx.quotation = step.list;
+    // A loop or a recursion sets the same list again and again.
+    if (ctx.quotation.node() != step.list.node()) ctx.quotation = step.list;
+    if (ctx.buffer.node() != step.list.node()) ctx.buffer = step.list;
     return true;
 }
 
@@ -70,6 +112,14 @@ bool text_literal(Context& ctx, Step& step) {
 bool comment(Context& ctx, Step&) {
     ctx.buffer.clear();
     return true;
+}
+
+template <bool run_when_true>
+bool quote_then_if(Context& ctx, Step& step) {
+    quote(ctx, step);
+    if ((pop(ctx) != 0) != run_when_true) return true;
+    enter_list(ctx, step.list);
+    return false;
 }
 
 bool define(Context& ctx, Step& step) {
@@ -143,49 +193,6 @@ bool inline_word(Context& ctx, Step&) {
     return true;
 }
 
-struct InlineWord {
-    StepHandler alone;
-    StepHandler with_number = nullptr;
-    StepHandler with_variable = nullptr;
-};
-
-template <typename Operation>
-InlineWord two_operands() {
-    return {binary<Operation>, binary_with_number<Operation>, binary_with_variable<Operation>};
-}
-
-const InlineWord* inline_word_for(NativeWord word) {
-    namespace b = builtin;
-    namespace o = operation;
-    static const std::unordered_map<NativeWord, InlineWord> words = {
-        {b::add, two_operands<o::Add>()},
-        {b::subtract, two_operands<o::Subtract>()},
-        {b::multiply, two_operands<o::Multiply>()},
-        {b::divide, two_operands<o::Divide>()},
-        {b::min, two_operands<o::Min>()},
-        {b::max, two_operands<o::Max>()},
-        {b::less, two_operands<o::Less>()},
-        {b::less_equal, two_operands<o::LessEqual>()},
-        {b::greater, two_operands<o::Greater>()},
-        {b::greater_equal, two_operands<o::GreaterEqual>()},
-        {b::equal, two_operands<o::Equal>()},
-        {b::not_equal, two_operands<o::NotEqual>()},
-        {b::logical_and, two_operands<o::And>()},
-        {b::logical_or, two_operands<o::Or>()},
-        {b::negate, {unary<o::Negate>}},
-        {b::abs, {unary<o::Abs>}},
-        {b::one_plus, {unary<o::OnePlus>}},
-        {b::one_minus, {unary<o::OneMinus>}},
-        {b::logical_not, {unary<o::Not>}},
-        {b::drop, {inline_word<o::drop>}},
-        {b::dup, {inline_word<o::dup>}},
-        {b::over, {inline_word<o::over>}},
-        {b::swap, {inline_word<o::swap>}},
-    };
-    const auto found = words.find(word);
-    return found == words.end() ? nullptr : &found->second;
-}
-
 StepHandler handler_for(const Step& step) {
     switch (step.op) {
         case Op::push_number: return push_constant;
@@ -193,14 +200,14 @@ StepHandler handler_for(const Step& step) {
         case Op::store_variable: return store;
         case Op::add_to_variable: return add_to;
         case Op::subtract_from_variable: return subtract_from;
-        case Op::pure_native: {
-            const InlineWord* word = inline_word_for(step.native);
-            return word != nullptr ? word->alone : pure_native;
-        }
+        case Op::pure_native: return step.inline_word != nullptr ? step.inline_word->alone : pure_native;
         case Op::quote: return quote;
         case Op::text_literal: return text_literal;
         case Op::comment: return comment;
         case Op::variable_sigil: return first_use_of_variable;
+        case Op::call_leaf: return call_leaf;
+        case Op::quote_iftrue: return quote_then_if<true>;
+        case Op::quote_iffalse: return quote_then_if<false>;
         case Op::native: return native;
         case Op::control: return control;
         case Op::call_user: return call_user;
@@ -213,23 +220,96 @@ StepHandler handler_for(const Step& step) {
 }
 
 // The handler for a number or variable that the two-operand word in
-// `following` takes as its operand, if there is one.
+// `following` takes as its operand, or for a number that the variable sigil
+// in `following` takes, if there is one.
 StepHandler operand_handler(const Step& step, const Step& following) {
-    if (following.op != Op::pure_native) return nullptr;
-    const InlineWord* word = inline_word_for(following.native);
-    if (word == nullptr) return nullptr;
+    if (step.op == Op::push_number) {
+        if (following.op == Op::store_variable) return store_number;
+        if (following.op == Op::add_to_variable) return add_number_to;
+        if (following.op == Op::subtract_from_variable) return subtract_number_from;
+    }
+    const InlineWord* word = following.inline_word;
+    if (following.op != Op::pure_native || word == nullptr) return nullptr;
     if (step.op == Op::push_number) return word->with_number;
     if (step.op == Op::fetch_variable) return word->with_variable;
     return nullptr;
 }
 
+struct NativeKind {
+    Op op;
+    const InlineWord* inline_word = nullptr;
+};
+
+template <typename Operation>
+const InlineWord* two_operands() {
+    static const InlineWord word{binary<Operation>, binary_with_number<Operation>, binary_with_variable<Operation>};
+    return &word;
+}
+
+template <StepHandler handler>
+const InlineWord* alone() {
+    static const InlineWord word{handler};
+    return &word;
+}
+
 }  // namespace
+
+// How the evaluator may run each built-in word. Those that only work on the
+// stack, variables, text register, lists, input and output run straight on,
+// the commonest of them inline; those that run a list leave it to the
+// evaluator as a frame. Every other word, built-in or not, makes the
+// evaluator look at its state again.
+void classify_native(NativeWord word, Step& step) {
+    namespace b = builtin;
+    namespace o = operation;
+    constexpr Op pure = Op::pure_native;
+    static const std::unordered_map<NativeWord, NativeKind> kinds = {
+        {b::add, {pure, two_operands<o::Add>()}},
+        {b::subtract, {pure, two_operands<o::Subtract>()}},
+        {b::multiply, {pure, two_operands<o::Multiply>()}},
+        {b::divide, {pure, two_operands<o::Divide>()}},
+        {b::min, {pure, two_operands<o::Min>()}},
+        {b::max, {pure, two_operands<o::Max>()}},
+        {b::less, {pure, two_operands<o::Less>()}},
+        {b::less_equal, {pure, two_operands<o::LessEqual>()}},
+        {b::greater, {pure, two_operands<o::Greater>()}},
+        {b::greater_equal, {pure, two_operands<o::GreaterEqual>()}},
+        {b::equal, {pure, two_operands<o::Equal>()}},
+        {b::not_equal, {pure, two_operands<o::NotEqual>()}},
+        {b::logical_and, {pure, two_operands<o::And>()}},
+        {b::logical_or, {pure, two_operands<o::Or>()}},
+        {b::negate, {pure, alone<unary<o::Negate>>()}},
+        {b::abs, {pure, alone<unary<o::Abs>>()}},
+        {b::one_plus, {pure, alone<unary<o::OnePlus>>()}},
+        {b::one_minus, {pure, alone<unary<o::OneMinus>>()}},
+        {b::logical_not, {pure, alone<unary<o::Not>>()}},
+        {b::drop, {pure, alone<inline_word<o::drop>>()}},
+        {b::dup, {pure, alone<inline_word<o::dup>>()}},
+        {b::over, {pure, alone<inline_word<o::over>>()}},
+        {b::swap, {pure, alone<inline_word<o::swap>>()}},
+        {b::depth, {pure}},          {b::print_stack, {pure}},  {b::list_words, {pure}},
+        {b::list_sigils, {pure}},    {b::list_aliases, {pure}}, {b::close_comment, {pure}},
+        {b::close_list, {pure}},     {b::close_string, {pure}}, {b::print_number, {pure}},
+        {b::emit, {pure}},           {b::space, {pure}},        {b::spaces, {pure}},
+        {b::cr, {pure}},             {b::print_text, {pure}},   {b::accept, {pure}},
+        {b::number, {pure}},         {b::parse_name, {pure}},   {b::mod, {pure}},
+        {b::slash_mod, {pure}},      {b::two_dup, {pure}},      {b::rot, {pure}},
+        {b::minus_rot, {pure}},      {b::while_loop, {pure}},   {b::until_loop, {pure}},
+        {b::times, {Op::control}},   {b::iftrue, {Op::control}}, {b::iffalse, {Op::control}},
+        {b::repeat, {Op::control}},  {b::execute, {Op::control}}, {b::interpret, {Op::control}},
+    };
+    const auto kind = kinds.find(word);
+    step.native = word;
+    step.op = kind == kinds.end() ? Op::native : kind->second.op;
+    step.inline_word = kind == kinds.end() ? nullptr : kind->second.inline_word;
+}
 
 void bind(Step& step, const Step* following) {
     if (following != nullptr) {
         if (const StepHandler both = operand_handler(step, *following)) {
             step.run = both;
             step.next = following->next;
+            if (step.op == Op::push_number && following->op != Op::pure_native) step.variable = following->variable;
             return;
         }
     }
