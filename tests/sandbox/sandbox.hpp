@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "core/context.hpp"
+
+// Runs arbitrary source text in bounded time and memory, for the fuzzer and
+// the tests that compare the evaluator's two ways of running lists.
+namespace forth::sandbox {
+
+// Ends the current input: bye, or the budget used up. Not derived from
+// std::exception, so report_errors lets it through.
+struct Stop {};
+
+// Makes `ctx` safe to run any input in: bye stops the input, included opens
+// no file, spaces writes at most a screenful, listings and long aliases
+// spend from the budget, and every call and loop pass spends one unit of
+// `budget` (and more when the stack or buffer is large).
+void confine(Context& ctx, std::size_t budget);
+
+// Evaluates `source` line by line, each line under the error report of the
+// interactive loop, until the end (true) or a Stop (false).
+bool run_lines(Context& ctx, std::string_view source);
+
+}  // namespace forth::sandbox
