@@ -14,6 +14,12 @@ namespace forth {
 // every stack size, since the nesting lives in Runtime::frames.
 inline constexpr std::size_t max_depth = 1'000'000;
 
+// How many times native code may re-enter the evaluator inside itself (a
+// closing word defined to close its own construct, a file that includes
+// another): each time costs the machine's own stack, so the stack guard may
+// stop it sooner when that stack is small.
+inline constexpr std::size_t max_reentry = 10'000;
+
 // Runs every white-space separated token of `source` until a lone backslash.
 void evaluate(Context& ctx, const std::string& source);
 

@@ -89,14 +89,17 @@ void enter(Context& ctx, Frame frame) { push_frame(ctx) = std::move(frame); }
 // are its own and go when it ends, normally or by an exception.
 class Scope {
 public:
-    explicit Scope(Context& ctx) : frames_(ctx.runtime.frames), base_(frames_.size()) {
+    explicit Scope(Context& ctx) : runtime_(ctx.runtime), frames_(ctx.runtime.frames), base_(frames_.size()) {
         // Native code that re-enters the evaluator (a redefined closing word
         // that closes its own construct, nested files) still nests on the
         // machine's stack.
+        if (runtime_.reentries >= max_reentry) too_deep();
         check_stack_depth();
-        ctx.runtime.defer_call = false;
+        ++runtime_.reentries;
+        runtime_.defer_call = false;
     }
     ~Scope() {
+        --runtime_.reentries;
         frames_.erase(frames_.begin() + static_cast<std::ptrdiff_t>(base_), frames_.end());
         // Runaway recursion must not leave its frame stack allocated.
         if (base_ == 0 && frames_.capacity() > 4096) std::vector<Frame>().swap(frames_);
@@ -107,6 +110,7 @@ public:
     std::size_t base() const { return base_; }
 
 private:
+    Runtime& runtime_;
     std::vector<Frame>& frames_;
     std::size_t base_;
 };

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Runaway recursion of each kind ends in "recursion too deep", and deep but
+# finite recursion works, whatever the stack limit: unlimited, the usual
+# 8 MiB, or 1 MiB. Usage: limits.sh TOLVA [--measure], where --measure also
+# holds each runaway to one second and 256 MiB (not for sanitizer builds).
+set -u
+tolva=$1
+measure=${2:-}
+failed=0
+
+fail() {
+    echo "FAIL (ulimit -s $stack): $*"
+    failed=1
+}
+
+# expect STDIN CODE ERRORS OUTPUT
+expect() {
+    local input=$1 code=$2 errors=$3 output=$4 out err status started elapsed rss
+    out=$(mktemp) err=$(mktemp)
+    started=$(date +%s%N)
+    (ulimit -s "$stack" && exec /usr/bin/time -f '%M' -o "$err.rss" "$tolva" -e "$code") \
+        <<<"$input" >"$out" 2>"$err"
+    status=$?
+    elapsed=$((($(date +%s%N) - started) / 1000000))
+    rss=$(tail -n 1 "$err.rss" 2>/dev/null || echo 0)
+    [[ $(cat "$out") == "$output" ]] || fail "$code: output '$(cat "$out")', expected '$output'"
+    [[ $(cat "$err") == "$errors" ]] || fail "$code: errors '$(cat "$err")', expected '$errors'"
+    if [[ -n $errors && $status -ne 2 ]] || [[ -z $errors && $status -ne 0 ]]; then fail "$code: status $status"; fi
+    if [[ $measure == --measure ]]; then
+        ((elapsed < 1000)) || fail "$code: took $elapsed ms"
+        ((rss < 262144)) || fail "$code: used $rss KiB"
+    fi
+    rm -f "$out" "$err" "$err.rss"
+}
+
+too_deep='Runtime error: recursion too deep'
+for stack in unlimited 8192 1024; do
+    expect '' ':down 1- dup { down } iftrue ; 100000 down .s' '' '0 '
+    expect '' ':cd 1- dup { cd } iftrue ; 0 cd' "$too_deep" ''
+    expect '' ':f f ; f' "$too_deep" ''
+    expect '' '[ execute ] execute' "$too_deep" ''
+    expect 'interpret' 'accept interpret' "$too_deep" ''
+    expect '' ':] ] ; [ 1 ]' "$too_deep" ''
+done
+exit $failed

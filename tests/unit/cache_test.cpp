@@ -1,0 +1,81 @@
+// Compiled token lists keep what they looked up; each rule below is a way
+// the tables or the construct state change under a running list, and the
+// list must behave as if every token were looked up again.
+#include "session.hpp"
+
+using forth::testing::check_all;
+
+TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
+    check_all({
+        // inside a running loop, and inside a running body
+        {":f 1 ; [ f :f 2 ; f ] 2 times", "", "", "1 2 2 2 "},
+        {":f 1 ; :g f [ 3 ] /f f ; g g", "", "", "1 3 3 3 "},
+        // a word that needs no frame, redefined into one that does
+        {":inc 1+ ; :twice inc inc ; [ 0 twice ] execute :inc [ 10 + ] execute ; [ 0 twice ] execute", "", "", "2 20 "},
+        // a built-in used inline, replaced
+        {"[ 1 2 + ] /s s :+ * ; s", "", "", "3 2 "},
+        {"[ 3 4 < ] /s s :< 9 ; s", "", "", "1 3 4 9 "},
+    });
+}
+
+TEST(Cache, NewNamesShadowSigilsNumbersAndWords) {
+    check_all({
+        {"[ 1 :1 42 ; 1 ] execute", "", "", "1 42 "},
+        {"0 =x [ $x :$x 9 ; $x ] execute", "", "", "0 9 "},
+        {":w 1 ; [ w ( 2 ) @w w ( 3 ) @w w ] execute", "", "", "1 2 3 "},
+        {"[ 5 =c :=c 8 ; 6 =c ] execute $c", "", "", "6 8 5 "},
+    });
+}
+
+TEST(Cache, VariablesCreatedAfterCompiling) {
+    check_all({
+        {"[ $z ] /r r\n1 =z r", "", "Out of range: _Map_base::at\n", "1 "},
+        {"[ 2 +y ] /r r r $y", "", "", "4 "},
+        {"[ =f ] /r r\n$f", "", "Out of range: stack underflow\n", "0 "},
+    });
+}
+
+TEST(Cache, ConstructsRunWholeOnlyWithTheBuiltInClosingWord) {
+    check_all({
+        // the user's closing word runs while its construct still collects
+        {"[ { 1 } execute ] /r r :} 42 ; r .buffer", "1 42 \n", "", "1 1 "},
+        {"[ ( a b ) .. ] /r r :) 5 ; r .buffer", "a b ) a b 5 \n", "", ""},
+        {"[ :w 1 ; w ] /r r :; 0 ; r ;", "", "", "1 1 0 "},
+        // an alias that stands for an opening word opens the construct
+        {"( [ ) @q { q 1 2 ] execute } execute", "", "", "1 2 "},
+        // a construct opened in a body collects the caller's tokens
+        {":o [ ; o 1 2 ] execute", "", "", "1 2 "},
+        {"[ { ] execute 3 } execute", "", "", "3 "},
+    });
+}
+
+TEST(Cache, BodiesAndQuotationsAreHeldWhileTheyRun) {
+    check_all({
+        {":w [ 7 ] /w 1 ; [ w ] 3 times", "", "", "1 7 7 "},
+        {":w 1 ; 'w :w 2 ; execute w", "", "", "1 2 "},
+        {"[ [ 9 ] 1 ] execute execute ] .buffer", "9 execute \n", "", "1 "},
+        {":w 1 2 ; [ 'w ] execute /v v", "", "", "1 2 "},
+    });
+}
+
+TEST(Cache, FusedStepsFailAsTheTokensWould) {
+    check_all({
+        {"[ 2 < ] execute", "", "Out of range: stack underflow\n", ""},
+        {"1 =a [ $a < ] execute", "", "Out of range: stack underflow\n", ""},
+        {"[ 1 2 + undefined 3 ] execute", "", "Domain error: unknown word - undefined\n", "3 "},
+        {"[ { 1 } iftrue ] execute", "", "Out of range: stack underflow\n", ""},
+        {"[ { 1 } iftrue ] /r 0 0 / r 0 negate r", "", "", "1 "},
+        {"[ 1 { 2 } iffalse ] execute .buffer", "2 \n", "", ""},
+    });
+}
+
+TEST(Cache, RecursionIsBoundedByACountOfNestedCalls) {
+    check_all({
+        {":down 1- dup { down } iftrue ; 100000 down", "", "", "0 "},
+        {":cd 1- dup { cd } iftrue ; 0 cd\n7", "", "Runtime error: recursion too deep\n", "-500000 7 "},
+        // the count of calls made before the limit, with the line's own text at the bottom
+        {"0 =n :d 1 +n d ; d\n$n", "", "Runtime error: recursion too deep\n", "999999 "},
+        // a call that runs in place counts as one too
+        {":inc 1+ ; 0 =n :d 1 +n 0 inc drop d ; d\n$n", "", "Runtime error: recursion too deep\n", "0 999999 "},
+    });
+}
