@@ -23,3 +23,6 @@ install(FILES README.md docs/language.md packaging/copyright
 file(GLOB example_programs CONFIGURE_DEPENDS
   "${PROJECT_SOURCE_DIR}/examples/*.tv" "${PROJECT_SOURCE_DIR}/examples/*.in")
 install(FILES ${example_programs} DESTINATION "${CMAKE_INSTALL_DOCDIR}/examples")
+
+# Syntax highlighting for Vim and for editors that read TextMate grammars.
+install(DIRECTORY editors/ DESTINATION "${CMAKE_INSTALL_DOCDIR}/editors")
