@@ -32,4 +32,23 @@ token lists for loops and conditionals, strings and comments.
 The package contains the interpreter with an interactive session, its
 manual page, a language reference with a tutorial, and example programs.")
 
+# Debian policy wants a changelog.Debian.gz in every package; it goes into the
+# package only, not into a plain `cmake --install`. Its date is the release
+# date from the version text.
+execute_process(COMMAND date -u -R -d "${TOLVA_RELEASE_DATE}"
+  OUTPUT_VARIABLE changelog_date OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+configure_file(packaging/changelog.Debian.in changelog.Debian @ONLY)
+add_custom_command(OUTPUT changelog.Debian.gz
+  COMMAND "${GZIP_EXECUTABLE}" -9 -n -c changelog.Debian > changelog.Debian.gz
+  DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian"
+  COMMENT "Compressing the Debian changelog")
+add_custom_target(debian_changelog ALL DEPENDS changelog.Debian.gz)
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz"
+  DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT debian EXCLUDE_FROM_ALL)
+# One package with both components: the files of every install() and the
+# changelog.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL Unspecified debian)
+
 include(CPack)

@@ -19,6 +19,7 @@ need() { command -v "$1" >/dev/null || { echo "FAIL: $1 is missing (tools/instal
 expected_files() {
     printf '%s\n' bin/tolva share/man/man1/tolva.1.gz \
         share/doc/tolva/README.md share/doc/tolva/language.md share/doc/tolva/copyright
+    [[ $mode == package ]] && echo share/doc/tolva/changelog.Debian.gz
     (cd "$source" && for f in examples/*.tv examples/*.in; do echo "share/doc/tolva/$f"; done)
     (cd "$source" && find editors -type f 2>/dev/null | sed 's|^|share/doc/tolva/|')
 }
@@ -83,6 +84,8 @@ package)
     grep '^-' <<<"$listing" | grep -v '\./usr/bin/tolva$' | grep -v '^-rw-r--r-- ' && fail "data files not 0644"
 
     dpkg-deb -x "$deb" "$work/root" || { echo "FAIL: dpkg-deb -x"; exit 1; }
+    [[ $(zcat "$work/root/usr/share/doc/tolva/changelog.Debian.gz" | head -n1) == "tolva ($version-1) "* ]] ||
+        fail "changelog.Debian.gz does not start with this version"
     file -b "$work/root/usr/bin/tolva" | grep -q ', stripped' || fail "the packaged binary is not stripped"
     check_tree "$work/root/usr"
     ;;
