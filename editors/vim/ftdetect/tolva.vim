@@ -1,0 +1,2 @@
+" Tolva program files
+autocmd BufNewFile,BufRead *.tv setfiletype tolva
