@@ -54,10 +54,14 @@ struct Step {
         void (*sigil_native)(Context&, const std::string&);
         Word* word;
         SigilHandler* handler;
+        // A user word's body. Not a counted reference, which a word that
+        // calls itself would make a cycle of: the dictionary keeps the body
+        // alive as long as the step is current, and a call holds it.
+        ListNode* body;
     };
     const InlineWord* inline_word = nullptr;  // a built-in word the evaluator runs inline
     std::string name;  // a sigil's name, a failing token, a ( ... )'s text
-    TokenList list;    // a user word's body, a construct's tokens
+    TokenList list;    // a construct's tokens
 
     Step() : variable(nullptr) {}
 };

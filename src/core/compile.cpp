@@ -30,7 +30,7 @@ std::optional<Op> variable_op(NativeSigil sigil) {
 void word_step(Word& word, Step& step) {
     if (const auto* user_word = word.target<UserWord>()) {
         step.op = Op::call_user;
-        step.list = user_word->body;
+        step.body = user_word->body.node();
     } else if (const auto* native = word.target<NativeWord>()) {
         classify_native(*native, step);
     } else {
@@ -179,7 +179,7 @@ void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, St
     step.next = index + 1;
     if (fuse_construct(ctx, node, index, step, previous)) {
         fuse_conditional(ctx, node, step);
-    } else if (step.op == Op::call_user && runs_straight_through(ctx, step.list.node(), depth + 1)) {
+    } else if (step.op == Op::call_user && runs_straight_through(ctx, step.body, depth + 1)) {
         step.op = Op::call_leaf;
         bind(step);
     } else {

@@ -77,7 +77,7 @@ bool subtract_number_from(Context&, Step& step) {
 // compiled with the step that calls them, and none of them can change the
 // tables, so they are all still valid.
 bool call_leaf(Context& ctx, Step& step) {
-    ListNode* const body = step.list.node();
+    ListNode* const body = step.body;
     if (body == nullptr) return true;
     const InlineCall call(ctx);
     Step* const steps = body->code->steps.data();
@@ -142,7 +142,7 @@ bool control(Context& ctx, Step& step) {
 }
 
 bool call_user(Context& ctx, Step& step) {
-    enter_list(ctx, step.list);
+    enter_list(ctx, TokenList(step.body));
     return false;
 }
 

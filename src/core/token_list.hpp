@@ -38,6 +38,8 @@ public:
     TokenList() = default;
     TokenList(std::initializer_list<std::string> tokens);
     explicit TokenList(std::vector<std::string> tokens);
+    // Shares the tokens of `node` (none when null).
+    explicit TokenList(ListNode* node) : node_(node) {}
 
     const_iterator begin() const { return tokens().begin(); }
     const_iterator end() const { return tokens().end(); }
