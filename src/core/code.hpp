@@ -47,6 +47,7 @@ struct Step {
     Op op = Op::fail;
     std::uint32_t next = 0;       // index of the token after this step
     std::uint64_t generation = 0; // of the tables it was looked up in; 0: not yet
+    bool through_alias = false;   // found by expanding an alias
     double number = 0;
     union {
         double* variable;
@@ -98,6 +99,10 @@ inline bool runs_straight_on(Op op) { return op <= Op::call_leaf; }
 
 // Sets the op of a step for the built-in word `word`.
 void classify_native(void (*word)(Context&), Step& step);
+
+// Makes a step that the tables have changed under valid again: kept when
+// no change since touched a name it looked up, compiled anew otherwise.
+void refresh_step(Context& ctx, ListNode& node, std::uint32_t index, Step& step);
 
 // Gives `step` its handler; with the step that follows it, the handler may
 // run both (then `step.next` moves past the second).

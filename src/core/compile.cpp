@@ -156,6 +156,7 @@ void fuse_conditional(Context& ctx, const ListNode& node, Step& step) {
 constexpr int deepest_search = 8;
 
 void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, Step& step, int depth);
+void refresh_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, Step& step, int depth);
 
 bool runs_straight_through(Context& ctx, ListNode* node, int depth) {
     if (node == nullptr) return true;
@@ -167,7 +168,7 @@ bool runs_straight_through(Context& ctx, ListNode* node, int depth) {
     const auto size = static_cast<std::uint32_t>(node->tokens.size());
     for (std::uint32_t pc = 0; straight && pc < size; pc = code.steps[pc].next) {
         Step& step = code.steps[pc];
-        if (step.generation != ctx.runtime.generation) compile_step_at_depth(ctx, *node, pc, step, depth);
+        if (step.generation != ctx.runtime.generation) refresh_step_at_depth(ctx, *node, pc, step, depth);
         straight = runs_straight_on(step.op);
     }
     code.searching = false;
@@ -188,12 +189,65 @@ void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, St
     step.generation = ctx.runtime.generation;
 }
 
+// The positions of the tokens that `step`, at `index`, looked up: all it
+// covers, but for the tokens a construct collects without looking at them.
+template <typename Visit>
+bool all_names_looked_up(const ListNode& node, std::uint32_t index, const Step& step, Visit visit) {
+    switch (step.op) {
+        case Op::quote_iftrue:
+        case Op::quote_iffalse:
+            return visit(node.tokens[index]) && visit(node.tokens[step.next - 2]) && visit(node.tokens[step.next - 1]);
+        case Op::quote:
+        case Op::text_literal:
+        case Op::comment:
+        case Op::define:
+            return visit(node.tokens[index]) && visit(node.tokens[step.next - 1]);
+        default:
+            for (std::uint32_t position = index; position < step.next; ++position) {
+                if (!visit(node.tokens[position])) return false;
+            }
+            return true;
+    }
+}
+
+// True when every change since `step` was compiled is known and touched
+// none of the names it looked up. A step found through an alias, or one
+// that runs another word's steps in place, depends on more than its own
+// tokens and is always compiled anew.
+bool untouched(const Context& ctx, const ListNode& node, std::uint32_t index, const Step& step) {
+    if (step.generation == 0 || step.through_alias || step.op == Op::call_leaf) return false;
+    const auto& changes = ctx.runtime.changes;
+    auto since = changes.begin();
+    while (since != changes.end() && since->before != step.generation) ++since;
+    if (since == changes.end()) return false;
+    for (auto change = since; change != changes.end(); ++change) {
+        if (change->name.empty()) return false;
+        const bool unrelated = all_names_looked_up(node, index, step, [&](const std::string& token) { return token != change->name; });
+        if (!unrelated) return false;
+    }
+    return true;
+}
+
+void refresh_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, Step& step, int depth) {
+    if (untouched(ctx, node, index, step)) {
+        step.generation = ctx.runtime.generation;
+    } else {
+        compile_step_at_depth(ctx, node, index, step, depth);
+    }
+}
+
 }  // namespace
+
+void refresh_step(Context& ctx, ListNode& node, std::uint32_t index, Step& step) {
+    refresh_step_at_depth(ctx, node, index, step, 0);
+}
 
 Step compile_token(Context& ctx, const std::string& token, bool expand_aliases) {
     if (expand_aliases && ctx.runtime.alias_initials.test(static_cast<unsigned char>(token.c_str()[0]))) {
         if (const auto alias = ctx.aliases.find(token); alias != ctx.aliases.end()) {
-            return compile_token(ctx, alias->second, false);
+            Step step = compile_token(ctx, alias->second, false);
+            step.through_alias = true;
+            return step;
         }
     }
     Step step;

@@ -2,6 +2,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <sstream>
 #include <stdexcept>
@@ -35,6 +36,13 @@ struct Runtime {
     // known to be no alias without hashing them.
     std::bitset<256> alias_initials;
     std::size_t aliases_seen = 0;
+    // The latest changes, newest last, so that a step compiled before them
+    // can be kept when none of them touched a name it looked up.
+    struct Change {
+        std::uint64_t before;  // the generation the change ended
+        std::string name;      // what it added or replaced; empty when unknown
+    };
+    std::deque<Change> changes;
     bool defer_call = false;  // the next list call leaves its frame to the running evaluator
     bool plain = false;       // resolve every token anew (for tests that compare the two ways)
 };

@@ -46,6 +46,7 @@ void call_text(Context& ctx, std::string text);
 void define_word(Context& ctx, const std::string& name, Word word);
 void define_alias(Context& ctx, const std::string& name, std::string replacement);
 void note_change(Context& ctx);
+void note_change(Context& ctx, const std::string& name);
 
 // Fills a fresh Context with the built-in words, sigils and aliases.
 void load_builtins(Context& ctx);

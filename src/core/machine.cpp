@@ -27,8 +27,13 @@ unsigned char initial(const std::string& name) { return static_cast<unsigned cha
 
 }  // namespace
 
-void note_change(Context& ctx) {
+void note_change(Context& ctx) { note_change(ctx, {}); }
+
+void note_change(Context& ctx, const std::string& name) {
     Runtime& runtime = ctx.runtime;
+    constexpr std::size_t changes_kept = 8;
+    if (runtime.changes.size() == changes_kept) runtime.changes.pop_front();
+    runtime.changes.push_back({runtime.generation, name});
     runtime.generation = new_generation();
     if (runtime.aliases_seen != ctx.aliases.size()) {
         runtime.alias_initials.reset();
@@ -39,12 +44,12 @@ void note_change(Context& ctx) {
 
 void define_word(Context& ctx, const std::string& name, Word word) {
     ctx.words[name] = std::move(word);
-    note_change(ctx);
+    note_change(ctx, name);
 }
 
 void define_alias(Context& ctx, const std::string& name, std::string replacement) {
     ctx.aliases[name] = std::move(replacement);
-    note_change(ctx);
+    note_change(ctx, name);
 }
 
 void push_number(Context& ctx, const std::string& token) {
@@ -225,7 +230,7 @@ void run_steps(Context& ctx, std::size_t base) {
             for (;;) {
                 while (pc < size) {
                     Step& step = steps[pc];
-                    if (step.generation != generation) compile_step(ctx, *node, pc, step);
+                    if (step.generation != generation) refresh_step(ctx, *node, pc, step);
                     pc = step.next;
                     frame->pc = pc;
                     if (!step.run(ctx, step)) goto look_again;

@@ -77,9 +77,9 @@ bool subtract_number_from(Context&, Step& step) {
 // compiled with the step that calls them, and none of them can change the
 // tables, so they are all still valid.
 bool call_leaf(Context& ctx, Step& step) {
+    const InlineCall call(ctx);
     ListNode* const body = step.body;
     if (body == nullptr) return true;
-    const InlineCall call(ctx);
     Step* const steps = body->code->steps.data();
     const auto size = static_cast<std::uint32_t>(body->tokens.size());
     for (std::uint32_t pc = 0; pc < size;) {

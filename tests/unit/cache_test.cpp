@@ -1,6 +1,7 @@
 // Compiled token lists keep what they looked up; each rule below is a way
 // the tables or the construct state change under a running list, and the
 // list must behave as if every token were looked up again.
+#include "core/interrupt.hpp"
 #include "session.hpp"
 
 using forth::testing::check_all;
@@ -78,4 +79,18 @@ TEST(Cache, RecursionIsBoundedByACountOfNestedCalls) {
         // a call that runs in place counts as one too
         {":inc 1+ ; 0 =n :d 1 +n 0 inc drop d ; d\n$n", "", "Runtime error: recursion too deep\n", "0 999999 "},
     });
+}
+
+// A call is a call, however it runs: each one may be interrupted.
+TEST(Cache, EveryCallCanBeInterrupted) {
+    for (const char* body : {"", "1+", "1 [ 2 ] execute"}) {
+        SCOPED_TRACE(body);
+        forth::Context ctx;
+        forth::load_builtins(ctx);
+        forth::define_word(ctx, "raise", [](forth::Context&) { forth::interrupt_requested = 1; });
+        forth::evaluate(ctx, std::string(":e ") + body + " ; 0");
+        EXPECT_THROW(forth::evaluate(ctx, "[ raise e 5 ] execute"), forth::Interrupted);
+        EXPECT_EQ(ctx.stack, std::vector<double>{0});
+        EXPECT_EQ(forth::interrupt_requested, 0);
+    }
 }
