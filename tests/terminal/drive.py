@@ -24,9 +24,9 @@ PATIENCE = 60.0  # seconds to wait for expected output
 PROMPT = "\r\n? "
 BANNER = ("Welcome to Tolva v4.1b (27 Feb 2024)\r\nWords: 64 Sigils: 9 Aliases: 2\r\n"
           "Enter code or 'bye' to exit:\r\n? ")
-UP, RIGHT, LEFT, HOME, END = "\x1b[A", "\x1b[C", "\x1b[D", "\x1b[H", "\x1b[F"
+UP, RIGHT, LEFT, HOME, END, DELETE = "\x1b[A", "\x1b[C", "\x1b[D", "\x1b[H", "\x1b[F", "\x1b[3~"
 CTRL_A, CTRL_C, CTRL_D, CTRL_K, CTRL_R, CTRL_U, CTRL_W = "\x01", "\x03", "\x04", "\x0b", "\x12", "\x15", "\x17"
-ALT_B, BACKSPACE, TAB = "\x1bb", "\x7f", "\t"
+ALT_B, ALT_F, BACKSPACE, TAB = "\x1bb", "\x1bf", "\x7f", "\t"
 
 
 class Failure(Exception):
@@ -168,7 +168,9 @@ def case_editing(tolva, scratch):
     # Backspace over a two-byte character.
     term.run("100 . cr" + HOME + "7" + END + " 5 . cr", "7100 \r\n5 \r\nok")
     term.run("( añb ) .. cr" + CTRL_A + RIGHT * 4 + BACKSPACE + "ü" + LEFT + "€", "a€üb \r\nok")
-    # Words and the rest of the line: Ctrl-W, Alt-B and Ctrl-K, Ctrl-U.
+    # Words and the rest of the line: Delete, Alt-F, Ctrl-W, Alt-B and
+    # Ctrl-K, Ctrl-U.
+    term.run("x5 . cr" + CTRL_A + DELETE + ALT_F + "5", "55 \r\nok")
     term.run("1 . cr junk" + CTRL_W, "1 \r\nok")
     term.run("2 . cr 3 . cr" + ALT_B * 3 + CTRL_K, "2 \r\nok")
     term.run("junk" + CTRL_U + "4 . cr", "4 \r\nok")
@@ -212,9 +214,9 @@ def case_completion(tolva, scratch):
 def case_interrupt(tolva, scratch):
     term = Terminal(tolva, environment(scratch))
     term.expect(BANNER)
-    term.run(":keep 77 . ;", "ok")
+    term.run(":keep 77 . ; :deep dup [ 1 - deep ] iftrue { } while { 1 } repeat ;", "ok")
     term.run("1 2 3", "ok")
-    for code in ["[ 1 drop ] 2000000000 times", "{ } while { 1 } repeat", "accept"]:
+    for code in ["[ 1 drop ] 2000000000 times", "{ } while { 1 } repeat", "1000 deep", "accept"]:
         term.type("4 . cr " + code + "\r")
         term.expect("\r\n4 \r\n")
         term.type(CTRL_C)
