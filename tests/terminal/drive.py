@@ -196,12 +196,11 @@ def case_completion(tolva, scratch):
     term = Terminal(tolva, environment(scratch))
     term.expect(BANNER)
     term.run("5 =velocity 6 =verbose :squarely dup * ; :alpha1 11 . ; :alpha2 22 . ;", "ok")
+    # What the candidates are is left to the unit tests; here, that Tab
+    # completes whole tokens, sigils included.
     term.run("3 squ" + TAB + ". cr", "9 \r\nok")
-    term.run("tr" + TAB + ". cr", "1 \r\nok")
     term.run("$vel" + TAB + ". cr", "5 \r\nok")
-    term.run("5 +vel" + TAB + "$velocity . cr", "10 \r\nok")
     term.run("2 'squ" + TAB + "execute . cr", "4 \r\nok")
-    term.run("?squ" + TAB, "dup *\r\nok")
     # A second Tab lists what the token can become.
     term.type("alp" + TAB + TAB)
     term.expect("\r\nalpha1  alpha2\r\n")
