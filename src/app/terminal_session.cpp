@@ -155,7 +155,9 @@ EditorSession::EditorSession(const Context& ctx) : ctx_(ctx) {
     el_set(editor, EL_PROMPT, prompt_of);
     el_set(editor, EL_GETCFN, read_char);
     el_set(editor, EL_HIST, history, history_.get());
-    el_set(editor, EL_ADDFN, "tolva-complete", "Complete the name before the cursor", complete);
+    // The wide form keeps these static strings; the narrow one copies them
+    // and never frees the copies.
+    el_wset(editor, EL_ADDFN, L"tolva-complete", L"Complete the name before the cursor", complete);
     el_set(editor, EL_BIND, "^I", "tolva-complete", nullptr);
     el_set(editor, EL_BIND, "^R", "em-inc-search-prev", nullptr);
     el_set(editor, EL_BIND, "^W", "ed-delete-prev-word", nullptr);

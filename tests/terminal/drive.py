@@ -119,6 +119,11 @@ class Terminal:
         os.close(self.fd)
         return os.waitstatus_to_exitcode(os.waitpid(self.pid, 0)[1])
 
+    def expect_exit(self, status=0):
+        actual = self.finish()
+        check(actual == status, f"exit status {actual}, not {status}; the terminal showed at the end:\n"
+                                f"{self.output[-2000:]!r}")
+
     def kill(self):
         os.kill(self.pid, signal.SIGKILL)
         return self.finish()
@@ -189,7 +194,7 @@ def case_editing(tolva, scratch):
     term.type("\r")
     term.expect("\r\nYBXob\r\nok" + PROMPT)
     term.type(CTRL_D)
-    check(term.finish() == 0, "Ctrl-D on an empty line ends the session with status 0")
+    term.expect_exit()
 
 
 def case_completion(tolva, scratch):
@@ -231,7 +236,7 @@ def case_interrupt(tolva, scratch):
     term.run("8 . cr", "8 \r\nok")
     check(b"99 \r\n" not in term.output, "the line that Ctrl-C discarded ran")
     term.type(CTRL_D)
-    check(term.finish() == 0, "Ctrl-D after interruptions ends the session with status 0")
+    term.expect_exit()
 
 
 def case_history(tolva, scratch):
@@ -253,7 +258,8 @@ def case_history(tolva, scratch):
     second.type(UP * 2)
     second.run("", "42 \r\nok")
     second.type("bye\r")
-    check(second.finish() == 0 and history_entries(path)[-1] == "bye", "the second session appends")
+    second.expect_exit()
+    check(history_entries(path)[-1] == "bye", "the second session appends")
 
     # By default the file is in the home directory; an empty TOLVA_HISTORY
     # means none, and a file that cannot be written is no error.
@@ -269,7 +275,7 @@ def case_history(tolva, scratch):
         term.type(UP)
         term.run("", "7 \r\nok")
         term.type(CTRL_D)
-        check(term.finish() == 0, f"{settings}: status")
+        term.expect_exit()
         check(os.listdir(home) == ([file] if file else []), f"{settings}: {os.listdir(home)} in the home directory")
 
     # A file over the bound keeps its latest 1000 lines.
@@ -280,7 +286,7 @@ def case_history(tolva, scratch):
     term.type(UP)
     term.run("", "Domain error: unknown word - e1200")
     term.type(CTRL_D)
-    term.finish()
+    term.expect_exit()
     check(history_entries(path) == [f"e{number}" for number in range(201, 1201)], "the file is cut to 1000 lines")
 
 
