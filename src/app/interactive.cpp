@@ -3,24 +3,52 @@
 #include <iostream>
 
 #include "app/error_report.hpp"
+#include "app/terminal_session.hpp"
 #include "app/texts.hpp"
 #include "core/interpreter.hpp"
+#include "core/interrupt.hpp"
 #include "core/line_input.hpp"
 
 namespace forth {
 
+namespace {
+
+const char* prompt(const Context& ctx) { return ctx.terminator.empty() ? "? " : "... "; }
+
 // "ok" and the prompts are not flushed here: standard input is tied to
 // standard output, so they appear before the next line is read.
+void plain_loop(Context& ctx) {
+    std::cout << prompt(ctx);
+    std::string line;
+    while (read_line(line)) {
+        if (report_errors([&] { evaluate(ctx, line); })) std::cout << "ok\n";
+        std::cout << prompt(ctx);
+    }
+}
+
+void terminal_loop(Context& ctx, TerminalSession& terminal) {
+    std::string line;
+    for (;;) {
+        const TerminalSession::Read read = terminal.read_code(prompt(ctx), line);
+        if (read == TerminalSession::Read::ended) return;
+        if (read == TerminalSession::Read::cancelled) continue;
+        if (report_errors([&] { evaluate(ctx, line); })) std::cout << "ok\n";
+        // A Ctrl-C that came too late to stop this line must not stop the next.
+        interrupt_requested = 0;
+    }
+}
+
+}  // namespace
+
 void interactive_loop(Context& ctx) {
     std::cout << "Welcome to " << version_string << '\n'
               << "Words: " << ctx.words.size() << " Sigils: " << ctx.sigils.size()
               << " Aliases: " << ctx.aliases.size() << '\n'
-              << "Enter code or 'bye' to exit:" << std::endl
-              << "? ";
-    std::string line;
-    while (read_line(line)) {
-        if (report_errors([&] { evaluate(ctx, line); })) std::cout << "ok\n";
-        std::cout << (ctx.terminator.empty() ? "? " : "... ");
+              << "Enter code or 'bye' to exit:" << std::endl;
+    if (const auto terminal = open_terminal_session(ctx)) {
+        terminal_loop(ctx, *terminal);
+    } else {
+        plain_loop(ctx);
     }
 }
 

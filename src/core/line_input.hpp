@@ -1,12 +1,21 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace forth {
 
-// Reads the next line of standard input, without its newline, into `line`.
-// Returns false when nothing could be read. Every line the interactive loop
-// or accept takes from the user comes through here.
+// Fills `line` with the next line, without its newline; false when nothing
+// could be read.
+using LineSource = std::function<bool(std::string& line)>;
+
+// Reads the next line the user gives. Every line the interactive loop or
+// accept takes from the user comes through here: from standard input, or
+// from the source set below.
 bool read_line(std::string& line);
+
+// Routes read_line through `source` (a line editor on a terminal, say); an
+// empty source restores standard input.
+void set_line_source(LineSource source);
 
 }  // namespace forth
