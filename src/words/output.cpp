@@ -1,6 +1,7 @@
 #include <iostream>
 
 #include "core/builtins.hpp"
+#include "core/interrupt.hpp"
 #include "words/integer.hpp"
 
 // Only the words that end a line flush; the rest leave it to the stream.
@@ -40,8 +41,12 @@ void emit(Context& ctx) {
 void space(Context&) { std::cout << ' '; }
 
 void spaces(Context& ctx) {
-    // One at a time: a huge count must not become a huge string.
-    for (std::int32_t count = to_int32(pop(ctx)); count > 0; --count) std::cout.put(' ');
+    // One at a time: a huge count must not become a huge string, and it
+    // may be interrupted.
+    for (std::int32_t count = to_int32(pop(ctx)); count > 0; --count) {
+        if (count % 4096 == 0) poll_interrupt();
+        std::cout.put(' ');
+    }
 }
 
 void cr(Context&) { end_line(); }
