@@ -69,8 +69,11 @@ package)
     [[ $(field Section) == interpreters ]] || fail "Section: $(field Section)"
     [[ $(field Priority) == optional ]] || fail "Priority: $(field Priority)"
     [[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer: $(field Maintainer)"
-    # Found by dpkg-shlibdeps from the binary, with minimum versions.
-    for library in libc6 libstdc++6; do
+    # Found by dpkg-shlibdeps from the binary, with minimum versions (the
+    # C++ runtime is linked in).
+    libraries=(libc6)
+    ldd "$build/tolva" | grep -q 'libedit\.so' && libraries+=(libedit2)
+    for library in "${libraries[@]}"; do
         [[ ", $(field Depends)" == *", $library (>= "[0-9]* ]] || fail "Depends lacks $library: $(field Depends)"
     done
     description=$(field Description)
