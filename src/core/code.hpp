@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ struct Step {
     std::uint32_t next = 0;       // index of the token after this step
     std::uint64_t generation = 0; // of the tables it was looked up in; 0: not yet
     bool through_alias = false;   // found by expanding an alias
+    bool last = false;            // the list's last step: a call here may take over the frame
     double number = 0;
     union {
         double* variable;
@@ -104,9 +106,13 @@ void classify_native(void (*word)(Context&), Step& step);
 // no change since touched a name it looked up, compiled anew otherwise.
 void refresh_step(Context& ctx, ListNode& node, std::uint32_t index, Step& step);
 
-// Gives `step` its handler; with the step that follows it, the handler may
-// run both (then `step.next` moves past the second).
-void bind(Step& step, const Step* following = nullptr);
+// Gives `step` its handler.
+void bind(Step& step);
+
+// Gives `step` a handler that runs it and the first steps of `following`
+// (the steps of the tokens after it, looked up on their own) as one, if
+// they make such a run; returns how many of them it takes.
+std::size_t bind_run(Step& step, std::span<const Step> following);
 
 // Once a variable sigil has found or created its variable, its step holds
 // the variable itself.

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -125,13 +126,21 @@ bool fuse_construct(const Context& ctx, const ListNode& node, std::uint32_t inde
     return true;
 }
 
-// A number or a variable whose value the next token's word takes at once.
-void fuse_operand(Context& ctx, const ListNode& node, std::uint32_t index, Step& step) {
-    if (step.op != Op::push_number && step.op != Op::fetch_variable) return;
-    if (index + 1 >= node.tokens.size()) return;
-    Step following = compile_token(ctx, node.tokens[index + 1], true);
-    following.next = index + 2;
-    bind(step, &following);
+// A short run of steps that works on the top of the stack, as one step:
+// a number or variable and the word that takes it, with dup before and not
+// after; dup and a one-operand word; a number and a variable sigil.
+void fuse_run(Context& ctx, const ListNode& node, std::uint32_t index, Step& step) {
+    const bool may_start = step.op == Op::push_number || step.op == Op::fetch_variable ||
+                           (step.op == Op::pure_native && step.native == builtin::dup);
+    if (!may_start) return;
+    constexpr std::size_t longest = 3;
+    std::array<Step, longest> following;
+    std::size_t count = 0;
+    while (count < longest && index + 1 + count < node.tokens.size()) {
+        following[count] = compile_token(ctx, node.tokens[index + 1 + count], true);
+        ++count;
+    }
+    step.next += static_cast<std::uint32_t>(bind_run(step, std::span<const Step>(following.data(), count)));
 }
 
 // A whole [ ... ] or { ... } followed by the built-in iftrue or iffalse.
@@ -147,6 +156,7 @@ void fuse_conditional(Context& ctx, const ListNode& node, Step& step) {
         return;
     }
     ++step.next;
+    step.through_alias |= following.through_alias;
     bind(step);
 }
 
@@ -184,8 +194,9 @@ void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, St
         step.op = Op::call_leaf;
         bind(step);
     } else {
-        fuse_operand(ctx, node, index, step);
+        fuse_run(ctx, node, index, step);
     }
+    step.last = step.next == node.tokens.size();
     step.generation = ctx.runtime.generation;
 }
 

@@ -35,6 +35,9 @@ struct Frame {
 
     TokenList list;  // the list being run (a loop's body or condition)
     std::uint32_t pc = 0;
+    // Calls made as the last step of a list run in their caller's frame,
+    // which goes on counting them toward the depth until it ends.
+    std::uint32_t tail_calls = 0;
     Kind kind = Kind::list;
     std::unique_ptr<LoopState> loop;
     std::unique_ptr<TextState> text;

@@ -83,7 +83,7 @@ Frame text_frame(std::string_view text, std::shared_ptr<const std::string> owner
 // interrupt stops runaway recursion. Returns the new, empty frame.
 Frame& push_frame(Context& ctx) {
     std::vector<Frame>& frames = ctx.runtime.frames;
-    if (frames.size() + ctx.runtime.inline_calls >= max_depth) too_deep();
+    if (depth(ctx.runtime) >= max_depth) too_deep();
     poll_interrupt();
     return frames.emplace_back();
 }
@@ -105,6 +105,9 @@ public:
     }
     ~Scope() {
         --runtime_.reentries;
+        for (auto frame = frames_.begin() + static_cast<std::ptrdiff_t>(base_); frame != frames_.end(); ++frame) {
+            runtime_.tail_calls -= frame->tail_calls;
+        }
         frames_.erase(frames_.begin() + static_cast<std::ptrdiff_t>(base_), frames_.end());
         // Runaway recursion must not leave its frame stack allocated.
         if (base_ == 0 && frames_.capacity() > 4096) std::vector<Frame>().swap(frames_);
@@ -163,9 +166,14 @@ bool next_token(TextState& state) {
     return state.token != "\\";
 }
 
+void pop_frame(Runtime& runtime) {
+    runtime.tail_calls -= runtime.frames.back().tail_calls;
+    runtime.frames.pop_back();
+}
+
 void step_text(Context& ctx, TextState& state) {
     if (!next_token(state)) {
-        ctx.runtime.frames.pop_back();
+        pop_frame(ctx.runtime);
         return;
     }
     if (!ctx.terminator.empty()) {
@@ -210,7 +218,7 @@ bool end_of_list(Context& ctx, Frame& frame) {
         case Frame::Kind::text:
             break;
     }
-    ctx.runtime.frames.pop_back();
+    pop_frame(ctx.runtime);
     return false;
 }
 
@@ -240,7 +248,7 @@ void run_steps(Context& ctx, std::size_t base) {
             }
         }
         if (frame->kind == Frame::Kind::list) {
-            frames.pop_back();
+            pop_frame(runtime);
         } else if (end_of_list(ctx, *frame)) {
             continue;
         }
@@ -298,6 +306,22 @@ void call(Context& ctx, Frame frame) {
 void too_deep() { throw std::runtime_error("recursion too deep"); }
 
 void enter_list(Context& ctx, const TokenList& list) { push_frame(ctx).list = list; }
+
+void enter_last(Context& ctx, const TokenList& list) {
+    Runtime& runtime = ctx.runtime;
+    Frame& caller = runtime.frames.back();
+    if (caller.kind != Frame::Kind::list) {
+        enter_list(ctx, list);
+        return;
+    }
+    if (depth(runtime) >= max_depth) too_deep();
+    poll_interrupt();
+    // May release the list of the step that called this; nothing reads it after.
+    caller.list = list;
+    caller.pc = 0;
+    ++caller.tail_calls;
+    ++runtime.tail_calls;
+}
 
 void call_control(Context& ctx, void (*word)(Context&)) {
     const DeferredCall deferred(ctx);

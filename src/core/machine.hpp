@@ -13,15 +13,24 @@ namespace forth {
 // and where an interrupt stops runaway recursion.
 void enter_list(Context& ctx, const TokenList& list);
 
+// The same, for the last step of the top frame's list: the call takes over
+// that frame, since its caller has nothing left to run.
+void enter_last(Context& ctx, const TokenList& list);
+
 // Throws the error of a call nested deeper than max_depth.
 [[noreturn]] void too_deep();
+
+// How many calls are running inside one another.
+inline std::size_t depth(const Runtime& runtime) {
+    return runtime.frames.size() + runtime.inline_calls + runtime.tail_calls;
+}
 
 // Stands for the frame of a call that runs in place: counts toward the
 // depth and lets an interrupt stop it, like a frame.
 class InlineCall {
 public:
     explicit InlineCall(Context& ctx) : runtime_(ctx.runtime) {
-        if (runtime_.frames.size() + runtime_.inline_calls >= max_depth) too_deep();
+        if (depth(runtime_) >= max_depth) too_deep();
         poll_interrupt();
         ++runtime_.inline_calls;
     }

@@ -1,3 +1,4 @@
+#include <span>
 #include <unordered_map>
 
 #include "core/builtins.hpp"
@@ -10,12 +11,15 @@
 // The handlers that run compiled steps, and which step gets which.
 namespace forth {
 
-// What a built-in word run inline does alone, and with a number or a
-// variable right before it as its top operand.
+// What a built-in word run inline does alone, and in the runs of steps it
+// can end: a one-operand word after dup works on a copy of the top; a
+// two-operand word takes a number or variable right before it as its top
+// operand, possibly after dup and possibly followed by not.
 struct InlineWord {
     StepHandler alone;
-    StepHandler with_number = nullptr;
-    StepHandler with_variable = nullptr;
+    StepHandler on_copy = nullptr;
+    StepHandler with_number[2][2] = {};    // [after dup][then not]
+    StepHandler with_variable[2][2] = {};  // [after dup][then not]
 };
 
 namespace {
@@ -118,7 +122,11 @@ template <bool run_when_true>
 bool quote_then_if(Context& ctx, Step& step) {
     quote(ctx, step);
     if ((pop(ctx) != 0) != run_when_true) return true;
-    enter_list(ctx, step.list);
+    if (step.last) {
+        enter_last(ctx, step.list);
+    } else {
+        enter_list(ctx, step.list);
+    }
     return false;
 }
 
@@ -142,7 +150,11 @@ bool control(Context& ctx, Step& step) {
 }
 
 bool call_user(Context& ctx, Step& step) {
-    enter_list(ctx, TokenList(step.body));
+    if (step.last) {
+        enter_last(ctx, TokenList(step.body));
+    } else {
+        enter_list(ctx, TokenList(step.body));
+    }
     return false;
 }
 
@@ -169,21 +181,35 @@ bool binary(Context& ctx, Step&) {
     return true;
 }
 
-template <typename Operation>
-bool binary_with_number(Context& ctx, Step& step) {
-    operation::binary_with(ctx, Operation{}, step.number);
+template <typename Operation, bool copy, bool negate>
+void with_operand(Context& ctx, double y) {
+    if constexpr (copy) operation::dup(ctx);
+    operation::binary_with(ctx, Operation{}, y);
+    if constexpr (negate) ctx.stack.back() = operation::Not{}(ctx.stack.back());
+}
+
+template <typename Operation, bool copy, bool negate>
+bool with_number(Context& ctx, Step& step) {
+    with_operand<Operation, copy, negate>(ctx, step.number);
     return true;
 }
 
-template <typename Operation>
-bool binary_with_variable(Context& ctx, Step& step) {
-    operation::binary_with(ctx, Operation{}, *step.variable);
+template <typename Operation, bool copy, bool negate>
+bool with_variable(Context& ctx, Step& step) {
+    with_operand<Operation, copy, negate>(ctx, *step.variable);
     return true;
 }
 
 template <typename Operation>
 bool unary(Context& ctx, Step&) {
     operation::unary(ctx, Operation{});
+    return true;
+}
+
+template <typename Operation>
+bool unary_on_copy(Context& ctx, Step&) {
+    operation::dup(ctx);
+    ctx.stack.back() = Operation{}(ctx.stack.back());
     return true;
 }
 
@@ -219,20 +245,10 @@ StepHandler handler_for(const Step& step) {
     return fail;
 }
 
-// The handler for a number or variable that the two-operand word in
-// `following` takes as its operand, or for a number that the variable sigil
-// in `following` takes, if there is one.
-StepHandler operand_handler(const Step& step, const Step& following) {
-    if (step.op == Op::push_number) {
-        if (following.op == Op::store_variable) return store_number;
-        if (following.op == Op::add_to_variable) return add_number_to;
-        if (following.op == Op::subtract_from_variable) return subtract_number_from;
-    }
-    const InlineWord* word = following.inline_word;
-    if (following.op != Op::pure_native || word == nullptr) return nullptr;
-    if (step.op == Op::push_number) return word->with_number;
-    if (step.op == Op::fetch_variable) return word->with_variable;
-    return nullptr;
+bool is_native(const Step& step, NativeWord word) { return step.op == Op::pure_native && step.native == word; }
+
+bool takes_operand(const Step& step) {
+    return step.op == Op::pure_native && step.inline_word != nullptr && step.inline_word->with_number[0][0] != nullptr;
 }
 
 struct NativeKind {
@@ -242,7 +258,20 @@ struct NativeKind {
 
 template <typename Operation>
 const InlineWord* two_operands() {
-    static const InlineWord word{binary<Operation>, binary_with_number<Operation>, binary_with_variable<Operation>};
+    static const InlineWord word{
+        binary<Operation>,
+        nullptr,
+        {{with_number<Operation, false, false>, with_number<Operation, false, true>},
+         {with_number<Operation, true, false>, with_number<Operation, true, true>}},
+        {{with_variable<Operation, false, false>, with_variable<Operation, false, true>},
+         {with_variable<Operation, true, false>, with_variable<Operation, true, true>}},
+    };
+    return &word;
+}
+
+template <typename Operation>
+const InlineWord* one_operand() {
+    static const InlineWord word{unary<Operation>, unary_on_copy<Operation>};
     return &word;
 }
 
@@ -278,11 +307,11 @@ void classify_native(NativeWord word, Step& step) {
         {b::not_equal, {pure, two_operands<o::NotEqual>()}},
         {b::logical_and, {pure, two_operands<o::And>()}},
         {b::logical_or, {pure, two_operands<o::Or>()}},
-        {b::negate, {pure, alone<unary<o::Negate>>()}},
-        {b::abs, {pure, alone<unary<o::Abs>>()}},
-        {b::one_plus, {pure, alone<unary<o::OnePlus>>()}},
-        {b::one_minus, {pure, alone<unary<o::OneMinus>>()}},
-        {b::logical_not, {pure, alone<unary<o::Not>>()}},
+        {b::negate, {pure, one_operand<o::Negate>()}},
+        {b::abs, {pure, one_operand<o::Abs>()}},
+        {b::one_plus, {pure, one_operand<o::OnePlus>()}},
+        {b::one_minus, {pure, one_operand<o::OneMinus>()}},
+        {b::logical_not, {pure, one_operand<o::Not>()}},
         {b::drop, {pure, alone<inline_word<o::drop>>()}},
         {b::dup, {pure, alone<inline_word<o::dup>>()}},
         {b::over, {pure, alone<inline_word<o::over>>()}},
@@ -304,16 +333,48 @@ void classify_native(NativeWord word, Step& step) {
     step.inline_word = kind == kinds.end() ? nullptr : kind->second.inline_word;
 }
 
-void bind(Step& step, const Step* following) {
-    if (following != nullptr) {
-        if (const StepHandler both = operand_handler(step, *following)) {
-            step.run = both;
-            step.next = following->next;
-            if (step.op == Op::push_number && following->op != Op::pure_native) step.variable = following->variable;
-            return;
+void bind(Step& step) { step.run = handler_for(step); }
+
+std::size_t bind_run(Step& step, std::span<const Step> following) {
+    const auto take = [&](std::size_t count, StepHandler handler) {
+        step.run = handler;
+        for (std::size_t taken = 0; taken < count; ++taken) step.through_alias |= following[taken].through_alias;
+        return count;
+    };
+    // A number stored, added or subtracted straight into a variable.
+    if (step.op == Op::push_number && !following.empty()) {
+        const Step& sigil = following[0];
+        StepHandler handler = nullptr;
+        if (sigil.op == Op::store_variable) handler = store_number;
+        if (sigil.op == Op::add_to_variable) handler = add_number_to;
+        if (sigil.op == Op::subtract_from_variable) handler = subtract_number_from;
+        if (handler != nullptr) {
+            step.variable = sigil.variable;
+            return take(1, handler);
         }
     }
-    step.run = handler_for(step);
+    // [dup] (number | variable) two-operand-word [not], or dup one-operand-word.
+    const bool copy = is_native(step, builtin::dup);
+    const std::size_t skip = copy ? 1 : 0;
+    if (following.size() < skip + 1) return 0;
+    const Step& operand = copy ? following[0] : step;
+    const bool number = operand.op == Op::push_number;
+    if ((number || operand.op == Op::fetch_variable) && following.size() > skip && takes_operand(following[skip])) {
+        const InlineWord& word = *following[skip].inline_word;
+        const bool negate = following.size() > skip + 1 && is_native(following[skip + 1], builtin::logical_not);
+        if (number) {
+            step.number = operand.number;
+        } else {
+            step.variable = operand.variable;
+        }
+        const auto& handlers = number ? word.with_number : word.with_variable;
+        return take(skip + 1 + (negate ? 1 : 0), handlers[copy ? 1 : 0][negate ? 1 : 0]);
+    }
+    if (copy && following[0].op == Op::pure_native && following[0].inline_word != nullptr &&
+        following[0].inline_word->on_copy != nullptr) {
+        return take(1, following[0].inline_word->on_copy);
+    }
+    return 0;
 }
 
 }  // namespace forth

@@ -21,6 +21,9 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
 
 TEST(Cache, NewNamesShadowSigilsNumbersAndWords) {
     check_all({
+        // a word reached through an alias, in a step made of several tokens
+        {"( < ) @lt [ 3 2 lt ] /r r :< 7 ; r", "", "", "0 3 2 7 "},
+        {"( iftrue ) @it [ 1 { 5 } it ] /r r :iftrue drop 6 ; r", "", "", "5 6 "},
         {"[ 1 :1 42 ; 1 ] execute", "", "", "1 42 "},
         {"0 =x [ $x :$x 9 ; $x ] execute", "", "", "0 9 "},
         {":w 1 ; [ w ( 2 ) @w w ( 3 ) @w w ] execute", "", "", "1 2 3 "},
@@ -61,6 +64,10 @@ TEST(Cache, BodiesAndQuotationsAreHeldWhileTheyRun) {
 
 TEST(Cache, FusedStepsFailAsTheTokensWould) {
     check_all({
+        {"[ dup 2 < not ] execute", "", "Out of range: Stack underflow in dup\n", ""},
+        {"[ 5 dup 1- dup 2 < not 3 $x ] execute", "", "Out of range: _Map_base::at\n", "5 4 1 3 "},
+        {"4 =x [ 5 dup $x <= not ] execute", "", "", "5 1 "},
+        {"[ 0 0 / dup 2 >= not ] execute", "", "", "-nan 1 "},
         {"[ 2 < ] execute", "", "Out of range: stack underflow\n", ""},
         {"1 =a [ $a < ] execute", "", "Out of range: stack underflow\n", ""},
         {"[ 1 2 + undefined 3 ] execute", "", "Domain error: unknown word - undefined\n", "3 "},

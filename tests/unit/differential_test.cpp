@@ -26,6 +26,8 @@ const std::vector<std::string> plain_tokens = {
     "execute", "times", "iftrue", "iffalse", "while", "until", "repeat", "interpret",
     "w", "v", "u", "foo", "true", "false", "t", "'w", "'dup", "'v", "?w", "?dup", "/v", "/w",
     "@t", "@w", "@dup", "@]", "[", "]", "{", "}", "(", ")", ";", ":w", ":v", ":u", ":]", ":;", ":dup", "/*", "*/",
+    // runs of tokens that the evaluator may take as one step
+    "dup 2 < not", "dup 1-", "$a 3 <", "dup $a < not", "5 =a", "1 +a", "( < ) @lt", "2 lt", ":< drop 0 ;", "( not ) @n",
 };
 
 class Generator {
