@@ -30,8 +30,9 @@ struct Runtime {
     // reused, not even by another Context.
     std::uint64_t generation = new_generation();
     std::vector<Frame> frames;
-    std::size_t inline_calls = 0;  // calls that run in place, without a frame of their own
-    std::size_t tail_calls = 0;    // calls that took over their caller's frame (see Frame)
+    // Calls running inside one another: a frame each, and the calls that
+    // run in place or took over their caller's frame (see Frame).
+    std::size_t depth = 0;
     std::size_t reentries = 0;     // runs of the evaluator inside one another
     // The first characters of the alias names, so that most tokens are
     // known to be no alias without hashing them.

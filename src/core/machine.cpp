@@ -83,8 +83,9 @@ Frame text_frame(std::string_view text, std::shared_ptr<const std::string> owner
 // interrupt stops runaway recursion. Returns the new, empty frame.
 Frame& push_frame(Context& ctx) {
     std::vector<Frame>& frames = ctx.runtime.frames;
-    if (depth(ctx.runtime) >= max_depth) too_deep();
+    if (ctx.runtime.depth >= max_depth) too_deep();
     poll_interrupt();
+    ++ctx.runtime.depth;
     return frames.emplace_back();
 }
 
@@ -106,7 +107,7 @@ public:
     ~Scope() {
         --runtime_.reentries;
         for (auto frame = frames_.begin() + static_cast<std::ptrdiff_t>(base_); frame != frames_.end(); ++frame) {
-            runtime_.tail_calls -= frame->tail_calls;
+            runtime_.depth -= 1 + frame->tail_calls;
         }
         frames_.erase(frames_.begin() + static_cast<std::ptrdiff_t>(base_), frames_.end());
         // Runaway recursion must not leave its frame stack allocated.
@@ -167,7 +168,7 @@ bool next_token(TextState& state) {
 }
 
 void pop_frame(Runtime& runtime) {
-    runtime.tail_calls -= runtime.frames.back().tail_calls;
+    runtime.depth -= 1 + runtime.frames.back().tail_calls;
     runtime.frames.pop_back();
 }
 
@@ -314,13 +315,13 @@ void enter_last(Context& ctx, const TokenList& list) {
         enter_list(ctx, list);
         return;
     }
-    if (depth(runtime) >= max_depth) too_deep();
+    if (runtime.depth >= max_depth) too_deep();
     poll_interrupt();
     // May release the list of the step that called this; nothing reads it after.
     caller.list = list;
     caller.pc = 0;
     ++caller.tail_calls;
-    ++runtime.tail_calls;
+    ++runtime.depth;
 }
 
 void call_control(Context& ctx, void (*word)(Context&)) {

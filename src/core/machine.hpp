@@ -20,21 +20,17 @@ void enter_last(Context& ctx, const TokenList& list);
 // Throws the error of a call nested deeper than max_depth.
 [[noreturn]] void too_deep();
 
-// How many calls are running inside one another.
-inline std::size_t depth(const Runtime& runtime) {
-    return runtime.frames.size() + runtime.inline_calls + runtime.tail_calls;
-}
 
 // Stands for the frame of a call that runs in place: counts toward the
 // depth and lets an interrupt stop it, like a frame.
 class InlineCall {
 public:
     explicit InlineCall(Context& ctx) : runtime_(ctx.runtime) {
-        if (depth(runtime_) >= max_depth) too_deep();
+        if (runtime_.depth >= max_depth) too_deep();
         poll_interrupt();
-        ++runtime_.inline_calls;
+        ++runtime_.depth;
     }
-    ~InlineCall() { --runtime_.inline_calls; }
+    ~InlineCall() { --runtime_.depth; }
     InlineCall(const InlineCall&) = delete;
     InlineCall& operator=(const InlineCall&) = delete;
 
