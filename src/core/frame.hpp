@@ -14,8 +14,7 @@ struct LoopState {
     std::int32_t index = 0;   // times: the next pass
     std::int32_t passes = 0;
     double* counter = nullptr;  // times: the variable i
-    TokenList body;             // repeat
-    TokenList condition;
+    TokenList condition;        // repeat; the frame's own list is the body
     double stop = 0;
 };
 
@@ -33,7 +32,7 @@ struct TextState {
 struct Frame {
     enum class Kind : std::uint8_t { list, times, repeat_body, repeat_condition, text };
 
-    TokenList list;  // the list being run (a loop's body or condition)
+    TokenList list;  // the list being run, or a repeat loop's body
     std::uint32_t pc = 0;
     // Calls made as the last step of a list run in their caller's frame,
     // which goes on counting them toward the depth until it ends.

@@ -194,9 +194,14 @@ inline bool next_pass(LoopState& loop) {
     return true;
 }
 
+// The list a frame runs now: its own, or its loop's condition.
+inline ListNode* running_list(const Frame& frame) {
+    return frame.kind == Frame::Kind::repeat_condition ? frame.loop->condition.node() : frame.list.node();
+}
+
 // A list has run to its end: its loop goes on with the next list to run
 // (true), or the frame ends.
-bool end_of_list(Context& ctx, Frame& frame) {
+inline bool end_of_list(Context& ctx, Frame& frame) {
     switch (frame.kind) {
         case Frame::Kind::times:
             if (!next_pass(*frame.loop)) break;
@@ -204,7 +209,6 @@ bool end_of_list(Context& ctx, Frame& frame) {
             return true;
         case Frame::Kind::repeat_body:
             frame.kind = Frame::Kind::repeat_condition;
-            frame.list = frame.loop->condition;
             frame.pc = 0;
             return true;
         case Frame::Kind::repeat_condition:
@@ -212,7 +216,6 @@ bool end_of_list(Context& ctx, Frame& frame) {
             if (pop(ctx) == frame.loop->stop) break;
             poll_interrupt();
             frame.kind = Frame::Kind::repeat_body;
-            frame.list = frame.loop->body;
             frame.pc = 0;
             return true;
         case Frame::Kind::list:
@@ -232,7 +235,7 @@ void run_steps(Context& ctx, std::size_t base) {
     std::uint64_t generation = runtime.generation;
     Frame* frame = &frames.back();
     for (;;) {
-        if (ListNode* const node = frame->list.node()) {
+        if (ListNode* const node = running_list(*frame)) {
             const auto size = static_cast<std::uint32_t>(node->tokens.size());
             Step* const steps = code_of(*node).steps.data();
             std::uint32_t pc = frame->pc;
@@ -264,7 +267,7 @@ void run_steps(Context& ctx, std::size_t base) {
 // One token of the top frame's list, resolved the long way: while a
 // construct collects, or when tests ask for it.
 void resolve_next(Context& ctx, Frame& frame) {
-    ListNode* const node = frame.list.node();
+    ListNode* const node = running_list(frame);
     if (node == nullptr || frame.pc >= node->tokens.size()) {
         end_of_list(ctx, frame);
     } else if (!ctx.terminator.empty()) {
@@ -361,10 +364,9 @@ void call_times(Context& ctx, TokenList body, std::int32_t passes) {
 }
 
 void call_repeat(Context& ctx, TokenList body, TokenList condition, double stop) {
-    Frame frame = list_frame(body);
+    Frame frame = list_frame(std::move(body));
     frame.kind = Frame::Kind::repeat_body;
     frame.loop = std::make_unique<LoopState>();
-    frame.loop->body = std::move(body);
     frame.loop->condition = std::move(condition);
     frame.loop->stop = stop;
     call(ctx, std::move(frame));

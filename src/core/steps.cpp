@@ -20,6 +20,7 @@ struct InlineWord {
     StepHandler on_copy = nullptr;
     StepHandler with_number[2][2] = {};    // [after dup][then not]
     StepHandler with_variable[2][2] = {};  // [after dup][then not]
+    StepHandler variable_with_number[2] = {};  // a variable and a number as its operands [then not]
 };
 
 namespace {
@@ -200,6 +201,13 @@ bool with_variable(Context& ctx, Step& step) {
     return true;
 }
 
+template <typename Operation, bool negate>
+bool variable_with_number(Context& ctx, Step& step) {
+    const double result = Operation{}(*step.variable, step.number);
+    push(ctx, negate ? operation::Not{}(result) : result);
+    return true;
+}
+
 template <typename Operation>
 bool unary(Context& ctx, Step&) {
     operation::unary(ctx, Operation{});
@@ -265,6 +273,7 @@ const InlineWord* two_operands() {
          {with_number<Operation, true, false>, with_number<Operation, true, true>}},
         {{with_variable<Operation, false, false>, with_variable<Operation, false, true>},
          {with_variable<Operation, true, false>, with_variable<Operation, true, true>}},
+        {variable_with_number<Operation, false>, variable_with_number<Operation, true>},
     };
     return &word;
 }
@@ -352,6 +361,13 @@ std::size_t bind_run(Step& step, std::span<const Step> following) {
             step.variable = sigil.variable;
             return take(1, handler);
         }
+    }
+    // variable number two-operand-word [not]
+    if (step.op == Op::fetch_variable && following.size() >= 2 && following[0].op == Op::push_number &&
+        takes_operand(following[1])) {
+        const bool negate = following.size() > 2 && is_native(following[2], builtin::logical_not);
+        step.number = following[0].number;
+        return take(negate ? 3 : 2, following[1].inline_word->variable_with_number[negate ? 1 : 0]);
     }
     // [dup] (number | variable) two-operand-word [not], or dup one-operand-word.
     const bool copy = is_native(step, builtin::dup);

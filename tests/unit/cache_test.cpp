@@ -67,6 +67,7 @@ TEST(Cache, FusedStepsFailAsTheTokensWould) {
         {"[ dup 2 < not ] execute", "", "Out of range: Stack underflow in dup\n", ""},
         {"[ 5 dup 1- dup 2 < not 3 $x ] execute", "", "Out of range: _Map_base::at\n", "5 4 1 3 "},
         {"4 =x [ 5 dup $x <= not ] execute", "", "", "5 1 "},
+        {"4 =x [ $x 3 < not $x 3 - ] execute", "", "", "1 1 "},
         {"[ 0 0 / dup 2 >= not ] execute", "", "", "-nan 1 "},
         {"[ 2 < ] execute", "", "Out of range: stack underflow\n", ""},
         {"1 =a [ $a < ] execute", "", "Out of range: stack underflow\n", ""},
