@@ -23,6 +23,7 @@ enum class Op : std::uint8_t {
     text_literal,            // a whole ( ... )
     comment,                 // a whole /* ... */
     variable_sigil,          // a variable sigil whose variable did not exist yet
+    enter_call,              // where a call laid out in line begins (see FlatBody)
     call_leaf,               // a user word whose steps all run straight on: no frame needed
     native,                  // any other built-in word
     control,                 // a built-in word that runs a list (times, iftrue, execute, ...)
@@ -37,6 +38,7 @@ enum class Op : std::uint8_t {
 
 struct Step;
 struct InlineWord;
+struct FlatBody;
 
 // Runs a step. True when the next step may follow at once: the step cannot
 // have opened a construct, changed the dictionary or the aliases, or pushed
@@ -65,8 +67,17 @@ struct Step {
     const InlineWord* inline_word = nullptr;  // a built-in word the evaluator runs inline
     std::string name;  // a sigil's name, a failing token, a ( ... )'s text
     TokenList list;    // a construct's tokens
+    std::shared_ptr<FlatBody> flat;  // a call_leaf's steps, with the calls in them laid out in line
 
     Step() : variable(nullptr) {}
+};
+
+// The steps that a call of a word needing no frame runs: its own, and in
+// place of each call in them, an enter_call step and the called word's
+// steps. `depth` is how deep the calls in it nest.
+struct FlatBody {
+    std::vector<Step> steps;
+    std::size_t depth = 0;
 };
 
 // The steps of a token list, one per token, each valid while the dictionary

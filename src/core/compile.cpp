@@ -185,6 +185,39 @@ bool runs_straight_through(Context& ctx, ListNode* node, int depth) {
     return straight;
 }
 
+// Only a body that calls other words gains from being laid out in line.
+bool calls_in_line(const ListNode* body) {
+    if (body == nullptr) return false;
+    const std::vector<Step>& steps = body->code->steps;
+    for (std::size_t pc = 0; pc < steps.size(); pc = steps[pc].next) {
+        if (steps[pc].op == Op::call_leaf) return true;
+    }
+    return false;
+}
+
+// Lays out the steps of `body`, and those of the words it calls, in line;
+// false when that would make more steps than is worth it.
+bool lay_out(const ListNode* body, std::size_t level, FlatBody& flat) {
+    constexpr std::size_t most_steps = 256;
+    if (body == nullptr) return true;
+    flat.depth = std::max(flat.depth, level);
+    const std::vector<Step>& steps = body->code->steps;
+    for (std::size_t pc = 0; pc < steps.size(); pc = steps[pc].next) {
+        if (flat.steps.size() >= most_steps) return false;
+        const Step& step = steps[pc];
+        if (step.op == Op::call_leaf) {
+            Step enter;
+            enter.op = Op::enter_call;
+            bind(enter);
+            flat.steps.push_back(std::move(enter));
+            if (!lay_out(step.body, level + 1, flat)) return false;
+        } else {
+            flat.steps.push_back(step);
+        }
+    }
+    return true;
+}
+
 void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, Step& step, int depth) {
     const Step previous = std::exchange(step, compile_token(ctx, node.tokens[index], true));
     step.next = index + 1;
@@ -192,6 +225,10 @@ void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, St
         fuse_conditional(ctx, node, step);
     } else if (step.op == Op::call_user && runs_straight_through(ctx, step.body, depth + 1)) {
         step.op = Op::call_leaf;
+        if (calls_in_line(step.body)) {
+            auto flat = std::make_shared<FlatBody>();
+            if (lay_out(step.body, 0, *flat)) step.flat = std::move(flat);
+        }
         bind(step);
     } else {
         fuse_run(ctx, node, index, step);

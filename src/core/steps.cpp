@@ -82,6 +82,13 @@ bool subtract_number_from(Context&, Step& step) {
 // compiled with the step that calls them, and none of them can change the
 // tables, so they are all still valid.
 bool call_leaf(Context& ctx, Step& step) {
+    // Laid out in line, when none of the calls in it can reach the depth
+    // limit; each still polls for an interrupt where its frame would begin.
+    if (step.flat != nullptr && ctx.runtime.depth + step.flat->depth < max_depth) {
+        poll_interrupt();
+        for (Step& inner : step.flat->steps) inner.run(ctx, inner);
+        return true;
+    }
     const InlineCall call(ctx);
     ListNode* const body = step.body;
     if (body == nullptr) return true;
@@ -92,6 +99,11 @@ bool call_leaf(Context& ctx, Step& step) {
         pc = inner.next;
         inner.run(ctx, inner);
     }
+    return true;
+}
+
+bool enter_call(Context&, Step&) {
+    poll_interrupt();
     return true;
 }
 
@@ -239,6 +251,7 @@ StepHandler handler_for(const Step& step) {
         case Op::text_literal: return text_literal;
         case Op::comment: return comment;
         case Op::variable_sigil: return first_use_of_variable;
+        case Op::enter_call: return enter_call;
         case Op::call_leaf: return call_leaf;
         case Op::quote_iftrue: return quote_then_if<true>;
         case Op::quote_iffalse: return quote_then_if<false>;

@@ -86,17 +86,19 @@ TEST(Cache, RecursionIsBoundedByACountOfNestedCalls) {
         {"0 =n :d 1 +n d ; d\n$n", "", "Runtime error: recursion too deep\n", "999999 "},
         // a call that runs in place counts as one too
         {":inc 1+ ; 0 =n :d 1 +n 0 inc drop d ; d\n$n", "", "Runtime error: recursion too deep\n", "0 999999 "},
+        // ... and so does each call inside a call laid out in line
+        {":i 1+ ; :e i i ; 0 =n :d 1 +n 0 e drop d ; d\n$n", "", "Runtime error: recursion too deep\n", "0 999998 "},
     });
 }
 
 // A call is a call, however it runs: each one may be interrupted.
 TEST(Cache, EveryCallCanBeInterrupted) {
-    for (const char* body : {"", "1+", "1 [ 2 ] execute"}) {
+    for (const char* body : {"", "1+", "i i", "1 [ 2 ] execute"}) {
         SCOPED_TRACE(body);
         forth::Context ctx;
         forth::load_builtins(ctx);
         forth::define_word(ctx, "raise", [](forth::Context&) { forth::interrupt_requested = 1; });
-        forth::evaluate(ctx, std::string(":e ") + body + " ; 0");
+        forth::evaluate(ctx, std::string(":i 1+ ; :e ") + body + " ; 0");
         EXPECT_THROW(forth::evaluate(ctx, "[ raise e 5 ] execute"), forth::Interrupted);
         EXPECT_EQ(ctx.stack, std::vector<double>{0});
         EXPECT_EQ(forth::interrupt_requested, 0);

@@ -28,6 +28,8 @@ const std::vector<std::string> plain_tokens = {
     "@t", "@w", "@dup", "@]", "[", "]", "{", "}", "(", ")", ";", ":w", ":v", ":u", ":]", ":;", ":dup", "/*", "*/",
     // runs of tokens that the evaluator may take as one step
     "dup 2 < not", "dup 1-", "$a 3 <", "dup $a < not", "5 =a", "1 +a", "( < ) @lt", "2 lt", ":< drop 0 ;", "( not ) @n",
+    // words that call words without needing frames, laid out in line
+    ":i 1+ ;", ":j i 2 i ;", ":k j j ;", "i", "j", "k", "[ k ] 3 times",
 };
 
 class Generator {
@@ -91,6 +93,26 @@ Outcome run(const std::string& program, bool plain) {
     state << " |";
     for (const auto& token : ctx.buffer) state << ' ' << token;
     return {out.text(), err.text(), stack.str(), state.str(), completed};
+}
+
+// Programs that use up the budget in the middle of the steps the evaluator
+// runs as one, so that both ways must poll at exactly the same calls.
+TEST(Differential, BudgetRunsOutAtTheSameCall) {
+    for (const char* program : {
+             ":i 1+ ; :j i i ; :k j j ; 0 [ k ] 1000 times",
+             ":i 1+ ; :j i 2 i drop ; 0 [ j ] 2000 times",
+             ":f dup 2 < not { dup 1- f swap 2 - f + } iftrue ; 25 f",
+             "0 =a { 1 +a } while { $a 5000 < } repeat",
+             ":e ; [ e e e ] 2000 times",
+         }) {
+        SCOPED_TRACE(program);
+        const Outcome fast = run(program, false);
+        const Outcome plain = run(program, true);
+        EXPECT_FALSE(fast.completed);
+        EXPECT_EQ(fast.stack, plain.stack);
+        EXPECT_EQ(fast.state, plain.state);
+        EXPECT_EQ(fast.completed, plain.completed);
+    }
 }
 
 TEST(Differential, CompiledListsBehaveAsTokensResolvedAnew) {
