@@ -75,6 +75,16 @@ inline double pop(Context& ctx) {
     return top;
 }
 
-inline void push(Context& ctx, double value) { ctx.stack.push_back(value); }
+// Makes room for at least one more value on the stack.
+void grow_stack(Context& ctx);
+
+inline void push(Context& ctx, double value) {
+    std::vector<double>& stack = ctx.stack;
+    if (stack.size() == stack.capacity()) [[unlikely]] grow_stack(ctx);
+    // Tells the compiler there is room now, so that the push it inlines into
+    // every hot word is a store and an increment, with no reallocation path.
+    if (stack.size() == stack.capacity()) __builtin_unreachable();
+    stack.push_back(value);
+}
 
 }  // namespace forth

@@ -16,6 +16,8 @@
 // since it was compiled, so every change takes effect at the next token.
 namespace forth {
 
+void grow_stack(Context& ctx) { ctx.stack.reserve(ctx.stack.empty() ? 64 : 2 * ctx.stack.size()); }
+
 std::uint64_t new_generation() {
     static std::uint64_t last = 0;
     return ++last;
@@ -309,19 +311,19 @@ void call(Context& ctx, Frame frame) {
 
 void too_deep() { throw std::runtime_error("recursion too deep"); }
 
-void enter_list(Context& ctx, const TokenList& list) { push_frame(ctx).list = list; }
+void enter_list(Context& ctx, TokenList list) { push_frame(ctx).list = std::move(list); }
 
-void enter_last(Context& ctx, const TokenList& list) {
+void enter_last(Context& ctx, TokenList list) {
     Runtime& runtime = ctx.runtime;
     Frame& caller = runtime.frames.back();
     if (caller.kind != Frame::Kind::list) {
-        enter_list(ctx, list);
+        enter_list(ctx, std::move(list));
         return;
     }
     if (runtime.depth >= max_depth) too_deep();
     poll_interrupt();
     // May release the list of the step that called this; nothing reads it after.
-    caller.list = list;
+    caller.list = std::move(list);
     caller.pc = 0;
     ++caller.tail_calls;
     ++runtime.depth;

@@ -11,11 +11,11 @@ namespace forth {
 
 // Pushes a frame that runs `list`: the one place where depth is bounded
 // and where an interrupt stops runaway recursion.
-void enter_list(Context& ctx, const TokenList& list);
+void enter_list(Context& ctx, TokenList list);
 
 // The same, for the last step of the top frame's list: the call takes over
 // that frame, since its caller has nothing left to run.
-void enter_last(Context& ctx, const TokenList& list);
+void enter_last(Context& ctx, TokenList list);
 
 // Throws the error of a call nested deeper than max_depth.
 [[noreturn]] void too_deep();
