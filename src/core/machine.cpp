@@ -81,16 +81,6 @@ Frame text_frame(std::string_view text, std::shared_ptr<const std::string> owner
     return frame;
 }
 
-// Every call passes here: the one place where depth is bounded and where an
-// interrupt stops runaway recursion. Returns the new, empty frame.
-Frame& push_frame(Context& ctx) {
-    std::vector<Frame>& frames = ctx.runtime.frames;
-    if (ctx.runtime.depth >= max_depth) too_deep();
-    poll_interrupt();
-    ++ctx.runtime.depth;
-    return frames.emplace_back();
-}
-
 void enter(Context& ctx, Frame frame) { push_frame(ctx) = std::move(frame); }
 
 // One run of the evaluator, entered from native code. The frames it pushes
@@ -310,8 +300,6 @@ void call(Context& ctx, Frame frame) {
 }  // namespace
 
 void too_deep() { throw std::runtime_error("recursion too deep"); }
-
-void enter_list(Context& ctx, TokenList list) { push_frame(ctx).list = std::move(list); }
 
 void enter_last(Context& ctx, TokenList list) {
     Runtime& runtime = ctx.runtime;

@@ -9,17 +9,25 @@
 // What the evaluator offers the handlers of compiled steps.
 namespace forth {
 
-// Pushes a frame that runs `list`: the one place where depth is bounded
-// and where an interrupt stops runaway recursion.
-void enter_list(Context& ctx, TokenList list);
+// Throws the error of a call nested deeper than max_depth.
+[[noreturn]] void too_deep();
+
+// Every call passes here: the one place where depth is bounded and where an
+// interrupt stops runaway recursion. Returns the new, empty frame.
+inline Frame& push_frame(Context& ctx) {
+    Runtime& runtime = ctx.runtime;
+    if (runtime.depth >= max_depth) too_deep();
+    poll_interrupt();
+    ++runtime.depth;
+    return runtime.frames.emplace_back();
+}
+
+// Pushes a frame that runs `list`.
+inline void enter_list(Context& ctx, TokenList list) { push_frame(ctx).list = std::move(list); }
 
 // The same, for the last step of the top frame's list: the call takes over
 // that frame, since its caller has nothing left to run.
 void enter_last(Context& ctx, TokenList list);
-
-// Throws the error of a call nested deeper than max_depth.
-[[noreturn]] void too_deep();
-
 
 // Stands for the frame of a call that runs in place: counts toward the
 // depth and lets an interrupt stop it, like a frame.
