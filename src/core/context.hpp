@@ -78,7 +78,7 @@ inline double pop(Context& ctx) {
 // Makes room for at least one more value on the stack.
 void grow_stack(Context& ctx);
 
-inline void push(Context& ctx, double value) {
+[[gnu::always_inline]] inline void push(Context& ctx, double value) {
     std::vector<double>& stack = ctx.stack;
     if (stack.size() == stack.capacity()) [[unlikely]] grow_stack(ctx);
     // Tells the compiler there is room now, so that the push it inlines into
