@@ -8,7 +8,9 @@
 // load_builtins registers them; nothing else needs to name them.
 namespace forth::builtin {
 
-// core/constructs.cpp
+// core/constructs.cpp, and the closing words its opening words wait for
+inline const std::string end_of_comment = "*/", end_of_quotation = "]", end_of_block = "}", end_of_string = ")",
+                         end_of_definition = ";";
 void open_comment(Context& ctx);
 void close_comment(Context& ctx);
 void open_quotation(Context& ctx);

@@ -11,7 +11,8 @@
 namespace forth {
 
 // What a token does when it is reached outside an open construct, as found
-// by looking it up once.
+// by looking it up once. The ops up to call_leaf run straight on: they cannot
+// open a construct, change the tables or push a frame (runs_straight_on).
 enum class Op : std::uint8_t {
     push_number,
     fetch_variable,          // pointers into the variable table, which never loses an entry
@@ -88,6 +89,15 @@ struct Code {
     std::vector<Step> steps;
     bool searching = false;  // its steps are being compiled to see whether a call needs a frame
 };
+
+// What the standard string-to-double conversion makes of a token: the value
+// of its longest leading number, whether there is one, and whether it fits.
+struct LeadingNumber {
+    double value;
+    bool found;
+    bool in_range;
+};
+LeadingNumber leading_number(const std::string& token);
 
 // The step for one token, looked up in the current tables; nothing changes.
 Step compile_token(Context& ctx, const std::string& token, bool expand_aliases);

@@ -72,16 +72,17 @@ struct Construct {
 
 std::optional<Construct> construct_opened_by(const Step& step) {
     using namespace builtin;
-    static const std::string bracket = "]", brace = "}", parenthesis = ")", comment = "*/", semicolon = ";";
     if (step.op == Op::native) {
-        if (step.native == open_quotation) return Construct{Op::quote, bracket, close_list};
-        if (step.native == open_block) return Construct{Op::quote, brace, close_list};
-        if (step.native == open_string) return Construct{Op::text_literal, parenthesis, close_string};
-        if (step.native == open_comment) return Construct{Op::comment, comment, close_comment};
+        if (step.native == open_quotation) return Construct{Op::quote, end_of_quotation, close_list};
+        if (step.native == open_block) return Construct{Op::quote, end_of_block, close_list};
+        if (step.native == open_string) return Construct{Op::text_literal, end_of_string, close_string};
+        if (step.native == open_comment) return Construct{Op::comment, end_of_comment, close_comment};
     }
     if (step.op == Op::sigil) {
         const auto* native = step.handler->target<NativeSigil>();
-        if (native != nullptr && *native == open_definition) return Construct{Op::define, semicolon, close_definition};
+        if (native != nullptr && *native == open_definition) {
+            return Construct{Op::define, end_of_definition, close_definition};
+        }
     }
     return std::nullopt;
 }
@@ -89,16 +90,6 @@ std::optional<Construct> construct_opened_by(const Step& step) {
 bool is_construct(Op op) {
     return op == Op::quote || op == Op::quote_iftrue || op == Op::quote_iffalse || op == Op::text_literal ||
            op == Op::comment || op == Op::define;
-}
-
-std::string joined(const std::vector<std::string>& tokens) {
-    std::string text;
-    for (const std::string& token : tokens) {
-        text += token;
-        text += ' ';
-    }
-    if (!text.empty()) text.pop_back();
-    return text;
 }
 
 // An opening token whose closing token follows in the same list, with both
@@ -111,15 +102,10 @@ bool fuse_construct(const Context& ctx, const ListNode& node, std::uint32_t inde
     const auto first = node.tokens.begin() + index + 1;
     const auto last = std::find(first, node.tokens.end(), construct->closer);
     if (last == node.tokens.end()) return false;  // stays open after the list: collected token by token
-    if (previous.list.size() == static_cast<std::size_t>(last - first) && is_construct(previous.op)) {
-        // Compiled again after a change elsewhere: the same tokens, kept.
-        step.list = previous.list;
-        if (construct->op == Op::text_literal) step.name = joined(std::vector<std::string>(first, last));
-    } else {
-        std::vector<std::string> inside(first, last);
-        if (construct->op == Op::text_literal) step.name = joined(inside);
-        step.list = TokenList(std::move(inside));
-    }
+    // Compiled again after a change elsewhere: the same tokens, kept.
+    const bool same = previous.list.size() == static_cast<std::size_t>(last - first) && is_construct(previous.op);
+    step.list = same ? previous.list : TokenList(std::vector<std::string>(first, last));
+    if (construct->op == Op::text_literal) step.name = joined(step.list);
     step.op = construct->op;
     step.next = static_cast<std::uint32_t>(last - node.tokens.begin()) + 1;
     bind(step);
@@ -310,19 +296,24 @@ Step compile_token(Context& ctx, const std::string& token, bool expand_aliases) 
         bind(step);
         return step;
     }
+    const LeadingNumber number = leading_number(token);
+    if (number.found && number.in_range) {
+        step.op = Op::push_number;
+        step.number = number.value;
+    } else {
+        step.op = Op::fail;
+        step.name = token;
+    }
+    bind(step);
+    return step;
+}
+
+LeadingNumber leading_number(const std::string& token) {
     const char* const start = token.c_str();
     char* end = nullptr;
     errno = 0;
     const double value = std::strtod(start, &end);
-    if (end == start || errno == ERANGE) {
-        step.op = Op::fail;
-        step.name = token;
-    } else {
-        step.op = Op::push_number;
-        step.number = value;
-    }
-    bind(step);
-    return step;
+    return {value, end != start, errno != ERANGE};
 }
 
 void settle_variable(Context& ctx, Step& step) {

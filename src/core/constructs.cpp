@@ -8,10 +8,6 @@ namespace forth::builtin {
 
 namespace {
 
-// Named strings rather than literals: copying a string is all opening takes.
-const std::string end_of_comment = "*/", end_of_quotation = "]", end_of_block = "}", end_of_string = ")",
-                  end_of_definition = ";";
-
 void open(Context& ctx, const std::string& closing_word) {
     ctx.buffer.clear();
     ctx.terminator = closing_word;
@@ -32,14 +28,7 @@ void open_block(Context& ctx) { open(ctx, end_of_block); }
 
 void open_string(Context& ctx) { open(ctx, end_of_string); }
 
-void close_string(Context& ctx) {
-    ctx.text.clear();
-    for (const std::string& token : ctx.buffer) {
-        ctx.text += token;
-        ctx.text += ' ';
-    }
-    if (!ctx.text.empty()) ctx.text.pop_back();
-}
+void close_string(Context& ctx) { ctx.text = joined(ctx.buffer); }
 
 void open_definition(Context& ctx, const std::string& name) {
     ctx.text = name;

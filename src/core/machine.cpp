@@ -1,5 +1,3 @@
-#include <cerrno>
-#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -55,13 +53,10 @@ void define_alias(Context& ctx, const std::string& name, std::string replacement
 }
 
 void push_number(Context& ctx, const std::string& token) {
-    const char* const start = token.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(start, &end);
-    if (end == start) throw std::domain_error("unknown word - " + token);
-    if (errno == ERANGE) throw std::out_of_range("stod");
-    push(ctx, value);
+    const LeadingNumber number = leading_number(token);
+    if (!number.found) throw std::domain_error("unknown word - " + token);
+    if (!number.in_range) throw std::out_of_range("stod");
+    push(ctx, number.value);
 }
 
 namespace {

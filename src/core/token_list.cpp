@@ -32,4 +32,14 @@ void TokenList::push_back(std::string token) {
     node_->tokens.push_back(std::move(token));
 }
 
+std::string joined(const TokenList& tokens) {
+    std::string text;
+    for (const std::string& token : tokens) {
+        text += token;
+        text += ' ';
+    }
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
 }  // namespace forth

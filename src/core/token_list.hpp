@@ -61,4 +61,7 @@ private:
     Ref<ListNode> node_;
 };
 
+// The tokens in order, separated by single blanks.
+std::string joined(const TokenList& tokens);
+
 }  // namespace forth
