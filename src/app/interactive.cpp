@@ -16,9 +16,10 @@ namespace {
 const char* prompt(const Context& ctx) { return ctx.terminator.empty() ? "? " : "... "; }
 
 // "ok" and the prompts are not flushed here: standard input is tied to
-// standard output, so they appear before the next line is read.
+// standard output, so they appear before the next line is read. The first
+// prompt is "? " even when an included file left a construct open.
 void plain_loop(Context& ctx) {
-    std::cout << prompt(ctx);
+    std::cout << "? ";
     std::string line;
     while (read_line(line)) {
         if (report_errors([&] { evaluate(ctx, line); })) std::cout << "ok\n";
@@ -28,8 +29,8 @@ void plain_loop(Context& ctx) {
 
 void terminal_loop(Context& ctx, TerminalSession& terminal) {
     std::string line;
-    for (;;) {
-        const TerminalSession::Read read = terminal.read_code(prompt(ctx), line);
+    for (const char* next = "? ";; next = prompt(ctx)) {
+        const TerminalSession::Read read = terminal.read_code(next, line);
         if (read == TerminalSession::Read::ended) return;
         if (read == TerminalSession::Read::cancelled) continue;
         if (report_errors([&] { evaluate(ctx, line); })) std::cout << "ok\n";
