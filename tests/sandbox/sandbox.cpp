@@ -27,7 +27,7 @@ std::size_t weight(const Context& ctx) { return (ctx.stack.size() + ctx.buffer.s
 
 // Every call and loop pass polls for an interrupt; here each one pays.
 void on_poll() {
-    spend(1 + weight(*confined));
+    spend(1 + (confined != nullptr ? weight(*confined) : 0));
     interrupt_requested = 1;
 }
 
@@ -62,11 +62,21 @@ void clamped_spaces(Context& ctx, const Word& spaces) {
 
 }  // namespace
 
-void confine(Context& ctx, std::size_t budget) {
-    confined = &ctx;
+void limit_steps(std::size_t budget) {
     budget_left = budget;
     interrupt_handler = on_poll;
     interrupt_requested = 1;
+}
+
+void unlimit() {
+    interrupt_requested = 0;
+    interrupt_handler = nullptr;
+    confined = nullptr;
+}
+
+void confine(Context& ctx, std::size_t budget) {
+    limit_steps(budget);
+    confined = &ctx;
 
     ctx.words["bye"] = stop;
     ctx.words["included"] = cannot_open;
@@ -95,9 +105,7 @@ bool run_lines(Context& ctx, std::string_view source) {
     } catch (const Stop&) {
         completed = false;  // bye, or the budget used up: the rest of the input is not run
     }
-    interrupt_requested = 0;
-    interrupt_handler = nullptr;
-    confined = nullptr;
+    unlimit();
     return completed;
 }
 

@@ -13,6 +13,12 @@ namespace forth::sandbox {
 // std::exception, so report_errors lets it through.
 struct Stop {};
 
+// Bounds what runs from now on: every call and loop pass spends one unit
+// of `budget`, and the poll that finds it spent throws Stop. Ended by
+// run_lines, or by unlimit.
+void limit_steps(std::size_t budget);
+void unlimit();
+
 // Makes `ctx` safe to run any input in: bye stops the input, included opens
 // no file, spaces writes at most a screenful, listings and long aliases
 // spend from the budget, and every call and loop pass spends one unit of

@@ -3,11 +3,15 @@
 // is printed, what is reported, what is left on the stack and whether the
 // input ran to its end.
 
+#include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/code.hpp"
+#include "core/user_word.hpp"
 #include "sandbox.hpp"
 #include "session.hpp"
 
@@ -27,9 +31,13 @@ const std::vector<std::string> plain_tokens = {
     "w", "v", "u", "foo", "true", "false", "t", "'w", "'dup", "'v", "?w", "?dup", "/v", "/w",
     "@t", "@w", "@dup", "@]", "[", "]", "{", "}", "(", ")", ";", ":w", ":v", ":u", ":]", ":;", ":dup", "/*", "*/",
     // runs of tokens that the evaluator may take as one step
-    "dup 2 < not", "dup 1-", "$a 3 <", "dup $a < not", "5 =a", "1 +a", "( < ) @lt", "2 lt", ":< drop 0 ;", "( not ) @n",
+    "dup 2 < not", "dup 1-", "$a 3 <", "$a 3 < not", "dup $a <", "dup $a < not", "dup 2 *", "2 < not", "$a *",
+    "$a = not", "5 =a", "1 +a", "2 -a", "/* 1 */", "( < ) @lt", "2 lt", ":< drop 0 ;", "( not ) @n",
     // words that call words without needing frames, laid out in line
     ":i 1+ ;", ":j i 2 i ;", ":k j j ;", "i", "j", "k", "[ k ] 3 times",
+    // the same, whole, so that every kind of step is made however the tokens fall
+    "[ :i 1+ ; :j i 2 i ; :k j j ; 0 k ] execute", "[ 1 =a $a = not 2 dup $a + dup $a < not ] execute",
+    "[ 0 =a 3 +a 1 -a $a 2 < $a 2 < not 5 * 5 < not dup 2 * dup 2 < not dup 1- $a - ] execute",
 };
 
 class Generator {
@@ -73,12 +81,111 @@ private:
     std::mt19937 random_;
 };
 
+// Every kind of step the compiler makes, and every run of tokens it makes
+// one step of (N a number, V a variable, W a word that takes an operand).
+// The generator must produce each of them, or the comparison proves nothing
+// about it.
+const std::set<std::string> all_kinds = {
+    "number", "fetch", "store", "add to", "subtract from", "built-in", "quote", "text", "comment",
+    "first use of a variable", "call in line", "call laid out in line", "native", "control",
+    "quote iftrue", "quote iffalse", "call", "callable", "sigil", "define", "fail", "enter call",
+    "N =V", "N +V", "N -V", "N W", "N W not", "V W", "V W not", "dup N W", "dup N W not", "dup V W",
+    "dup V W not", "V N W", "V N W not", "dup W",
+};
+
+std::string op_name(const forth::Step& step) {
+    using forth::Op;
+    switch (step.op) {
+        case Op::push_number: return "number";
+        case Op::fetch_variable: return "fetch";
+        case Op::store_variable: return "store";
+        case Op::add_to_variable: return "add to";
+        case Op::subtract_from_variable: return "subtract from";
+        case Op::pure_native: return "built-in";
+        case Op::quote: return "quote";
+        case Op::text_literal: return "text";
+        case Op::comment: return "comment";
+        case Op::variable_sigil: return "first use of a variable";
+        case Op::enter_call: return "enter call";
+        case Op::call_leaf: return step.flat != nullptr ? "call laid out in line" : "call in line";
+        case Op::native: return "native";
+        case Op::control: return "control";
+        case Op::quote_iftrue: return "quote iftrue";
+        case Op::quote_iffalse: return "quote iffalse";
+        case Op::call_user: return "call";
+        case Op::call_word: return "callable";
+        case Op::sigil: return "sigil";
+        case Op::define: return "define";
+        case Op::fail: return "fail";
+    }
+    return "?";
+}
+
+// What a token in a run of several is.
+std::string shape_of(const forth::Context& ctx, std::string token) {
+    if (const auto alias = ctx.aliases.find(token); alias != ctx.aliases.end()) token = alias->second;
+    if (token == "dup" || token == "not") return token;
+    if (ctx.words.contains(token)) return "W";
+    if (token[0] == '$') return "V";
+    if (token[0] == '=' || token[0] == '+' || token[0] == '-') return token[0] + std::string("V");
+    return forth::leading_number(token).found ? "N" : "W";
+}
+
+// The tokens a step of several stands for, by what each is.
+std::string run_of_tokens(const forth::Context& ctx, const forth::ListNode& node, std::uint32_t index,
+                          const forth::Step& step) {
+    std::string shape = shape_of(ctx, node.tokens[index]);
+    for (std::uint32_t position = index + 1; position < step.next; ++position) {
+        shape += ' ';
+        shape += shape_of(ctx, node.tokens[position]);
+    }
+    return shape;
+}
+
+// Records the kinds of the steps compiled in `node` and in the lists its
+// steps hold.
+void record_kinds(const forth::Context& ctx, forth::ListNode* node, std::set<std::string>& seen,
+                  std::set<const forth::ListNode*>& visited) {
+    if (node == nullptr || node->code == nullptr || !visited.insert(node).second) return;
+    const std::vector<forth::Step>& steps = node->code->steps;
+    // A body is known to be alive only while the step that calls it is current.
+    const auto record = [&](const forth::Step& step, bool current) {
+        seen.insert(op_name(step));
+        record_kinds(ctx, step.list.node(), seen, visited);
+        if (current && (step.op == forth::Op::call_user || step.op == forth::Op::call_leaf)) {
+            record_kinds(ctx, step.body, seen, visited);
+        }
+    };
+    for (std::uint32_t index = 0; index < steps.size(); ++index) {
+        const forth::Step& step = steps[index];
+        if (step.generation == 0) continue;  // never looked up
+        const bool current = step.generation == ctx.runtime.generation;
+        record(step, current);
+        // A construct's tokens are collected, not looked up: its kind says all. The
+        // tokens of a run are read with today's tables, so only a current run is.
+        const bool run = step.op == forth::Op::push_number || step.op == forth::Op::fetch_variable ||
+                         step.op == forth::Op::pure_native;
+        if (current && run && step.next > index + 1) seen.insert(run_of_tokens(ctx, *node, index, step));
+        if (step.flat != nullptr) {
+            for (const forth::Step& inner : step.flat->steps) record(inner, current);
+        }
+    }
+}
+
+void record_kinds(const forth::Context& ctx, std::set<std::string>& seen) {
+    std::set<const forth::ListNode*> visited;
+    for (const auto& [name, word] : ctx.words) {
+        if (const auto* user_word = word.target<forth::UserWord>()) record_kinds(ctx, user_word->body.node(), seen, visited);
+    }
+    for (const auto* list : {&ctx.quotation, &ctx.buffer, &ctx.loop_body}) record_kinds(ctx, list->node(), seen, visited);
+}
+
 struct Outcome {
     std::string output, errors, stack, state;
     bool completed;
 };
 
-Outcome run(const std::string& program, bool plain) {
+Outcome run(const std::string& program, bool plain, std::set<std::string>* kinds = nullptr) {
     forth::Context ctx;
     forth::load_builtins(ctx);
     forth::add_shell_words(ctx);
@@ -86,6 +193,7 @@ Outcome run(const std::string& program, bool plain) {
     const Redirect in(std::cin), out(std::cout), err(std::cerr);
     forth::sandbox::confine(ctx, 3'000);
     const bool completed = forth::sandbox::run_lines(ctx, program);
+    if (kinds != nullptr) record_kinds(ctx, *kinds);
     std::ostringstream stack, state;
     for (const double value : ctx.stack) stack << value << ' ';
     state << '[' << ctx.terminator << "] " << ctx.text << " |";
@@ -117,10 +225,11 @@ TEST(Differential, BudgetRunsOutAtTheSameCall) {
 
 TEST(Differential, CompiledListsBehaveAsTokensResolvedAnew) {
     Generator generator(20261206);
+    std::set<std::string> kinds;
     for (int index = 0; index < 3000; ++index) {
         const std::string program = generator.program();
         SCOPED_TRACE(program);
-        const Outcome fast = run(program, false);
+        const Outcome fast = run(program, false, &kinds);
         const Outcome plain = run(program, true);
         ASSERT_EQ(fast.output, plain.output);
         ASSERT_EQ(fast.errors, plain.errors);
@@ -128,6 +237,16 @@ TEST(Differential, CompiledListsBehaveAsTokensResolvedAnew) {
         ASSERT_EQ(fast.state, plain.state);
         ASSERT_EQ(fast.completed, plain.completed);
     }
+    std::set<std::string> missing;
+    for (const std::string& kind : all_kinds) {
+        if (!kinds.contains(kind)) missing.insert(kind);
+    }
+    std::set<std::string> unknown;
+    for (const std::string& kind : kinds) {
+        if (!all_kinds.contains(kind)) unknown.insert(kind);
+    }
+    EXPECT_EQ(missing, std::set<std::string>{}) << "kinds of step the programs never made";
+    EXPECT_EQ(unknown, std::set<std::string>{}) << "kinds of step missing from the table";
 }
 
 }  // namespace

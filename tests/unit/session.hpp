@@ -10,6 +10,7 @@
 #include "app/error_report.hpp"
 #include "app/shell_words.hpp"
 #include "core/interpreter.hpp"
+#include "sandbox.hpp"
 
 namespace forth::testing {
 
@@ -36,7 +37,14 @@ struct Case {
     std::string_view source, output, errors, stack, standard_input = {};
 };
 
+// Calls and loop passes a case may make: the deepest recursion a case tries
+// takes a million, and a fault that loops without end fails in well under
+// a second instead of running on.
+constexpr std::size_t step_budget = 4'000'000;
+
 // Runs the lines in a fresh interpreter the way the interactive loop does.
+// After every line, finished or failed, no call may be left counted or
+// running.
 inline void check_all(std::initializer_list<Case> cases) {
     for (const Case& expected : cases) {
         SCOPED_TRACE(expected.source);
@@ -45,7 +53,17 @@ inline void check_all(std::initializer_list<Case> cases) {
         add_shell_words(ctx);
         const Redirect in(std::cin, expected.standard_input), out(std::cout), err(std::cerr);
         std::istringstream lines{std::string(expected.source)};
-        for (std::string line; std::getline(lines, line);) report_errors([&] { evaluate(ctx, line); });
+        sandbox::limit_steps(step_budget);
+        try {
+            for (std::string line; std::getline(lines, line);) {
+                report_errors([&] { evaluate(ctx, line); });
+                EXPECT_EQ(ctx.runtime.depth, 0u) << "after " << line;
+                EXPECT_TRUE(ctx.runtime.frames.empty()) << "after " << line;
+            }
+        } catch (const sandbox::Stop&) {
+            ADD_FAILURE() << "ran out of its budget of steps";
+        }
+        sandbox::unlimit();
         std::ostringstream stack;
         for (const double value : ctx.stack) stack << value << ' ';
         EXPECT_EQ(out.text(), expected.output);

@@ -23,6 +23,11 @@ TEST(Vocabulary, ArithmeticFollowsIeee) {
         {"1 0 / 1 negate 0 / 0 0 / dup = 0 0 / dup <>", "", "", "inf -inf 0 1 "},
         {"0 negate abs 5 negate abs 0 0 / negate", "", "", "-0 5 nan "},
         {"3 5 min 3 5 max 0 0 negate max 0 negate 0 max", "", "", "3 5 -0 0 "},
+        // min and max give the top value when their test fails, and so the sign of a zero,
+        // however the compiled list runs them
+        {"0 negate =m 0 0 negate min 0 negate 0 min [ 0 $m max $m 0 max 0 $m min $m 0 min ] execute",
+         "", "", "-0 0 -0 0 -0 0 "},
+        {"0 negate =m [ 0 dup $m min $m dup 0 max $m 0 max not ] execute", "", "", "0 -0 -0 0 1 "},
         {"5 0 0 / max 0 0 / 5 max 5 0 0 / min", "", "", "-nan 5 -nan "},
         {"0 not 0 negate not 5 not 1 0 and 0.5 0 or 6 3 and", "", "", "1 1 0 0 1 1 "},
     });
