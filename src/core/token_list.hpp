@@ -53,7 +53,6 @@ public:
     // The shared node, or null for an empty list.
     ListNode* node() const { return node_.get(); }
 
-    friend bool operator==(const TokenList& left, const TokenList& right) { return left.tokens() == right.tokens(); }
 
 private:
     const std::vector<std::string>& tokens() const;
