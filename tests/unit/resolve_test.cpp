@@ -37,3 +37,16 @@ TEST(Resolve, OpenConstructsCollectTokensRaw) {
         {"[ 1 \\ comment\n2 ] /q ?q", "1 2\n", "", ""},
     });
 }
+
+// What an embedding program calls: one token, or one list, at a time.
+TEST(Resolve, OneTokenOrOneListAtATime) {
+    forth::Context ctx;
+    forth::load_builtins(ctx);
+    for (const char* token : {"2", "true", "[", "dup", "+", "]", ":sq", "dup", "*", ";", "sq"}) forth::resolve(ctx, token);
+    EXPECT_EQ(ctx.stack, (std::vector<double>{2, 1}));
+    EXPECT_THROW(forth::resolve(ctx, "true", false), std::domain_error);
+    forth::run(ctx, ctx.quotation);
+    forth::run(ctx, forth::TokenList{"sq", "1+"});
+    EXPECT_EQ(ctx.stack, (std::vector<double>{2, 5}));
+    EXPECT_EQ(ctx.runtime.depth, 0u);
+}
