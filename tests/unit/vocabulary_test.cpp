@@ -38,6 +38,7 @@ TEST(Vocabulary, IntegerWordsTruncateTo32Bits) {
         {"7 negate 2 mod 7 2 negate mod 7.9 2.5 mod", "", "", "-1 1 1 "},
         {"7 2 /mod 7 negate 2 /mod", "", "", "1 3 -1 -3 "},
         {"2147483648 negate 1 negate /mod", "", "", "0 2.14748e+09 "},
+        {"2147483647 10 mod 2147483648 negate 10 mod 2147483647.9 10 mod", "", "", "7 -8 7 "},
         {"5 0.5 mod", "", "Domain error: division by zero\n", ""},
         {"2147483648 1 /mod", "", "Out of range: integer out of range\n", ""},
         {"0 0 / emit\n1 0 / spaces", "", "Out of range: integer out of range\nOut of range: integer out of range\n", ""},
