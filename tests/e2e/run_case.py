@@ -126,7 +126,7 @@ def main():
         failures.append(f"exit status {actual_status} (merged run: {merged_status}), expected {status}")
     if failures:
         source = "/dev/null" if stdin is None else "the case's input"
-        print(f"$ cd {os.path.dirname(path)} && tolva {shlex.join(args)} <{source}")
+        print(f"$ cd {os.path.dirname(path)} && {shlex.join(['tolva', *args])} <{source}")
         sys.stdout.reconfigure(errors="backslashreplace")
         print("\n".join(failures))
         sys.exit(1)
