@@ -1,24 +1,22 @@
 #!/usr/bin/env python3
-r"""Runs one end-to-end case through the real binary and compares standard
-output, standard error, the two merged (2>&1) and the exit status, byte for
-byte. Usage: run_case.py TOLVA CASE [--unbounded] [--siblings]
+r"""Runs one end-to-end case through the real binary, twice (standard output
+and error apart, then merged as by 2>&1), and compares all three and the
+exit status byte for byte. Usage: run_case.py TOLVA CASE [--unbounded] [--siblings]
 
 A case is a Tolva file whose comments say what to run and what to expect:
   \ args: -i lib/x.tv   the command line, split like a shell (default: CASE)
-  \ in: TEXT            a line of standard input (default: none), or else
-                        the file NAME.in beside the case
+  \ in: TEXT            a line of standard input (default: none; or NAME.in)
   \ out: TEXT           a line of expected standard output
   \ err: TEXT           a line of expected standard error
   \ status: N           the expected exit status (default: 0)
-"\ KEY (no newline): TEXT" leaves out the newline. Out and err lines, in
-their order, also make the merged stream. A directive may end a code line;
-TEXT is the rest of the line after one blank, trailing blanks included.
+"\ KEY (no newline): TEXT" leaves out the newline. The out and err lines in
+their order make the merged stream. A directive may end a code line; TEXT is
+the rest of the line after one blank, trailing blanks included.
 
 --siblings runs a program whose expected output is beside it instead
 (examples/NAME.tv, NAME.out, NAME.in). --unbounded lifts the memory limit,
 for AddressSanitizer, which reserves far more address space than it uses.
 """
-import argparse
 import difflib
 import os
 import re
@@ -40,8 +38,8 @@ def read(path):
 
 
 def parse(path, siblings):
-    """The case as args, standard input (None: /dev/null), the expected
-    pieces of output as (stream, bytes) in order, and the status."""
+    """args, standard input (None for /dev/null), the expected output as
+    (stream, bytes) pieces in order, and the exit status."""
     args, stdin, pieces, status = [os.path.basename(path)], None, [], 0
     stem = path.removesuffix(".tv")
     if siblings:
@@ -69,6 +67,8 @@ def parse(path, siblings):
 
 
 def run(tolva, args, stdin, cwd, merged, unbounded):
+    """Standard output, standard error (None when merged) and the status,
+    or a note that the run was killed."""
     def limit():
         if not unbounded:
             resource.setrlimit(resource.RLIMIT_AS, (MEMORY, MEMORY))
@@ -85,7 +85,7 @@ def run(tolva, args, stdin, cwd, merged, unbounded):
             return *process.communicate(timeout=TIMEOUT), process.returncode
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)
-            return *process.communicate(), f"killed after {TIMEOUT} s"
+            return *process.communicate(), f"none (killed after {TIMEOUT} s)"
 
 
 def visible(data):
@@ -107,18 +107,14 @@ def diff(name, expected, actual):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("tolva")
-    parser.add_argument("case")
-    parser.add_argument("--unbounded", action="store_true")
-    parser.add_argument("--siblings", action="store_true")
-    options = parser.parse_args()
-    path, tolva = os.path.abspath(options.case), os.path.abspath(options.tolva)
-    args, stdin, pieces, status = parse(path, options.siblings)
+    tolva, path, *flags = sys.argv[1:]
+    tolva, path, unbounded = os.path.abspath(tolva), os.path.abspath(path), "--unbounded" in flags
+    args, stdin, pieces, status = parse(path, "--siblings" in flags)
     expected = {stream: b"".join(data for key, data in pieces if key == stream) for stream in ("out", "err")}
+    cwd = os.path.dirname(path)
 
-    out, err, actual_status = run(tolva, args, stdin, os.path.dirname(path), False, options.unbounded)
-    merged, _, merged_status = run(tolva, args, stdin, os.path.dirname(path), True, options.unbounded)
+    out, err, actual_status = run(tolva, args, stdin, cwd, False, unbounded)
+    merged, _, merged_status = run(tolva, args, stdin, cwd, True, unbounded)
     failures = diff("stdout", expected["out"], out) + diff("stderr", expected["err"], err)
     # The merged stream mostly repeats the two; once they agree it checks their order.
     failures = failures or diff("merged stdout and stderr", b"".join(data for _, data in pieces), merged)
@@ -126,7 +122,7 @@ def main():
         failures.append(f"exit status {actual_status} (merged run: {merged_status}), expected {status}")
     if failures:
         source = "/dev/null" if stdin is None else "the case's input"
-        print(f"$ cd {os.path.dirname(path)} && {shlex.join(['tolva', *args])} <{source}")
+        print(f"$ cd {cwd} && {shlex.join(['tolva', *args])} <{source}")
         sys.stdout.reconfigure(errors="backslashreplace")
         print("\n".join(failures))
         sys.exit(1)
