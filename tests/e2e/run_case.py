@@ -107,8 +107,9 @@ def diff(name, expected, actual):
 
 
 def main():
-    tolva, path, *flags = sys.argv[1:]
-    tolva, path, unbounded = os.path.abspath(tolva), os.path.abspath(path), "--unbounded" in flags
+    flags = {arg for arg in sys.argv[1:] if arg.startswith("--")}
+    tolva, path = (os.path.abspath(arg) for arg in sys.argv[1:] if arg not in flags)
+    unbounded = "--unbounded" in flags
     args, stdin, pieces, status = parse(path, "--siblings" in flags)
     expected = {stream: b"".join(data for key, data in pieces if key == stream) for stream in ("out", "err")}
     cwd = os.path.dirname(path)
