@@ -2,7 +2,8 @@
 # Runaway recursion of each kind ends in "recursion too deep", and deep but
 # finite recursion works, whatever the stack limit: unlimited, the usual
 # 8 MiB, or 1 MiB. Usage: limits.sh TOLVA [--measure], where --measure also
-# holds each run to 256 MiB resident (not for sanitizer builds).
+# holds each run to 256 MiB resident and 1 GiB of address space (not for
+# sanitizer builds). A run that takes over 10 s is killed (status 137).
 set -u
 tolva=$1
 measure=${2:-}
@@ -17,7 +18,8 @@ fail() {
 expect() {
     local input=$1 code=$2 errors=$3 output=$4 out err status rss
     out=$(mktemp) err=$(mktemp)
-    (ulimit -s "$stack" && exec /usr/bin/time -f '%M' -o "$err.rss" "$tolva" -e "$code") \
+    (ulimit -s "$stack" && { [[ $measure != --measure ]] || ulimit -v 1048576; } &&
+        exec timeout -s KILL 10 /usr/bin/time -f '%M' -o "$err.rss" "$tolva" -e "$code") \
         <<<"$input" >"$out" 2>"$err"
     status=$?
     rss=$(tail -n 1 "$err.rss" 2>/dev/null || echo 0)
