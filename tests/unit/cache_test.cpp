@@ -105,3 +105,14 @@ TEST(Cache, EveryCallCanBeInterrupted) {
         EXPECT_EQ(forth::interrupt_requested, 0);
     }
 }
+
+// So may a huge count of blanks, after a screenful or so.
+TEST(Cache, SpacesCanBeInterrupted) {
+    forth::Context ctx;
+    forth::load_builtins(ctx);
+    forth::define_word(ctx, "raise", [](forth::Context&) { forth::interrupt_requested = 1; });
+    const forth::testing::Redirect out(std::cout);
+    EXPECT_THROW(forth::evaluate(ctx, "raise 1000000 spaces"), forth::Interrupted);
+    EXPECT_LE(out.text().size(), 4096u);
+    EXPECT_EQ(forth::interrupt_requested, 0);
+}
