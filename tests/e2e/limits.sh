@@ -1,35 +1,23 @@
 #!/usr/bin/env bash
-# Runaway recursion of each kind ends in "recursion too deep", and deep but
-# finite recursion works, whatever the stack limit: unlimited, the usual
-# 8 MiB, or 1 MiB. Usage: limits.sh TOLVA [--measure], where --measure also
-# holds each run to 256 MiB resident and 1 GiB of address space (not for
-# sanitizer builds). A run that takes over 10 s is killed (status 137).
+# Runaway recursion of each kind ends in "recursion too deep" and deep but
+# finite recursion works, under an unlimited, an 8 MiB and a 1 MiB stack.
+# Usage: limits.sh TOLVA [--measure]; --measure also holds each run to 256 MiB
+# resident. A run that takes over 10 s is killed (status 137).
 set -u
-tolva=$1
-measure=${2:-}
-failed=0
+tolva=$1 measure=${2:-} failed=0 err=$(mktemp) rss=$(mktemp)
+trap 'rm -f "$err" "$rss"' EXIT
+fail() { echo "FAIL (ulimit -s $stack): $*"; failed=1; }
 
-fail() {
-    echo "FAIL (ulimit -s $stack): $*"
-    failed=1
-}
-
-# expect STDIN CODE ERRORS OUTPUT
+# expect INPUT CODE ERRORS OUTPUT; an error means status 2.
 expect() {
-    local input=$1 code=$2 errors=$3 output=$4 out err status rss
-    out=$(mktemp) err=$(mktemp)
-    (ulimit -s "$stack" && { [[ $measure != --measure ]] || ulimit -v 1048576; } &&
-        exec timeout -s KILL 10 /usr/bin/time -f '%M' -o "$err.rss" "$tolva" -e "$code") \
-        <<<"$input" >"$out" 2>"$err"
+    local out status want=0 used
+    out=$(ulimit -s $stack && exec timeout -s KILL 10 /usr/bin/time -f %M -o "$rss" "$tolva" -e "$2" <<<"$1" 2>"$err")
     status=$?
-    rss=$(tail -n 1 "$err.rss" 2>/dev/null || echo 0)
-    [[ $(cat "$out") == "$output" ]] || fail "$code: output '$(cat "$out")', expected '$output'"
-    [[ $(cat "$err") == "$errors" ]] || fail "$code: errors '$(cat "$err")', expected '$errors'"
-    if [[ -n $errors && $status -ne 2 ]] || [[ -z $errors && $status -ne 0 ]]; then fail "$code: status $status"; fi
-    if [[ $measure == --measure ]]; then
-        ((rss < 262144)) || fail "$code: used $rss KiB"
-    fi
-    rm -f "$out" "$err" "$err.rss"
+    used=$(tail -n 1 "$rss")
+    [[ -z $3 ]] || want=2
+    [[ $out == "$4" && $(<"$err") == "$3" && $status == "$want" ]] ||
+        fail "$2: status $status, output '$out', errors '$(<"$err")'; expected $want, '$4', '$3'"
+    [[ $measure != --measure ]] || ((${used:-0} < 262144)) || fail "$2: used $used KiB"
 }
 
 too_deep='Runtime error: recursion too deep'
