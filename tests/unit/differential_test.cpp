@@ -38,7 +38,7 @@ const std::vector<std::string> plain_tokens = {
     ":i 1+ ;", ":j i 2 i ;", ":k j j ;", "i", "j", "k", "[ k ] 3 times",
     // the same, whole, so that every kind of step is made however the tokens fall
     "[ :i 1+ ; :j i 2 i ; :k j j ; 0 k ] execute", "[ 1 =a $a = not 2 dup $a + dup $a < not ] execute",
-    "[ 0 =a 3 +a 1 -a $a 2 < $a 2 < not 5 * 5 < not dup 2 * dup 2 < not dup 1- $a - ] execute",
+    "[ 0 =a 3 +a 1 -a $a 2 < $a 2 < not 5 * 5 < not dup 2 * dup 2 < not dup 1- dup not $a - ] execute",
 };
 
 class Generator {
@@ -71,11 +71,15 @@ private:
         const int choice = pick(0, 9);
         if (depth > 2 || choice < 6) return plain_tokens[pick(0, static_cast<int>(plain_tokens.size()) - 1)];
         static const char* const after_list[] = {"iftrue", "iffalse", "execute", "3 times", "2 times", "while", "repeat", "/w", "/v"};
+        // One draw at a time: the order in which operands of + are evaluated
+        // differs between compilers, and the programs must not.
+        const std::string inner = sequence(depth + 1);
+        const int after = pick(0, 8);
         switch (choice) {
-            case 6: return "[ " + sequence(depth + 1) + "] " + after_list[pick(0, 8)];
-            case 7: return "{ " + sequence(depth + 1) + "} " + after_list[pick(0, 8)];
-            case 8: return std::string(pick(0, 1) ? ":w " : ":v ") + sequence(depth + 1) + ";";
-            default: return "( " + sequence(depth + 1) + ") " + (pick(0, 1) ? "@t" : "..");
+            case 6: return "[ " + inner + "] " + after_list[after];
+            case 7: return "{ " + inner + "} " + after_list[after];
+            case 8: return (after % 2 ? ":w " : ":v ") + inner + ";";
+            default: return "( " + inner + ") " + (after % 2 ? "@t" : "..");
         }
     }
 
@@ -94,7 +98,7 @@ const char* const op_names[] = {
 static_assert(std::size(op_names) == static_cast<std::size_t>(forth::Op::fail) + 1);
 const std::set<std::string> fused_runs = {
     "N =V", "N +V", "N -V", "N W", "N W not", "V W", "V W not", "dup N W", "dup N W not",
-    "dup V W", "dup V W not", "V N W", "V N W not", "dup W", "call laid out in line",
+    "dup V W", "dup V W not", "V N W", "V N W not", "dup W", "dup not", "call laid out in line",
 };
 
 // What a token in a run of several is, with today's tables.
