@@ -11,6 +11,7 @@ TEST(Reflective, AcceptFeedsParseNameNumberAndInterpret) {
         {"accept number number", "", "", "3.5 0 ", "3.5 x\n"},
         {"accept number", "", "", "1.79769e+308 ", "1e400\n"},
         {"accept .input interpret number", "\n", "", "0 "},
+        {"accept interpret", "", "", "7 5 ", "accept interpret 5\n7\n"},
     });
 }
 
