@@ -1,9 +1,9 @@
-// cpu_time LOG COMMAND [ARG...]
+// cpu_time [--input FILE] LOG COMMAND [ARG...]
 //
-// Runs COMMAND with standard input from /dev/null and appends one line to
-// LOG: the CPU time it used (user + system, in seconds) and its maximum
-// resident set size (in KiB), both from the kernel's accounting of the
-// waited-for child. Exits with the command's status (128 + the signal
+// Runs COMMAND with standard input from FILE (or /dev/null) and appends one
+// line to LOG: the CPU time it used (user + system, in seconds) and its
+// maximum resident set size (in KiB), both from the kernel's accounting of
+// the waited-for child. Exits with the command's status (128 + the signal
 // number if a signal ended it), so a failing run still fails.
 //
 // bench/run puts this in front of every command it hands to hyperfine: the
@@ -26,8 +26,14 @@ double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* input = "/dev/null";
+    if (argc >= 3 && std::strcmp(argv[1], "--input") == 0) {
+        input = argv[2];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: cpu_time LOG COMMAND [ARG...]\n");
+        std::fprintf(stderr, "usage: cpu_time [--input FILE] LOG COMMAND [ARG...]\n");
         return 125;
     }
     const char* log = argv[1];
@@ -38,12 +44,12 @@ int main(int argc, char** argv) {
         return 125;
     }
     if (child == 0) {
-        const int null = open("/dev/null", O_RDONLY);
-        if (null < 0 || dup2(null, STDIN_FILENO) < 0) {
-            std::perror("cpu_time: /dev/null");
+        const int in = open(input, O_RDONLY);
+        if (in < 0 || dup2(in, STDIN_FILENO) < 0) {
+            std::perror(input);
             _exit(125);
         }
-        close(null);
+        close(in);
         execvp(argv[2], argv + 2);
         std::fprintf(stderr, "cpu_time: %s: %s\n", argv[2], std::strerror(errno));
         _exit(127);
