@@ -89,7 +89,7 @@ public:
         if (runtime_.reentries >= max_reentry) too_deep();
         check_stack_depth();
         ++runtime_.reentries;
-        runtime_.defer_call = false;
+        runtime_.defer_call = Runtime::Defer::none;
     }
     ~Scope() {
         --runtime_.reentries;
@@ -114,8 +114,8 @@ private:
 // Lets the built-in control word called in it leave its list as a frame.
 class DeferredCall {
 public:
-    explicit DeferredCall(Context& ctx) : runtime_(ctx.runtime) { runtime_.defer_call = true; }
-    ~DeferredCall() { runtime_.defer_call = false; }
+    DeferredCall(Context& ctx, Runtime::Defer defer) : runtime_(ctx.runtime) { runtime_.defer_call = defer; }
+    ~DeferredCall() { runtime_.defer_call = Runtime::Defer::none; }
     DeferredCall(const DeferredCall&) = delete;
     DeferredCall& operator=(const DeferredCall&) = delete;
 
@@ -282,9 +282,12 @@ void drive(Context& ctx, std::size_t base) {
 
 // Runs `frame` to its end, or leaves it to the evaluator that asked for it.
 void call(Context& ctx, Frame frame) {
-    if (ctx.runtime.defer_call) {
-        ctx.runtime.defer_call = false;
-        enter(ctx, std::move(frame));
+    if (const auto defer = std::exchange(ctx.runtime.defer_call, Runtime::Defer::none); defer != Runtime::Defer::none) {
+        if (defer == Runtime::Defer::last && frame.kind == Frame::Kind::list) {
+            enter_last(ctx, std::move(frame.list));
+        } else {
+            enter(ctx, std::move(frame));
+        }
         return;
     }
     const Scope scope(ctx);
@@ -303,17 +306,15 @@ void enter_last(Context& ctx, TokenList list) {
         enter_list(ctx, std::move(list));
         return;
     }
-    if (runtime.depth >= max_depth) too_deep();
-    poll_interrupt();
+    begin_call(runtime);
     // May release the list of the step that called this; nothing reads it after.
     caller.list = std::move(list);
     caller.pc = 0;
     ++caller.tail_calls;
-    ++runtime.depth;
 }
 
-void call_control(Context& ctx, void (*word)(Context&)) {
-    const DeferredCall deferred(ctx);
+void call_control(Context& ctx, void (*word)(Context&), bool last) {
+    const DeferredCall deferred(ctx, last ? Runtime::Defer::last : Runtime::Defer::frame);
     word(ctx);
 }
 

@@ -74,6 +74,11 @@ struct OnePlus { double operator()(double x) const { return x + 1; } };
 struct OneMinus { double operator()(double x) const { return x - 1; } };
 struct Not { double operator()(double x) const { return flag(x == 0); } };
 
+// What the variable sigils do to a variable with the value x they take.
+struct Store { void operator()(double& variable, double x) const { variable = x; } };
+struct AddTo { void operator()(double& variable, double x) const { variable = x + variable; } };
+struct SubtractFrom { void operator()(double& variable, double x) const { variable = variable - x; } };
+
 // The rearranging words check the depth first and name themselves in the
 // error, leaving the stack untouched; drop fails as pop does.
 inline void require(const Context& ctx, std::size_t needed, const char* message) {
