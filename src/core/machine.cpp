@@ -111,18 +111,6 @@ private:
     std::size_t base_;
 };
 
-// Lets the built-in control word called in it leave its list as a frame.
-class DeferredCall {
-public:
-    DeferredCall(Context& ctx, Runtime::Defer defer) : runtime_(ctx.runtime) { runtime_.defer_call = defer; }
-    ~DeferredCall() { runtime_.defer_call = Runtime::Defer::none; }
-    DeferredCall(const DeferredCall&) = delete;
-    DeferredCall& operator=(const DeferredCall&) = delete;
-
-private:
-    Runtime& runtime_;
-};
-
 // A token met while a construct is open.
 void collect(Context& ctx, const std::string& token) {
     if (token != ctx.terminator) {
@@ -282,12 +270,8 @@ void drive(Context& ctx, std::size_t base) {
 
 // Runs `frame` to its end, or leaves it to the evaluator that asked for it.
 void call(Context& ctx, Frame frame) {
-    if (const auto defer = std::exchange(ctx.runtime.defer_call, Runtime::Defer::none); defer != Runtime::Defer::none) {
-        if (defer == Runtime::Defer::last && frame.kind == Frame::Kind::list) {
-            enter_last(ctx, std::move(frame.list));
-        } else {
-            enter(ctx, std::move(frame));
-        }
+    if (std::exchange(ctx.runtime.defer_call, Runtime::Defer::none) != Runtime::Defer::none) {
+        enter(ctx, std::move(frame));
         return;
     }
     const Scope scope(ctx);
@@ -313,9 +297,10 @@ void enter_last(Context& ctx, TokenList list) {
     ++caller.tail_calls;
 }
 
-void call_control(Context& ctx, void (*word)(Context&), bool last) {
-    const DeferredCall deferred(ctx, last ? Runtime::Defer::last : Runtime::Defer::frame);
+bool call_control(Context& ctx, void (*word)(Context&), bool last) {
+    const DeferredCall deferred(ctx, last);
     word(ctx);
+    return deferred.ran_nothing();
 }
 
 void evaluate(Context& ctx, const std::string& source) {
@@ -337,7 +322,13 @@ void resolve(Context& ctx, const std::string& token, bool expand_aliases) {
 
 void run(Context& ctx, const TokenList& tokens) { call(ctx, list_frame(tokens)); }
 
-void call_list(Context& ctx, TokenList list) { call(ctx, list_frame(std::move(list))); }
+void call_list(Context& ctx, TokenList list) {
+    if (ctx.runtime.defer_call != Runtime::Defer::none) {
+        run_list(ctx, list);
+    } else {
+        call(ctx, list_frame(std::move(list)));
+    }
+}
 
 void call_times(Context& ctx, TokenList body, std::int32_t passes) {
     Frame frame = list_frame(std::move(body));

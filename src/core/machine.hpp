@@ -46,10 +46,40 @@ private:
     Runtime& runtime_;
 };
 
+// While it lives, the next list call (by a built-in control word) leaves
+// its list to the running evaluator as a frame, and as the last step of a
+// list takes over the caller's frame.
+class DeferredCall {
+public:
+    DeferredCall(Context& ctx, bool last) : runtime_(ctx.runtime) {
+        runtime_.defer_call = last ? Runtime::Defer::last : Runtime::Defer::frame;
+    }
+    ~DeferredCall() { runtime_.defer_call = Runtime::Defer::none; }
+    DeferredCall(const DeferredCall&) = delete;
+    DeferredCall& operator=(const DeferredCall&) = delete;
+
+    // True while no list call has taken the deferral: nothing was left to run.
+    bool ran_nothing() const { return runtime_.defer_call != Runtime::Defer::none; }
+
+private:
+    Runtime& runtime_;
+};
+
+// Runs `list` for a control word: left to the evaluator while a
+// DeferredCall lives, or else run to its end.
+inline void run_list(Context& ctx, const TokenList& list) {
+    switch (std::exchange(ctx.runtime.defer_call, Runtime::Defer::none)) {
+        case Runtime::Defer::last: enter_last(ctx, list); return;
+        case Runtime::Defer::frame: enter_list(ctx, list); return;
+        case Runtime::Defer::none: call_list(ctx, list); return;
+    }
+}
+
 // Calls a built-in control word so that the list it runs is left to the
 // evaluator as a frame; as the last step of a list, a plain list takes
-// over the caller's frame.
-void call_control(Context& ctx, void (*word)(Context&), bool last);
+// over the caller's frame. True when the word ran nothing (iftrue on a
+// false flag, times for no pass), so that the next step may follow at once.
+bool call_control(Context& ctx, void (*word)(Context&), bool last);
 
 // Pushes the value of `token`'s leading number; throws for a token with
 // none: "unknown word", or "stod" when it is out of range.

@@ -74,22 +74,18 @@ bool construct(Context& ctx, Step& step) {
 }
 
 bool quote_then(Context& ctx, Step& step) {
-    close_whole(ctx, step, Construct::list);
-    call_control(ctx, step.row->word, step.last);
-    return false;
+    close_whole_quote(ctx, step);
+    return call_control(ctx, step.row->word, step.last);
 }
 
-// The rest may change anything; the step itself may be compiled anew
-// while they run, so nothing reads it after.
+// The rest may change anything or push a frame; the step itself may be
+// compiled anew while they run, so nothing reads it after.
 bool native(Context& ctx, Step& step) {
     step.native(ctx);
     return false;
 }
 
-bool control(Context& ctx, Step& step) {
-    call_control(ctx, step.native, step.last);
-    return false;
-}
+bool control(Context& ctx, Step& step) { return call_control(ctx, step.native, step.last); }
 
 bool call_user(Context& ctx, Step& step) {
     if (step.last) {
@@ -127,7 +123,7 @@ StepHandler handler_for(const Step& step) {
         case Op::call_leaf: return call_leaf;
         case Op::native: return native;
         case Op::control: return control;
-        case Op::quote_then: return quote_then;
+        case Op::quote_then: return step.row->fast != nullptr ? step.row->fast->after_quote : quote_then;
         case Op::call_user: return call_user;
         case Op::call_word: return call_word;
         case Op::sigil: return sigil;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/code.hpp"
+#include "core/machine.hpp"
 #include "core/operations.hpp"
 
 // The handlers of compiled steps that the vocabulary names in its rows:
@@ -19,9 +20,17 @@ struct InlineWord {
     StepHandler with_variable[2][2] = {};      // [after dup][then not]
     StepHandler variable_with_number[2] = {};  // a variable and a number as its operands [then not]
     StepHandler with_number_before = nullptr;  // a variable sigil after a number
+    StepHandler after_quote = nullptr;         // a control word right after a whole quote
     bool copies_top = false;                   // dup, which may begin a run
     bool negates = false;                      // not, which may end one
 };
+
+// Leaves what collecting a whole [ ... ] or { ... } and its closing word
+// would. A loop or a recursion sets the same list again and again.
+inline void close_whole_quote(Context& ctx, Step& step) {
+    if (ctx.buffer.node() != step.list.node()) ctx.buffer = step.list;
+    step.native(ctx);
+}
 
 namespace inline_step {
 
@@ -93,6 +102,15 @@ inline bool fetch_variable(Context& ctx, Step& step) {
     return true;
 }
 
+// A whole quote, and iftrue or iffalse on it.
+template <bool when>
+bool quote_then_if(Context& ctx, Step& step) {
+    close_whole_quote(ctx, step);
+    const DeferredCall deferred(ctx, step.last);
+    operation::run_if<when>(ctx, step.list);
+    return deferred.ran_nothing();
+}
+
 }  // namespace inline_step
 
 // The inline forms, by the kind of word.
@@ -120,6 +138,9 @@ inline constexpr InlineWord variable_change{
     .with_number_before = inline_step::change_variable_by_number<Change>};
 
 inline constexpr InlineWord variable_fetch{.alone = inline_step::fetch_variable};
+
+template <bool when>
+inline constexpr InlineWord conditional{.after_quote = inline_step::quote_then_if<when>};
 
 // Gives `step` its handler.
 void bind(Step& step);
