@@ -26,12 +26,11 @@ void bye(Context&) { std::exit(0); }
 }  // namespace
 
 void add_shell_words(Context& ctx) {
-    ctx.words[".buffer"] = show_buffer;
-    ctx.words[".input"] = show_input;
-    ctx.words["clear"] = clear;
-    ctx.words["included"] = included;
-    ctx.words["bye"] = bye;
-    note_change(ctx);
+    define_word(ctx, ".buffer", show_buffer);
+    define_word(ctx, ".input", show_input);
+    define_word(ctx, "clear", clear);
+    define_word(ctx, "included", included);
+    define_word(ctx, "bye", bye);
 }
 
 void run_self_test(Context& ctx) {

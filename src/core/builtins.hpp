@@ -1,16 +1,17 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/context.hpp"
 
 // Every built-in word and sigil handler, by the file that implements it.
-// load_builtins registers them; nothing else needs to name them.
+// The vocabulary's rows (core/vocabulary.cpp) name them; nothing else does.
 namespace forth::builtin {
 
 // core/constructs.cpp, and the closing words its opening words wait for
-inline const std::string end_of_comment = "*/", end_of_quotation = "]", end_of_block = "}", end_of_string = ")",
-                         end_of_definition = ";";
+inline constexpr std::string_view end_of_comment = "*/", end_of_quotation = "]", end_of_block = "}",
+                                  end_of_string = ")", end_of_definition = ";";
 void open_comment(Context& ctx);
 void close_comment(Context& ctx);
 void open_quotation(Context& ctx);

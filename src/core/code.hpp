@@ -10,35 +10,31 @@
 
 namespace forth {
 
+struct Builtin;
+
 // What a token does when it is reached outside an open construct, as found
 // by looking it up once. The ops up to call_leaf run straight on: they cannot
 // open a construct, change the tables or push a frame (runs_straight_on).
 enum class Op : std::uint8_t {
     push_number,
-    fetch_variable,          // pointers into the variable table, which never loses an entry
-    store_variable,
-    add_to_variable,
-    subtract_from_variable,
-    pure_native,             // a built-in word of that kind
-    quote,                   // a whole [ ... ] or { ... }
-    text_literal,            // a whole ( ... )
-    comment,                 // a whole /* ... */
-    variable_sigil,          // a variable sigil whose variable did not exist yet
-    enter_call,              // where a call laid out in line begins (see FlatBody)
-    call_leaf,               // a user word whose steps all run straight on: no frame needed
-    native,                  // any other built-in word
-    control,                 // a built-in word that runs a list (times, iftrue, execute, ...)
-    quote_iftrue,            // a whole [ ... ] or { ... } and the iftrue or iffalse after it
-    quote_iffalse,
-    call_user,               // a word defined in the language
-    call_word,               // any other callable in the dictionary
-    sigil,                   // any other sigil
-    define,                  // a whole :name ... ;
-    fail,                    // no word, sigil or number: resolving it throws
+    fetch_variable,   // pointers into the variable table, which never loses an entry
+    change_variable,  // = + - on a variable that exists
+    straight,         // a built-in word that runs straight on
+    construct,        // a whole [ ... ], { ... }, ( ... ) or /* ... */
+    variable_sigil,   // a variable sigil whose variable did not exist yet
+    enter_call,       // where a call laid out in line begins (see FlatBody)
+    call_leaf,        // a user word whose steps all run straight on: no frame needed
+    native,           // any other built-in word
+    control,          // a built-in word that runs a list (times, iftrue, execute, ...)
+    quote_then,       // a whole [ ... ] or { ... } and the control word after it
+    call_user,        // a word defined in the language
+    call_word,        // any other callable in the dictionary
+    sigil,            // any other sigil
+    define,           // a whole :name ... ;
+    fail,             // no word, sigil or number: resolving it throws
 };
 
 struct Step;
-struct InlineWord;
 struct FlatBody;
 
 // Runs a step. True when the next step may follow at once: the step cannot
@@ -56,7 +52,7 @@ struct Step {
     double number = 0;
     union {
         double* variable;
-        void (*native)(Context&);
+        void (*native)(Context&);  // a built-in word, or the closing word of a whole construct
         void (*sigil_native)(Context&, const std::string&);
         Word* word;
         SigilHandler* handler;
@@ -65,8 +61,10 @@ struct Step {
         // alive as long as the step is current, and a call holds it.
         ListNode* body;
     };
-    const InlineWord* inline_word = nullptr;  // a built-in word the evaluator runs inline
-    std::string name;  // a sigil's name, a failing token, a ( ... )'s text
+    // The vocabulary's row for what the step runs: a built-in word or
+    // sigil, a construct's opening word, the control word after a quote.
+    const Builtin* row = nullptr;
+    std::string name;  // a sigil's name, a failing token, a definition's name
     TokenList list;    // a construct's tokens
     std::shared_ptr<FlatBody> flat;  // a call_leaf's steps, with the calls in them laid out in line
 
@@ -102,9 +100,8 @@ LeadingNumber leading_number(const std::string& token);
 // The step for one token, looked up in the current tables; nothing changes.
 Step compile_token(Context& ctx, const std::string& token, bool expand_aliases);
 
-// Looks up the token at `index` of `node` again, into `step`. A token that
-// opens a construct closed within the list becomes a step for all of it,
-// and a number or variable followed by a two-operand word one for both.
+// Looks up the token at `index` of `node` again, into `step`, with the
+// tokens after it that it runs as one step (see fuse.hpp).
 void compile_step(Context& ctx, ListNode& node, std::uint32_t index, Step& step);
 
 // The compiled form of `node`, made on first use with every step still to
@@ -120,20 +117,9 @@ inline Code& code_of(ListNode& node) {
 // True for the steps after which the next may follow at once.
 inline bool runs_straight_on(Op op) { return op <= Op::call_leaf; }
 
-// Sets the op of a step for the built-in word `word`.
-void classify_native(void (*word)(Context&), Step& step);
-
 // Makes a step that the tables have changed under valid again: kept when
 // no change since touched a name it looked up, compiled anew otherwise.
 void refresh_step(Context& ctx, ListNode& node, std::uint32_t index, Step& step);
-
-// Gives `step` its handler.
-void bind(Step& step);
-
-// Gives `step` a handler that runs it and the first steps of `following`
-// (the steps of the tokens after it, looked up on their own) as one, if
-// they make such a run; returns how many of them it takes.
-std::size_t bind_run(Step& step, std::span<const Step> following);
 
 // Once a variable sigil has found or created its variable, its step holds
 // the variable itself.

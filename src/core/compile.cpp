@@ -7,143 +7,52 @@
 #include <unordered_map>
 #include <utility>
 
-#include "core/builtins.hpp"
 #include "core/code.hpp"
+#include "core/fuse.hpp"
+#include "core/steps.hpp"
 #include "core/user_word.hpp"
+#include "core/vocabulary.hpp"
 
 namespace forth {
 
 namespace {
 
-using NativeWord = void (*)(Context&);
-using NativeSigil = void (*)(Context&, const std::string&);
-
-// The variable sigils, and what each becomes once its variable exists.
-std::optional<Op> variable_op(NativeSigil sigil) {
-    using namespace builtin;
-    if (sigil == fetch_variable) return Op::fetch_variable;
-    if (sigil == store_variable) return Op::store_variable;
-    if (sigil == add_to_variable) return Op::add_to_variable;
-    if (sigil == subtract_from_variable) return Op::subtract_from_variable;
-    return std::nullopt;
+Op op_for(Kind kind) {
+    switch (kind) {
+        case Kind::straight: return Op::straight;
+        case Kind::control: return Op::control;
+        default: return Op::native;
+    }
 }
 
 void word_step(Word& word, Step& step) {
     if (const auto* user_word = word.target<UserWord>()) {
         step.op = Op::call_user;
         step.body = user_word->body.node();
-    } else if (const auto* native = word.target<NativeWord>()) {
-        classify_native(*native, step);
+    } else if (const Builtin* row = row_of(word)) {
+        step.op = op_for(row->kind);
+        step.row = row;
+        step.native = row->word;
     } else {
         step.op = Op::call_word;
         step.word = &word;
     }
 }
 
+bool works_on_variables(const Builtin* row) {
+    return row != nullptr && (row->kind == Kind::variable || row->kind == Kind::fetch);
+}
+
 void sigil_step(Context& ctx, SigilHandler& handler, std::string name, Step& step) {
     step.op = Op::sigil;
     step.handler = &handler;
-    if (const auto* native = handler.target<NativeSigil>()) {
-        if (const auto op = variable_op(*native)) {
-            if (const auto variable = ctx.variables.find(name); variable != ctx.variables.end()) {
-                step.op = *op;
-                step.variable = &variable->second;
-            } else {
-                step.op = Op::variable_sigil;
-                step.sigil_native = *native;
-            }
-        }
-    }
+    step.row = row_of(handler);
     step.name = std::move(name);
-}
-
-bool is_native(const Word& word, NativeWord expected) {
-    const auto* native = word.target<NativeWord>();
-    return native != nullptr && *native == expected;
-}
-
-// A construct as one step: what it becomes, the token that closes it and
-// the closing word's built-in behaviour.
-struct Construct {
-    Op op;
-    const std::string& closer;
-    NativeWord closing;
-};
-
-std::optional<Construct> construct_opened_by(const Step& step) {
-    using namespace builtin;
-    if (step.op == Op::native) {
-        if (step.native == open_quotation) return Construct{Op::quote, end_of_quotation, close_list};
-        if (step.native == open_block) return Construct{Op::quote, end_of_block, close_list};
-        if (step.native == open_string) return Construct{Op::text_literal, end_of_string, close_string};
-        if (step.native == open_comment) return Construct{Op::comment, end_of_comment, close_comment};
+    if (works_on_variables(step.row)) {
+        step.op = Op::variable_sigil;
+        step.sigil_native = step.row->sigil;
+        settle_variable(ctx, step);
     }
-    if (step.op == Op::sigil) {
-        const auto* native = step.handler->target<NativeSigil>();
-        if (native != nullptr && *native == open_definition) {
-            return Construct{Op::define, end_of_definition, close_definition};
-        }
-    }
-    return std::nullopt;
-}
-
-bool is_construct(Op op) {
-    return op == Op::quote || op == Op::quote_iftrue || op == Op::quote_iffalse || op == Op::text_literal ||
-           op == Op::comment || op == Op::define;
-}
-
-// An opening token whose closing token follows in the same list, with both
-// words built in, does in one step what collecting token by token does.
-bool fuse_construct(const Context& ctx, const ListNode& node, std::uint32_t index, Step& step, const Step& previous) {
-    const auto construct = construct_opened_by(step);
-    if (!construct) return false;
-    const auto closing = ctx.words.find(construct->closer);
-    if (closing == ctx.words.end() || !is_native(closing->second, construct->closing)) return false;
-    const auto first = node.tokens.begin() + index + 1;
-    const auto last = std::find(first, node.tokens.end(), construct->closer);
-    if (last == node.tokens.end()) return false;  // stays open after the list: collected token by token
-    // Compiled again after a change elsewhere: the same tokens, kept.
-    const bool same = previous.list.size() == static_cast<std::size_t>(last - first) && is_construct(previous.op);
-    step.list = same ? previous.list : TokenList(std::vector<std::string>(first, last));
-    if (construct->op == Op::text_literal) step.name = joined(step.list);
-    step.op = construct->op;
-    step.next = static_cast<std::uint32_t>(last - node.tokens.begin()) + 1;
-    bind(step);
-    return true;
-}
-
-// A short run of steps that works on the top of the stack, as one step:
-// a number or variable and the word that takes it, with dup before and not
-// after; dup and a one-operand word; a number and a variable sigil.
-void fuse_run(Context& ctx, const ListNode& node, std::uint32_t index, Step& step) {
-    const bool may_start = step.op == Op::push_number || step.op == Op::fetch_variable ||
-                           (step.op == Op::pure_native && step.native == builtin::dup);
-    if (!may_start) return;
-    constexpr std::size_t longest = 3;
-    std::array<Step, longest> following;
-    std::size_t count = 0;
-    while (count < longest && index + 1 + count < node.tokens.size()) {
-        following[count] = compile_token(ctx, node.tokens[index + 1 + count], true);
-        ++count;
-    }
-    step.next += static_cast<std::uint32_t>(bind_run(step, std::span<const Step>(following.data(), count)));
-}
-
-// A whole [ ... ] or { ... } followed by the built-in iftrue or iffalse.
-void fuse_conditional(Context& ctx, const ListNode& node, Step& step) {
-    if (step.op != Op::quote || step.next >= node.tokens.size()) return;
-    const Step following = compile_token(ctx, node.tokens[step.next], true);
-    if (following.op != Op::control) return;
-    if (following.native == builtin::iftrue) {
-        step.op = Op::quote_iftrue;
-    } else if (following.native == builtin::iffalse) {
-        step.op = Op::quote_iffalse;
-    } else {
-        return;
-    }
-    ++step.next;
-    step.through_alias |= following.through_alias;
-    bind(step);
 }
 
 // How deep the search for words that need no frame looks into the words
@@ -207,9 +116,7 @@ bool lay_out(const ListNode* body, std::size_t level, FlatBody& flat) {
 void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, Step& step, int depth) {
     const Step previous = std::exchange(step, compile_token(ctx, node.tokens[index], true));
     step.next = index + 1;
-    if (fuse_construct(ctx, node, index, step, previous)) {
-        fuse_conditional(ctx, node, step);
-    } else if (step.op == Op::call_user && runs_straight_through(ctx, step.body, depth + 1)) {
+    if (step.op == Op::call_user && runs_straight_through(ctx, step.body, depth + 1)) {
         step.op = Op::call_leaf;
         if (calls_in_line(step.body)) {
             auto flat = std::make_shared<FlatBody>();
@@ -217,7 +124,7 @@ void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, St
         }
         bind(step);
     } else {
-        fuse_run(ctx, node, index, step);
+        fuse(ctx, node, index, step, previous);
     }
     step.last = step.next == node.tokens.size();
     step.generation = ctx.runtime.generation;
@@ -228,12 +135,9 @@ void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, St
 template <typename Visit>
 bool all_names_looked_up(const ListNode& node, std::uint32_t index, const Step& step, Visit visit) {
     switch (step.op) {
-        case Op::quote_iftrue:
-        case Op::quote_iffalse:
+        case Op::quote_then:
             return visit(node.tokens[index]) && visit(node.tokens[step.next - 2]) && visit(node.tokens[step.next - 1]);
-        case Op::quote:
-        case Op::text_literal:
-        case Op::comment:
+        case Op::construct:
         case Op::define:
             return visit(node.tokens[index]) && visit(node.tokens[step.next - 1]);
         default:
@@ -319,7 +223,7 @@ LeadingNumber leading_number(const std::string& token) {
 void settle_variable(Context& ctx, Step& step) {
     const auto variable = ctx.variables.find(step.name);
     if (variable == ctx.variables.end()) return;
-    step.op = *variable_op(step.sigil_native);
+    step.op = step.row->kind == Kind::fetch ? Op::fetch_variable : Op::change_variable;
     step.variable = &variable->second;
 }
 

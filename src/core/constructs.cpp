@@ -8,14 +8,20 @@ namespace forth::builtin {
 
 namespace {
 
-void open(Context& ctx, const std::string& closing_word) {
+// Assigned from the range: g++ 12 warns wrongly of overlap on assigning a
+// string_view.
+void wait_for(Context& ctx, std::string_view closing_word) {
+    ctx.terminator.assign(closing_word.begin(), closing_word.end());
+}
+
+void open(Context& ctx, std::string_view closing_word) {
     ctx.buffer.clear();
-    ctx.terminator = closing_word;
+    wait_for(ctx, closing_word);
 }
 
 }  // namespace
 
-void open_comment(Context& ctx) { ctx.terminator = end_of_comment; }
+void open_comment(Context& ctx) { wait_for(ctx, end_of_comment); }
 
 void close_comment(Context& ctx) { ctx.buffer.clear(); }
 

@@ -45,7 +45,9 @@ struct Runtime {
         std::string name;      // what it added or replaced; empty when unknown
     };
     std::deque<Change> changes;
-    bool defer_call = false;  // the next list call leaves its frame to the running evaluator
+    // Whether the next list call leaves its frame to the running evaluator,
+    // and may take over the caller's.
+    enum class Defer : std::uint8_t { none, frame, last } defer_call = Defer::none;
     bool plain = false;       // resolve every token anew (for tests that compare the two ways)
 };
 

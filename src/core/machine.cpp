@@ -89,7 +89,7 @@ public:
         if (runtime_.reentries >= max_reentry) too_deep();
         check_stack_depth();
         ++runtime_.reentries;
-        runtime_.defer_call = false;
+        runtime_.defer_call = Runtime::Defer::none;
     }
     ~Scope() {
         --runtime_.reentries;
@@ -109,18 +109,6 @@ private:
     Runtime& runtime_;
     std::vector<Frame>& frames_;
     std::size_t base_;
-};
-
-// Lets the built-in control word called in it leave its list as a frame.
-class DeferredCall {
-public:
-    explicit DeferredCall(Context& ctx) : runtime_(ctx.runtime) { runtime_.defer_call = true; }
-    ~DeferredCall() { runtime_.defer_call = false; }
-    DeferredCall(const DeferredCall&) = delete;
-    DeferredCall& operator=(const DeferredCall&) = delete;
-
-private:
-    Runtime& runtime_;
 };
 
 // A token met while a construct is open.
@@ -282,8 +270,7 @@ void drive(Context& ctx, std::size_t base) {
 
 // Runs `frame` to its end, or leaves it to the evaluator that asked for it.
 void call(Context& ctx, Frame frame) {
-    if (ctx.runtime.defer_call) {
-        ctx.runtime.defer_call = false;
+    if (std::exchange(ctx.runtime.defer_call, Runtime::Defer::none) != Runtime::Defer::none) {
         enter(ctx, std::move(frame));
         return;
     }
@@ -303,18 +290,17 @@ void enter_last(Context& ctx, TokenList list) {
         enter_list(ctx, std::move(list));
         return;
     }
-    if (runtime.depth >= max_depth) too_deep();
-    poll_interrupt();
+    begin_call(runtime);
     // May release the list of the step that called this; nothing reads it after.
     caller.list = std::move(list);
     caller.pc = 0;
     ++caller.tail_calls;
-    ++runtime.depth;
 }
 
-void call_control(Context& ctx, void (*word)(Context&)) {
-    const DeferredCall deferred(ctx);
+bool call_control(Context& ctx, void (*word)(Context&), bool last) {
+    const DeferredCall deferred(ctx, last);
     word(ctx);
+    return deferred.ran_nothing();
 }
 
 void evaluate(Context& ctx, const std::string& source) {
@@ -336,7 +322,13 @@ void resolve(Context& ctx, const std::string& token, bool expand_aliases) {
 
 void run(Context& ctx, const TokenList& tokens) { call(ctx, list_frame(tokens)); }
 
-void call_list(Context& ctx, TokenList list) { call(ctx, list_frame(std::move(list))); }
+void call_list(Context& ctx, TokenList list) {
+    if (ctx.runtime.defer_call != Runtime::Defer::none) {
+        run_list(ctx, list);
+    } else {
+        call(ctx, list_frame(std::move(list)));
+    }
+}
 
 void call_times(Context& ctx, TokenList body, std::int32_t passes) {
     Frame frame = list_frame(std::move(body));

@@ -12,14 +12,19 @@ namespace forth {
 // Throws the error of a call nested deeper than max_depth.
 [[noreturn]] void too_deep();
 
-// Every call passes here: the one place where depth is bounded and where an
-// interrupt stops runaway recursion. Returns the new, empty frame.
-inline Frame& push_frame(Context& ctx) {
-    Runtime& runtime = ctx.runtime;
+// Every call counts here, whether it pushes a frame, takes over its
+// caller's or runs in place: the one place where depth is bounded and where
+// an interrupt stops runaway recursion.
+inline void begin_call(Runtime& runtime) {
     if (runtime.depth >= max_depth) too_deep();
     poll_interrupt();
     ++runtime.depth;
-    return runtime.frames.emplace_back();
+}
+
+// Pushes the frame of a call and returns it, empty.
+inline Frame& push_frame(Context& ctx) {
+    begin_call(ctx.runtime);
+    return ctx.runtime.frames.emplace_back();
 }
 
 // Pushes a frame that runs `list`.
@@ -29,15 +34,10 @@ inline void enter_list(Context& ctx, TokenList list) { push_frame(ctx).list = st
 // that frame, since its caller has nothing left to run.
 void enter_last(Context& ctx, TokenList list);
 
-// Stands for the frame of a call that runs in place: counts toward the
-// depth and lets an interrupt stop it, like a frame.
+// Stands for the frame of a call that runs in place.
 class InlineCall {
 public:
-    explicit InlineCall(Context& ctx) : runtime_(ctx.runtime) {
-        if (runtime_.depth >= max_depth) too_deep();
-        poll_interrupt();
-        ++runtime_.depth;
-    }
+    explicit InlineCall(Context& ctx) : runtime_(ctx.runtime) { begin_call(runtime_); }
     ~InlineCall() { --runtime_.depth; }
     InlineCall(const InlineCall&) = delete;
     InlineCall& operator=(const InlineCall&) = delete;
@@ -46,9 +46,40 @@ private:
     Runtime& runtime_;
 };
 
+// While it lives, the next list call (by a built-in control word) leaves
+// its list to the running evaluator as a frame, and as the last step of a
+// list takes over the caller's frame.
+class DeferredCall {
+public:
+    DeferredCall(Context& ctx, bool last) : runtime_(ctx.runtime) {
+        runtime_.defer_call = last ? Runtime::Defer::last : Runtime::Defer::frame;
+    }
+    ~DeferredCall() { runtime_.defer_call = Runtime::Defer::none; }
+    DeferredCall(const DeferredCall&) = delete;
+    DeferredCall& operator=(const DeferredCall&) = delete;
+
+    // True while no list call has taken the deferral: nothing was left to run.
+    bool ran_nothing() const { return runtime_.defer_call != Runtime::Defer::none; }
+
+private:
+    Runtime& runtime_;
+};
+
+// Runs `list` for a control word: left to the evaluator while a
+// DeferredCall lives, or else run to its end.
+inline void run_list(Context& ctx, const TokenList& list) {
+    switch (std::exchange(ctx.runtime.defer_call, Runtime::Defer::none)) {
+        case Runtime::Defer::last: enter_last(ctx, list); return;
+        case Runtime::Defer::frame: enter_list(ctx, list); return;
+        case Runtime::Defer::none: call_list(ctx, list); return;
+    }
+}
+
 // Calls a built-in control word so that the list it runs is left to the
-// evaluator as a frame.
-void call_control(Context& ctx, void (*word)(Context&));
+// evaluator as a frame; as the last step of a list, a plain list takes
+// over the caller's frame. True when the word ran nothing (iftrue on a
+// false flag, times for no pass), so that the next step may follow at once.
+bool call_control(Context& ctx, void (*word)(Context&), bool last);
 
 // Pushes the value of `token`'s leading number; throws for a token with
 // none: "unknown word", or "stod" when it is out of range.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/context.hpp"
+#include "core/machine.hpp"
 
 // The built-in words the evaluator also runs inline, defined once here for
 // both: the vocabulary registers functions that call these, and compiled
@@ -73,6 +74,17 @@ struct Abs { double operator()(double x) const { return x < 0 ? -x : x; } };
 struct OnePlus { double operator()(double x) const { return x + 1; } };
 struct OneMinus { double operator()(double x) const { return x - 1; } };
 struct Not { double operator()(double x) const { return flag(x == 0); } };
+
+// What the variable sigils do to a variable with the value x they take.
+struct Store { void operator()(double& variable, double x) const { variable = x; } };
+struct AddTo { void operator()(double& variable, double x) const { variable = x + variable; } };
+struct SubtractFrom { void operator()(double& variable, double x) const { variable = variable - x; } };
+
+// iftrue and iffalse: run `list` when the flag they take is non-zero, or zero.
+template <bool when>
+void run_if(Context& ctx, const TokenList& list) {
+    if ((pop(ctx) != 0) == when) run_list(ctx, list);
+}
 
 // The rearranging words check the depth first and name themselves in the
 // error, leaving the stack untouched; drop fails as pop does.

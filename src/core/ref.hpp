@@ -16,10 +16,16 @@ public:
     }
     Ref(const Ref& other) : Ref(other.object_) {}
     Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    Ref& operator=(Ref other) noexcept {
-        std::swap(object_, other.object_);
+    // Loops set the same list again and again: that costs nothing.
+    Ref& operator=(const Ref& other) noexcept {
+        if (object_ != other.object_) Ref(other).swap(*this);
         return *this;
     }
+    Ref& operator=(Ref&& other) noexcept {
+        Ref(std::move(other)).swap(*this);
+        return *this;
+    }
+    void swap(Ref& other) noexcept { std::swap(object_, other.object_); }
     ~Ref() {
         if (object_ != nullptr && --object_->references == 0) delete object_;
     }

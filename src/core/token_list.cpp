@@ -27,19 +27,26 @@ void TokenList::push_back(std::string token) {
     if (!node_ || node_->references > 1) {
         node_ = Ref<ListNode>(new ListNode(tokens()));
     } else {
-        node_->code.reset();  // the tokens change, so does their compiled form
+        node_->code.reset();  // the tokens change, so do their compiled form and text
+        node_->text.reset();
     }
     node_->tokens.push_back(std::move(token));
 }
 
-std::string joined(const TokenList& tokens) {
-    std::string text;
-    for (const std::string& token : tokens) {
-        text += token;
-        text += ' ';
+const std::string& joined(const TokenList& tokens) {
+    static const std::string none;
+    ListNode* const node = tokens.node();
+    if (node == nullptr) return none;
+    if (!node->text) {
+        std::string text;
+        for (const std::string& token : node->tokens) {
+            text += token;
+            text += ' ';
+        }
+        if (!text.empty()) text.pop_back();
+        node->text = std::make_unique<std::string>(std::move(text));
     }
-    if (!text.empty()) text.pop_back();
-    return text;
+    return *node->text;
 }
 
 }  // namespace forth

@@ -17,6 +17,7 @@ struct Code;
 struct ListNode {
     std::vector<std::string> tokens;
     std::unique_ptr<Code> code;  // built and rebuilt by the evaluator
+    std::unique_ptr<std::string> text;  // the tokens joined, once asked for
     std::size_t references = 0;
 
     ListNode();
@@ -60,7 +61,8 @@ private:
     Ref<ListNode> node_;
 };
 
-// The tokens in order, separated by single blanks.
-std::string joined(const TokenList& tokens);
+// The tokens in order, separated by single blanks; made once per list, so
+// a ( ... ) in a loop joins its tokens once.
+const std::string& joined(const TokenList& tokens);
 
 }  // namespace forth

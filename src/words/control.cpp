@@ -1,5 +1,6 @@
 #include "core/builtins.hpp"
 #include "core/interpreter.hpp"
+#include "core/operations.hpp"
 #include "words/integer.hpp"
 
 // Each word takes the lists it runs before it touches the stack, so the
@@ -7,11 +8,6 @@
 namespace forth::builtin {
 
 namespace {
-
-void run_if(Context& ctx, bool (*test)(double)) {
-    TokenList body = ctx.quotation;
-    if (test(pop(ctx))) call_list(ctx, std::move(body));
-}
 
 void set_up_loop(Context& ctx, double stop) {
     ctx.loop_body = ctx.quotation;
@@ -27,13 +23,9 @@ void times(Context& ctx) {
     if (passes > 0) call_times(ctx, std::move(body), passes);
 }
 
-void iftrue(Context& ctx) {
-    run_if(ctx, [](double flag) { return flag != 0; });
-}
+void iftrue(Context& ctx) { operation::run_if<true>(ctx, ctx.quotation); }
 
-void iffalse(Context& ctx) {
-    run_if(ctx, [](double flag) { return flag == 0; });
-}
+void iffalse(Context& ctx) { operation::run_if<false>(ctx, ctx.quotation); }
 
 void while_loop(Context& ctx) { set_up_loop(ctx, 0); }
 

@@ -1,4 +1,5 @@
 #include "core/builtins.hpp"
+#include "core/operations.hpp"
 
 // The order of finding and popping decides what an underflow leaves behind:
 // =name creates its variable before it pops, +name and -name pop first.
@@ -6,19 +7,17 @@ namespace forth::builtin {
 
 void store_variable(Context& ctx, const std::string& name) {
     double& variable = ctx.variables[name];
-    variable = pop(ctx);
+    operation::Store{}(variable, pop(ctx));
 }
 
 void add_to_variable(Context& ctx, const std::string& name) {
     const double x = pop(ctx);
-    double& variable = ctx.variables[name];
-    variable = x + variable;
+    operation::AddTo{}(ctx.variables[name], x);
 }
 
 void subtract_from_variable(Context& ctx, const std::string& name) {
     const double x = pop(ctx);
-    double& variable = ctx.variables[name];
-    variable = variable - x;
+    operation::SubtractFrom{}(ctx.variables[name], x);
 }
 
 void fetch_variable(Context& ctx, const std::string& name) {

@@ -1,0 +1,125 @@
+#include "core/fuse.hpp"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include "core/steps.hpp"
+#include "core/vocabulary.hpp"
+
+// The rules by which several tokens of a list run as one step. Each rule
+// keeps to what the tokens one by one would do; the vocabulary's rows say
+// which words take part.
+namespace forth {
+
+namespace {
+
+const InlineWord* fast_form(const Step& step) { return step.op == Op::straight ? step.row->fast : nullptr; }
+
+bool copies_top(const Step& step) { return fast_form(step) != nullptr && fast_form(step)->copies_top; }
+
+bool negates(const Step& step) { return fast_form(step) != nullptr && fast_form(step)->negates; }
+
+bool takes_operand(const Step& step) { return fast_form(step) != nullptr && fast_form(step)->with_number[0][0] != nullptr; }
+
+// An opening word whose closing word follows in the same list, while that
+// is the built-in one, does in one step what collecting token by token does.
+bool fuse_construct(const Context& ctx, const ListNode& node, std::uint32_t index, Step& step, const Step& previous) {
+    if (step.row == nullptr || step.row->kind != Kind::opener) return false;
+    const Builtin& opener = *step.row;
+    const std::string closer(opener.closer);
+    const auto closing = ctx.words.find(closer);
+    const Builtin* closing_row = closing == ctx.words.end() ? nullptr : row_of(closing->second);
+    if (closing_row == nullptr || closing_row->name != closer) return false;
+    const auto first = node.tokens.begin() + index + 1;
+    const auto last = std::find(first, node.tokens.end(), closer);
+    if (last == node.tokens.end()) return false;  // stays open after the list: collected token by token
+    // Compiled again after a change elsewhere: the same tokens, kept.
+    const bool same = previous.list.size() == static_cast<std::size_t>(last - first) &&
+                      (previous.op == Op::construct || previous.op == Op::quote_then || previous.op == Op::define);
+    step.list = same ? previous.list : TokenList(std::vector<std::string>(first, last));
+    step.op = opener.construct == Construct::definition ? Op::define : Op::construct;
+    step.native = closing_row->word;
+    step.next = static_cast<std::uint32_t>(last - node.tokens.begin()) + 1;
+    return true;
+}
+
+// A whole quote and the control word right after it, which runs it.
+void fuse_control(Context& ctx, const ListNode& node, Step& step) {
+    if (step.op != Op::construct || step.row->construct != Construct::list || step.next >= node.tokens.size()) return;
+    const Step following = compile_token(ctx, node.tokens[step.next], true);
+    if (following.op != Op::control) return;
+    step.op = Op::quote_then;
+    step.row = following.row;
+    ++step.next;
+    step.through_alias |= following.through_alias;
+}
+
+// Gives `step` a handler that runs it and the first of `following` (the
+// steps of the tokens after it, looked up on their own) as one, if they
+// make such a run: a number and a variable sigil; a variable, a number and
+// a two-operand word; a number or variable and the word that takes it, with
+// dup before and not after; dup and a one-operand word. Returns how many of
+// `following` it takes.
+std::size_t fuse_run(Step& step, std::span<const Step> following) {
+    const auto take = [&](std::size_t count, StepHandler handler) {
+        step.run = handler;
+        for (std::size_t taken = 0; taken < count; ++taken) step.through_alias |= following[taken].through_alias;
+        return count;
+    };
+    if (following.empty()) return 0;
+    if (step.op == Op::push_number && following[0].op == Op::change_variable) {
+        step.variable = following[0].variable;
+        return take(1, following[0].row->fast->with_number_before);
+    }
+    if (step.op == Op::fetch_variable && following.size() >= 2 && following[0].op == Op::push_number &&
+        takes_operand(following[1])) {
+        const bool negate = following.size() > 2 && negates(following[2]);
+        step.number = following[0].number;
+        return take(negate ? 3 : 2, fast_form(following[1])->variable_with_number[negate ? 1 : 0]);
+    }
+    const bool copy = copies_top(step);
+    const std::size_t skip = copy ? 1 : 0;
+    const Step& operand = copy ? following[0] : step;
+    const bool number = operand.op == Op::push_number;
+    if ((number || operand.op == Op::fetch_variable) && following.size() > skip && takes_operand(following[skip])) {
+        const bool negate = following.size() > skip + 1 && negates(following[skip + 1]);
+        if (number) {
+            step.number = operand.number;
+        } else {
+            step.variable = operand.variable;
+        }
+        const InlineWord& word = *fast_form(following[skip]);
+        const auto& handlers = number ? word.with_number : word.with_variable;
+        return take(skip + 1 + (negate ? 1 : 0), handlers[copy ? 1 : 0][negate ? 1 : 0]);
+    }
+    if (copy && fast_form(following[0]) != nullptr && fast_form(following[0])->on_copy != nullptr) {
+        return take(1, fast_form(following[0])->on_copy);
+    }
+    return 0;
+}
+
+void fuse_run(Context& ctx, const ListNode& node, std::uint32_t index, Step& step) {
+    if (step.op != Op::push_number && step.op != Op::fetch_variable && !copies_top(step)) return;
+    constexpr std::size_t longest = 3;
+    std::array<Step, longest> following;
+    std::size_t count = 0;
+    while (count < longest && index + 1 + count < node.tokens.size()) {
+        following[count] = compile_token(ctx, node.tokens[index + 1 + count], true);
+        ++count;
+    }
+    step.next += static_cast<std::uint32_t>(fuse_run(step, std::span<const Step>(following.data(), count)));
+}
+
+}  // namespace
+
+void fuse(Context& ctx, const ListNode& node, std::uint32_t index, Step& step, const Step& previous) {
+    if (fuse_construct(ctx, node, index, step, previous)) {
+        fuse_control(ctx, node, step);
+        bind(step);
+    } else {
+        fuse_run(ctx, node, index, step);
+    }
+}
+
+}  // namespace forth

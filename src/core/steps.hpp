@@ -1,0 +1,148 @@
+#pragma once
+
+#include "core/code.hpp"
+#include "core/machine.hpp"
+#include "core/operations.hpp"
+
+// The handlers of compiled steps that the vocabulary names in its rows:
+// the inline forms of built-in words, alone and with their neighbours.
+namespace forth {
+
+// How a compiled list runs a built-in without calling it. A one-operand
+// word after dup works on a copy of the top; a two-operand word takes a
+// number or variable right before it as its top operand, possibly after dup
+// and possibly followed by not; a variable sigil works on its variable, and
+// on a number right before it.
+struct InlineWord {
+    StepHandler alone = nullptr;
+    StepHandler on_copy = nullptr;
+    StepHandler with_number[2][2] = {};        // [after dup][then not]
+    StepHandler with_variable[2][2] = {};      // [after dup][then not]
+    StepHandler variable_with_number[2] = {};  // a variable and a number as its operands [then not]
+    StepHandler with_number_before = nullptr;  // a variable sigil after a number
+    StepHandler after_quote = nullptr;         // a control word right after a whole quote
+    bool copies_top = false;                   // dup, which may begin a run
+    bool negates = false;                      // not, which may end one
+};
+
+// Leaves what collecting a whole [ ... ] or { ... } and its closing word
+// would. A loop or a recursion sets the same list again and again.
+inline void close_whole_quote(Context& ctx, Step& step) {
+    if (ctx.buffer.node() != step.list.node()) ctx.buffer = step.list;
+    step.native(ctx);
+}
+
+namespace inline_step {
+
+template <typename Operation>
+bool binary(Context& ctx, Step&) {
+    operation::binary(ctx, Operation{});
+    return true;
+}
+
+template <typename Operation, bool copy, bool negate>
+void with_operand(Context& ctx, double y) {
+    if constexpr (copy) operation::dup(ctx);
+    operation::binary_with(ctx, Operation{}, y);
+    if constexpr (negate) ctx.stack.back() = operation::Not{}(ctx.stack.back());
+}
+
+template <typename Operation, bool copy, bool negate>
+bool with_number(Context& ctx, Step& step) {
+    with_operand<Operation, copy, negate>(ctx, step.number);
+    return true;
+}
+
+template <typename Operation, bool copy, bool negate>
+bool with_variable(Context& ctx, Step& step) {
+    with_operand<Operation, copy, negate>(ctx, *step.variable);
+    return true;
+}
+
+template <typename Operation, bool negate>
+bool variable_with_number(Context& ctx, Step& step) {
+    const double result = Operation{}(*step.variable, step.number);
+    push(ctx, negate ? operation::Not{}(result) : result);
+    return true;
+}
+
+template <typename Operation>
+bool unary(Context& ctx, Step&) {
+    operation::unary(ctx, Operation{});
+    return true;
+}
+
+template <typename Operation>
+bool unary_on_copy(Context& ctx, Step&) {
+    operation::dup(ctx);
+    ctx.stack.back() = Operation{}(ctx.stack.back());
+    return true;
+}
+
+template <void (*word)(Context&)>
+bool stack_word(Context& ctx, Step&) {
+    word(ctx);
+    return true;
+}
+
+template <typename Change>
+bool change_variable(Context& ctx, Step& step) {
+    Change{}(*step.variable, pop(ctx));
+    return true;
+}
+
+template <typename Change>
+bool change_variable_by_number(Context&, Step& step) {
+    Change{}(*step.variable, step.number);
+    return true;
+}
+
+inline bool fetch_variable(Context& ctx, Step& step) {
+    push(ctx, *step.variable);
+    return true;
+}
+
+// A whole quote, and iftrue or iffalse on it.
+template <bool when>
+bool quote_then_if(Context& ctx, Step& step) {
+    close_whole_quote(ctx, step);
+    const DeferredCall deferred(ctx, step.last);
+    operation::run_if<when>(ctx, step.list);
+    return deferred.ran_nothing();
+}
+
+}  // namespace inline_step
+
+// The inline forms, by the kind of word.
+template <typename Operation>
+inline constexpr InlineWord two_operands{
+    .alone = inline_step::binary<Operation>,
+    .with_number = {{inline_step::with_number<Operation, false, false>, inline_step::with_number<Operation, false, true>},
+                    {inline_step::with_number<Operation, true, false>, inline_step::with_number<Operation, true, true>}},
+    .with_variable = {{inline_step::with_variable<Operation, false, false>, inline_step::with_variable<Operation, false, true>},
+                      {inline_step::with_variable<Operation, true, false>, inline_step::with_variable<Operation, true, true>}},
+    .variable_with_number = {inline_step::variable_with_number<Operation, false>,
+                             inline_step::variable_with_number<Operation, true>},
+};
+
+template <typename Operation, bool negates = false>
+inline constexpr InlineWord one_operand{
+    .alone = inline_step::unary<Operation>, .on_copy = inline_step::unary_on_copy<Operation>, .negates = negates};
+
+template <void (*word)(Context&), bool copies_top = false>
+inline constexpr InlineWord stack_word{.alone = inline_step::stack_word<word>, .copies_top = copies_top};
+
+template <typename Change>
+inline constexpr InlineWord variable_change{
+    .alone = inline_step::change_variable<Change>,
+    .with_number_before = inline_step::change_variable_by_number<Change>};
+
+inline constexpr InlineWord variable_fetch{.alone = inline_step::fetch_variable};
+
+template <bool when>
+inline constexpr InlineWord conditional{.after_quote = inline_step::quote_then_if<when>};
+
+// Gives `step` its handler.
+void bind(Step& step);
+
+}  // namespace forth
