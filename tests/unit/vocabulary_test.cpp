@@ -40,7 +40,8 @@ TEST(Vocabulary, IntegerWordsTruncateTo32Bits) {
         {"2147483648 negate 1 negate /mod", "", "", "0 2.14748e+09 "},
         {"2147483647 10 mod 2147483648 negate 10 mod 2147483647.9 10 mod", "", "", "7 -8 7 "},
         {"5 0.5 mod", "", "Domain error: division by zero\n", ""},
-        {"2147483648 1 /mod", "", "Out of range: integer out of range\n", ""},
+        {"2147483648 1 /mod\n2147483649 negate 1 mod\n2147483648.5 negate 1 mod",
+         "", "Out of range: integer out of range\nOut of range: integer out of range\n", "0 "},
         {"0 0 / emit\n1 0 / spaces", "", "Out of range: integer out of range\nOut of range: integer out of range\n", ""},
     });
 }
