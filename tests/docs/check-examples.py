@@ -74,8 +74,8 @@ for path in documents:
             checked += 1
             try:
                 problem = check(tolva, re.sub(r"(?m)^ {0,%d}" % len(block[1]), "", block[3]).split("\n")[:-1])
-            except subprocess.TimeoutExpired:
-                problem = "did not finish within %d seconds" % TIMEOUT
+            except subprocess.TimeoutExpired:  # a hang: the others would only hang too
+                sys.exit("%s:%d: did not finish within %d seconds" % (path, text.count("\n", 0, block.start()) + 1, TIMEOUT))
             if problem:
                 failed += 1
                 print("%s:%d: %s example:\n%s\n" % (path, text.count("\n", 0, block.start()) + 1, block[2], problem))
