@@ -57,24 +57,22 @@ bool straight(Context& ctx, Step& step) {
     return true;
 }
 
-// A construct run whole leaves what collecting it token by token and then
-// its closing word would: the opening word's part, the collected tokens in
-// the buffer, and the closing word run.
-void close_whole(Context& ctx, Step& step, Construct construct) {
-    if (construct == Construct::definition) ctx.text = step.name;
-    // A loop or a recursion sets the same list again and again.
-    if (construct != Construct::comment && ctx.buffer.node() != step.list.node()) ctx.buffer = step.list;
-    step.native(ctx);
-}
-
+// A construct run whole leaves what its opening word, the collecting and
+// its closing word would; a comment collects into the buffer as it stands.
 template <bool runs_straight_on>
 bool construct(Context& ctx, Step& step) {
-    close_whole(ctx, step, step.row->construct);
+    const Construct construct = step.row->construct;
+    if (construct == Construct::definition) ctx.text = step.name;
+    if (construct == Construct::comment) {
+        step.native(ctx);
+    } else {
+        close_whole(ctx, step);
+    }
     return runs_straight_on;
 }
 
 bool quote_then(Context& ctx, Step& step) {
-    close_whole_quote(ctx, step);
+    close_whole(ctx, step);
     return call_control(ctx, step.row->word, step.last);
 }
 

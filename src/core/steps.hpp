@@ -25,9 +25,10 @@ struct InlineWord {
     bool negates = false;                      // not, which may end one
 };
 
-// Leaves what collecting a whole [ ... ] or { ... } and its closing word
-// would. A loop or a recursion sets the same list again and again.
-inline void close_whole_quote(Context& ctx, Step& step) {
+// Leaves what collecting a whole construct's tokens into the buffer and
+// its closing word would. A loop or a recursion sets the same list again
+// and again.
+inline void close_whole(Context& ctx, Step& step) {
     if (ctx.buffer.node() != step.list.node()) ctx.buffer = step.list;
     step.native(ctx);
 }
@@ -105,7 +106,7 @@ inline bool fetch_variable(Context& ctx, Step& step) {
 // A whole quote, and iftrue or iffalse on it.
 template <bool when>
 bool quote_then_if(Context& ctx, Step& step) {
-    close_whole_quote(ctx, step);
+    close_whole(ctx, step);
     const DeferredCall deferred(ctx, step.last);
     operation::run_if<when>(ctx, step.list);
     return deferred.ran_nothing();
