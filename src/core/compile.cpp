@@ -1,10 +1,6 @@
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <optional>
-#include <string_view>
-#include <unordered_map>
 #include <utility>
 
 #include "core/code.hpp"
