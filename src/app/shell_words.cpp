@@ -13,7 +13,7 @@ namespace forth {
 namespace {
 
 void show_buffer(Context& ctx) {
-    for (const std::string& token : ctx.buffer) std::cout << token << ' ';
+    for (const std::string_view token : ctx.buffer) std::cout << token << ' ';
     std::cout << '\n' << std::flush;
 }
 

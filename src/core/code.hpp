@@ -42,14 +42,24 @@ struct FlatBody;
 // a frame.
 using StepHandler = bool (*)(Context&, Step&);
 
+// What only some steps have: constructs, sigils, failing tokens and calls
+// laid out in line. Kept apart, so that the steps of a long list stay small;
+// copies of a step share it.
+struct StepDetail {
+    TokenList list;    // a construct's tokens
+    std::string name;  // a sigil's name, a failing token, a definition's name
+    std::unique_ptr<FlatBody> flat;  // a call_leaf's steps, with the calls in them laid out in line
+    std::size_t references = 0;
+};
+
 struct Step {
     StepHandler run = nullptr;
-    Op op = Op::fail;
     std::uint32_t next = 0;       // index of the token after this step
-    std::uint64_t generation = 0; // of the tables it was looked up in; 0: not yet
+    Op op = Op::fail;
     bool through_alias = false;   // found by expanding an alias
     bool last = false;            // the list's last step: a call here may take over the frame
-    double number = 0;
+    bool holds_detail = false;    // which of the two the last union holds
+    std::uint64_t generation = 0; // of the tables it was looked up in; 0: not yet
     union {
         double* variable;
         void (*native)(Context&);  // a built-in word, or the closing word of a whole construct
@@ -64,11 +74,31 @@ struct Step {
     // The vocabulary's row for what the step runs: a built-in word or
     // sigil, a construct's opening word, the control word after a quote.
     const Builtin* row = nullptr;
-    std::string name;  // a sigil's name, a failing token, a definition's name
-    TokenList list;    // a construct's tokens
-    std::shared_ptr<FlatBody> flat;  // a call_leaf's steps, with the calls in them laid out in line
 
     Step() : variable(nullptr) {}
+    Step(const Step& other);
+    Step& operator=(const Step& other);
+    ~Step();
+
+    // A number step's value, or the number a run of tokens fused with it;
+    // such steps have no detail.
+    double number() const { return value_.number; }
+    void set_number(double number);
+    // The parts of StepDetail; empty when the step has none.
+    const TokenList& list() const;
+    const std::string& name() const;
+    FlatBody* flat() const;
+    // The step's own detail, made on first use.
+    StepDetail& detail();
+
+private:
+    void release();
+
+    // A step never needs both, so they share their place.
+    union {
+        double number;
+        StepDetail* detail;
+    } value_ = {0};
 };
 
 // The steps that a call of a word needing no frame runs: its own, and in
@@ -109,7 +139,7 @@ void compile_step(Context& ctx, ListNode& node, std::uint32_t index, Step& step)
 inline Code& code_of(ListNode& node) {
     if (!node.code) {
         node.code = std::make_unique<Code>();
-        node.code->steps.resize(node.tokens.size());
+        node.code->steps.resize(node.size());
     }
     return *node.code;
 }

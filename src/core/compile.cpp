@@ -43,7 +43,7 @@ void sigil_step(Context& ctx, SigilHandler& handler, std::string name, Step& ste
     step.op = Op::sigil;
     step.handler = &handler;
     step.row = row_of(handler);
-    step.name = std::move(name);
+    step.detail().name = std::move(name);
     if (works_on_variables(step.row)) {
         step.op = Op::variable_sigil;
         step.sigil_native = step.row->sigil;
@@ -66,7 +66,7 @@ bool runs_straight_through(Context& ctx, ListNode* node, int depth) {
     if (code.searching) return false;
     code.searching = true;
     bool straight = true;
-    const auto size = static_cast<std::uint32_t>(node->tokens.size());
+    const auto size = static_cast<std::uint32_t>(node->size());
     for (std::uint32_t pc = 0; straight && pc < size; pc = code.steps[pc].next) {
         Step& step = code.steps[pc];
         if (step.generation != ctx.runtime.generation) refresh_step_at_depth(ctx, *node, pc, step, depth);
@@ -110,19 +110,19 @@ bool lay_out(const ListNode* body, std::size_t level, FlatBody& flat) {
 }
 
 void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, Step& step, int depth) {
-    const Step previous = std::exchange(step, compile_token(ctx, node.tokens[index], true));
+    const Step previous = std::exchange(step, compile_token(ctx, std::string(node.token(index)), true));
     step.next = index + 1;
     if (step.op == Op::call_user && runs_straight_through(ctx, step.body, depth + 1)) {
         step.op = Op::call_leaf;
         if (calls_in_line(step.body)) {
-            auto flat = std::make_shared<FlatBody>();
-            if (lay_out(step.body, 0, *flat)) step.flat = std::move(flat);
+            auto flat = std::make_unique<FlatBody>();
+            if (lay_out(step.body, 0, *flat)) step.detail().flat = std::move(flat);
         }
         bind(step);
     } else {
         fuse(ctx, node, index, step, previous);
     }
-    step.last = step.next == node.tokens.size();
+    step.last = step.next == node.size();
     step.generation = ctx.runtime.generation;
 }
 
@@ -132,13 +132,13 @@ template <typename Visit>
 bool all_names_looked_up(const ListNode& node, std::uint32_t index, const Step& step, Visit visit) {
     switch (step.op) {
         case Op::quote_then:
-            return visit(node.tokens[index]) && visit(node.tokens[step.next - 2]) && visit(node.tokens[step.next - 1]);
+            return visit(node.token(index)) && visit(node.token(step.next - 2)) && visit(node.token(step.next - 1));
         case Op::construct:
         case Op::define:
-            return visit(node.tokens[index]) && visit(node.tokens[step.next - 1]);
+            return visit(node.token(index)) && visit(node.token(step.next - 1));
         default:
             for (std::uint32_t position = index; position < step.next; ++position) {
-                if (!visit(node.tokens[position])) return false;
+                if (!visit(node.token(position))) return false;
             }
             return true;
     }
@@ -156,7 +156,7 @@ bool untouched(const Context& ctx, const ListNode& node, std::uint32_t index, co
     if (since == changes.end()) return false;
     for (auto change = since; change != changes.end(); ++change) {
         if (change->name.empty()) return false;
-        const bool unrelated = all_names_looked_up(node, index, step, [&](const std::string& token) { return token != change->name; });
+        const bool unrelated = all_names_looked_up(node, index, step, [&](std::string_view token) { return token != change->name; });
         if (!unrelated) return false;
     }
     return true;
@@ -199,10 +199,10 @@ Step compile_token(Context& ctx, const std::string& token, bool expand_aliases) 
     const LeadingNumber number = leading_number(token);
     if (number.found && number.in_range) {
         step.op = Op::push_number;
-        step.number = number.value;
+        step.set_number(number.value);
     } else {
         step.op = Op::fail;
-        step.name = token;
+        step.detail().name = token;
     }
     bind(step);
     return step;
@@ -217,7 +217,7 @@ LeadingNumber leading_number(const std::string& token) {
 }
 
 void settle_variable(Context& ctx, Step& step) {
-    const auto variable = ctx.variables.find(step.name);
+    const auto variable = ctx.variables.find(step.name());
     if (variable == ctx.variables.end()) return;
     step.op = step.row->kind == Kind::fetch ? Op::fetch_variable : Op::change_variable;
     step.variable = &variable->second;

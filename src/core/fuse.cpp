@@ -31,23 +31,29 @@ bool fuse_construct(const Context& ctx, const ListNode& node, std::uint32_t inde
     const auto closing = ctx.words.find(closer);
     const Builtin* closing_row = closing == ctx.words.end() ? nullptr : row_of(closing->second);
     if (closing_row == nullptr || closing_row->name != closer) return false;
-    const auto first = node.tokens.begin() + index + 1;
-    const auto last = std::find(first, node.tokens.end(), closer);
-    if (last == node.tokens.end()) return false;  // stays open after the list: collected token by token
+    const std::uint32_t first = index + 1;
+    std::uint32_t last = first;
+    while (last < node.size() && node.token(last) != closer) ++last;
+    if (last == node.size()) return false;  // stays open after the list: collected token by token
     // Compiled again after a change elsewhere: the same tokens, kept.
-    const bool same = previous.list.size() == static_cast<std::size_t>(last - first) &&
+    const bool same = previous.list().size() == last - first &&
                       (previous.op == Op::construct || previous.op == Op::quote_then || previous.op == Op::define);
-    step.list = same ? previous.list : TokenList(std::vector<std::string>(first, last));
+    TokenList& list = step.detail().list;
+    if (same) {
+        list = previous.list();
+    } else {
+        for (std::uint32_t position = first; position < last; ++position) list.push_back(node.token(position));
+    }
     step.op = opener.construct == Construct::definition ? Op::define : Op::construct;
     step.native = closing_row->word;
-    step.next = static_cast<std::uint32_t>(last - node.tokens.begin()) + 1;
+    step.next = last + 1;
     return true;
 }
 
 // A whole quote and the control word right after it, which runs it.
 void fuse_control(Context& ctx, const ListNode& node, Step& step) {
-    if (step.op != Op::construct || step.row->construct != Construct::list || step.next >= node.tokens.size()) return;
-    const Step following = compile_token(ctx, node.tokens[step.next], true);
+    if (step.op != Op::construct || step.row->construct != Construct::list || step.next >= node.size()) return;
+    const Step following = compile_token(ctx, std::string(node.token(step.next)), true);
     if (following.op != Op::control) return;
     step.op = Op::quote_then;
     step.row = following.row;
@@ -75,7 +81,7 @@ std::size_t fuse_run(Step& step, std::span<const Step> following) {
     if (step.op == Op::fetch_variable && following.size() >= 2 && following[0].op == Op::push_number &&
         takes_operand(following[1])) {
         const bool negate = following.size() > 2 && negates(following[2]);
-        step.number = following[0].number;
+        step.set_number(following[0].number());
         return take(negate ? 3 : 2, fast_form(following[1])->variable_with_number[negate ? 1 : 0]);
     }
     const bool copy = copies_top(step);
@@ -85,7 +91,7 @@ std::size_t fuse_run(Step& step, std::span<const Step> following) {
     if ((number || operand.op == Op::fetch_variable) && following.size() > skip && takes_operand(following[skip])) {
         const bool negate = following.size() > skip + 1 && negates(following[skip + 1]);
         if (number) {
-            step.number = operand.number;
+            step.set_number(operand.number());
         } else {
             step.variable = operand.variable;
         }
@@ -104,8 +110,8 @@ void fuse_run(Context& ctx, const ListNode& node, std::uint32_t index, Step& ste
     constexpr std::size_t longest = 3;
     std::array<Step, longest> following;
     std::size_t count = 0;
-    while (count < longest && index + 1 + count < node.tokens.size()) {
-        following[count] = compile_token(ctx, node.tokens[index + 1 + count], true);
+    while (count < longest && index + 1 + count < node.size()) {
+        following[count] = compile_token(ctx, std::string(node.token(index + 1 + count)), true);
         ++count;
     }
     step.next += static_cast<std::uint32_t>(fuse_run(step, std::span<const Step>(following.data(), count)));

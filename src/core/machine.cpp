@@ -112,7 +112,7 @@ private:
 };
 
 // A token met while a construct is open.
-void collect(Context& ctx, const std::string& token) {
+void collect(Context& ctx, std::string_view token) {
     if (token != ctx.terminator) {
         ctx.buffer.push_back(token);
         return;
@@ -211,7 +211,7 @@ void run_steps(Context& ctx, std::size_t base) {
     Frame* frame = &frames.back();
     for (;;) {
         if (ListNode* const node = running_list(*frame)) {
-            const auto size = static_cast<std::uint32_t>(node->tokens.size());
+            const auto size = static_cast<std::uint32_t>(node->size());
             Step* const steps = code_of(*node).steps.data();
             std::uint32_t pc = frame->pc;
             for (;;) {
@@ -243,12 +243,12 @@ void run_steps(Context& ctx, std::size_t base) {
 // construct collects, or when tests ask for it.
 void resolve_next(Context& ctx, Frame& frame) {
     ListNode* const node = running_list(frame);
-    if (node == nullptr || frame.pc >= node->tokens.size()) {
+    if (node == nullptr || frame.pc >= node->size()) {
         end_of_list(ctx, frame);
     } else if (!ctx.terminator.empty()) {
-        collect(ctx, node->tokens[frame.pc++]);
+        collect(ctx, node->token(frame.pc++));
     } else {
-        Step step = compile_token(ctx, node->tokens[frame.pc++], true);
+        Step step = compile_token(ctx, std::string(node->token(frame.pc++)), true);
         step.run(ctx, step);
     }
 }

@@ -12,12 +12,12 @@ namespace forth {
 namespace {
 
 bool push_constant(Context& ctx, Step& step) {
-    push(ctx, step.number);
+    push(ctx, step.number());
     return true;
 }
 
 bool first_use_of_variable(Context& ctx, Step& step) {
-    step.sigil_native(ctx, step.name);
+    step.sigil_native(ctx, step.name());
     settle_variable(ctx, step);
     bind(step);
     return true;
@@ -29,16 +29,16 @@ bool first_use_of_variable(Context& ctx, Step& step) {
 bool call_leaf(Context& ctx, Step& step) {
     // Laid out in line, when none of the calls in it can reach the depth
     // limit; each still polls for an interrupt where its frame would begin.
-    if (step.flat != nullptr && ctx.runtime.depth + step.flat->depth < max_depth) {
+    if (FlatBody* const flat = step.flat(); flat != nullptr && ctx.runtime.depth + flat->depth < max_depth) {
         poll_interrupt();
-        for (Step& inner : step.flat->steps) inner.run(ctx, inner);
+        for (Step& inner : flat->steps) inner.run(ctx, inner);
         return true;
     }
     const InlineCall call(ctx);
     ListNode* const body = step.body;
     if (body == nullptr) return true;
     Step* const steps = body->code->steps.data();
-    const auto size = static_cast<std::uint32_t>(body->tokens.size());
+    const auto size = static_cast<std::uint32_t>(body->size());
     for (std::uint32_t pc = 0; pc < size;) {
         Step& inner = steps[pc];
         pc = inner.next;
@@ -62,7 +62,7 @@ bool straight(Context& ctx, Step& step) {
 template <bool runs_straight_on>
 bool construct(Context& ctx, Step& step) {
     const Construct construct = step.row->construct;
-    if (construct == Construct::definition) ctx.text = step.name;
+    if (construct == Construct::definition) ctx.text = step.name();
     if (construct == Construct::comment) {
         step.native(ctx);
     } else {
@@ -100,12 +100,12 @@ bool call_word(Context& ctx, Step& step) {
 }
 
 bool sigil(Context& ctx, Step& step) {
-    (*step.handler)(ctx, step.name);
+    (*step.handler)(ctx, step.name());
     return false;
 }
 
 bool fail(Context& ctx, Step& step) {
-    push_number(ctx, step.name);
+    push_number(ctx, step.name());
     return false;
 }
 

@@ -29,7 +29,8 @@ struct InlineWord {
 // its closing word would. A loop or a recursion sets the same list again
 // and again.
 inline void close_whole(Context& ctx, Step& step) {
-    if (ctx.buffer.node() != step.list.node()) ctx.buffer = step.list;
+    const TokenList& list = step.list();
+    if (ctx.buffer.node() != list.node()) ctx.buffer = list;
     step.native(ctx);
 }
 
@@ -50,7 +51,7 @@ void with_operand(Context& ctx, double y) {
 
 template <typename Operation, bool copy, bool negate>
 bool with_number(Context& ctx, Step& step) {
-    with_operand<Operation, copy, negate>(ctx, step.number);
+    with_operand<Operation, copy, negate>(ctx, step.number());
     return true;
 }
 
@@ -62,7 +63,7 @@ bool with_variable(Context& ctx, Step& step) {
 
 template <typename Operation, bool negate>
 bool variable_with_number(Context& ctx, Step& step) {
-    const double result = Operation{}(*step.variable, step.number);
+    const double result = Operation{}(*step.variable, step.number());
     push(ctx, negate ? operation::Not{}(result) : result);
     return true;
 }
@@ -94,7 +95,7 @@ bool change_variable(Context& ctx, Step& step) {
 
 template <typename Change>
 bool change_variable_by_number(Context&, Step& step) {
-    Change{}(*step.variable, step.number);
+    Change{}(*step.variable, step.number());
     return true;
 }
 
@@ -108,7 +109,7 @@ template <bool when>
 bool quote_then_if(Context& ctx, Step& step) {
     close_whole(ctx, step);
     const DeferredCall deferred(ctx, step.last);
-    operation::run_if<when>(ctx, step.list);
+    operation::run_if<when>(ctx, step.list());
     return deferred.ran_nothing();
 }
 

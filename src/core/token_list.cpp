@@ -1,52 +1,47 @@
 #include "core/token_list.hpp"
 
-#include <utility>
+#include <limits>
+#include <new>
 
 #include "core/code.hpp"
 
 namespace forth {
 
 ListNode::ListNode() = default;
-ListNode::ListNode(std::vector<std::string> initial) : tokens(std::move(initial)) {}
 ListNode::~ListNode() = default;
 
-TokenList::TokenList(std::initializer_list<std::string> tokens) : TokenList(std::vector<std::string>(tokens)) {}
-
-TokenList::TokenList(std::vector<std::string> tokens) {
-    if (!tokens.empty()) node_ = Ref<ListNode>(new ListNode(std::move(tokens)));
+void ListNode::append(std::string_view token) {
+    // Offsets are 32 bits: a list longer than that is out of memory.
+    if (text.size() + token.size() + 1 >= std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    if (!starts.empty()) text += ' ';
+    starts.push_back(static_cast<std::uint32_t>(text.size()));
+    text.append(token);
 }
 
-const std::vector<std::string>& TokenList::tokens() const {
-    static const std::vector<std::string> none;
-    return node_ ? node_->tokens : none;
+TokenList::TokenList(std::initializer_list<std::string_view> tokens) {
+    for (const std::string_view token : tokens) push_back(token);
 }
 
 void TokenList::clear() { node_ = {}; }
 
-void TokenList::push_back(std::string token) {
-    if (!node_ || node_->references > 1) {
-        node_ = Ref<ListNode>(new ListNode(tokens()));
+void TokenList::push_back(std::string_view token) {
+    if (!node_) {
+        node_ = Ref<ListNode>(new ListNode);
+    } else if (node_->references > 1) {
+        Ref<ListNode> copy(new ListNode);
+        copy->text = node_->text;
+        copy->starts = node_->starts;
+        node_ = std::move(copy);
     } else {
-        node_->code.reset();  // the tokens change, so do their compiled form and text
-        node_->text.reset();
+        node_->code.reset();  // the tokens change, so does their compiled form
     }
-    node_->tokens.push_back(std::move(token));
+    node_->append(token);
 }
 
 const std::string& joined(const TokenList& tokens) {
     static const std::string none;
-    ListNode* const node = tokens.node();
-    if (node == nullptr) return none;
-    if (!node->text) {
-        std::string text;
-        for (const std::string& token : node->tokens) {
-            text += token;
-            text += ' ';
-        }
-        if (!text.empty()) text.pop_back();
-        node->text = std::make_unique<std::string>(std::move(text));
-    }
-    return *node->text;
+    const ListNode* const node = tokens.node();
+    return node == nullptr ? none : node->text;
 }
 
 }  // namespace forth

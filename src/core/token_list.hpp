@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/ref.hpp"
@@ -13,18 +16,26 @@ namespace forth {
 struct Code;
 
 // The tokens of one list, shared by every TokenList that holds them, with the
-// list's compiled form once it has run.
+// list's compiled form once it has run. The tokens sit in one text, each
+// followed by a blank but the last, so a stored token costs its characters
+// and an offset, and the text is the list joined.
 struct ListNode {
-    std::vector<std::string> tokens;
+    std::string text;
+    std::vector<std::uint32_t> starts;  // where each token begins in `text`
     std::unique_ptr<Code> code;  // built and rebuilt by the evaluator
-    std::unique_ptr<std::string> text;  // the tokens joined, once asked for
     std::size_t references = 0;
 
     ListNode();
-    explicit ListNode(std::vector<std::string> initial);
     ~ListNode();
     ListNode(const ListNode&) = delete;
     ListNode& operator=(const ListNode&) = delete;
+
+    std::size_t size() const { return starts.size(); }
+    std::string_view token(std::size_t index) const {
+        const std::size_t end = index + 1 < starts.size() ? starts[index + 1] - 1 : text.size();
+        return std::string_view(text).substr(starts[index], end - starts[index]);
+    }
+    void append(std::string_view token);
 };
 
 // An ordered sequence of tokens with value semantics. Copies share the
@@ -33,36 +44,52 @@ struct ListNode {
 // costs nothing, and no holder ever sees another's change.
 class TokenList {
 public:
-    using value_type = std::string;
-    using const_iterator = std::vector<std::string>::const_iterator;
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = std::string_view;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = std::string_view;
+
+        const_iterator() = default;
+        const_iterator(const ListNode* node, std::size_t index) : node_(node), index_(index) {}
+        std::string_view operator*() const { return node_->token(index_); }
+        const_iterator& operator++() {
+            ++index_;
+            return *this;
+        }
+        const_iterator operator++(int) { return {node_, index_++}; }
+        bool operator==(const const_iterator& other) const { return index_ == other.index_; }
+
+    private:
+        const ListNode* node_ = nullptr;
+        std::size_t index_ = 0;
+    };
+    using value_type = std::string_view;
 
     TokenList() = default;
-    TokenList(std::initializer_list<std::string> tokens);
-    explicit TokenList(std::vector<std::string> tokens);
+    TokenList(std::initializer_list<std::string_view> tokens);
     // Shares the tokens of `node` (none when null).
     explicit TokenList(ListNode* node) : node_(node) {}
 
-    const_iterator begin() const { return tokens().begin(); }
-    const_iterator end() const { return tokens().end(); }
-    std::size_t size() const { return node_ ? node_->tokens.size() : 0; }
+    const_iterator begin() const { return {node_.get(), 0}; }
+    const_iterator end() const { return {node_.get(), size()}; }
+    std::size_t size() const { return node_ ? node_->size() : 0; }
     bool empty() const { return size() == 0; }
-    const std::string& operator[](std::size_t index) const { return node_->tokens[index]; }
+    std::string_view operator[](std::size_t index) const { return node_->token(index); }
 
-    void push_back(std::string token);
+    void push_back(std::string_view token);
     void clear();
 
     // The shared node, or null for an empty list.
     ListNode* node() const { return node_.get(); }
 
-
 private:
-    const std::vector<std::string>& tokens() const;
-
     Ref<ListNode> node_;
 };
 
-// The tokens in order, separated by single blanks; made once per list, so
-// a ( ... ) in a loop joins its tokens once.
+// The tokens in order, separated by single blanks.
 const std::string& joined(const TokenList& tokens);
 
 }  // namespace forth

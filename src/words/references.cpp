@@ -31,7 +31,7 @@ void show_definition(Context& ctx, const std::string& name) {
     Word& word = find_word(ctx, name);
     if (const auto* user_word = word.target<UserWord>()) {
         const char* separator = "";
-        for (const std::string& token : user_word->body) {
+        for (const std::string_view token : user_word->body) {
             std::cout << separator << token;
             separator = " ";
         }

@@ -126,8 +126,8 @@ void record_kinds(const forth::Context& ctx, forth::ListNode* node, std::set<std
     if (node == nullptr || node->code == nullptr || !visited.insert(node).second) return;
     const auto record = [&](const forth::Step& step, bool current) {
         seen.insert(kind_of(step));
-        if (step.flat != nullptr) seen.insert("call laid out in line");
-        record_kinds(ctx, step.list.node(), seen, visited);
+        if (step.flat() != nullptr) seen.insert("call laid out in line");
+        record_kinds(ctx, step.list().node(), seen, visited);
         if (current && (step.op == forth::Op::call_user || step.op == forth::Op::call_leaf)) {
             record_kinds(ctx, step.body, seen, visited);
         }
@@ -142,12 +142,12 @@ void record_kinds(const forth::Context& ctx, forth::ListNode* node, std::set<std
         using forth::Op;
         const bool run_starts = step.op == Op::push_number || step.op == Op::fetch_variable || step.op == Op::straight;
         if (current && run_starts && step.next > index + 1) {
-            std::string run = shape_of(ctx, node->tokens[index]);
-            for (auto position = index + 1; position < step.next; ++position) run += ' ' + shape_of(ctx, node->tokens[position]);
+            std::string run = shape_of(ctx, std::string(node->token(index)));
+            for (auto position = index + 1; position < step.next; ++position) run += ' ' + shape_of(ctx, std::string(node->token(position)));
             seen.insert(run);
         }
-        if (step.flat != nullptr) {
-            for (const forth::Step& inner : step.flat->steps) record(inner, current);
+        if (step.flat() != nullptr) {
+            for (const forth::Step& inner : step.flat()->steps) record(inner, current);
         }
     }
 }
