@@ -40,18 +40,6 @@ void Step::set_number(double number) {
     value_.number = number;
 }
 
-const TokenList& Step::list() const {
-    static const TokenList none;
-    return holds_detail ? value_.detail->list : none;
-}
-
-const std::string& Step::name() const {
-    static const std::string none;
-    return holds_detail ? value_.detail->name : none;
-}
-
-FlatBody* Step::flat() const { return holds_detail ? value_.detail->flat.get() : nullptr; }
-
 StepDetail& Step::detail() {
     if (!holds_detail) {
         value_.detail = new StepDetail;

@@ -85,14 +85,17 @@ struct Step {
     double number() const { return value_.number; }
     void set_number(double number);
     // The parts of StepDetail; empty when the step has none.
-    const TokenList& list() const;
-    const std::string& name() const;
-    FlatBody* flat() const;
+    const TokenList& list() const { return holds_detail ? value_.detail->list : no_list; }
+    const std::string& name() const { return holds_detail ? value_.detail->name : no_name; }
+    FlatBody* flat() const { return holds_detail ? value_.detail->flat.get() : nullptr; }
     // The step's own detail, made on first use.
     StepDetail& detail();
 
 private:
     void release();
+
+    static inline const TokenList no_list;
+    static inline const std::string no_name;
 
     // A step never needs both, so they share their place.
     union {

@@ -1,33 +1,56 @@
 #pragma once
 
+#include <concepts>
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
 #include "core/context.hpp"
 #include "core/machine.hpp"
+#include "words/integer.hpp"
 
 // The built-in words the evaluator also runs inline, defined once here for
 // both: the vocabulary registers functions that call these, and compiled
 // token lists run them without a call.
 namespace forth::operation {
 
+// An operation defined for some operands only says which (defined) and
+// throws the word's error for the others (fail).
+template <typename Operation>
+concept Partial = requires(double x, double y) {
+    { Operation::defined(x, y) } -> std::same_as<bool>;
+    Operation::fail(x, y);
+};
+
+// x and y under `operation`, or its error.
+template <typename Operation>
+double apply(Operation operation, double x, double y) {
+    if constexpr (Partial<Operation>) {
+        if (!Operation::defined(x, y)) [[unlikely]] Operation::fail(x, y);
+    }
+    return operation(x, y);
+}
+
 // Two-operand words pop the top (y) first, then the value below it (x), so a
-// word run on a one-value stack loses that value before it fails. The usual
-// case works in place.
+// word run on a one-value stack loses that value before it fails, and one
+// that fails on its operands has taken both. The usual case works in place.
 template <typename Operation>
 void binary(Context& ctx, Operation operation) {
     std::vector<double>& stack = ctx.stack;
     if (stack.size() >= 2) {
         const double y = stack.back();
         stack.pop_back();
+        if constexpr (Partial<Operation>) {
+            if (!Operation::defined(stack.back(), y)) [[unlikely]] Operation::fail(pop(ctx), y);
+        }
         stack.back() = operation(stack.back(), y);
         return;
     }
     const double y = pop(ctx);
     const double x = pop(ctx);
-    push(ctx, operation(x, y));
+    push(ctx, apply(operation, x, y));
 }
 
 // As pushing y and then running the two-operand word.
@@ -37,6 +60,9 @@ void binary_with(Context& ctx, Operation operation, double y) {
         push(ctx, y);
         binary(ctx, operation);
         return;
+    }
+    if constexpr (Partial<Operation>) {
+        if (!Operation::defined(ctx.stack.back(), y)) [[unlikely]] Operation::fail(pop(ctx), y);
     }
     ctx.stack.back() = operation(ctx.stack.back(), y);
 }
@@ -69,6 +95,20 @@ struct NotEqual { double operator()(double x, double y) const { return flag(x !=
 struct And { double operator()(double x, double y) const { return flag(x != 0 && y != 0); } };
 struct Or { double operator()(double x, double y) const { return flag(x != 0 || y != 0); } };
 
+// mod, and the checks of /mod: both operands truncated to 32-bit integers,
+// divided in 64 bits so that -2147483648 by -1 is exact.
+struct Remainder {
+    static bool defined(double x, double y) { return fits_int32(x) && fits_int32(y) && static_cast<std::int32_t>(y) != 0; }
+    [[noreturn]] static void fail(double x, double y) {
+        to_int32(x);
+        to_int32(y);
+        throw std::domain_error("division by zero");
+    }
+    double operator()(double x, double y) const {
+        return static_cast<double>(std::int64_t{static_cast<std::int32_t>(x)} % static_cast<std::int32_t>(y));
+    }
+};
+
 struct Negate { double operator()(double x) const { return -x; } };
 struct Abs { double operator()(double x) const { return x < 0 ? -x : x; } };
 struct OnePlus { double operator()(double x) const { return x + 1; } };
@@ -80,10 +120,13 @@ struct Store { void operator()(double& variable, double x) const { variable = x;
 struct AddTo { void operator()(double& variable, double x) const { variable = x + variable; } };
 struct SubtractFrom { void operator()(double& variable, double x) const { variable = variable - x; } };
 
-// iftrue and iffalse: run `list` when the flag they take is non-zero, or zero.
-template <bool when>
-void run_if(Context& ctx, const TokenList& list) {
-    if ((pop(ctx) != 0) == when) run_list(ctx, list);
+// iftrue and iffalse: run `list` when the flag they take is non-zero, or
+// zero. True when it runs; `run` says how.
+template <bool when, typename Run = void (*)(Context&, const TokenList&)>
+bool run_if(Context& ctx, const TokenList& list, Run run = run_list) {
+    if ((pop(ctx) != 0) != when) return false;
+    run(ctx, list);
+    return true;
 }
 
 // The rearranging words check the depth first and name themselves in the

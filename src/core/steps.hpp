@@ -63,7 +63,7 @@ bool with_variable(Context& ctx, Step& step) {
 
 template <typename Operation, bool negate>
 bool variable_with_number(Context& ctx, Step& step) {
-    const double result = Operation{}(*step.variable, step.number());
+    const double result = operation::apply(Operation{}, *step.variable, step.number());
     push(ctx, negate ? operation::Not{}(result) : result);
     return true;
 }
@@ -108,9 +108,16 @@ inline bool fetch_variable(Context& ctx, Step& step) {
 template <bool when>
 bool quote_then_if(Context& ctx, Step& step) {
     close_whole(ctx, step);
-    const DeferredCall deferred(ctx, step.last);
-    operation::run_if<when>(ctx, step.list());
-    return deferred.ran_nothing();
+    // The list is left to the evaluator as a frame, as a control word's
+    // would be, without asking run_list to.
+    const bool last = step.last;
+    return !operation::run_if<when>(ctx, step.list(), [last](Context& ctx, const TokenList& list) {
+        if (last) {
+            enter_last(ctx, list);
+        } else {
+            enter_list(ctx, list);
+        }
+    });
 }
 
 }  // namespace inline_step

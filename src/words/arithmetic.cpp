@@ -13,13 +13,12 @@ struct Division {
     std::int64_t remainder;
 };
 
-// In 64 bits, so that -2147483648 divided by -1 is exact.
 Division divide_integers(Context& ctx) {
     const double y = pop(ctx);
     const double x = pop(ctx);
-    const std::int64_t dividend = to_int32(x);
-    const std::int64_t divisor = to_int32(y);
-    if (divisor == 0) throw std::domain_error("division by zero");
+    if (!operation::Remainder::defined(x, y)) operation::Remainder::fail(x, y);
+    const std::int64_t dividend = static_cast<std::int32_t>(x);
+    const std::int64_t divisor = static_cast<std::int32_t>(y);
     return {dividend / divisor, dividend % divisor};
 }
 
@@ -32,10 +31,7 @@ void subtract(Context& ctx) { binary(ctx, Subtract{}); }
 void multiply(Context& ctx) { binary(ctx, Multiply{}); }
 void divide(Context& ctx) { binary(ctx, Divide{}); }
 
-void mod(Context& ctx) {
-    const Division result = divide_integers(ctx);
-    push(ctx, static_cast<double>(result.remainder));
-}
+void mod(Context& ctx) { binary(ctx, Remainder{}); }
 
 void slash_mod(Context& ctx) {
     const Division result = divide_integers(ctx);

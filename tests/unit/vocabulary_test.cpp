@@ -43,6 +43,14 @@ TEST(Vocabulary, IntegerWordsTruncateTo32Bits) {
         {"2147483648 1 /mod\n2147483649 negate 1 mod\n2147483648.5 negate 1 mod",
          "", "Out of range: integer out of range\nOut of range: integer out of range\n", "0 "},
         {"0 0 / emit\n1 0 / spaces", "", "Out of range: integer out of range\nOut of range: integer out of range\n", ""},
+        // In a list mod runs with the number, variable or dup before it, and
+        // fails having taken both operands, as it does alone.
+        {"3 =v [ 7 2 mod $v 2 mod 8 $v mod 9 dup 4 mod 2147483648 negate 1 negate mod ] execute", "", "", "1 1 2 9 1 0 "},
+        {"0 =z [ 1 5 0 mod ] execute\n[ 2 $z 0 mod ] execute\n[ 3 4 $z mod ] execute\n[ 4 5 dup 0 mod ] execute",
+         "", "Domain error: division by zero\nDomain error: division by zero\nDomain error: division by zero\n"
+         "Domain error: division by zero\n", "1 2 3 4 5 "},
+        {"[ 1 2147483648 3 mod ] execute\n[ 2 3 2147483648 mod ] execute",
+         "", "Out of range: integer out of range\nOut of range: integer out of range\n", "1 2 "},
     });
 }
 
