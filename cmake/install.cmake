@@ -17,7 +17,7 @@ add_custom_command(OUTPUT "${manual_page}"
 add_custom_target(manual_page ALL DEPENDS "${manual_page}")
 install(FILES "${manual_page}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 
-install(FILES README.md docs/language.md packaging/copyright
+install(FILES README.md docs/language.md docs/tutorial.md packaging/copyright
   DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 # The example programs, and the input that some of them read.
 file(GLOB example_programs CONFIGURE_DEPENDS

@@ -14,12 +14,12 @@ check_tree() {
     local prefix=$1 doc=$1/share/doc/tolva f file name input
     diff -u --label expected --label installed <(cd "$source" && {  # a subshell: the cd stays in it
         printf '%s\n' bin/tolva share/man/man1/tolva.1.gz "${@:2}"
-        printf 'share/doc/tolva/%s\n' README.md language.md copyright examples/*.tv examples/*.in
+        printf 'share/doc/tolva/%s\n' README.md language.md tutorial.md copyright examples/*.tv examples/*.in
         find editors -type f 2>/dev/null | sed 's|^|share/doc/tolva/|'; } | sort) \
         <(cd "$prefix" && find . ! -type d | sed 's|^\./||' | sort) || fail "the files differ from the expected list"
     cmp -s <(zcat "$prefix/share/man/man1/tolva.1.gz") "$source/docs/tolva.1" ||
         fail "the installed manual page is not docs/tolva.1 compressed"
-    for f in README.md docs/language.md packaging/copyright; do
+    for f in README.md docs/language.md docs/tutorial.md packaging/copyright; do
         cmp -s "$doc/${f##*/}" "$source/$f" || fail "installed $f differs"
     done
     # Every example and its expected output, through the installed binary and copies, from an unrelated directory.
