@@ -137,8 +137,11 @@ inline void require(const Context& ctx, std::size_t needed, const char* message)
 
 inline void drop(Context& ctx) { pop(ctx); }
 
+// dup's check, made also where a word works on a copy of the top.
+inline void require_top(const Context& ctx) { require(ctx, 1, "Stack underflow in dup"); }
+
 inline void dup(Context& ctx) {
-    require(ctx, 1, "Stack underflow in dup");
+    require_top(ctx);
     push(ctx, ctx.stack.back());
 }
 

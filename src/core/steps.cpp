@@ -11,7 +11,7 @@ namespace forth {
 
 namespace {
 
-bool push_constant(Context& ctx, Step& step) {
+[[gnu::flatten]] bool push_constant(Context& ctx, Step& step) {
     push(ctx, step.number());
     return true;
 }

@@ -8,8 +8,8 @@
 // the inline forms of built-in words, alone and with their neighbours.
 namespace forth {
 
-// How a compiled list runs a built-in without calling it. A one-operand
-// word after dup works on a copy of the top; a two-operand word takes a
+// How a compiled list runs a built-in without calling it. A word after dup
+// works on a copy of the top; a two-operand word takes a
 // number or variable right before it as its top operand, possibly after dup
 // and possibly followed by not; a variable sigil works on its variable, and
 // on a number right before it.
@@ -36,8 +36,11 @@ inline void close_whole(Context& ctx, Step& step) {
 
 namespace inline_step {
 
+// Flattened, so that the stack's push_back in them is never left as a call:
+// g++ stops inlining it once enough of these are instantiated.
+
 template <typename Operation>
-bool binary(Context& ctx, Step&) {
+[[gnu::flatten]] bool binary(Context& ctx, Step&) {
     operation::binary(ctx, Operation{});
     return true;
 }
@@ -50,56 +53,63 @@ void with_operand(Context& ctx, double y) {
 }
 
 template <typename Operation, bool copy, bool negate>
-bool with_number(Context& ctx, Step& step) {
+[[gnu::flatten]] bool with_number(Context& ctx, Step& step) {
     with_operand<Operation, copy, negate>(ctx, step.number());
     return true;
 }
 
 template <typename Operation, bool copy, bool negate>
-bool with_variable(Context& ctx, Step& step) {
+[[gnu::flatten]] bool with_variable(Context& ctx, Step& step) {
     with_operand<Operation, copy, negate>(ctx, *step.variable);
     return true;
 }
 
 template <typename Operation, bool negate>
-bool variable_with_number(Context& ctx, Step& step) {
+[[gnu::flatten]] bool variable_with_number(Context& ctx, Step& step) {
     const double result = operation::apply(Operation{}, *step.variable, step.number());
     push(ctx, negate ? operation::Not{}(result) : result);
     return true;
 }
 
 template <typename Operation>
-bool unary(Context& ctx, Step&) {
+[[gnu::flatten]] bool binary_on_copy(Context& ctx, Step&) {
+    operation::require_top(ctx);
+    operation::binary_with(ctx, Operation{}, ctx.stack.back());
+    return true;
+}
+
+template <typename Operation>
+[[gnu::flatten]] bool unary(Context& ctx, Step&) {
     operation::unary(ctx, Operation{});
     return true;
 }
 
 template <typename Operation>
-bool unary_on_copy(Context& ctx, Step&) {
+[[gnu::flatten]] bool unary_on_copy(Context& ctx, Step&) {
     operation::dup(ctx);
     ctx.stack.back() = Operation{}(ctx.stack.back());
     return true;
 }
 
 template <void (*word)(Context&)>
-bool stack_word(Context& ctx, Step&) {
+[[gnu::flatten]] bool stack_word(Context& ctx, Step&) {
     word(ctx);
     return true;
 }
 
 template <typename Change>
-bool change_variable(Context& ctx, Step& step) {
+[[gnu::flatten]] bool change_variable(Context& ctx, Step& step) {
     Change{}(*step.variable, pop(ctx));
     return true;
 }
 
 template <typename Change>
-bool change_variable_by_number(Context&, Step& step) {
+[[gnu::flatten]] bool change_variable_by_number(Context&, Step& step) {
     Change{}(*step.variable, step.number());
     return true;
 }
 
-inline bool fetch_variable(Context& ctx, Step& step) {
+[[gnu::flatten]] inline bool fetch_variable(Context& ctx, Step& step) {
     push(ctx, *step.variable);
     return true;
 }
@@ -126,6 +136,7 @@ bool quote_then_if(Context& ctx, Step& step) {
 template <typename Operation>
 inline constexpr InlineWord two_operands{
     .alone = inline_step::binary<Operation>,
+    .on_copy = inline_step::binary_on_copy<Operation>,
     .with_number = {{inline_step::with_number<Operation, false, false>, inline_step::with_number<Operation, false, true>},
                     {inline_step::with_number<Operation, true, false>, inline_step::with_number<Operation, true, true>}},
     .with_variable = {{inline_step::with_variable<Operation, false, false>, inline_step::with_variable<Operation, false, true>},
