@@ -131,6 +131,16 @@ TEST(Embed, AnErrorIsLocatedAtItsTopLevelTokenInTheInnermostSource) {
     }
 }
 
+TEST(Embed, LinesRunOneAtATimeUntilTheFirstError) {
+    Embedded session;
+    std::istringstream program("1 \\ a comment ends its line only\n2 nosuch 3\n4\n");
+    const forth::Outcome outcome =
+        forth::catch_errors(session.ctx, [&] { forth::evaluate_lines(session.ctx, program, {"prog.tv", 5}); });
+    forth::write_report(session.ctx, outcome, true);
+    EXPECT_EQ(session.err.str(), "Domain error: unknown word - nosuch\n  at prog.tv:6: nosuch\n");
+    EXPECT_EQ(session.stack(), (std::vector<double>{1, 2}));
+}
+
 TEST(Embed, AnErrorOutsideAnySourceHasNoLocation) {
     Embedded session;
     const forth::Outcome outcome = forth::catch_errors(session.ctx, [] { throw std::runtime_error("can't read file"); });
