@@ -119,6 +119,9 @@ struct FlatBody {
 struct Code {
     std::vector<Step> steps;
     bool searching = false;  // its steps are being compiled to see whether a call needs a frame
+    // The generation in which all its steps were last found to run straight
+    // on; 0 when they were not.
+    std::uint64_t straight_at = 0;
 };
 
 // What the standard string-to-double conversion makes of a token: the value

@@ -169,6 +169,66 @@ inline bool next_pass(LoopState& loop) {
     return true;
 }
 
+// True when every step of the list, which has run, is current and runs
+// straight on: then no step can change the tables, open a construct or push
+// a frame, so whole passes of a loop over it need no bookkeeping between
+// steps.
+bool all_straight(const ListNode* node, std::uint64_t generation) {
+    if (node == nullptr) return true;
+    Code& code = *node->code;
+    if (code.straight_at == generation) return true;
+    for (std::uint32_t pc = 0; pc < node->size(); pc = code.steps[pc].next) {
+        const Step& step = code.steps[pc];
+        if (step.generation != generation || !runs_straight_on(step.op)) return false;
+    }
+    code.straight_at = generation;
+    return true;
+}
+
+// The steps of such a list, to run again and again.
+class StraightSteps {
+public:
+    explicit StraightSteps(const ListNode* node)
+        : steps_(node != nullptr ? node->code->steps.data() : nullptr),
+          size_(node != nullptr ? static_cast<std::uint32_t>(node->size()) : 0) {}
+
+    void run(Context& ctx) const {
+        for (std::uint32_t pc = 0; pc < size_;) {
+            Step& step = steps_[pc];
+            pc = step.next;
+            step.run(ctx, step);
+        }
+    }
+
+private:
+    Step* steps_;
+    std::uint32_t size_;
+};
+
+// The remaining passes of a times loop over such a list, from the start of
+// the next one, and the end of its frame.
+void finish_times(Context& ctx, const ListNode* body, LoopState& loop) {
+    const StraightSteps steps(body);
+    do {
+        steps.run(ctx);
+    } while (next_pass(loop));
+    pop_frame(ctx.runtime);
+}
+
+// The remaining passes of a repeat loop over such lists, from the test of
+// the flag its condition left, and the end of its frame.
+void finish_repeat(Context& ctx, const ListNode* body, const ListNode* condition, const LoopState& loop) {
+    const StraightSteps body_steps(body);
+    const StraightSteps condition_steps(condition);
+    // IEEE: never equal when either is NaN
+    while (pop(ctx) != loop.stop) {
+        poll_interrupt();
+        body_steps.run(ctx);
+        condition_steps.run(ctx);
+    }
+    pop_frame(ctx.runtime);
+}
+
 // The list a frame runs now: its own, or its loop's condition.
 inline ListNode* running_list(const Frame& frame) {
     return frame.kind == Frame::Kind::repeat_condition ? frame.loop->condition.node() : frame.list.node();
@@ -224,10 +284,17 @@ void run_steps(Context& ctx, std::size_t base) {
                 }
                 if (frame->kind != Frame::Kind::times || !next_pass(*frame->loop)) break;
                 pc = 0;
+                if (all_straight(node, generation)) {
+                    finish_times(ctx, node, *frame->loop);
+                    goto look_again;
+                }
             }
         }
         if (frame->kind == Frame::Kind::list) {
             pop_frame(runtime);
+        } else if (frame->kind == Frame::Kind::repeat_condition && all_straight(frame->list.node(), generation) &&
+                   all_straight(frame->loop->condition.node(), generation)) {
+            finish_repeat(ctx, frame->list.node(), frame->loop->condition.node(), *frame->loop);
         } else if (end_of_list(ctx, *frame)) {
             continue;
         }
