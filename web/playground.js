@@ -1,0 +1,391 @@
+'use strict';
+// The playground page. The program editor and the console each have an
+// interpreter in a worker of their own, so that stopping a program (which
+// ends its worker) leaves the console's session as it was.
+
+const $ = (id) => document.getElementById(id);
+
+// One worker and the request it is answering. Output arrives while the
+// request runs; the answer ends it.
+class Interpreter {
+  constructor(on_output) {
+    this.on_output = on_output;
+    this.start();
+  }
+
+  start() {
+    this.answer = null;
+    this.worker = new Worker('worker.js');
+    this.ready = new Promise((resolve, reject) => {
+      this.worker.onerror = () => reject(new Error('The interpreter could not be loaded.'));
+      this.worker.onmessage = ({ data }) => {
+        if (data.kind === 'ready') {
+          resolve();
+        } else if (data.kind === 'output') {
+          for (const [stream, text] of data.chunks) this.on_output(stream, text);
+        } else {
+          this.finish(data);
+        }
+      };
+    });
+  }
+
+  get busy() { return this.answer !== null; }
+
+  async request(message) {
+    const answered = new Promise((resolve) => { this.answer = resolve; });
+    await this.ready;
+    this.worker.postMessage(message);
+    return answered;
+  }
+
+  finish(result) {
+    const answer = this.answer;
+    this.answer = null;
+    if (answer) answer(result);
+  }
+
+  // Code that runs cannot be asked to stop from here: the worker ends, and
+  // a new one with a fresh session takes its place.
+  stop() {
+    this.worker.terminate();
+    const answer = this.answer;
+    this.start();
+    if (answer) answer({ kind: 'stopped' });
+  }
+}
+
+// Appends text to a <pre>, standard error in spans of its own.
+function append(view, stream, text) {
+  const last = view.lastChild;
+  const kind = stream === 2 ? 'err' : stream === 0 ? 'note' : '';
+  if (last && (last.className || '') === kind && last.nodeType === Node.ELEMENT_NODE) {
+    last.textContent += text;
+  } else {
+    const span = document.createElement('span');
+    if (kind) span.className = kind;
+    span.textContent = text;
+    view.append(span);
+  }
+}
+
+// Program text travels in links as its UTF-8 bytes in base64url.
+function encode(text) {
+  let binary = '';
+  for (const byte of new TextEncoder().encode(text)) binary += String.fromCharCode(byte);
+  return btoa(binary).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
+}
+
+function decode(text) {
+  const binary = atob(text.replace(/-/g, '+').replace(/_/g, '/'));
+  return new TextDecoder().decode(Uint8Array.from(binary, (c) => c.charCodeAt(0)));
+}
+
+// ---- Program mode
+
+const editor = $('editor');
+const gutter = $('gutter');
+const mark = $('mark');
+const output = $('output');
+const status = $('status');
+
+const program = new Interpreter((stream, text) => {
+  append(output, stream, text);
+  output.scrollTop = output.scrollHeight;
+});
+program.ready.then(
+  () => { document.body.dataset.ready = 'true'; },
+  (error) => show_status(error.message, true));
+
+function show_status(text, failed = false) {
+  status.textContent = text;
+  status.classList.toggle('failed', failed);
+}
+
+function line_height() { return parseFloat(getComputedStyle(editor).lineHeight); }
+
+function number_lines() {
+  const count = editor.value.split('\n').length;
+  if (gutter.childElementCount === count) return;
+  const numbers = [];
+  for (let line = 1; line <= count; ++line) {
+    const number = document.createElement('div');
+    number.textContent = line;
+    numbers.push(number);
+  }
+  gutter.replaceChildren(...numbers);
+  gutter.scrollTop = editor.scrollTop;
+}
+
+function place_mark() {
+  if (mark.hidden) return;
+  const top = parseFloat(getComputedStyle(editor).paddingTop);
+  mark.style.top = `${top + (mark.dataset.line - 1) * line_height() - editor.scrollTop}px`;
+}
+
+function clear_mark() {
+  mark.hidden = true;
+  for (const number of gutter.querySelectorAll('.error')) number.classList.remove('error');
+}
+
+// Marks the line an error came from: its number in the gutter, a band
+// behind it, and the line selected, scrolled into view.
+function mark_line(line) {
+  const lines = editor.value.split('\n');
+  if (line < 1 || line > lines.length) return;
+  gutter.children[line - 1].classList.add('error');
+  const start = lines.slice(0, line - 1).reduce((sum, text) => sum + text.length + 1, 0);
+  editor.setSelectionRange(start, start + lines[line - 1].length);
+  const height = line_height();
+  const top = (line - 1) * height;
+  if (top < editor.scrollTop || top + height > editor.scrollTop + editor.clientHeight - height) {
+    editor.scrollTop = Math.max(0, top - editor.clientHeight / 3);
+  }
+  mark.dataset.line = line;
+  mark.hidden = false;
+  place_mark();
+}
+
+function set_running(running) {
+  $('run').disabled = running;
+  $('stop').disabled = !running;
+  document.body.dataset.running = running;
+}
+
+function format_time(ms) { return ms < 1000 ? `${Math.round(ms)} ms` : `${(ms / 1000).toFixed(2)} s`; }
+
+async function run_program() {
+  if (program.busy) return;
+  output.replaceChildren();
+  $('stack').textContent = '';
+  clear_mark();
+  show_status('Running…');
+  set_running(true);
+  let result;
+  try {
+    result = await program.request({ kind: 'run', code: editor.value, input: $('input').value });
+  } catch (error) {
+    result = { kind: 'failed', message: error.message };
+  }
+  set_running(false);
+  if (result.kind === 'stopped') {
+    append(output, 0, `${output.textContent && !output.textContent.endsWith('\n') ? '\n' : ''}[stopped]\n`);
+    show_status('Stopped. The interpreter was restarted.', true);
+    return;
+  }
+  if (result.kind === 'failed') {
+    show_status(result.message, true);
+    return;
+  }
+  if (result.truncated) append(output, 0, '\n[output cut off after its first million characters]\n');
+  if (!result.ok) append(output, 2, `${result.error}\n`);
+  $('stack').textContent = result.stack || '(empty)';
+  const notes = [];
+  if (result.ok) {
+    notes.push(`Finished in ${format_time(result.time)}.`);
+  } else {
+    notes.push(result.line ? `Error on line ${result.line}: ${result.error}` : `Error: ${result.error}`);
+    if (result.line) mark_line(result.line);
+  }
+  if (result.open) notes.push('The program ends inside an open construct: its closing word never came.');
+  show_status(notes.join(' '), !result.ok || result.open);
+}
+
+function stop_program() {
+  if (program.busy) program.stop();
+}
+
+function share_link() {
+  const input = $('input').value;
+  const fragment = `code=${encode(editor.value)}${input ? `&input=${encode(input)}` : ''}`;
+  history.replaceState(null, '', `#${fragment}`);
+  const link = $('link');
+  link.value = location.href;
+  link.hidden = false;
+  link.select();
+  if (navigator.clipboard) navigator.clipboard.writeText(link.value).catch(() => {});
+}
+
+// #code=...&input=...&run: the program, its input, and whether to run it now.
+function open_link() {
+  const fields = new URLSearchParams(location.hash.slice(1));
+  if (!fields.has('code')) return;
+  try {
+    editor.value = decode(fields.get('code'));
+    $('input').value = fields.has('input') ? decode(fields.get('input')) : '';
+  } catch {
+    show_status('This link does not carry a readable program.', true);
+    return;
+  }
+  number_lines();
+  clear_mark();
+  show_mode('program');
+  if (fields.has('run')) run_program();
+}
+
+async function load_examples() {
+  const menu = $('examples');
+  const response = await fetch('examples/index.json');
+  for (const { name } of await response.json()) menu.add(new Option(name, name));
+}
+
+async function open_example(name) {
+  const entry = (await (await fetch('examples/index.json')).json()).find((example) => example.name === name);
+  if (!entry) return;
+  const code = await (await fetch(`examples/${name}.tv`)).text();
+  const input = entry.input ? await (await fetch(`examples/${name}.in`)).text() : '';
+  editor.value = code;
+  $('input').value = input;
+  editor.scrollTop = 0;
+  number_lines();
+  clear_mark();
+  output.replaceChildren();
+  $('stack').textContent = '';
+  show_status(`Example ${name}${input ? ', with its input' : ''}. Run it with Ctrl-Enter.`);
+}
+
+// ---- Console mode
+
+const transcript = $('transcript');
+const prompt = $('prompt');
+const line_input = $('console-input');
+const terminal = $('terminal');
+const past_lines = [];
+let recalled = 0;      // index into past_lines while Up/Down step through them
+let input_used = 0;    // lines of the Input box the session's accept has read
+let console_session = null;
+
+function show_console(stream, text) {
+  append(transcript, stream, text);
+  terminal.scrollTop = terminal.scrollHeight;
+}
+
+function ensure_line_start() {
+  if (transcript.textContent && !transcript.textContent.endsWith('\n')) show_console(1, '\n');
+}
+
+async function start_console() {
+  input_used = 0;
+  prompt.textContent = '? ';
+  const started = await console_session.request({ kind: 'start' });
+  show_console(1, started.banner);
+  line_input.disabled = false;
+  line_input.focus();
+}
+
+function set_console_running(running) {
+  line_input.disabled = running;
+  $('console-stop').disabled = !running;
+  document.body.dataset.running = running;
+}
+
+async function enter_line(text) {
+  if (text.trim() && past_lines[past_lines.length - 1] !== text) past_lines.push(text);
+  recalled = past_lines.length;
+  show_console(1, `${prompt.textContent}${text}\n`);
+  line_input.value = '';
+  set_console_running(true);
+  const input = $('input').value.split('\n').slice(input_used).join('\n');
+  const result = await console_session.request({ kind: 'line', code: text, input });
+  set_console_running(false);
+  if (result.kind === 'stopped') {
+    ensure_line_start();
+    show_console(2, 'Interrupted\n');
+    show_console(0, 'The session was restarted: its definitions, variables and stack are gone.\n');
+    await start_console();
+    return;
+  }
+  input_used += result.input_used;
+  if (result.truncated) show_console(0, '\n[output cut off after its first million characters]\n');
+  if (result.ok) {
+    show_console(1, 'ok\n');
+  } else {
+    ensure_line_start();
+    show_console(2, `${result.error}\n`);
+  }
+  prompt.textContent = result.open ? '... ' : '? ';
+  line_input.focus();
+}
+
+function recall(step) {
+  const next = recalled + step;
+  if (next < 0 || next > past_lines.length) return;
+  recalled = next;
+  line_input.value = past_lines[recalled] ?? '';
+  line_input.setSelectionRange(line_input.value.length, line_input.value.length);
+}
+
+line_input.addEventListener('keydown', (event) => {
+  if (event.key === 'Enter') {
+    event.preventDefault();
+    if (!console_session.busy) enter_line(line_input.value);
+  } else if (event.key === 'ArrowUp') {
+    event.preventDefault();
+    recall(-1);
+  } else if (event.key === 'ArrowDown') {
+    event.preventDefault();
+    recall(1);
+  }
+});
+
+terminal.addEventListener('click', () => {
+  if (!window.getSelection().toString()) line_input.focus();
+});
+
+$('console-stop').addEventListener('click', () => console_session.stop());
+$('console-restart').addEventListener('click', () => {
+  console_session.stop();
+  transcript.replaceChildren();
+  start_console();
+});
+
+// ---- Modes and keys
+
+function show_mode(mode) {
+  for (const name of ['program', 'console']) {
+    $(name).hidden = name !== mode;
+    $(`mode-${name}`).setAttribute('aria-pressed', name === mode);
+  }
+  if (mode === 'console') {
+    if (!console_session) {
+      console_session = new Interpreter(show_console);
+      start_console();
+    }
+    line_input.focus();
+  }
+}
+
+$('mode-program').addEventListener('click', () => show_mode('program'));
+$('mode-console').addEventListener('click', () => show_mode('console'));
+
+document.addEventListener('keydown', (event) => {
+  const in_program = !$('program').hidden;
+  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && in_program) {
+    event.preventDefault();
+    run_program();
+  } else if (event.key === 'Escape') {
+    if (in_program) stop_program();
+    else if (console_session.busy) console_session.stop();
+  }
+});
+
+$('run').addEventListener('click', run_program);
+$('stop').addEventListener('click', stop_program);
+$('share').addEventListener('click', share_link);
+$('examples').addEventListener('change', (event) => {
+  if (event.target.value) open_example(event.target.value);
+});
+
+editor.addEventListener('input', () => {
+  number_lines();
+  clear_mark();
+});
+editor.addEventListener('scroll', () => {
+  gutter.scrollTop = editor.scrollTop;
+  place_mark();
+});
+window.addEventListener('hashchange', open_link);
+
+number_lines();
+load_examples();
+open_link();

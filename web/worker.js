@@ -1,0 +1,103 @@
+'use strict';
+// The interpreter runs here, off the page's thread, so that an endless loop
+// blocks only this worker and the page can end it.
+
+const max_output = 1 << 20;  // characters per evaluation; a runaway program's rest is dropped
+const post_interval = 50;    // ms between posts of output while code runs
+
+const decoders = [null, new TextDecoder(), new TextDecoder()];
+let pending = [];  // [stream, text] pairs not yet posted
+let pending_size = 0;
+let written = 0;
+let truncated = false;
+let last_post = 0;
+
+function flush_output() {
+  if (pending.length > 0) postMessage({ kind: 'output', chunks: pending });
+  pending = [];
+  pending_size = 0;
+  last_post = performance.now();
+}
+
+// Called by the adapter with the bytes the interpreter wrote to standard
+// output (1) or standard error (2); a character may be split between calls.
+function write(stream, bytes) {
+  const text = decoders[stream].decode(bytes, { stream: true });
+  if (truncated || text === '') return;
+  if (written + text.length > max_output) {
+    truncated = true;
+    return;
+  }
+  written += text.length;
+  const last = pending[pending.length - 1];
+  if (last && last[0] === stream) last[1] += text;
+  else pending.push([stream, text]);
+  pending_size += text.length;
+  if (pending_size > 65536 || performance.now() - last_post > post_interval) flush_output();
+}
+
+let tolva = null;
+let session = 0;
+
+function text_result(pointer) { return tolva.UTF8ToString(pointer); }
+
+function with_string(text, use) {
+  const size = tolva.lengthBytesUTF8(text) + 1;
+  const pointer = tolva._malloc(size);
+  tolva.stringToUTF8(text, pointer, size);
+  try {
+    return use(pointer);
+  } finally {
+    tolva._free(pointer);
+  }
+}
+
+function new_session() {
+  if (session) tolva._tolva_delete_session(session);
+  session = tolva._tolva_new_session();
+}
+
+function evaluate(code, input, name) {
+  written = 0;
+  truncated = false;
+  last_post = performance.now();
+  const started = performance.now();
+  const ok = with_string(code, (code_pointer) => with_string(input, (input_pointer) =>
+    with_string(name, (name_pointer) => tolva._tolva_evaluate(session, code_pointer, input_pointer, name_pointer))));
+  flush_output();
+  return {
+    kind: 'done',
+    ok: ok !== 0,
+    error: ok ? '' : text_result(tolva._tolva_error(session)),
+    line: ok ? 0 : tolva._tolva_error_line(session),
+    stack: text_result(tolva._tolva_stack(session)),
+    open: tolva._tolva_construct_open(session) !== 0,
+    truncated,
+    input_used: tolva._tolva_input_used(session),
+    time: performance.now() - started,
+  };
+}
+
+const handlers = {
+  // A program runs in a session of its own.
+  run({ code, input }) {
+    new_session();
+    return evaluate(code, input, 'program');
+  },
+  // The console keeps one session from line to line.
+  start() {
+    new_session();
+    return { kind: 'started', banner: text_result(tolva._tolva_banner(session)) };
+  },
+  line({ code, input }) { return evaluate(code, input, 'console'); },
+};
+
+self.Module = {
+  tolva_write(stream, bytes) { write(stream, bytes); },
+  onRuntimeInitialized() {
+    tolva = self.Module;
+    postMessage({ kind: 'ready' });
+  },
+};
+self.onmessage = ({ data }) => postMessage(handlers[data.kind](data));
+importScripts('tolva.js');
