@@ -55,12 +55,24 @@ class Interpreter {
   }
 }
 
+// Keeps the end of a growing <pre> in sight, once a frame however often it grows.
+const scrolling = new Set();
+function scroll_to_end(view) {
+  if (scrolling.size === 0) {
+    requestAnimationFrame(() => {
+      for (const box of scrolling) box.scrollTop = box.scrollHeight;
+      scrolling.clear();
+    });
+  }
+  scrolling.add(view);
+}
+
 // Appends text to a <pre>, standard error in spans of its own.
 function append(view, stream, text) {
   const last = view.lastChild;
   const kind = stream === 2 ? 'err' : stream === 0 ? 'note' : '';
   if (last && (last.className || '') === kind && last.nodeType === Node.ELEMENT_NODE) {
-    last.textContent += text;
+    last.append(text);
   } else {
     const span = document.createElement('span');
     if (kind) span.className = kind;
@@ -91,7 +103,7 @@ const status = $('status');
 
 const program = new Interpreter((stream, text) => {
   append(output, stream, text);
-  output.scrollTop = output.scrollHeight;
+  scroll_to_end(output);
 });
 program.ready.then(
   () => { document.body.dataset.ready = 'true'; },
@@ -177,7 +189,6 @@ async function run_program() {
     show_status(result.message, true);
     return;
   }
-  if (result.truncated) append(output, 0, '\n[output cut off after its first million characters]\n');
   if (!result.ok) append(output, 2, `${result.error}\n`);
   $('stack').textContent = result.stack || '(empty)';
   const notes = [];
@@ -257,7 +268,7 @@ let console_session = null;
 
 function show_console(stream, text) {
   append(transcript, stream, text);
-  terminal.scrollTop = terminal.scrollHeight;
+  scroll_to_end(terminal);
 }
 
 function ensure_line_start() {
@@ -296,7 +307,6 @@ async function enter_line(text) {
     return;
   }
   input_used += result.input_used;
-  if (result.truncated) show_console(0, '\n[output cut off after its first million characters]\n');
   if (result.ok) {
     show_console(1, 'ok\n');
   } else {

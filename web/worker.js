@@ -3,20 +3,24 @@
 // blocks only this worker and the page can end it.
 
 const max_output = 1 << 20;  // characters per evaluation; a runaway program's rest is dropped
-const post_interval = 50;    // ms between posts of output while code runs
+// Output goes to the page as it comes, a line at a time, up to this many
+// posts a window; a program that prints faster is posted once a window.
+const window_length = 100;   // ms
+const posts_per_window = 100;
 
 const decoders = [null, new TextDecoder(), new TextDecoder()];
 let pending = [];  // [stream, text] pairs not yet posted
 let pending_size = 0;
 let written = 0;
 let truncated = false;
-let last_post = 0;
+let window_start = 0;
+let posts = 0;
 
 function flush_output() {
   if (pending.length > 0) postMessage({ kind: 'output', chunks: pending });
   pending = [];
   pending_size = 0;
-  last_post = performance.now();
+  ++posts;
 }
 
 // Called by the adapter with the bytes the interpreter wrote to standard
@@ -26,6 +30,8 @@ function write(stream, bytes) {
   if (truncated || text === '') return;
   if (written + text.length > max_output) {
     truncated = true;
+    pending.push([0, '\n[output cut off after its first million characters]\n']);
+    flush_output();
     return;
   }
   written += text.length;
@@ -33,7 +39,12 @@ function write(stream, bytes) {
   if (last && last[0] === stream) last[1] += text;
   else pending.push([stream, text]);
   pending_size += text.length;
-  if (pending_size > 65536 || performance.now() - last_post > post_interval) flush_output();
+  const now = performance.now();
+  if (now - window_start > window_length) {
+    window_start = now;
+    posts = 0;
+  }
+  if (pending_size > 65536 || posts === 0 || (posts < posts_per_window && text.includes('\n'))) flush_output();
 }
 
 let tolva = null;
@@ -60,7 +71,6 @@ function new_session() {
 function evaluate(code, input, name) {
   written = 0;
   truncated = false;
-  last_post = performance.now();
   const started = performance.now();
   const ok = with_string(code, (code_pointer) => with_string(input, (input_pointer) =>
     with_string(name, (name_pointer) => tolva._tolva_evaluate(session, code_pointer, input_pointer, name_pointer))));
@@ -72,7 +82,6 @@ function evaluate(code, input, name) {
     line: ok ? 0 : tolva._tolva_error_line(session),
     stack: text_result(tolva._tolva_stack(session)),
     open: tolva._tolva_construct_open(session) !== 0,
-    truncated,
     input_used: tolva._tolva_input_used(session),
     time: performance.now() - started,
   };
