@@ -1,13 +1,13 @@
 #include "app/command_line.hpp"
 
-#include <iostream>
+#include <ostream>
 
 #include "app/error_report.hpp"
 #include "app/interactive.hpp"
 #include "app/shell_words.hpp"
 #include "app/source_files.hpp"
 #include "app/texts.hpp"
-#include "core/interpreter.hpp"
+#include "core/embed.hpp"
 
 namespace forth {
 
@@ -19,9 +19,9 @@ constexpr int status_failed = 2;
 
 void include_then_go_interactive(Context& ctx, const std::string& name) {
     if (include_and_report(name, ctx)) {
-        std::cout << "Included " << name << std::endl;
+        *ctx.out << "Included " << name << std::endl;
     } else {
-        std::cerr << "Failed to include " << name << std::endl;
+        *ctx.err << "Failed to include " << name << std::endl;
     }
     interactive_loop(ctx);
 }
@@ -34,14 +34,15 @@ int run_command_line(Context& ctx, const std::vector<std::string>& args) {
         return status_ok;
     }
     const std::string& option = args[1];
+    std::ostream& out = *ctx.out;
     if (option == "-v" || option == "--version") {
-        std::cout << version_string << std::endl;
+        out << version_string << std::endl;
         return status_ok;
     }
     if (option == "-h" || option == "--help") {
-        std::cout << "Usage: " << args[0];
-        for (const std::string_view line : usage_lines) std::cout << line << '\n';
-        std::cout << std::flush;
+        out << "Usage: " << args[0];
+        for (const std::string_view line : usage_lines) out << line << '\n';
+        out << std::flush;
         return status_ok;
     }
     if (option == "-t" || option == "--test") {
@@ -51,10 +52,10 @@ int run_command_line(Context& ctx, const std::vector<std::string>& args) {
     const bool exec = option == "-e" || option == "--exec";
     const bool include = option == "-i" || option == "--include";
     if ((exec || include) && args.size() < 3) {
-        std::cerr << "Missing argument to " << option << std::endl;
+        *ctx.err << "Missing argument to " << option << std::endl;
         return status_missing_argument;
     }
-    if (exec) return report_errors([&] { evaluate(ctx, args[2]); }) ? status_ok : status_failed;
+    if (exec) return report_outcome(ctx, try_evaluate(ctx, args[2], {"<command line>"})) ? status_ok : status_failed;
     if (include) {
         include_then_go_interactive(ctx, args[2]);
         return status_ok;

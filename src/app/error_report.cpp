@@ -1,13 +1,21 @@
 #include "app/error_report.hpp"
 
-#include <iostream>
+#include <cstdlib>
 
 namespace forth {
 
-void report_error(const char* prefix, const std::exception& error) {
-    std::cerr << prefix << error.what() << '\n' << std::flush;
+namespace {
+
+bool locations_wanted() {
+    const char* const where = std::getenv("TOLVA_WHERE");
+    return where != nullptr && *where != '\0';
 }
 
-void report_interrupt() { std::cerr << "Interrupted\n" << std::flush; }
+}  // namespace
+
+bool report_outcome(Context& ctx, const Outcome& outcome) {
+    write_report(ctx, outcome, !outcome.ok && locations_wanted());
+    return outcome.ok;
+}
 
 }  // namespace forth

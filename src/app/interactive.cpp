@@ -1,11 +1,11 @@
 #include "app/interactive.hpp"
 
-#include <iostream>
+#include <ostream>
 
 #include "app/error_report.hpp"
 #include "app/terminal_session.hpp"
 #include "app/texts.hpp"
-#include "core/interpreter.hpp"
+#include "core/embed.hpp"
 #include "core/interrupt.hpp"
 #include "core/line_input.hpp"
 
@@ -15,25 +15,30 @@ namespace {
 
 const char* prompt(const Context& ctx) { return ctx.terminator.empty() ? "? " : "... "; }
 
+// The lines typed at the prompt, counted from 1, for the location of errors.
+constexpr std::string_view typed_lines = "<input>";
+
 // "ok" and the prompts are not flushed here: standard input is tied to
 // standard output, so they appear before the next line is read. The first
 // prompt is "? " even when an included file left a construct open.
 void plain_loop(Context& ctx) {
-    std::cout << "? ";
+    std::ostream& out = *ctx.out;
+    out << "? ";
     std::string line;
-    while (read_line(line)) {
-        if (report_errors([&] { evaluate(ctx, line); })) std::cout << "ok\n";
-        std::cout << prompt(ctx);
+    for (std::size_t number = 1; read_line(ctx, line); ++number) {
+        if (report_outcome(ctx, try_evaluate(ctx, line, {typed_lines, number}))) out << "ok\n";
+        out << prompt(ctx);
     }
 }
 
 void terminal_loop(Context& ctx, TerminalSession& terminal) {
     std::string line;
+    std::size_t number = 0;
     for (const char* next = "? ";; next = prompt(ctx)) {
         const TerminalSession::Read read = terminal.read_code(next, line);
         if (read == TerminalSession::Read::ended) return;
         if (read == TerminalSession::Read::cancelled) continue;
-        if (report_errors([&] { evaluate(ctx, line); })) std::cout << "ok\n";
+        if (report_outcome(ctx, try_evaluate(ctx, line, {typed_lines, ++number}))) *ctx.out << "ok\n";
         // A Ctrl-C that came too late to stop this line must not stop the next.
         interrupt_requested = 0;
     }
@@ -42,10 +47,10 @@ void terminal_loop(Context& ctx, TerminalSession& terminal) {
 }  // namespace
 
 void interactive_loop(Context& ctx) {
-    std::cout << "Welcome to " << version_string << '\n'
-              << "Words: " << ctx.words.size() << " Sigils: " << ctx.sigils.size()
-              << " Aliases: " << ctx.aliases.size() << '\n'
-              << "Enter code or 'bye' to exit:" << std::endl;
+    *ctx.out << "Welcome to " << version_string << '\n'
+             << "Words: " << ctx.words.size() << " Sigils: " << ctx.sigils.size()
+             << " Aliases: " << ctx.aliases.size() << '\n'
+             << "Enter code or 'bye' to exit:" << std::endl;
     if (const auto terminal = open_terminal_session(ctx)) {
         terminal_loop(ctx, *terminal);
     } else {

@@ -1,23 +1,24 @@
 #include "app/shell_words.hpp"
 
 #include <cstdlib>
-#include <iostream>
+#include <ostream>
 
 #include "app/error_report.hpp"
 #include "app/source_files.hpp"
 #include "app/texts.hpp"
-#include "core/interpreter.hpp"
+#include "core/embed.hpp"
 
 namespace forth {
 
 namespace {
 
 void show_buffer(Context& ctx) {
-    for (const std::string& token : ctx.buffer) std::cout << token << ' ';
-    std::cout << '\n' << std::flush;
+    std::ostream& out = *ctx.out;
+    for (const std::string& token : ctx.buffer) out << token << ' ';
+    out << '\n' << std::flush;
 }
 
-void show_input(Context& ctx) { std::cout << ctx.input.str() << '\n' << std::flush; }
+void show_input(Context& ctx) { *ctx.out << ctx.input.str() << '\n' << std::flush; }
 
 void clear(Context& ctx) { ctx.stack.clear(); }
 
@@ -34,7 +35,10 @@ void add_shell_words(Context& ctx) {
 }
 
 void run_self_test(Context& ctx) {
-    for (const std::string_view line : test_lines) report_errors([&] { evaluate(ctx, std::string(line)); });
+    std::size_t number = 1;
+    for (const std::string_view line : test_lines) {
+        report_outcome(ctx, try_evaluate(ctx, std::string(line), {"<self-test>", number++}));
+    }
 }
 
 }  // namespace forth

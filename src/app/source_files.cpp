@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "app/error_report.hpp"
-#include "core/interpreter.hpp"
+#include "core/embed.hpp"
 
 namespace forth {
 
@@ -33,7 +33,7 @@ bool include_file(const std::string& name, Context& ctx) {
     std::ifstream file(name);
     if (!file.is_open()) return false;
     std::string line;
-    while (std::getline(file, line)) evaluate(ctx, line);
+    for (std::size_t number = 1; std::getline(file, line); ++number) evaluate_source(ctx, line, {name, number});
     // A directory, or a device that fails, opens but cannot be read; that
     // is no successful run of an empty file.
     if (file.bad()) throw std::runtime_error("can't read file");
@@ -42,7 +42,7 @@ bool include_file(const std::string& name, Context& ctx) {
 
 bool include_and_report(const std::string& name, Context& ctx) {
     bool complete = false;
-    report_errors([&] { complete = include_file(name, ctx); });
+    report_outcome(ctx, catch_errors(ctx, [&] { complete = include_file(name, ctx); }));
     return complete;
 }
 

@@ -3,7 +3,9 @@
 #include <bitset>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -22,6 +24,15 @@ using SigilHandler = std::function<void(Context&, const std::string&)>;
 
 // A value no Context has had yet; see Runtime::generation.
 std::uint64_t new_generation();
+
+// Where an error happened: the line of its source that holds the token
+// running at the top level of the text (for an error inside a word, the
+// token that called it), and that token.
+struct ErrorLocation {
+    std::string source;
+    std::size_t line = 0;
+    std::string token;
+};
 
 // The evaluator's own bookkeeping; no word looks at it.
 struct Runtime {
@@ -49,6 +60,10 @@ struct Runtime {
     // and may take over the caller's.
     enum class Defer : std::uint8_t { none, frame, last } defer_call = Defer::none;
     bool plain = false;       // resolve every token anew (for tests that compare the two ways)
+    // The error on its way out of the innermost source text it left, and
+    // where it left it (core/embed.hpp).
+    std::exception_ptr failing;
+    ErrorLocation failed_at;
 };
 
 // The whole state of one interpreter. Words work on the members directly;
@@ -67,6 +82,9 @@ struct Context {
     TokenList loop_body;     // saved by while/until for repeat
     std::string text;        // the text register
     std::stringstream input; // what accept read, for parse-name, number and interpret
+    std::ostream* out = &std::cout;  // where the words print
+    std::ostream* err = &std::cerr;  // where front ends report errors
+    std::istream* in = &std::cin;    // where accept reads its lines
     Runtime runtime;
 };
 

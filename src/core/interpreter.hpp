@@ -20,8 +20,17 @@ inline constexpr std::size_t max_depth = 1'000'000;
 // stop it sooner when that stack is small.
 inline constexpr std::size_t max_reentry = 10'000;
 
+// Where a text stood when an error left it: the offset of the token running
+// at its top level, and that token.
+struct TextPosition {
+    std::size_t offset = 0;
+    std::string token;
+};
+
 // Runs every white-space separated token of `source` until a lone backslash.
-void evaluate(Context& ctx, const std::string& source);
+// When an error leaves it after a token began, `failed_at` (if given) is set
+// to where the text stood.
+void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at = nullptr);
 
 // The single road of a token: collect it into an open construct, or run it
 // as an alias, a word, a sigil followed by a name, or a number to push.

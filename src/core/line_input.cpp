@@ -1,6 +1,6 @@
 #include "core/line_input.hpp"
 
-#include <iostream>
+#include <istream>
 #include <utility>
 
 namespace forth {
@@ -14,9 +14,9 @@ LineSource& line_source() {
 
 }  // namespace
 
-bool read_line(std::string& line) {
+bool read_line(Context& ctx, std::string& line) {
     if (const LineSource& source = line_source()) return source(line);
-    return static_cast<bool>(std::getline(std::cin, line));
+    return static_cast<bool>(std::getline(*ctx.in, line));
 }
 
 void set_line_source(LineSource source) { line_source() = std::move(source); }

@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+#include "core/context.hpp"
+
 namespace forth {
 
 // Fills `line` with the next line, without its newline; false when nothing
@@ -10,12 +12,12 @@ namespace forth {
 using LineSource = std::function<bool(std::string& line)>;
 
 // Reads the next line the user gives. Every line the interactive loop or
-// accept takes from the user comes through here: from standard input, or
-// from the source set below.
-bool read_line(std::string& line);
+// accept takes from the user comes through here: from the Context's input
+// stream, or from the source set below.
+bool read_line(Context& ctx, std::string& line);
 
 // Routes read_line through `source` (a line editor on a terminal, say); an
-// empty source restores standard input.
+// empty source restores the Context's input stream.
 void set_line_source(LineSource source);
 
 }  // namespace forth

@@ -303,10 +303,21 @@ bool call_control(Context& ctx, void (*word)(Context&), bool last) {
     return deferred.ran_nothing();
 }
 
-void evaluate(Context& ctx, const std::string& source) {
+void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at) {
     const Scope scope(ctx);
     enter(ctx, text_frame(source));
-    drive(ctx, scope.base());
+    try {
+        drive(ctx, scope.base());
+    } catch (...) {
+        // Read before the scope takes the text's frame away; nothing is kept
+        // on the way for an error that may never come.
+        if (failed_at != nullptr) {
+            const TextState& text = *ctx.runtime.frames[scope.base()].text;
+            failed_at->offset = text.position - text.token.size();
+            failed_at->token = text.token;
+        }
+        throw;
+    }
 }
 
 void resolve(Context& ctx, const std::string& token, bool expand_aliases) {

@@ -6,7 +6,7 @@ namespace forth::builtin {
 
 void accept(Context& ctx) {
     std::string line;  // stays empty at end of input
-    read_line(line);
+    read_line(ctx, line);
     ctx.input.str(line);
     // Clearing every error flag, not only end-of-input, lets parse-name and
     // number work on the new line after an earlier read failed.

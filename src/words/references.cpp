@@ -1,4 +1,4 @@
-#include <iostream>
+#include <ostream>
 
 #include "core/builtins.hpp"
 #include "core/interpreter.hpp"
@@ -29,16 +29,17 @@ void quote_word(Context& ctx, const std::string& name) {
 
 void show_definition(Context& ctx, const std::string& name) {
     Word& word = find_word(ctx, name);
+    std::ostream& out = *ctx.out;
     if (const auto* user_word = word.target<UserWord>()) {
         const char* separator = "";
         for (const std::string& token : user_word->body) {
-            std::cout << separator << token;
+            out << separator << token;
             separator = " ";
         }
     } else {
-        std::cout << "(native code)";
+        out << "(native code)";
     }
-    std::cout << '\n' << std::flush;
+    out << '\n' << std::flush;
 }
 
 void make_alias(Context& ctx, const std::string& name) { define_alias(ctx, name, ctx.text); }

@@ -2,24 +2,28 @@
 r"""Runs one end-to-end case, as tests/README.md describes: Tolva in the case's
 folder, once with standard output and error apart and once merged, checking
 each stream and the exit status byte for byte. Usage: run_case.py TOLVA CASE
-[--siblings]. The case's \ args:, \ in:, \ out:, \ err: and \ status: lines say
-what to run and expect; with --siblings, NAME.out beside it holds the output."""
+[--siblings]. The case's \ args:, \ env:, \ in:, \ out:, \ err: and \ status: lines
+say what to run and expect; with --siblings, NAME.out beside it holds the output.
+Tolva's own variables (TOLVA_...) come only from \ env: lines, NAME=VALUE each."""
 import difflib, os, re, shlex, signal, subprocess, sys, tempfile
 from pathlib import Path
 
 TIMEOUT = 5
-DIRECTIVE = re.compile(r"(?:^|\s)\\ (args|in|out|err|status)( \(no newline\))?:(?: (.*))?$")
+DIRECTIVE = re.compile(r"(?:^|\s)\\ (args|env|in|out|err|status)( \(no newline\))?:(?: (.*))?$")
 
 
 def parse(path, siblings):
-    """Arguments, standard input (None for none), the expected (stream, bytes) pieces in order, status."""
-    stem, args, stdin, pieces, status = path.removesuffix(".tv"), [os.path.basename(path)], None, [], 0
+    """Arguments, variables set, standard input (None for none), the expected (stream, bytes) pieces in order, status."""
+    stem, args, env, stdin, pieces, status = path.removesuffix(".tv"), [os.path.basename(path)], {}, None, [], 0
     lines = [] if siblings else Path(path).read_bytes().decode("utf-8", "surrogateescape").split("\n")
     for match in filter(None, (DIRECTIVE.search(line.removesuffix("\r")) for line in lines)):
         key, text = match[1], match[3] or ""
         data = text.encode("utf-8", "surrogateescape") + b"\n" * (not match[2])
         if key == "args":
             args = shlex.split(text)
+        elif key == "env":
+            name, _, value = text.partition("=")
+            env[name] = value
         elif key == "status":
             status = int(text)
         elif key == "in":
@@ -32,16 +36,17 @@ def parse(path, siblings):
         if stdin is not None:
             sys.exit(f"{path}: both \\ in: lines and {stem}.in")
         stdin = Path(stem + ".in").read_bytes()
-    return args, stdin, pieces, status
+    return args, env, stdin, pieces, status
 
 
-def run(tolva, args, stdin, cwd, merged):
+def run(tolva, args, env, stdin, cwd, merged):
     """Standard output, standard error (None when merged) and the status."""
+    env = {name: value for name, value in os.environ.items() if not name.startswith("TOLVA_")} | env
     with tempfile.TemporaryFile() as file:
         file.write(stdin or b"")
         file.seek(0)
         process = subprocess.Popen(
-            ["tolva", *args], executable=tolva, cwd=cwd, stdin=subprocess.DEVNULL if stdin is None else file,
+            ["tolva", *args], executable=tolva, cwd=cwd, env=env, stdin=subprocess.DEVNULL if stdin is None else file,
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT if merged else subprocess.PIPE, start_new_session=True)
         try:
             return *process.communicate(timeout=TIMEOUT), process.returncode
@@ -65,10 +70,10 @@ def diff(name, expected, actual):
 def main():
     siblings = "--siblings" in sys.argv
     tolva, path = (os.path.abspath(arg) for arg in sys.argv[1:] if arg != "--siblings")
-    args, stdin, pieces, status = parse(path, siblings)
+    args, env, stdin, pieces, status = parse(path, siblings)
     cwd = os.path.dirname(path)
-    out, err, out_status = run(tolva, args, stdin, cwd, False)
-    merged, _, merged_status = run(tolva, args, stdin, cwd, True)
+    out, err, out_status = run(tolva, args, env, stdin, cwd, False)
+    merged, _, merged_status = run(tolva, args, env, stdin, cwd, True)
     expected = {stream: b"".join(data for key, data in pieces if key == stream) for stream in ("out", "err")}
     failures = diff("stdout", expected["out"], out) + diff("stderr", expected["err"], err)
     # Once the two streams agree, the merged one adds only their order.
@@ -78,7 +83,8 @@ def main():
     if failures:
         sys.stdout.reconfigure(errors="backslashreplace")
         source = "/dev/null" if stdin is None else "the case's input"
-        print(f"$ cd {cwd} && {shlex.join(['tolva', *args])} <{source}", *failures, sep="\n")
+        settings = "".join(f"{name}={shlex.quote(value)} " for name, value in env.items())
+        print(f"$ cd {cwd} && {settings}{shlex.join(['tolva', *args])} <{source}", *failures, sep="\n")
         sys.exit(1)
 
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "app/error_report.hpp"
+#include "core/embed.hpp"
 #include "core/interpreter.hpp"
 #include "core/interrupt.hpp"
 
@@ -101,7 +101,10 @@ bool run_lines(Context& ctx, std::string_view source) {
     std::istringstream lines{std::string(source)};
     bool completed = true;
     try {
-        for (std::string line; std::getline(lines, line);) report_errors([&] { evaluate(ctx, line); });
+        std::size_t number = 1;
+        for (std::string line; std::getline(lines, line); ++number) {
+            write_report(ctx, try_evaluate(ctx, line, {"<input>", number}), true);
+        }
     } catch (const Stop&) {
         completed = false;  // bye, or the budget used up: the rest of the input is not run
     }

@@ -10,7 +10,7 @@
 namespace forth::sandbox {
 
 // Ends the current input: bye, or the budget used up. Not derived from
-// std::exception, so report_errors lets it through.
+// std::exception, so catch_errors lets it through.
 struct Stop {};
 
 // Bounds what runs from now on: every call and loop pass spends one unit
@@ -25,8 +25,8 @@ void unlimit();
 // `budget` (and more when the stack or buffer is large).
 void confine(Context& ctx, std::size_t budget);
 
-// Evaluates `source` line by line, each line under the error report of the
-// interactive loop, until the end (true) or a Stop (false).
+// Evaluates `source` line by line, each line reported as the interactive
+// loop reports it, with its location, until the end (true) or a Stop (false).
 bool run_lines(Context& ctx, std::string_view source);
 
 }  // namespace forth::sandbox

@@ -1,8 +1,14 @@
 #include "session.hpp"
 
 TEST(Report, ExceptionsOutsideTheFourCategoriesAreReportedToo) {
-    const forth::testing::Redirect err(std::cerr);
-    EXPECT_FALSE(forth::report_errors([] { throw std::bad_alloc(); }));
-    EXPECT_TRUE(forth::report_errors([] {}));
-    EXPECT_EQ(err.text(), "Error: std::bad_alloc\n");
+    forth::Context ctx;
+    std::ostringstream err;
+    ctx.err = &err;
+    const forth::Outcome failed = forth::catch_errors(ctx, [] { throw std::bad_alloc(); });
+    EXPECT_FALSE(failed.ok);
+    forth::write_report(ctx, failed, true);
+    const forth::Outcome succeeded = forth::catch_errors(ctx, [] {});
+    EXPECT_TRUE(succeeded.ok);
+    forth::write_report(ctx, succeeded, true);
+    EXPECT_EQ(err.str(), "Error: std::bad_alloc\n");
 }

@@ -7,9 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/error_report.hpp"
 #include "app/shell_words.hpp"
-#include "core/interpreter.hpp"
+#include "core/embed.hpp"
 #include "sandbox.hpp"
 
 namespace forth::testing {
@@ -56,7 +55,7 @@ inline void check_all(std::initializer_list<Case> cases) {
         sandbox::limit_steps(step_budget);
         try {
             for (std::string line; std::getline(lines, line);) {
-                report_errors([&] { evaluate(ctx, line); });
+                write_report(ctx, try_evaluate(ctx, line, {"<input>"}), false);
                 EXPECT_EQ(ctx.runtime.depth, 0u) << "after " << line;
                 EXPECT_TRUE(ctx.runtime.frames.empty()) << "after " << line;
             }

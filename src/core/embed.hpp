@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <exception>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/context.hpp"
+#include "core/interpreter.hpp"
+#include "core/interrupt.hpp"
+
+// The interpreter as a library: what a front end (the command line, the
+// tests, a page in a browser) needs to run text against a Context and
+// report how it went. Make a Context, load_builtins into it, point its
+// streams (Context::out, err, in) where they should go, then evaluate texts
+// one after another: each goes on with the state the last one left.
+namespace forth {
+
+// Where a text comes from, for the location of its errors.
+struct Source {
+    std::string_view name;       // a file's name, or a bracketed name for other text
+    std::size_t first_line = 1;  // the line the text's first line is
+};
+
+// What evaluating came to.
+struct Outcome {
+    bool ok = true;
+    // The error's one-line report as the command line prints it, without
+    // its newline: "Domain error: unknown word - foo", "Interrupted". Empty
+    // when ok.
+    std::string report;
+    // Where it happened; none for an error outside any source text, such as
+    // a file that cannot be read.
+    std::optional<ErrorLocation> location;
+};
+
+// Evaluates `text`, whose lines are lines of `source`. Errors are thrown as
+// by evaluate; on their way they note where they happened for
+// catch_errors, and an error that leaves several sources (a file included
+// by a line of another) keeps the innermost.
+void evaluate_source(Context& ctx, const std::string& text, const Source& source);
+
+// The report of an error: its category's prefix and its message, or
+// "Interrupted".
+std::string error_report(const std::exception& error);
+
+// The failure of an error being handled, with its location when it left a
+// source text.
+Outcome failure(Context& ctx, const std::exception& error);
+
+// Runs `action` (which evaluates through evaluate_source) and returns how
+// it went. Nothing is undone after an error: what ran before it stays done,
+// as in the interactive session. Exceptions not derived from std::exception
+// pass through.
+template <typename Action>
+Outcome catch_errors(Context& ctx, Action&& action) {
+    try {
+        std::forward<Action>(action)();
+        return {};
+    } catch (const std::exception& error) {
+        return failure(ctx, error);
+    }
+}
+
+// evaluate_source under catch_errors: the one call most front ends need.
+Outcome try_evaluate(Context& ctx, const std::string& text, const Source& source);
+
+// Writes a failed outcome's report on the Context's error stream, and then,
+// when `with_location` and the location is known, "  at SOURCE:LINE: TOKEN"
+// on a line of its own; flushed. Writes nothing for a success.
+void write_report(Context& ctx, const Outcome& outcome, bool with_location);
+
+// Asks the code that is running to stop with "Interrupted" at its next call
+// or loop pass. Safe in a signal handler; a request that comes when nothing
+// runs stops the next code that calls a list or passes a loop.
+inline void request_interrupt() { interrupt_requested = 1; }
+
+// The stack, bottom first.
+inline std::span<const double> stack_values(const Context& ctx) { return ctx.stack; }
+
+// The closing word that the open construct waits for (`]`, `}`, `)`, `*/`
+// or `;`); empty when none is open.
+inline std::string_view closing_word(const Context& ctx) { return ctx.terminator; }
+
+}  // namespace forth
