@@ -141,13 +141,17 @@ function clear_mark() {
 }
 
 // Marks the line an error came from: its number in the gutter, a band
-// behind it, and the line selected, scrolled into view.
-function mark_line(line) {
+// behind it, and the token (or the whole line) selected, scrolled into view.
+function mark_line(line, token) {
   const lines = editor.value.split('\n');
   if (line < 1 || line > lines.length) return;
   gutter.children[line - 1].classList.add('error');
   const start = lines.slice(0, line - 1).reduce((sum, text) => sum + text.length + 1, 0);
-  editor.setSelectionRange(start, start + lines[line - 1].length);
+  const text = lines[line - 1];
+  const at = text.split(/(\s+)/).reduce(
+    (found, part, index, parts) => (found < 0 && part === token ? parts.slice(0, index).join('').length : found), -1);
+  if (at < 0) editor.setSelectionRange(start, start + text.length);
+  else editor.setSelectionRange(start + at, start + at + token.length);
   const height = line_height();
   const top = (line - 1) * height;
   if (top < editor.scrollTop || top + height > editor.scrollTop + editor.clientHeight - height) {
@@ -189,17 +193,25 @@ async function run_program() {
     show_status(result.message, true);
     return;
   }
+  if (result.kind === 'ended') {
+    // bye leaves the interpreter unusable; a fresh one takes its place.
+    program.stop();
+    show_status('The program ended with bye.');
+    return;
+  }
   if (!result.ok) append(output, 2, `${result.error}\n`);
   $('stack').textContent = result.stack || '(empty)';
   const notes = [];
   if (result.ok) {
     notes.push(`Finished in ${format_time(result.time)}.`);
+  } else if (result.line) {
+    notes.push(`Error on line ${result.line}, at ${result.token}: ${result.error}`);
+    mark_line(result.line, result.token);
   } else {
-    notes.push(result.line ? `Error on line ${result.line}: ${result.error}` : `Error: ${result.error}`);
-    if (result.line) mark_line(result.line);
+    notes.push(`Error: ${result.error}`);
   }
-  if (result.open) notes.push('The program ends inside an open construct: its closing word never came.');
-  show_status(notes.join(' '), !result.ok || result.open);
+  if (result.closing) notes.push(`The program ends inside an open construct: it still waits for ${result.closing}`);
+  show_status(notes.join(' '), !result.ok || result.closing !== '');
 }
 
 function stop_program() {
@@ -299,10 +311,16 @@ async function enter_line(text) {
   const input = $('input').value.split('\n').slice(input_used).join('\n');
   const result = await console_session.request({ kind: 'line', code: text, input });
   set_console_running(false);
-  if (result.kind === 'stopped') {
-    ensure_line_start();
-    show_console(2, 'Interrupted\n');
-    show_console(0, 'The session was restarted: its definitions, variables and stack are gone.\n');
+  if (result.kind === 'stopped' || result.kind === 'ended') {
+    if (result.kind === 'stopped') {
+      ensure_line_start();
+      show_console(2, 'Interrupted\n');
+      show_console(0, 'The session was restarted: its definitions, variables and stack are gone.\n');
+    } else {
+      console_session.stop();
+      show_console(0, 'bye ended the session; a new one starts.\n');
+    }
+    line_input.disabled = true;
     await start_console();
     return;
   }
@@ -313,7 +331,7 @@ async function enter_line(text) {
     ensure_line_start();
     show_console(2, `${result.error}\n`);
   }
-  prompt.textContent = result.open ? '... ' : '? ';
+  prompt.textContent = result.closing ? '... ' : '? ';
   line_input.focus();
 }
 

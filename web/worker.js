@@ -52,36 +52,43 @@ let session = 0;
 
 function text_result(pointer) { return tolva.UTF8ToString(pointer); }
 
-function with_string(text, use) {
-  const size = tolva.lengthBytesUTF8(text) + 1;
-  const pointer = tolva._malloc(size);
-  tolva.stringToUTF8(text, pointer, size);
-  try {
-    return use(pointer);
-  } finally {
-    tolva._free(pointer);
-  }
-}
-
 function new_session() {
   if (session) tolva._tolva_delete_session(session);
   session = tolva._tolva_new_session();
 }
 
-function evaluate(code, input, name) {
+// Runs `call` on the session with the strings it takes, and answers with
+// what the evaluation left.
+function evaluate(call, ...strings) {
   written = 0;
   truncated = false;
   const started = performance.now();
-  const ok = with_string(code, (code_pointer) => with_string(input, (input_pointer) =>
-    with_string(name, (name_pointer) => tolva._tolva_evaluate(session, code_pointer, input_pointer, name_pointer))));
+  const pointers = strings.map((text) => {
+    const size = tolva.lengthBytesUTF8(text) + 1;
+    const pointer = tolva._malloc(size);
+    tolva.stringToUTF8(text, pointer, size);
+    return pointer;
+  });
+  let ok;
+  try {
+    ok = call(session, ...pointers) !== 0;
+  } catch (error) {
+    // bye: the session ends as the program would.
+    if (error.name !== 'ExitStatus') throw error;
+    flush_output();
+    return { kind: 'ended' };
+  } finally {
+    for (const pointer of pointers) tolva._free(pointer);
+  }
   flush_output();
   return {
     kind: 'done',
-    ok: ok !== 0,
+    ok,
     error: ok ? '' : text_result(tolva._tolva_error(session)),
     line: ok ? 0 : tolva._tolva_error_line(session),
+    token: ok ? '' : text_result(tolva._tolva_error_token(session)),
+    closing: text_result(tolva._tolva_closing_word(session)),
     stack: text_result(tolva._tolva_stack(session)),
-    open: tolva._tolva_construct_open(session) !== 0,
     input_used: tolva._tolva_input_used(session),
     time: performance.now() - started,
   };
@@ -91,14 +98,14 @@ const handlers = {
   // A program runs in a session of its own.
   run({ code, input }) {
     new_session();
-    return evaluate(code, input, 'program');
+    return evaluate(tolva._tolva_run_program, code, 'program', input);
   },
   // The console keeps one session from line to line.
   start() {
     new_session();
     return { kind: 'started', banner: text_result(tolva._tolva_banner(session)) };
   },
-  line({ code, input }) { return evaluate(code, input, 'console'); },
+  line({ code, input }) { return evaluate(tolva._tolva_enter_line, code, input); },
 };
 
 self.Module = {

@@ -30,12 +30,12 @@ test('a session reads like the one on a terminal', async () => {
   await enter('3 sq . cr');
   await enter('4 sq .');
   await enter('1 2 drop drop drop');
-  await enter('[ 1 2');
+  await enter('5 [ 1 2');
   assert.equal(await playground.page.textContent('#prompt'), '... ');
   await enter('3 ]');
   await enter('.s');
   assert.equal(await transcript(), `${banner}? :sq dup * ;\nok\n? 3 sq . cr\n9 \nok\n? 4 sq .\n16 ok\n`
-    + '? 1 2 drop drop drop\nOut of range: stack underflow\n? [ 1 2\nok\n... 3 ]\nok\n? .s\n1 \nok\n');
+    + '? 1 2 drop drop drop\nOut of range: stack underflow\n? 5 [ 1 2\nok\n... 3 ]\nok\n? .s\n5 \nok\n');
   assert.deepEqual(await errors(), ['Out of range: stack underflow\n']);
   assert.equal(await playground.page.textContent('#prompt'), '? ');
 });
@@ -52,7 +52,7 @@ test('Up and Down step through earlier lines', async () => {
   await page.press('#console-input', 'ArrowUp');
   await page.press('#console-input', 'Enter');
   await page.waitForSelector('#console-input:not([disabled])');
-  assert.ok((await transcript()).endsWith('? .s\n1 \nok\n'));
+  assert.ok((await transcript()).endsWith('? .s\n5 \nok\n'));
 });
 
 test('accept reads the input box, each line once in a session', async () => {

@@ -22,11 +22,11 @@ describe('a run', () => {
     const result = await run(page, '1 2 + . cr\n7 8\n  9 nosuch 10\n11 . cr');
     assert.equal(result.stdout, '3 \n');
     assert.equal(result.stderr, 'Domain error: unknown word - nosuch\n');
-    assert.equal(result.status, 'Error on line 3: Domain error: unknown word - nosuch');
+    assert.equal(result.status, 'Error on line 3, at nosuch: Domain error: unknown word - nosuch');
     assert.equal(result.stack.trim(), '7 8 9');
     assert.deepEqual(await page.$$eval('#gutter .error', (marked) => marked.map((line) => line.textContent)), ['3']);
     const selected = await page.$eval('#editor', (editor) => editor.value.slice(editor.selectionStart, editor.selectionEnd));
-    assert.equal(selected, '  9 nosuch 10');
+    assert.equal(selected, 'nosuch');
     assert.equal(await page.isVisible('#mark'), true);
   });
 
@@ -42,9 +42,10 @@ describe('a run', () => {
   });
 
   test('a program that ends inside a construct says so', async () => {
-    const result = await run(playground.page, ':half 2 /\n[ 1 2');
+    const result = await run(playground.page, '1 [ 2 3');
     assert.equal(result.stderr, '');
-    assert.match(result.status, /^Finished in \d+ ms\. The program ends inside an open construct/);
+    assert.match(result.status, /^Finished in \d+ ms\. The program ends inside an open construct: it still waits for ]$/);
+    assert.equal(result.stack.trim(), '1');
   });
 
   test('a program runs in a fresh session each time', async () => {
