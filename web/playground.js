@@ -246,15 +246,15 @@ function open_link() {
   if (fields.has('run')) run_program();
 }
 
+let examples = [];  // {name, input}: whether it comes with NAME.in
+
 async function load_examples() {
-  const menu = $('examples');
-  const response = await fetch('examples/index.json');
-  for (const { name } of await response.json()) menu.add(new Option(name, name));
+  examples = await (await fetch('examples/index.json')).json();
+  for (const { name } of examples) $('examples').add(new Option(name, name));
 }
 
 async function open_example(name) {
-  const entry = (await (await fetch('examples/index.json')).json()).find((example) => example.name === name);
-  if (!entry) return;
+  const entry = examples.find((example) => example.name === name);
   const code = await (await fetch(`examples/${name}.tv`)).text();
   const input = entry.input ? await (await fetch(`examples/${name}.in`)).text() : '';
   editor.value = code;

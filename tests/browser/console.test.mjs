@@ -79,5 +79,12 @@ test('Stop ends an endless line; the session starts again and says so', async ()
     + `The session was restarted: its definitions, variables and stack are gone.\n${banner}`), text);
   await enter('3 sq');
   assert.ok((await transcript()).endsWith('? 3 sq\nDomain error: unknown word - sq\n'));
+});
+
+test('bye ends the session, and a new one starts', async () => {
+  await enter('7 bye');
+  assert.ok((await transcript()).endsWith(`? 7 bye\nbye ended the session; a new one starts.\n${banner}`));
+  await enter('.s');
+  assert.ok((await transcript()).endsWith('? .s\n\nok\n'));
   assert.deepEqual(playground.problems, []);
 });

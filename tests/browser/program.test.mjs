@@ -48,6 +48,14 @@ describe('a run', () => {
     assert.equal(result.stack.trim(), '1');
   });
 
+  test('bye ends the program where it stands', async () => {
+    const { page } = playground;
+    const result = await run(page, '1 . cr bye 2 . cr');
+    assert.equal(result.output, '1 \n');
+    assert.equal(result.status, 'The program ended with bye.');
+    assert.equal((await run(page, '3 . cr')).output, '3 \n');
+  });
+
   test('a program runs in a fresh session each time', async () => {
     const { page } = playground;
     await run(page, ':twice 2 * ; 5');
