@@ -1,6 +1,7 @@
 #include "app/interactive.hpp"
 
 #include <ostream>
+#include <string_view>
 
 #include "app/error_report.hpp"
 #include "app/shell_words.hpp"

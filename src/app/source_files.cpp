@@ -32,8 +32,7 @@ bool include_file(const std::string& name, Context& ctx) {
     const OpenFileCount count;
     std::ifstream file(name);
     if (!file.is_open()) return false;
-    std::string line;
-    for (std::size_t number = 1; std::getline(file, line); ++number) evaluate_source(ctx, line, {name, number});
+    evaluate_lines(ctx, file, {name});
     // A directory, or a device that fails, opens but cannot be read; that
     // is no successful run of an empty file.
     if (file.bad()) throw std::runtime_error("can't read file");

@@ -33,6 +33,13 @@ void evaluate_source(Context& ctx, const std::string& text, const Source& source
     }
 }
 
+void evaluate_lines(Context& ctx, std::istream& lines, const Source& source) {
+    std::string line;
+    for (std::size_t number = source.first_line; std::getline(lines, line); ++number) {
+        evaluate_source(ctx, line, {source.name, number});
+    }
+}
+
 std::string error_report(const std::exception& error) {
     if (dynamic_cast<const Interrupted*>(&error) != nullptr) return "Interrupted";
     const char* prefix = "Error: ";

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <exception>
+#include <istream>
 #include <optional>
 #include <span>
 #include <string>
@@ -42,6 +43,10 @@ struct Outcome {
 // catch_errors, and an error that leaves several sources (a file included
 // by a line of another) keeps the innermost.
 void evaluate_source(Context& ctx, const std::string& text, const Source& source);
+
+// Evaluates `lines` one line at a time, as a program file runs: a lone
+// backslash ends only its line, and the first error ends the run.
+void evaluate_lines(Context& ctx, std::istream& lines, const Source& source);
 
 // The report of an error: its category's prefix and its message, or
 // "Interrupted".
