@@ -109,17 +109,12 @@ EMSCRIPTEN_KEEPALIVE Session* tolva_new_session() { return new Session; }
 
 EMSCRIPTEN_KEEPALIVE void tolva_delete_session(Session* session) { delete session; }
 
-// Runs a program line by line, as the command line runs a file: the first
-// error ends it.
+// Runs a program as the command line runs a file: line by line, until the
+// first error.
 EMSCRIPTEN_KEEPALIVE int tolva_run_program(Session* session, const char* program, const char* name, const char* input) {
     return forth::evaluate_with_input(*session, input, [&] {
         std::istringstream lines{std::string(program)};
-        std::string line;
-        forth::Outcome outcome;
-        for (std::size_t number = 1; outcome.ok && std::getline(lines, line); ++number) {
-            outcome = forth::try_evaluate(session->ctx, line, {name, number});
-        }
-        return outcome;
+        return forth::catch_errors(session->ctx, [&] { forth::evaluate_lines(session->ctx, lines, {name}); });
     });
 }
 
