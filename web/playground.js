@@ -1,7 +1,8 @@
-'use strict';
 // The playground page. The program editor and the console each have an
 // interpreter in a worker of their own, so that stopping a program (which
 // ends its worker) leaves the console's session as it was.
+
+import { highlighter } from './highlight.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -129,6 +130,27 @@ function number_lines() {
   gutter.scrollTop = editor.scrollTop;
 }
 
+// Colours the program once the grammar of editors/ has come; until then
+// the editor shows its own text.
+let colour = null;
+const highlight = $('highlight').firstChild;
+
+function paint() {
+  if (!colour) return;
+  highlight.innerHTML = `${colour(editor.value)}\n`;
+  follow_scroll();
+}
+
+function follow_scroll() {
+  highlight.style.transform = `translate(${-editor.scrollLeft}px, ${-editor.scrollTop}px)`;
+}
+
+fetch('tolva.tmLanguage.json').then((response) => response.json()).then((grammar) => {
+  colour = highlighter(grammar);
+  paint();
+  editor.parentElement.classList.add('highlighted');
+}, () => {});
+
 function place_mark() {
   if (mark.hidden) return;
   const top = parseFloat(getComputedStyle(editor).paddingTop);
@@ -241,6 +263,7 @@ function open_link() {
     return;
   }
   number_lines();
+  paint();
   clear_mark();
   show_mode('program');
   if (fields.has('run')) run_program();
@@ -261,6 +284,7 @@ async function open_example(name) {
   $('input').value = input;
   editor.scrollTop = 0;
   number_lines();
+  paint();
   clear_mark();
   output.replaceChildren();
   $('stack').textContent = '';
@@ -407,9 +431,11 @@ $('examples').addEventListener('change', (event) => {
 editor.addEventListener('input', () => {
   number_lines();
   clear_mark();
+  paint();
 });
 editor.addEventListener('scroll', () => {
   gutter.scrollTop = editor.scrollTop;
+  follow_scroll();
   place_mark();
 });
 window.addEventListener('hashchange', open_link);

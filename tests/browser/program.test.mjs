@@ -130,6 +130,17 @@ describe('links', () => {
   });
 });
 
+test('the editor colours tokens with the grammar of editors/', async () => {
+  const { page } = playground;
+  await page.fill('#editor', ':sq dup * ; \\ squares\n( two\nlines ) .. 0x1F =n $n [ 1 ] iftrue');
+  assert.equal(await page.textContent('#highlight'), `${await page.inputValue('#editor')}\n`);
+  const spans = await page.$$eval('#highlight span', (all) => all.map((span) => `${span.className}:${span.textContent}`));
+  assert.deepEqual(spans, ['tm-keyword::', 'tm-entity:sq', 'tm-support:dup', 'tm-keyword:*', 'tm-keyword:;',
+    'tm-comment:\\ squares', 'tm-string:( two', 'tm-string:lines )', 'tm-support:..', 'tm-constant:0x1F',
+    'tm-keyword:=', 'tm-variable:n', 'tm-keyword:$', 'tm-variable:n', 'tm-punctuation:[', 'tm-constant:1',
+    'tm-punctuation:]', 'tm-keyword:iftrue']);
+});
+
 test('Ctrl-Enter runs, and nothing is fetched from elsewhere', async () => {
   const { page, problems } = playground;
   await page.fill('#editor', '2 3 * . cr');
