@@ -18,7 +18,11 @@ class Interpreter {
     this.answer = null;
     this.worker = new Worker('worker.js');
     this.ready = new Promise((resolve, reject) => {
-      this.worker.onerror = () => reject(new Error('The interpreter could not be loaded.'));
+      this.worker.onerror = (event) => {
+        event.preventDefault();
+        reject(new Error('The interpreter could not be loaded.'));
+        this.finish({ kind: 'crashed', message: event.message });
+      };
       this.worker.onmessage = ({ data }) => {
         if (data.kind === 'ready') {
           resolve();
@@ -215,10 +219,11 @@ async function run_program() {
     show_status(result.message, true);
     return;
   }
-  if (result.kind === 'ended') {
-    // bye leaves the interpreter unusable; a fresh one takes its place.
+  if (result.kind === 'ended' || result.kind === 'crashed') {
+    // Neither leaves the interpreter fit to go on; a fresh one takes its place.
     program.stop();
-    show_status('The program ended with bye.');
+    if (result.kind === 'ended') show_status('The program ended with bye.');
+    else show_status(`The interpreter failed (${result.message}) and was restarted.`, true);
     return;
   }
   if (!result.ok) append(output, 2, `${result.error}\n`);
@@ -335,14 +340,17 @@ async function enter_line(text) {
   const input = $('input').value.split('\n').slice(input_used).join('\n');
   const result = await console_session.request({ kind: 'line', code: text, input });
   set_console_running(false);
-  if (result.kind === 'stopped' || result.kind === 'ended') {
+  if (result.kind === 'stopped' || result.kind === 'ended' || result.kind === 'crashed') {
+    ensure_line_start();
     if (result.kind === 'stopped') {
-      ensure_line_start();
       show_console(2, 'Interrupted\n');
       show_console(0, 'The session was restarted: its definitions, variables and stack are gone.\n');
-    } else {
+    } else if (result.kind === 'ended') {
       console_session.stop();
       show_console(0, 'bye ended the session; a new one starts.\n');
+    } else {
+      console_session.stop();
+      show_console(0, `The interpreter failed (${result.message}); a new session starts.\n`);
     }
     line_input.disabled = true;
     await start_console();

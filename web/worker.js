@@ -73,10 +73,12 @@ function evaluate(call, ...strings) {
   try {
     ok = call(session, ...pointers) !== 0;
   } catch (error) {
-    // bye: the session ends as the program would.
-    if (error.name !== 'ExitStatus') throw error;
+    // bye ends the session as it ends the program. Anything else thrown
+    // through the interpreter (the browser's own stack running out under
+    // deep native recursion) leaves it unfit to go on.
     flush_output();
-    return { kind: 'ended' };
+    if (error.name === 'ExitStatus') return { kind: 'ended' };
+    return { kind: 'crashed', message: error.message ?? String(error) };
   } finally {
     for (const pointer of pointers) tolva._free(pointer);
   }

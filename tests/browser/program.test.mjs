@@ -56,6 +56,14 @@ describe('a run', () => {
     assert.equal((await run(page, '3 . cr')).output, '3 \n');
   });
 
+  test('a failure of the interpreter itself restarts it', async () => {
+    const { page } = playground;
+    const result = await run(page, '( deep ) .. cr :] ] ; [ 1 ]');
+    assert.equal(result.output, 'deep \n');
+    assert.match(result.status, /^The interpreter failed \(.+\) and was restarted\.$/);
+    assert.equal((await run(page, '3 . cr')).output, '3 \n');
+  });
+
   test('a program runs in a fresh session each time', async () => {
     const { page } = playground;
     await run(page, ':twice 2 * ; 5');
