@@ -11,13 +11,14 @@ namespace {
 
 // Called while the error is on its way out of `text`: the first source it
 // leaves is where it happened, unless it came before any token ran there.
-void note_location(Runtime& runtime, std::string_view text, const Source& source, TextPosition& failed_at) {
+void note_location(Runtime& runtime, std::string_view text, const Source& source, const TextPosition& failed_at) {
     std::exception_ptr error = std::current_exception();
-    if (failed_at.token.empty() || runtime.failing == error) return;
-    const std::string_view before = text.substr(0, failed_at.offset);
+    if (failed_at.end == 0 || runtime.failing == error) return;
+    const std::string_view before = text.substr(0, failed_at.begin);
+    const std::string_view token = text.substr(failed_at.begin, failed_at.end - failed_at.begin);
     runtime.failed_at.source.assign(source.name.begin(), source.name.end());
     runtime.failed_at.line = source.first_line + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-    runtime.failed_at.token = std::move(failed_at.token);
+    runtime.failed_at.token.assign(token.begin(), token.end());
     runtime.failing = std::move(error);
 }
 

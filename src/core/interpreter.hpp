@@ -20,11 +20,11 @@ inline constexpr std::size_t max_depth = 1'000'000;
 // stop it sooner when that stack is small.
 inline constexpr std::size_t max_reentry = 10'000;
 
-// Where a text stood when an error left it: the offset of the token running
-// at its top level, and that token.
+// Where a text stood when an error left it: the offsets of the token running
+// at its top level, which ends past 0 once a token has begun.
 struct TextPosition {
-    std::size_t offset = 0;
-    std::string token;
+    std::size_t begin = 0;
+    std::size_t end = 0;
 };
 
 // Runs every white-space separated token of `source` until a lone backslash.

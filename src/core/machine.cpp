@@ -313,8 +313,8 @@ void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at) 
         // on the way for an error that may never come.
         if (failed_at != nullptr) {
             const TextState& text = *ctx.runtime.frames[scope.base()].text;
-            failed_at->offset = text.position - text.token.size();
-            failed_at->token = text.token;
+            failed_at->begin = text.position - text.token.size();
+            failed_at->end = text.position;
         }
         throw;
     }
