@@ -385,6 +385,10 @@ line_input.addEventListener('keydown', (event) => {
   } else if (event.key === 'ArrowDown') {
     event.preventDefault();
     recall(1);
+  } else if (event.key === 'c' && event.ctrlKey && line_input.selectionStart === line_input.selectionEnd) {
+    // As at the terminal's prompt: the line being typed is thrown away.
+    event.preventDefault();
+    line_input.value = '';
   }
 });
 
@@ -394,8 +398,14 @@ terminal.addEventListener('click', () => {
 
 $('console-stop').addEventListener('click', () => console_session.stop());
 $('console-restart').addEventListener('click', () => {
+  // A running line restarts the session anyway, once it has been stopped.
+  if (console_session.busy) {
+    console_session.stop();
+    return;
+  }
   console_session.stop();
   transcript.replaceChildren();
+  line_input.disabled = true;
   start_console();
 });
 
@@ -423,7 +433,7 @@ document.addEventListener('keydown', (event) => {
   if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && in_program) {
     event.preventDefault();
     run_program();
-  } else if (event.key === 'Escape') {
+  } else if (event.key === 'Escape' || (event.key === 'c' && event.ctrlKey && document.body.dataset.running === 'true')) {
     if (in_program) stop_program();
     else if (console_session.busy) console_session.stop();
   }

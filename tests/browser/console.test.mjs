@@ -49,6 +49,9 @@ test('Up and Down step through earlier lines', async () => {
   await page.press('#console-input', 'ArrowDown');
   await page.press('#console-input', 'ArrowDown');
   assert.equal(await page.inputValue('#console-input'), '');
+  await page.type('#console-input', 'half typed');
+  await page.press('#console-input', 'Control+c');
+  assert.equal(await page.inputValue('#console-input'), '');
   await page.press('#console-input', 'ArrowUp');
   await page.press('#console-input', 'Enter');
   await page.waitForSelector('#console-input:not([disabled])');
@@ -71,7 +74,7 @@ test('Stop ends an endless line; the session starts again and says so', async ()
   await page.press('#console-input', 'Enter');
   await page.waitForTimeout(300);
   const started = Date.now();
-  await page.click('#console-stop');
+  await page.keyboard.press('Control+c');
   await page.waitForSelector('#console-input:not([disabled])', { timeout: 2000 });
   assert.ok(Date.now() - started < 2000);
   const text = await transcript();
@@ -86,5 +89,14 @@ test('bye ends the session, and a new one starts', async () => {
   assert.ok((await transcript()).endsWith(`? 7 bye\nbye ended the session; a new one starts.\n${banner}`));
   await enter('.s');
   assert.ok((await transcript()).endsWith('? .s\n\nok\n'));
+});
+
+test('Restart session starts afresh', async () => {
+  await enter(':sq dup * ;');
+  await playground.page.click('#console-restart');
+  await playground.page.waitForSelector('#console-input:not([disabled])');
+  assert.equal(await transcript(), banner);
+  await enter('2 sq');
+  assert.deepEqual(await errors(), ['Domain error: unknown word - sq\n']);
   assert.deepEqual(playground.problems, []);
 });
