@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "app/error_report.hpp"
+#include "app/shell_words.hpp"
 #include "app/terminal_session.hpp"
-#include "app/texts.hpp"
 #include "core/embed.hpp"
 #include "core/interrupt.hpp"
 #include "core/line_input.hpp"
@@ -48,10 +48,7 @@ void terminal_loop(Context& ctx, TerminalSession& terminal) {
 }  // namespace
 
 void interactive_loop(Context& ctx) {
-    *ctx.out << "Welcome to " << version_string << '\n'
-             << "Words: " << ctx.words.size() << " Sigils: " << ctx.sigils.size()
-             << " Aliases: " << ctx.aliases.size() << '\n'
-             << "Enter code or 'bye' to exit:" << std::endl;
+    write_banner(*ctx.out, ctx);
     if (const auto terminal = open_terminal_session(ctx)) {
         terminal_loop(ctx, *terminal);
     } else {

@@ -34,6 +34,13 @@ void add_shell_words(Context& ctx) {
     define_word(ctx, "bye", bye);
 }
 
+void write_banner(std::ostream& out, const Context& ctx) {
+    out << "Welcome to " << version_string << '\n'
+        << "Words: " << ctx.words.size() << " Sigils: " << ctx.sigils.size() << " Aliases: " << ctx.aliases.size()
+        << '\n'
+        << "Enter code or 'bye' to exit:" << std::endl;
+}
+
 void run_self_test(Context& ctx) {
     std::size_t number = 1;
     for (const std::string_view line : test_lines) {

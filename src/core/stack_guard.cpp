@@ -17,7 +17,9 @@ namespace {
 constexpr std::uintptr_t headroom = 256 * 1024;
 
 std::uintptr_t lowest_usable_address() {
-    pthread_attr_t attributes;
+    // Zeroed: emscripten's pthread_getattr_np succeeds without filling it in,
+    // and then no stack is known.
+    pthread_attr_t attributes{};
     void* lowest = nullptr;
     std::size_t size = 0;
     if (pthread_getattr_np(pthread_self(), &attributes) == 0) {

@@ -1,0 +1,85 @@
+// Serves the playground's folder on a local port and opens it in Chromium.
+import { createServer } from 'node:http';
+import { readFile } from 'node:fs/promises';
+import { extname, join, normalize } from 'node:path';
+import { chromium } from 'playwright-core';
+
+export const site = process.env.TOLVA_SITE;
+export const examples = process.env.TOLVA_EXAMPLES;
+
+const types = {
+  '.html': 'text/html; charset=utf-8',
+  '.css': 'text/css',
+  '.js': 'text/javascript',
+  '.wasm': 'application/wasm',
+  '.json': 'application/json',
+};
+
+export async function serve() {
+  const server = createServer(async (request, response) => {
+    let path = normalize(decodeURIComponent(new URL(request.url, 'http://localhost').pathname));
+    if (path.endsWith('/')) path += 'index.html';
+    try {
+      const body = await readFile(join(site, path));
+      response.writeHead(200, { 'Content-Type': types[extname(path)] ?? 'text/plain; charset=utf-8' });
+      response.end(body);
+    } catch {
+      response.writeHead(404);
+      response.end();
+    }
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return { server, url: `http://127.0.0.1:${server.address().port}/` };
+}
+
+// Chromium may reach nothing but the local server: no background requests.
+export function launch() {
+  return chromium.launch({
+    executablePath: process.env.TOLVA_CHROMIUM ?? '/usr/bin/chromium',
+    args: ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync'],
+  });
+}
+
+// A browser, the server, and a page that has loaded the interpreter; every
+// request the page makes elsewhere, and every error it logs, is recorded.
+export async function open_playground(options = {}) {
+  const { server, url } = await serve();
+  const browser = await launch();
+  const page = await browser.newPage(options);
+  const problems = [];
+  page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+  page.on('console', (message) => {
+    if (message.type() === 'error') problems.push(`console: ${message.text()}`);
+  });
+  page.on('request', (request) => {
+    if (!request.url().startsWith(url)) problems.push(`outside request: ${request.url()}`);
+  });
+  await page.goto(url);
+  await page.waitForSelector('body[data-ready="true"]');
+  return {
+    browser,
+    page,
+    url,
+    problems,
+    async close() {
+      await browser.close();
+      server.close();
+    },
+  };
+}
+
+// Runs the program in the editor and waits for its end.
+export async function run(page, code, input = '') {
+  await page.fill('#editor', code);
+  await page.fill('#input', input);
+  await page.click('#run');
+  await page.waitForSelector('body[data-running="false"]');
+  return {
+    output: await page.textContent('#output'),
+    stdout: (await page.$$eval('#output > span:not(.err):not(.note)', (spans) => spans.map((s) => s.textContent))).join(''),
+    stderr: (await page.$$eval('#output > span.err', (spans) => spans.map((s) => s.textContent))).join(''),
+    status: await page.textContent('#status'),
+    stack: await page.textContent('#stack'),
+  };
+}

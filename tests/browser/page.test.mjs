@@ -1,0 +1,88 @@
+// What a visitor gets: the size of what loads, how soon the interpreter is
+// ready, a phone-sized screen without sideways scrolling, the documentation,
+// and a screenshot of each mode in the build folder.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { readFile } from 'node:fs/promises';
+import { join } from 'node:path';
+import { gzipSync } from 'node:zlib';
+import { launch, open_playground, serve, site } from './harness.mjs';
+
+const shots = process.env.TOLVA_SCREENSHOTS;
+
+test('what the page loads is under 500 KB gzip-compressed', async () => {
+  let total = 0;
+  const sizes = [];
+  for (const file of ['index.html', 'playground.css', 'playground.js', 'highlight.js', 'tolva.tmLanguage.json',
+    'worker.js', 'tolva.js', 'tolva.wasm']) {
+    const size = gzipSync(await readFile(join(site, file)), { level: 9 }).length;
+    sizes.push(`${file} ${size}`);
+    total += size;
+  }
+  console.log(`gzip-compressed bytes: ${sizes.join(', ')}; total ${total}`);
+  assert.ok(total < 500 * 1000, `${total} bytes`);
+});
+
+test('the interpreter is ready within 5 s of opening the page', async () => {
+  const { server, url } = await serve();
+  const browser = await launch();
+  try {
+    const page = await browser.newPage();
+    const started = Date.now();
+    await page.goto(url);
+    await page.waitForSelector('body[data-ready="true"]', { timeout: 5000 });
+    console.log(`ready after ${Date.now() - started} ms`);
+  } finally {
+    await browser.close();
+    server.close();
+  }
+});
+
+let playground;
+before(async () => { playground = await open_playground({ viewport: { width: 1280, height: 800 } }); });
+after(() => playground.close());
+
+async function fits(page) {
+  return page.evaluate(() => document.documentElement.scrollWidth <= document.documentElement.clientWidth);
+}
+
+test('screenshots of the program and console modes', async () => {
+  const { page } = playground;
+  await page.selectOption('#examples', 'collatz');
+  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Example'));
+  await page.click('#run');
+  await page.waitForSelector('body[data-running="false"]');
+  await page.screenshot({ path: join(shots, 'program.png') });
+  await page.click('#mode-console');
+  await page.waitForSelector('#console-input:not([disabled])');
+  for (const line of [':sq dup * ;', '7 sq . cr', '1 nosuch', '[ 1 2']) {
+    await page.fill('#console-input', line);
+    await page.press('#console-input', 'Enter');
+    await page.waitForSelector('#console-input:not([disabled])');
+  }
+  await page.screenshot({ path: join(shots, 'console.png') });
+});
+
+test('a phone-sized screen needs no sideways scrolling', async () => {
+  const { page } = playground;
+  await page.setViewportSize({ width: 375, height: 740 });
+  assert.ok(await fits(page), 'console');
+  await page.click('#mode-program');
+  await page.fill('#editor', `( ${'a-long-line-of-text '.repeat(10)}) .. cr`);
+  await page.click('#share');
+  await page.click('#run');
+  await page.waitForSelector('body[data-running="false"]');
+  assert.ok(await fits(page), 'program');
+  await page.screenshot({ path: join(shots, 'phone.png'), fullPage: true });
+});
+
+test('the documentation pages render the Markdown of docs/', async () => {
+  const { page } = playground;
+  await page.goto(`${playground.url}docs.html#language.md`);
+  await page.waitForSelector('article h1');
+  assert.equal(await page.textContent('article h1'), 'The Tolva language');
+  assert.ok(await page.$$eval('article pre', (blocks) => blocks.length) > 10);
+  await page.click('article a[href="#language.md#first-steps"]');
+  await page.waitForFunction(() => window.scrollY > 0);
+  assert.deepEqual(playground.problems, []);
+});

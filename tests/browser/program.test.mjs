@@ -1,0 +1,158 @@
+// Program mode: input for accept, errors and their line, an open construct
+// at the end, Stop, and links that carry a program.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { open_playground, run } from './harness.mjs';
+
+let playground;
+before(async () => { playground = await open_playground(); });
+after(() => playground.close());
+
+describe('a run', () => {
+  test('accept reads the lines of the input box, one per call', async () => {
+    const result = await run(playground.page,
+      'accept parse-name .. number number + . cr\naccept parse-name .. cr\naccept number . cr',
+      'sum 2 3\nnext\n');
+    assert.equal(result.stdout, 'sum 5 \nnext \n0 \n');
+    assert.equal(result.stderr, '');
+  });
+
+  test('an error is reported, its line marked, and the stack shown as it was left', async () => {
+    const { page } = playground;
+    const result = await run(page, '1 2 + . cr\n7 8\n  9 nosuch 10\n11 . cr');
+    assert.equal(result.stdout, '3 \n');
+    assert.equal(result.stderr, 'Domain error: unknown word - nosuch\n');
+    assert.equal(result.status, 'Error on line 3, at nosuch: Domain error: unknown word - nosuch');
+    assert.equal(result.stack.trim(), '7 8 9');
+    assert.deepEqual(await page.$$eval('#gutter .error', (marked) => marked.map((line) => line.textContent)), ['3']);
+    const selected = await page.$eval('#editor', (editor) => editor.value.slice(editor.selectionStart, editor.selectionEnd));
+    assert.equal(selected, 'nosuch');
+    assert.equal(await page.isVisible('#mark'), true);
+  });
+
+  test('editing clears the mark; a clean run shows its time and stack', async () => {
+    const { page } = playground;
+    await page.type('#editor', ' ');
+    assert.equal(await page.$$eval('#gutter .error', (marked) => marked.length), 0);
+    assert.equal(await page.isVisible('#mark'), false);
+    const result = await run(page, '6 7');
+    assert.match(result.status, /^Finished in (\d+ ms|\d+\.\d\d s)\.$/);
+    assert.equal(result.stack.trim(), '6 7');
+    assert.equal((await run(page, '')).stack, '(empty)');
+  });
+
+  test('a program that ends inside a construct says so', async () => {
+    const result = await run(playground.page, '1 [ 2 3');
+    assert.equal(result.stderr, '');
+    assert.match(result.status, /^Finished in (\d+ ms|\d+\.\d\d s)\. The program ends inside an open construct: it still waits for ]$/);
+    assert.equal(result.stack.trim(), '1');
+  });
+
+  test('bye ends the program where it stands', async () => {
+    const { page } = playground;
+    const result = await run(page, '1 . cr bye 2 . cr');
+    assert.equal(result.output, '1 \n');
+    assert.equal(result.status, 'The program ended with bye.');
+    assert.equal((await run(page, '3 . cr')).output, '3 \n');
+  });
+
+  test('a failure of the interpreter itself restarts it', async () => {
+    const { page } = playground;
+    const result = await run(page, '( deep ) .. cr :] ] ; [ 1 ]');
+    assert.equal(result.output, 'deep \n');
+    assert.match(result.status, /^The interpreter failed \(.+\) and was restarted\.$/);
+    assert.equal((await run(page, '3 . cr')).output, '3 \n');
+  });
+
+  test('a program runs in a fresh session each time', async () => {
+    const { page } = playground;
+    await run(page, ':twice 2 * ; 5');
+    const result = await run(page, '3 twice');
+    assert.equal(result.stderr, 'Domain error: unknown word - twice\n');
+    assert.equal(result.stack.trim(), '3');
+  });
+});
+
+describe('Stop', () => {
+  test('ends an endless loop within 2 s, and the page keeps working', async () => {
+    const { page } = playground;
+    await page.fill('#editor', '( before ) .. cr [ 1 drop ] 1000000000 times');
+    await page.click('#run');
+    await page.waitForTimeout(500);
+    assert.equal(await page.getAttribute('body', 'data-running'), 'true');
+    const started = Date.now();
+    await page.click('#stop');
+    await page.waitForSelector('body[data-running="false"]', { timeout: 2000 });
+    assert.ok(Date.now() - started < 2000);
+    assert.match(await page.textContent('#status'), /^Stopped\./);
+    assert.equal(await page.textContent('#output'), 'before \n[stopped]\n');
+    const result = await run(page, '1 2 + . cr');
+    assert.equal(result.output, '3 \n');
+  });
+
+  test('Escape stops too, and a runaway output is cut off', async () => {
+    const { page } = playground;
+    await page.fill('#editor', '[ 12345 . ] 1000000000 times');
+    await page.click('#run');
+    await page.waitForTimeout(500);
+    await page.press('#editor', 'Escape');
+    await page.waitForSelector('body[data-running="false"]', { timeout: 2000 });
+    const shown = await page.textContent('#output');
+    assert.ok(shown.length <= (1 << 20) + 100, `${shown.length} characters`);
+    assert.ok(shown.startsWith('12345 12345 '), shown.slice(0, 100));
+    assert.ok(shown.endsWith('\n[output cut off after its first million characters]\n[stopped]\n'), shown.slice(-100));
+  });
+});
+
+describe('links', () => {
+  const code = '\\ grüße ✓\n( Ünïcödé: ✓ ) .. cr\naccept parse-name .. 6 7 * . cr';
+
+  test('carry the program as base64url UTF-8, and &run runs it at once', async () => {
+    const { page } = playground;
+    await page.fill('#editor', code);
+    await page.fill('#input', 'fourty-two\n');
+    await page.click('#share');
+    const link = await page.inputValue('#link');
+    const url = new URL(link);
+    assert.equal(url.hash, `#code=${Buffer.from(code).toString('base64url')}&input=${Buffer.from('fourty-two\n').toString('base64url')}`);
+
+    const other = await playground.browser.newPage();
+    await other.goto(`${link}&run`);
+    await other.waitForFunction(() => document.getElementById('status').textContent.startsWith('Finished'));
+    assert.equal(await other.textContent('#output'), 'Ünïcödé: ✓ \nfourty-two 42 \n');
+    assert.equal(await other.inputValue('#editor'), code);
+    await other.close();
+  });
+
+  test('without &run the program waits; a broken link says so', async () => {
+    const { url } = playground;
+    const other = await playground.browser.newPage();
+    await other.goto(`${url}#code=${Buffer.from('1 . cr').toString('base64url')}`);
+    await other.waitForSelector('body[data-ready="true"]');
+    assert.equal(await other.inputValue('#editor'), '1 . cr');
+    assert.equal(await other.textContent('#output'), '');
+    await other.goto(`${url}#code=%%%`);
+    await other.waitForFunction(() => document.getElementById('status').textContent !== '');
+    assert.equal(await other.textContent('#status'), 'This link does not carry a readable program.');
+    await other.close();
+  });
+});
+
+test('the editor colours tokens with the grammar of editors/', async () => {
+  const { page } = playground;
+  await page.fill('#editor', ':sq dup * ; \\ squares\n( two\nlines ) .. 0x1F =n $n [ 1 ] iftrue');
+  assert.equal(await page.textContent('#highlight'), `${await page.inputValue('#editor')}\n`);
+  const spans = await page.$$eval('#highlight span', (all) => all.map((span) => `${span.className}:${span.textContent}`));
+  assert.deepEqual(spans, ['tm-keyword::', 'tm-entity:sq', 'tm-support:dup', 'tm-keyword:*', 'tm-keyword:;',
+    'tm-comment:\\ squares', 'tm-string:( two', 'tm-string:lines )', 'tm-support:..', 'tm-constant:0x1F',
+    'tm-keyword:=', 'tm-variable:n', 'tm-keyword:$', 'tm-variable:n', 'tm-punctuation:[', 'tm-constant:1',
+    'tm-punctuation:]', 'tm-keyword:iftrue']);
+});
+
+test('Ctrl-Enter runs, and nothing is fetched from elsewhere', async () => {
+  const { page, problems } = playground;
+  await page.fill('#editor', '2 3 * . cr');
+  await page.press('#editor', 'Control+Enter');
+  await page.waitForFunction(() => document.getElementById('output').textContent === '6 \n');
+  assert.deepEqual(problems, []);
+});

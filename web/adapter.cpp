@@ -1,0 +1,163 @@
+// The embedding API (core/embed.hpp) as plain C functions for the page's
+// worker (web/worker.js): sessions, evaluation, and what a run left behind.
+// Strings cross as UTF-8 in the module's memory; a returned string stays
+// valid until the next call on the same session.
+#include <emscripten.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <ostream>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <utility>
+
+#include "app/shell_words.hpp"
+#include "core/embed.hpp"
+
+namespace forth {
+
+namespace {
+
+EM_JS(void, write_to_page, (int stream, const char* data, std::size_t size), {
+    Module.tolva_write(stream, HEAPU8.slice(data, data + size));
+});
+
+// Hands what a stream collects to the page whenever it is flushed or full.
+class PageBuffer : public std::streambuf {
+public:
+    explicit PageBuffer(int stream) : stream_(stream) { setp(buffer_, buffer_ + sizeof buffer_); }
+
+protected:
+    int_type overflow(int_type c) override {
+        sync();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+
+    int sync() override {
+        if (pptr() != pbase()) write_to_page(stream_, pbase(), static_cast<std::size_t>(pptr() - pbase()));
+        setp(buffer_, buffer_ + sizeof buffer_);
+        return 0;
+    }
+
+private:
+    int stream_;
+    char buffer_[4096];
+};
+
+// The page numbers these streams as the terminal does: 1 and 2.
+PageBuffer out_buffer(1);
+PageBuffer err_buffer(2);
+
+struct Session {
+    Session() {
+        load_builtins(ctx);
+        add_shell_words(ctx);
+        ctx.out = &out;
+        ctx.err = &err;
+        ctx.in = &in;
+    }
+
+    Context ctx;
+    std::ostream out{&out_buffer};
+    std::ostream err{&err_buffer};
+    std::istringstream in;
+    std::size_t lines_typed = 0;
+    Outcome outcome;
+    std::size_t input_used = 0;
+    std::string text;
+};
+
+// How many lines of `input` accept has taken.
+std::size_t lines_taken(std::istringstream& in, const std::string& input) {
+    const std::streampos position = in.tellg();
+    const std::size_t end = position < 0 ? input.size() : static_cast<std::size_t>(position);
+    const auto lines = static_cast<std::size_t>(std::count(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+    // A last line without its newline counts once read.
+    return end == input.size() && end > 0 && input.back() != '\n' ? lines + 1 : lines;
+}
+
+// Runs `run` with `input` for accept, and notes how it went.
+template <typename Run>
+int evaluate_with_input(Session& session, const char* input, Run&& run) {
+    const std::string lines = input;
+    session.in.clear();
+    session.in.str(lines);
+    session.outcome = std::forward<Run>(run)();
+    session.input_used = lines_taken(session.in, lines);
+    session.out.flush();
+    session.err.flush();
+    return session.outcome.ok ? 1 : 0;
+}
+
+const char* hand_over(Session& session, std::string text) {
+    session.text = std::move(text);
+    return session.text.c_str();
+}
+
+}  // namespace
+
+}  // namespace forth
+
+using forth::Session;
+
+extern "C" {
+
+// A Context with the built-in words and those of the interactive shell.
+EMSCRIPTEN_KEEPALIVE Session* tolva_new_session() { return new Session; }
+
+EMSCRIPTEN_KEEPALIVE void tolva_delete_session(Session* session) { delete session; }
+
+// Runs a program as the command line runs a file: line by line, until the
+// first error.
+EMSCRIPTEN_KEEPALIVE int tolva_run_program(Session* session, const char* program, const char* name, const char* input) {
+    return forth::evaluate_with_input(*session, input, [&] {
+        std::istringstream lines{std::string(program)};
+        return forth::catch_errors(session->ctx, [&] { forth::evaluate_lines(session->ctx, lines, {name}); });
+    });
+}
+
+// Runs one line typed at the console, numbered as the terminal session numbers them.
+EMSCRIPTEN_KEEPALIVE int tolva_enter_line(Session* session, const char* line, const char* input) {
+    return forth::evaluate_with_input(*session, input, [&] {
+        return forth::try_evaluate(session->ctx, line, {"<input>", ++session->lines_typed});
+    });
+}
+
+// The last evaluation's error report, "Domain error: unknown word - foo".
+EMSCRIPTEN_KEEPALIVE const char* tolva_error(Session* session) { return session->outcome.report.c_str(); }
+
+// Where the last error happened: its line (0 when unknown) and token.
+EMSCRIPTEN_KEEPALIVE int tolva_error_line(Session* session) {
+    const auto& location = session->outcome.location;
+    return location ? static_cast<int>(location->line) : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* tolva_error_token(Session* session) {
+    const auto& location = session->outcome.location;
+    return location ? location->token.c_str() : "";
+}
+
+// The lines of its input the last evaluation read with accept.
+EMSCRIPTEN_KEEPALIVE int tolva_input_used(Session* session) { return static_cast<int>(session->input_used); }
+
+// The word that closes the open construct; empty when none is open.
+EMSCRIPTEN_KEEPALIVE const char* tolva_closing_word(Session* session) {
+    return forth::hand_over(*session, std::string(forth::closing_word(session->ctx)));
+}
+
+// The stack, bottom first, each value printed as `.` prints it.
+EMSCRIPTEN_KEEPALIVE const char* tolva_stack(Session* session) {
+    std::ostringstream text;
+    for (const double value : forth::stack_values(session->ctx)) text << value << ' ';
+    return forth::hand_over(*session, text.str());
+}
+
+// The lines that open the terminal session.
+EMSCRIPTEN_KEEPALIVE const char* tolva_banner(Session* session) {
+    std::ostringstream text;
+    forth::write_banner(text, session->ctx);
+    return forth::hand_over(*session, text.str());
+}
+}

@@ -1,0 +1,121 @@
+'use strict';
+// The interpreter runs here, off the page's thread, so that an endless loop
+// blocks only this worker and the page can end it.
+
+const max_output = 1 << 20;  // characters per evaluation; a runaway program's rest is dropped
+// Output goes to the page as it comes, a line at a time, up to this many
+// posts a window; a program that prints faster is posted once a window.
+const window_length = 100;   // ms
+const posts_per_window = 100;
+
+const decoders = [null, new TextDecoder(), new TextDecoder()];
+let pending = [];  // [stream, text] pairs not yet posted
+let pending_size = 0;
+let written = 0;
+let truncated = false;
+let window_start = 0;
+let posts = 0;
+
+function flush_output() {
+  if (pending.length > 0) postMessage({ kind: 'output', chunks: pending });
+  pending = [];
+  pending_size = 0;
+  ++posts;
+}
+
+// Called by the adapter with the bytes the interpreter wrote to standard
+// output (1) or standard error (2); a character may be split between calls.
+function write(stream, bytes) {
+  const text = decoders[stream].decode(bytes, { stream: true });
+  if (truncated || text === '') return;
+  if (written + text.length > max_output) {
+    truncated = true;
+    pending.push([0, '\n[output cut off after its first million characters]\n']);
+    flush_output();
+    return;
+  }
+  written += text.length;
+  const last = pending[pending.length - 1];
+  if (last && last[0] === stream) last[1] += text;
+  else pending.push([stream, text]);
+  pending_size += text.length;
+  const now = performance.now();
+  if (now - window_start > window_length) {
+    window_start = now;
+    posts = 0;
+  }
+  if (pending_size > 65536 || posts === 0 || (posts < posts_per_window && text.includes('\n'))) flush_output();
+}
+
+let tolva = null;
+let session = 0;
+
+function text_result(pointer) { return tolva.UTF8ToString(pointer); }
+
+function new_session() {
+  if (session) tolva._tolva_delete_session(session);
+  session = tolva._tolva_new_session();
+}
+
+// Runs `call` on the session with the strings it takes, and answers with
+// what the evaluation left.
+function evaluate(call, ...strings) {
+  written = 0;
+  truncated = false;
+  const started = performance.now();
+  const pointers = strings.map((text) => {
+    const size = tolva.lengthBytesUTF8(text) + 1;
+    const pointer = tolva._malloc(size);
+    tolva.stringToUTF8(text, pointer, size);
+    return pointer;
+  });
+  let ok;
+  try {
+    ok = call(session, ...pointers) !== 0;
+  } catch (error) {
+    // bye ends the session as it ends the program. Anything else thrown
+    // through the interpreter (the browser's own stack running out under
+    // deep native recursion) leaves it unfit to go on.
+    flush_output();
+    if (error.name === 'ExitStatus') return { kind: 'ended' };
+    return { kind: 'crashed', message: error.message ?? String(error) };
+  } finally {
+    for (const pointer of pointers) tolva._free(pointer);
+  }
+  flush_output();
+  return {
+    kind: 'done',
+    ok,
+    error: ok ? '' : text_result(tolva._tolva_error(session)),
+    line: ok ? 0 : tolva._tolva_error_line(session),
+    token: ok ? '' : text_result(tolva._tolva_error_token(session)),
+    closing: text_result(tolva._tolva_closing_word(session)),
+    stack: text_result(tolva._tolva_stack(session)),
+    input_used: tolva._tolva_input_used(session),
+    time: performance.now() - started,
+  };
+}
+
+const handlers = {
+  // A program runs in a session of its own.
+  run({ code, input }) {
+    new_session();
+    return evaluate(tolva._tolva_run_program, code, 'program', input);
+  },
+  // The console keeps one session from line to line.
+  start() {
+    new_session();
+    return { kind: 'started', banner: text_result(tolva._tolva_banner(session)) };
+  },
+  line({ code, input }) { return evaluate(tolva._tolva_enter_line, code, input); },
+};
+
+self.Module = {
+  tolva_write(stream, bytes) { write(stream, bytes); },
+  onRuntimeInitialized() {
+    tolva = self.Module;
+    postMessage({ kind: 'ready' });
+  },
+};
+self.onmessage = ({ data }) => postMessage(handlers[data.kind](data));
+importScripts('tolva.js');
