@@ -121,8 +121,9 @@ export class Editor {
   get text() { return this.view.state.doc.toString(); }
 
   set text(text) {
-    this.view.dispatch({ changes: { from: 0, to: this.view.state.doc.length, insert: text }, selection: { anchor: 0 } });
-    this.view.scrollDOM.scrollTop = 0;
+    this.view.dispatch({
+      changes: { from: 0, to: this.view.state.doc.length, insert: text }, selection: { anchor: 0 }, scrollIntoView: true,
+    });
   }
 
   // Marks the line an error came from, selects its token (or the whole
