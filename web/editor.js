@@ -13,7 +13,7 @@ import words from './words.json';
 
 // A colour for each first part of the grammar's scope names.
 const kinds = ['comment', 'string', 'keyword', 'punctuation', 'constant', 'support', 'variable', 'entity'];
-// The names are those of the classes, apart from the names CodeMirror keeps for tags of its own.
+// Token names are the class names: a bare name such as `variable` is one that CodeMirror maps to a tag of its own.
 const tags = Object.fromEntries(kinds.map((kind) => [`tm-${kind}`, Tag.define()]));
 const highlighter = tagHighlighter(Object.entries(tags).map(([name, tag]) => ({ tag, class: name })));
 
