@@ -2,7 +2,7 @@
 // interpreter in a worker of their own, so that stopping a program (which
 // ends its worker) leaves the console's session as it was.
 
-import { highlighter } from './highlight.js';
+import { Editor } from './editor.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -100,9 +100,6 @@ function decode(text) {
 
 // ---- Program mode
 
-const editor = $('editor');
-const gutter = $('gutter');
-const mark = $('mark');
 const output = $('output');
 const status = $('status');
 
@@ -119,74 +116,11 @@ function show_status(text, failed = false) {
   status.classList.toggle('failed', failed);
 }
 
-function line_height() { return parseFloat(getComputedStyle(editor).lineHeight); }
-
-function number_lines() {
-  const count = editor.value.split('\n').length;
-  if (gutter.childElementCount === count) return;
-  const numbers = [];
-  for (let line = 1; line <= count; ++line) {
-    const number = document.createElement('div');
-    number.textContent = line;
-    numbers.push(number);
-  }
-  gutter.replaceChildren(...numbers);
-  gutter.scrollTop = editor.scrollTop;
-}
-
-// Colours the program once the grammar of editors/ has come; until then
-// the editor shows its own text.
-let colour = null;
-const highlight = $('highlight').firstChild;
-
-function paint() {
-  if (!colour) return;
-  highlight.innerHTML = `${colour(editor.value)}\n`;
-  follow_scroll();
-}
-
-function follow_scroll() {
-  highlight.style.transform = `translate(${-editor.scrollLeft}px, ${-editor.scrollTop}px)`;
-}
-
-fetch('tolva.tmLanguage.json').then((response) => response.json()).then((grammar) => {
-  colour = highlighter(grammar);
-  paint();
-  editor.parentElement.classList.add('highlighted');
-}, () => {});
-
-function place_mark() {
-  if (mark.hidden) return;
-  const top = parseFloat(getComputedStyle(editor).paddingTop);
-  mark.style.top = `${top + (mark.dataset.line - 1) * line_height() - editor.scrollTop}px`;
-}
-
-function clear_mark() {
-  mark.hidden = true;
-  for (const number of gutter.querySelectorAll('.error')) number.classList.remove('error');
-}
-
-// Marks the line an error came from: its number in the gutter, a band
-// behind it, and the token (or the whole line) selected, scrolled into view.
-function mark_line(line, token) {
-  const lines = editor.value.split('\n');
-  if (line < 1 || line > lines.length) return;
-  gutter.children[line - 1].classList.add('error');
-  const start = lines.slice(0, line - 1).reduce((sum, text) => sum + text.length + 1, 0);
-  const text = lines[line - 1];
-  const at = text.split(/(\s+)/).reduce(
-    (found, part, index, parts) => (found < 0 && part === token ? parts.slice(0, index).join('').length : found), -1);
-  if (at < 0) editor.setSelectionRange(start, start + text.length);
-  else editor.setSelectionRange(start + at, start + at + token.length);
-  const height = line_height();
-  const top = (line - 1) * height;
-  if (top < editor.scrollTop || top + height > editor.scrollTop + editor.clientHeight - height) {
-    editor.scrollTop = Math.max(0, top - editor.clientHeight / 3);
-  }
-  mark.dataset.line = line;
-  mark.hidden = false;
-  place_mark();
-}
+const editor = new Editor($('editor'), {
+  text: '\\ Squares of 1 to 5, then what is left on the stack.\n:sq dup * ;\n[ $i 1+ sq . ] 5 times cr\n6 7',
+  label: 'editor-heading',
+  on_run: () => run_program(),
+});
 
 function set_running(running) {
   $('run').disabled = running;
@@ -200,12 +134,12 @@ async function run_program() {
   if (program.busy) return;
   output.replaceChildren();
   $('stack').textContent = '';
-  clear_mark();
+  editor.clear_mark();
   show_status('Running…');
   set_running(true);
   let result;
   try {
-    result = await program.request({ kind: 'run', code: editor.value, input: $('input').value });
+    result = await program.request({ kind: 'run', code: editor.text, input: $('input').value });
   } catch (error) {
     result = { kind: 'failed', message: error.message };
   }
@@ -233,7 +167,7 @@ async function run_program() {
     notes.push(`Finished in ${format_time(result.time)}.`);
   } else if (result.line) {
     notes.push(`Error on line ${result.line}, at ${result.token}: ${result.error}`);
-    mark_line(result.line, result.token);
+    editor.mark(result.line, result.token);
   } else {
     notes.push(`Error: ${result.error}`);
   }
@@ -247,7 +181,7 @@ function stop_program() {
 
 function share_link() {
   const input = $('input').value;
-  const fragment = `code=${encode(editor.value)}${input ? `&input=${encode(input)}` : ''}`;
+  const fragment = `code=${encode(editor.text)}${input ? `&input=${encode(input)}` : ''}`;
   history.replaceState(null, '', `#${fragment}`);
   const link = $('link');
   link.value = location.href;
@@ -261,15 +195,13 @@ function open_link() {
   const fields = new URLSearchParams(location.hash.slice(1));
   if (!fields.has('code')) return;
   try {
-    editor.value = decode(fields.get('code'));
+    const code = decode(fields.get('code'));
     $('input').value = fields.has('input') ? decode(fields.get('input')) : '';
+    editor.text = code;
   } catch {
     show_status('This link does not carry a readable program.', true);
     return;
   }
-  number_lines();
-  paint();
-  clear_mark();
   show_mode('program');
   if (fields.has('run')) run_program();
 }
@@ -285,12 +217,8 @@ async function open_example(name) {
   const entry = examples.find((example) => example.name === name);
   const code = await (await fetch(`examples/${name}.tv`)).text();
   const input = entry.input ? await (await fetch(`examples/${name}.in`)).text() : '';
-  editor.value = code;
+  editor.text = code;
   $('input').value = input;
-  editor.scrollTop = 0;
-  number_lines();
-  paint();
-  clear_mark();
   output.replaceChildren();
   $('stack').textContent = '';
   show_status(`Example ${name}${input ? ', with its input' : ''}. Run it with Ctrl-Enter.`);
@@ -430,7 +358,8 @@ $('mode-console').addEventListener('click', () => show_mode('console'));
 
 document.addEventListener('keydown', (event) => {
   const in_program = !$('program').hidden;
-  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && in_program) {
+  // The editor runs the program on Ctrl-Enter itself, instead of a new line.
+  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && in_program && !event.defaultPrevented) {
     event.preventDefault();
     run_program();
   } else if (event.key === 'Escape' || (event.key === 'c' && event.ctrlKey && document.body.dataset.running === 'true')) {
@@ -446,18 +375,7 @@ $('examples').addEventListener('change', (event) => {
   if (event.target.value) open_example(event.target.value);
 });
 
-editor.addEventListener('input', () => {
-  number_lines();
-  clear_mark();
-  paint();
-});
-editor.addEventListener('scroll', () => {
-  gutter.scrollTop = editor.scrollTop;
-  follow_scroll();
-  place_mark();
-});
 window.addEventListener('hashchange', open_link);
 
-number_lines();
 load_examples();
 open_link();

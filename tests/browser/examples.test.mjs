@@ -4,7 +4,7 @@ import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFile, readdir } from 'node:fs/promises';
 import { join } from 'node:path';
-import { examples, open_playground } from './harness.mjs';
+import { examples, open_playground, program_text } from './harness.mjs';
 
 let playground;
 before(async () => { playground = await open_playground(); });
@@ -18,7 +18,7 @@ for (const name of names) {
     const { page, problems } = playground;
     await page.selectOption('#examples', name);
     await page.waitForFunction((name) => document.getElementById('status').textContent.startsWith(`Example ${name}`), name);
-    assert.equal(await page.inputValue('#editor'), await read(`${name}.tv`));
+    assert.equal(await program_text(page), await read(`${name}.tv`));
     assert.equal(await page.inputValue('#input'), await read(`${name}.in`));
     await page.click('#run');
     await page.waitForSelector('body[data-running="false"]');

@@ -69,11 +69,25 @@ export async function open_playground(options = {}) {
   };
 }
 
-// Runs the program in the editor and waits for its end.
+// Types a program in place of the editor's as a person would: a click
+// into it, Ctrl-A, Backspace, then the keys.
+export async function type_program(page, code) {
+  await page.click('#editor .cm-content');
+  await page.keyboard.press('Control+A');
+  await page.keyboard.press('Backspace');
+  await page.keyboard.type(code);
+}
+
+// The program as the editor shows it, line by line.
+export function program_text(page) {
+  return page.$$eval('#editor .cm-line', (lines) => lines.map((line) => line.textContent).join('\n'));
+}
+
+// Types a program and its input, runs it with Ctrl-Enter and waits for its end.
 export async function run(page, code, input = '') {
-  await page.fill('#editor', code);
   await page.fill('#input', input);
-  await page.click('#run');
+  await type_program(page, code);
+  await page.keyboard.press('Control+Enter');
   await page.waitForSelector('body[data-running="false"]');
   return {
     output: await page.textContent('#output'),

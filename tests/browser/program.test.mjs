@@ -2,7 +2,7 @@
 // at the end, Stop, and links that carry a program.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { open_playground, run } from './harness.mjs';
+import { open_playground, program_text, run, type_program } from './harness.mjs';
 
 let playground;
 before(async () => { playground = await open_playground(); });
@@ -24,17 +24,15 @@ describe('a run', () => {
     assert.equal(result.stderr, 'Domain error: unknown word - nosuch\n');
     assert.equal(result.status, 'Error on line 3, at nosuch: Domain error: unknown word - nosuch');
     assert.equal(result.stack.trim(), '7 8 9');
-    assert.deepEqual(await page.$$eval('#gutter .error', (marked) => marked.map((line) => line.textContent)), ['3']);
-    const selected = await page.$eval('#editor', (editor) => editor.value.slice(editor.selectionStart, editor.selectionEnd));
-    assert.equal(selected, 'nosuch');
-    assert.equal(await page.isVisible('#mark'), true);
+    assert.deepEqual(await page.$$eval('#editor .cm-gutterElement.error', (marked) => marked.map((line) => line.textContent)), ['3']);
+    assert.deepEqual(await page.$$eval('#editor .cm-error-line', (marked) => marked.map((line) => line.textContent)), ['  9 nosuch 10']);
+    assert.equal(await page.evaluate(() => window.getSelection().toString()), 'nosuch');
   });
 
   test('editing clears the mark; a clean run shows its time and stack', async () => {
     const { page } = playground;
-    await page.type('#editor', ' ');
-    assert.equal(await page.$$eval('#gutter .error', (marked) => marked.length), 0);
-    assert.equal(await page.isVisible('#mark'), false);
+    await page.keyboard.type(' ');
+    assert.equal(await page.$$eval('#editor .cm-gutterElement.error, #editor .cm-error-line', (marked) => marked.length), 0);
     const result = await run(page, '6 7');
     assert.match(result.status, /^Finished in (\d+ ms|\d+\.\d\d s)\.$/);
     assert.equal(result.stack.trim(), '6 7');
@@ -76,7 +74,7 @@ describe('a run', () => {
 describe('Stop', () => {
   test('ends an endless loop within 2 s, and the page keeps working', async () => {
     const { page } = playground;
-    await page.fill('#editor', '( before ) .. cr [ 1 drop ] 1000000000 times');
+    await type_program(page, '( before ) .. cr [ 1 drop ] 1000000000 times');
     await page.click('#run');
     await page.waitForTimeout(500);
     assert.equal(await page.getAttribute('body', 'data-running'), 'true');
@@ -92,10 +90,10 @@ describe('Stop', () => {
 
   test('Escape stops too, and a runaway output is cut off', async () => {
     const { page } = playground;
-    await page.fill('#editor', '[ 12345 . ] 1000000000 times');
+    await type_program(page, '[ 12345 . ] 1000000000 times');
     await page.click('#run');
     await page.waitForTimeout(500);
-    await page.press('#editor', 'Escape');
+    await page.press('#editor .cm-content', 'Escape');
     await page.waitForSelector('body[data-running="false"]', { timeout: 2000 });
     const shown = await page.textContent('#output');
     assert.ok(shown.length <= (1 << 20) + 100, `${shown.length} characters`);
@@ -109,7 +107,7 @@ describe('links', () => {
 
   test('carry the program as base64url UTF-8, and &run runs it at once', async () => {
     const { page } = playground;
-    await page.fill('#editor', code);
+    await type_program(page, code);
     await page.fill('#input', 'fourty-two\n');
     await page.click('#share');
     const link = await page.inputValue('#link');
@@ -120,7 +118,7 @@ describe('links', () => {
     await other.goto(`${link}&run`);
     await other.waitForFunction(() => document.getElementById('status').textContent.startsWith('Finished'));
     assert.equal(await other.textContent('#output'), 'Ünïcödé: ✓ \nfourty-two 42 \n');
-    assert.equal(await other.inputValue('#editor'), code);
+    assert.equal(await program_text(other), code);
     await other.close();
   });
 
@@ -129,7 +127,7 @@ describe('links', () => {
     const other = await playground.browser.newPage();
     await other.goto(`${url}#code=${Buffer.from('1 . cr').toString('base64url')}`);
     await other.waitForSelector('body[data-ready="true"]');
-    assert.equal(await other.inputValue('#editor'), '1 . cr');
+    assert.equal(await program_text(other), '1 . cr');
     assert.equal(await other.textContent('#output'), '');
     await other.goto(`${url}#code=%%%`);
     await other.waitForFunction(() => document.getElementById('status').textContent !== '');
@@ -138,21 +136,36 @@ describe('links', () => {
   });
 });
 
-test('the editor colours tokens with the grammar of editors/', async () => {
-  const { page } = playground;
-  await page.fill('#editor', ':sq dup * ; \\ squares\n( two\nlines ) .. 0x1F =n $n [ 1 ] iftrue');
-  assert.equal(await page.textContent('#highlight'), `${await page.inputValue('#editor')}\n`);
-  const spans = await page.$$eval('#highlight span', (all) => all.map((span) => `${span.className}:${span.textContent}`));
-  assert.deepEqual(spans, ['tm-keyword::', 'tm-entity:sq', 'tm-support:dup', 'tm-keyword:*', 'tm-keyword:;',
-    'tm-comment:\\ squares', 'tm-string:( two', 'tm-string:lines )', 'tm-support:..', 'tm-constant:0x1F',
-    'tm-keyword:=', 'tm-variable:n', 'tm-keyword:$', 'tm-variable:n', 'tm-punctuation:[', 'tm-constant:1',
-    'tm-punctuation:]', 'tm-keyword:iftrue']);
+describe('the editor', () => {
+  test('colours tokens as the grammar of editors/ does', async () => {
+    const { page } = playground;
+    await type_program(page, ':sq dup * ; \\ squares\n( two\nlines ) .. 0x1F =n $n [ 1 ] iftrue /* a\nb */ \'sq -5 nan');
+    const spans = await page.$$eval('#editor .cm-line span', (all) => all.map((span) => `${span.className}:${span.textContent}`));
+    assert.deepEqual(spans, ['tm-keyword::', 'tm-entity:sq', 'tm-support:dup', 'tm-keyword:*', 'tm-keyword:;',
+      'tm-comment:\\ squares', 'tm-string:( two', 'tm-string:lines )', 'tm-support:..', 'tm-constant:0x1F',
+      'tm-keyword:=', 'tm-variable:n', 'tm-keyword:$', 'tm-variable:n', 'tm-punctuation:[', 'tm-constant:1',
+      'tm-punctuation:]', 'tm-keyword:iftrue', 'tm-comment:/* a', 'tm-comment:b */', "tm-keyword:'", 'tm-entity:sq',
+      'tm-keyword:-', 'tm-variable:5', 'tm-constant:nan']);
+  });
+
+  test('colours every word the interpreter lists', async () => {
+    const { page } = playground;
+    const listed = (await run(page, 'words aliases')).stdout.split(/\s+/).filter(Boolean);
+    // These open and close comments and strings, coloured as such above.
+    const words = listed.filter((word) => !['\\', '/*', '*/', '(', ')'].includes(word));
+    assert.ok(words.includes('parse-name') && words.length > 40, listed.join(' '));
+    await type_program(page, words.join('\n'));
+    const plain = await page.$$eval('#editor .cm-line', (lines) => lines
+      .filter((line) => !line.querySelector('span[class^="tm-"]')).map((line) => line.textContent));
+    assert.deepEqual(plain, []);
+  });
 });
 
 test('Ctrl-Enter runs, and nothing is fetched from elsewhere', async () => {
   const { page, problems } = playground;
-  await page.fill('#editor', '2 3 * . cr');
-  await page.press('#editor', 'Control+Enter');
+  await type_program(page, '2 3 * . cr');
+  await page.keyboard.press('Control+Enter');
   await page.waitForFunction(() => document.getElementById('output').textContent === '6 \n');
+  assert.equal(await program_text(page), '2 3 * . cr');
   assert.deepEqual(problems, []);
 });
