@@ -11,7 +11,9 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
         // inside a running loop, and inside a running body
         {":f 1 ; [ f :f 2 ; f ] 2 times", "", "", "1 2 2 2 "},
         {":f 1 ; :g f [ 3 ] /f f ; g g", "", "", "1 3 3 3 "},
-        // a word that needs no frame, redefined into one that does
+        // a word that needs no frame, redefined into one that does, also
+        // between two runs of a loop whose passes ran without bookkeeping
+        {":f 1+ ; :run3 [ f ] 3 times ; 0 run3 :f [ 10 + ] execute ; run3", "", "", "33 "},
         {":inc 1+ ; :twice inc inc ; [ 0 twice ] execute :inc [ 10 + ] execute ; [ 0 twice ] execute", "", "", "2 20 "},
         // a built-in used inline, replaced
         {"[ 1 2 + ] /s s :+ * ; s", "", "", "3 2 "},
