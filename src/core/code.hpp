@@ -23,6 +23,7 @@ enum class Op : std::uint8_t {
     construct,        // a whole [ ... ], { ... }, ( ... ) or /* ... */
     variable_sigil,   // a variable sigil whose variable did not exist yet
     enter_call,       // where a call laid out in line begins (see FlatBody)
+    quote_leaf,       // a quote_then whose control word runs it in place, its steps all running straight on
     call_leaf,        // a user word whose steps all run straight on: no frame needed
     native,           // any other built-in word
     control,          // a built-in word that runs a list (times, iftrue, execute, ...)

@@ -121,6 +121,12 @@ void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, St
         bind(step);
     } else {
         fuse(ctx, node, index, step, previous);
+        // Likewise a quote that iftrue or iffalse runs, when its steps all run straight on.
+        if (step.op == Op::quote_then && step.row->fast != nullptr && step.row->fast->in_place_after_quote != nullptr &&
+            runs_straight_through(ctx, step.list().node(), depth + 1)) {
+            step.op = Op::quote_leaf;
+            bind(step);
+        }
     }
     step.last = step.next == node.size();
     step.generation = ctx.runtime.generation;
@@ -132,6 +138,7 @@ template <typename Visit>
 bool all_names_looked_up(const ListNode& node, std::uint32_t index, const Step& step, Visit visit) {
     switch (step.op) {
         case Op::quote_then:
+        case Op::quote_leaf:
             return visit(node.token(index)) && visit(node.token(step.next - 2)) && visit(node.token(step.next - 1));
         case Op::construct:
         case Op::define:
@@ -149,7 +156,7 @@ bool all_names_looked_up(const ListNode& node, std::uint32_t index, const Step& 
 // that runs another word's steps in place, depends on more than its own
 // tokens and is always compiled anew.
 bool untouched(const Context& ctx, const ListNode& node, std::uint32_t index, const Step& step) {
-    if (step.generation == 0 || step.through_alias || step.op == Op::call_leaf) return false;
+    if (step.generation == 0 || step.through_alias || step.op == Op::call_leaf || step.op == Op::quote_leaf) return false;
     const auto& changes = ctx.runtime.changes;
     auto since = changes.begin();
     while (since != changes.end() && since->before != step.generation) ++since;

@@ -37,7 +37,8 @@ bool fuse_construct(const Context& ctx, const ListNode& node, std::uint32_t inde
     if (last == node.size()) return false;  // stays open after the list: collected token by token
     // Compiled again after a change elsewhere: the same tokens, kept.
     const bool same = previous.list().size() == last - first &&
-                      (previous.op == Op::construct || previous.op == Op::quote_then || previous.op == Op::define);
+                      (previous.op == Op::construct || previous.op == Op::quote_then || previous.op == Op::quote_leaf ||
+                       previous.op == Op::define);
     TokenList& list = step.detail().list;
     if (same) {
         list = previous.list();

@@ -34,16 +34,7 @@ bool call_leaf(Context& ctx, Step& step) {
         for (Step& inner : flat->steps) inner.run(ctx, inner);
         return true;
     }
-    const InlineCall call(ctx);
-    ListNode* const body = step.body;
-    if (body == nullptr) return true;
-    Step* const steps = body->code->steps.data();
-    const auto size = static_cast<std::uint32_t>(body->size());
-    for (std::uint32_t pc = 0; pc < size;) {
-        Step& inner = steps[pc];
-        pc = inner.next;
-        inner.run(ctx, inner);
-    }
+    run_in_place(ctx, step.body);
     return true;
 }
 
@@ -118,6 +109,7 @@ StepHandler handler_for(const Step& step) {
         case Op::construct: return construct<true>;
         case Op::variable_sigil: return first_use_of_variable;
         case Op::enter_call: return enter_call;
+        case Op::quote_leaf: return step.row->fast->in_place_after_quote;
         case Op::call_leaf: return call_leaf;
         case Op::native: return native;
         case Op::control: return control;
@@ -134,5 +126,17 @@ StepHandler handler_for(const Step& step) {
 }  // namespace
 
 void bind(Step& step) { step.run = handler_for(step); }
+
+void run_in_place(Context& ctx, const ListNode* node) {
+    const InlineCall call(ctx);
+    if (node == nullptr) return;
+    Step* const steps = node->code->steps.data();
+    const auto size = static_cast<std::uint32_t>(node->size());
+    for (std::uint32_t pc = 0; pc < size;) {
+        Step& inner = steps[pc];
+        pc = inner.next;
+        inner.run(ctx, inner);
+    }
+}
 
 }  // namespace forth

@@ -21,6 +21,7 @@ struct InlineWord {
     StepHandler variable_with_number[2] = {};  // a variable and a number as its operands [then not]
     StepHandler with_number_before = nullptr;  // a variable sigil after a number
     StepHandler after_quote = nullptr;         // a control word right after a whole quote
+    StepHandler in_place_after_quote = nullptr;  // the same, running the quote's steps in place
     bool copies_top = false;                   // dup, which may begin a run
     bool negates = false;                      // not, which may end one
 };
@@ -33,6 +34,11 @@ inline void close_whole(Context& ctx, Step& step) {
     if (ctx.buffer.node() != list.node()) ctx.buffer = list;
     step.native(ctx);
 }
+
+// Runs the steps of `node`, all current and running straight on, as a call
+// that needs no frame: counted toward the depth and polling for an
+// interrupt as a frame would.
+void run_in_place(Context& ctx, const ListNode* node);
 
 namespace inline_step {
 
@@ -130,6 +136,15 @@ bool quote_then_if(Context& ctx, Step& step) {
     });
 }
 
+// A whole quote whose steps all run straight on, and iftrue or iffalse
+// running them in place, as a call needing no frame runs a word.
+template <bool when>
+bool quote_in_place_if(Context& ctx, Step& step) {
+    close_whole(ctx, step);
+    operation::run_if<when>(ctx, step.list(), [](Context& ctx, const TokenList& list) { run_in_place(ctx, list.node()); });
+    return true;
+}
+
 }  // namespace inline_step
 
 // The inline forms, by the kind of word.
@@ -160,7 +175,8 @@ inline constexpr InlineWord variable_change{
 inline constexpr InlineWord variable_fetch{.alone = inline_step::fetch_variable};
 
 template <bool when>
-inline constexpr InlineWord conditional{.after_quote = inline_step::quote_then_if<when>};
+inline constexpr InlineWord conditional{.after_quote = inline_step::quote_then_if<when>,
+                                        .in_place_after_quote = inline_step::quote_in_place_if<when>};
 
 // Gives `step` its handler.
 void bind(Step& step);

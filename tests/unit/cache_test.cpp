@@ -15,6 +15,8 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
         // between two runs of a loop whose passes ran without bookkeeping
         {":f 1+ ; :run3 [ f ] 3 times ; 0 run3 :f [ 10 + ] execute ; run3", "", "", "33 "},
         {":inc 1+ ; :twice inc inc ; [ 0 twice ] execute :inc [ 10 + ] execute ; [ 0 twice ] execute", "", "", "2 20 "},
+        // and in a quote that iftrue ran in place
+        {":f 1+ ; :g { f } iftrue ; 0 1 g :f [ 10 + ] execute ; 1 g", "", "", "11 "},
         // a built-in used inline, replaced
         {"[ 1 2 + ] /s s :+ * ; s", "", "", "3 2 "},
         {"[ 3 4 < ] /s s :< 9 ; s", "", "", "1 3 4 9 "},

@@ -19,6 +19,8 @@ TEST(Control, ConditionalsTestForNonZero) {
         {"{ 1 } 0 1 > iftrue 1 iftrue", "", "", "1 "},
         {"{ 1 } 0 0 / iftrue 0 0 / iffalse 0 negate iffalse", "", "", "1 1 "},
         {"[ 1 ] iftrue", "", "Out of range: stack underflow\n", ""},
+        // in a list, each quote is left as the quotation, run or not
+        {"[ { 2 } 1 iftrue { 3 } 0 iftrue execute { 4 } 0 iffalse ] execute", "", "", "2 3 4 "},
     });
 }
 

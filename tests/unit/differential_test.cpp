@@ -93,7 +93,7 @@ private:
 // The generator must produce each, or the comparison proves nothing about it.
 const char* const op_names[] = {
     "number", "fetch", "change variable", "built-in", "construct", "first use of a variable", "enter call",
-    "call in line", "native", "control", "quote then control", "call", "callable", "sigil", "define", "fail",
+    "quote run in place", "call in line", "native", "control", "quote then control", "call", "callable", "sigil", "define", "fail",
 };
 static_assert(std::size(op_names) == static_cast<std::size_t>(forth::Op::fail) + 1);
 const std::set<std::string> other_kinds = {
