@@ -127,16 +127,4 @@ StepHandler handler_for(const Step& step) {
 
 void bind(Step& step) { step.run = handler_for(step); }
 
-void run_in_place(Context& ctx, const ListNode* node) {
-    const InlineCall call(ctx);
-    if (node == nullptr) return;
-    Step* const steps = node->code->steps.data();
-    const auto size = static_cast<std::uint32_t>(node->size());
-    for (std::uint32_t pc = 0; pc < size;) {
-        Step& inner = steps[pc];
-        pc = inner.next;
-        inner.run(ctx, inner);
-    }
-}
-
 }  // namespace forth

@@ -38,7 +38,17 @@ inline void close_whole(Context& ctx, Step& step) {
 // Runs the steps of `node`, all current and running straight on, as a call
 // that needs no frame: counted toward the depth and polling for an
 // interrupt as a frame would.
-void run_in_place(Context& ctx, const ListNode* node);
+inline void run_in_place(Context& ctx, const ListNode* node) {
+    const InlineCall call(ctx);
+    if (node == nullptr) return;
+    Step* const steps = node->code->steps.data();
+    const auto size = static_cast<std::uint32_t>(node->size());
+    for (std::uint32_t pc = 0; pc < size;) {
+        Step& inner = steps[pc];
+        pc = inner.next;
+        inner.run(ctx, inner);
+    }
+}
 
 namespace inline_step {
 
