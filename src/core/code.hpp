@@ -151,6 +151,27 @@ inline Code& code_of(ListNode& node) {
     return *node.code;
 }
 
+// The steps of a list that has run, all current and running straight on,
+// to run one after another with nothing looked at between them.
+class StraightSteps {
+public:
+    explicit StraightSteps(const ListNode* node)
+        : steps_(node != nullptr ? node->code->steps.data() : nullptr),
+          size_(node != nullptr ? static_cast<std::uint32_t>(node->size()) : 0) {}
+
+    void run(Context& ctx) const {
+        for (std::uint32_t pc = 0; pc < size_;) {
+            Step& step = steps_[pc];
+            pc = step.next;
+            step.run(ctx, step);
+        }
+    }
+
+private:
+    Step* steps_;
+    std::uint32_t size_;
+};
+
 // True for the steps after which the next may follow at once.
 inline bool runs_straight_on(Op op) { return op <= Op::call_leaf; }
 

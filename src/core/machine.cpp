@@ -185,26 +185,6 @@ bool all_straight(const ListNode* node, std::uint64_t generation) {
     return true;
 }
 
-// The steps of such a list, to run again and again.
-class StraightSteps {
-public:
-    explicit StraightSteps(const ListNode* node)
-        : steps_(node != nullptr ? node->code->steps.data() : nullptr),
-          size_(node != nullptr ? static_cast<std::uint32_t>(node->size()) : 0) {}
-
-    void run(Context& ctx) const {
-        for (std::uint32_t pc = 0; pc < size_;) {
-            Step& step = steps_[pc];
-            pc = step.next;
-            step.run(ctx, step);
-        }
-    }
-
-private:
-    Step* steps_;
-    std::uint32_t size_;
-};
-
 // The remaining passes of a times loop over such a list, from the start of
 // the next one, and the end of its frame.
 void finish_times(Context& ctx, const ListNode* body, LoopState& loop) {

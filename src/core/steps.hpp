@@ -40,14 +40,7 @@ inline void close_whole(Context& ctx, Step& step) {
 // interrupt as a frame would.
 inline void run_in_place(Context& ctx, const ListNode* node) {
     const InlineCall call(ctx);
-    if (node == nullptr) return;
-    Step* const steps = node->code->steps.data();
-    const auto size = static_cast<std::uint32_t>(node->size());
-    for (std::uint32_t pc = 0; pc < size;) {
-        Step& inner = steps[pc];
-        pc = inner.next;
-        inner.run(ctx, inner);
-    }
+    StraightSteps(node).run(ctx);
 }
 
 namespace inline_step {
