@@ -41,6 +41,7 @@ struct Runtime {
     // reused, not even by another Context.
     std::uint64_t generation = new_generation();
     std::vector<Frame> frames;
+    std::vector<std::unique_ptr<LoopState>> spare_loops;  // of loops that ended, for the next ones
     // Calls running inside one another: a frame each, and the calls that
     // run in place or took over their caller's frame (see Frame).
     std::size_t depth = 0;

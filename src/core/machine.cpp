@@ -61,22 +61,24 @@ void push_number(Context& ctx, const std::string& token) {
 
 namespace {
 
-Frame list_frame(TokenList list) {
-    Frame frame;
-    frame.list = std::move(list);
-    return frame;
-}
-
-Frame text_frame(std::string_view text, std::shared_ptr<const std::string> owner = nullptr) {
-    Frame frame;
+void set_text(Frame& frame, std::string_view text, std::shared_ptr<const std::string> owner = nullptr) {
     frame.kind = Frame::Kind::text;
     frame.text = std::make_unique<TextState>();
     frame.text->owner = std::move(owner);
     frame.text->text = text;
-    return frame;
 }
 
-void enter(Context& ctx, Frame frame) { push_frame(ctx) = std::move(frame); }
+// A loop's state, kept from one that ended: a loop run again and again
+// (inside a word called in another loop) allocates nothing.
+LoopState& new_loop(Runtime& runtime, Frame& frame) {
+    if (runtime.spare_loops.empty()) {
+        frame.loop = std::make_unique<LoopState>();
+    } else {
+        frame.loop = std::move(runtime.spare_loops.back());
+        runtime.spare_loops.pop_back();
+    }
+    return *frame.loop;
+}
 
 // One run of the evaluator, entered from native code. The frames it pushes
 // are its own and go when it ends, normally or by an exception.
@@ -142,8 +144,15 @@ bool next_token(TextState& state) {
     return state.token != "\\";
 }
 
+constexpr std::size_t spare_loops_kept = 16;
+
 void pop_frame(Runtime& runtime) {
-    runtime.depth -= 1 + runtime.frames.back().tail_calls;
+    Frame& frame = runtime.frames.back();
+    runtime.depth -= 1 + frame.tail_calls;
+    if (frame.loop && runtime.spare_loops.size() < spare_loops_kept) {
+        *frame.loop = LoopState{};
+        runtime.spare_loops.push_back(std::move(frame.loop));
+    }
     runtime.frames.pop_back();
 }
 
@@ -260,6 +269,12 @@ void run_steps(Context& ctx, std::size_t base) {
                     if (step.generation != generation) refresh_step(ctx, *node, pc, step);
                     pc = step.next;
                     frame->pc = pc;
+                    // A call changes nothing but the frames: the evaluator
+                    // goes on in the callee's without looking at the rest.
+                    if (step.op == Op::call_user) {
+                        frame = &enter_node(ctx, step.body, step.last);
+                        goto next_frame;
+                    }
                     if (!step.run(ctx, step)) goto look_again;
                 }
                 if (frame->kind != Frame::Kind::times || !next_pass(*frame->loop)) break;
@@ -271,7 +286,12 @@ void run_steps(Context& ctx, std::size_t base) {
             }
         }
         if (frame->kind == Frame::Kind::list) {
+            // Its last step ran straight on, or it had none: only the frames changed.
             pop_frame(runtime);
+            if (frames.size() <= base) return;
+            frame = &frames.back();
+            if (frame->kind == Frame::Kind::text) return;
+            continue;
         } else if (frame->kind == Frame::Kind::repeat_condition && all_straight(frame->list.node(), generation) &&
                    all_straight(frame->loop->condition.node(), generation)) {
             finish_repeat(ctx, frame->list.node(), frame->loop->condition.node(), *frame->loop);
@@ -283,6 +303,7 @@ void run_steps(Context& ctx, std::size_t base) {
         frame = &frames.back();
         if (frame->kind == Frame::Kind::text) return;
         generation = runtime.generation;
+    next_frame:;
     }
 }
 
@@ -315,34 +336,22 @@ void drive(Context& ctx, std::size_t base) {
     }
 }
 
-// Runs `frame` to its end, or leaves it to the evaluator that asked for it.
-void call(Context& ctx, Frame frame) {
+// Runs a new frame, made by `fill`, to its end, or leaves it to the
+// evaluator that asked for it.
+template <typename Fill>
+void call(Context& ctx, const Fill& fill) {
     if (std::exchange(ctx.runtime.defer_call, Runtime::Defer::none) != Runtime::Defer::none) {
-        enter(ctx, std::move(frame));
+        fill(push_frame(ctx));
         return;
     }
     const Scope scope(ctx);
-    enter(ctx, std::move(frame));
+    fill(push_frame(ctx));
     drive(ctx, scope.base());
 }
 
 }  // namespace
 
 void too_deep() { throw std::runtime_error("recursion too deep"); }
-
-void enter_last(Context& ctx, TokenList list) {
-    Runtime& runtime = ctx.runtime;
-    Frame& caller = runtime.frames.back();
-    if (caller.kind != Frame::Kind::list) {
-        enter_list(ctx, std::move(list));
-        return;
-    }
-    begin_call(runtime);
-    // May release the list of the step that called this; nothing reads it after.
-    caller.list = std::move(list);
-    caller.pc = 0;
-    ++caller.tail_calls;
-}
 
 bool call_control(Context& ctx, void (*word)(Context&), bool last) {
     const DeferredCall deferred(ctx, last);
@@ -352,7 +361,7 @@ bool call_control(Context& ctx, void (*word)(Context&), bool last) {
 
 void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at) {
     const Scope scope(ctx);
-    enter(ctx, text_frame(source));
+    set_text(push_frame(ctx), source);
     try {
         drive(ctx, scope.base());
     } catch (...) {
@@ -378,33 +387,37 @@ void resolve(Context& ctx, const std::string& token, bool expand_aliases) {
     drive(ctx, scope.base());
 }
 
-void run(Context& ctx, const TokenList& tokens) { call(ctx, list_frame(tokens)); }
+void run(Context& ctx, const TokenList& tokens) {
+    call(ctx, [&](Frame& frame) { frame.list = tokens; });
+}
 
 void call_list(Context& ctx, TokenList list) {
     if (ctx.runtime.defer_call != Runtime::Defer::none) {
         run_list(ctx, list);
     } else {
-        call(ctx, list_frame(std::move(list)));
+        call(ctx, [&](Frame& frame) { frame.list = std::move(list); });
     }
 }
 
 void call_times(Context& ctx, TokenList body, std::int32_t passes) {
-    Frame frame = list_frame(std::move(body));
-    frame.kind = Frame::Kind::times;
-    frame.pc = static_cast<std::uint32_t>(frame.list.size());  // the first pass starts at once
-    frame.loop = std::make_unique<LoopState>();
-    frame.loop->passes = passes;
-    frame.loop->counter = &ctx.variables["i"];
-    call(ctx, std::move(frame));
+    call(ctx, [&](Frame& frame) {
+        frame.kind = Frame::Kind::times;
+        frame.pc = static_cast<std::uint32_t>(body.size());  // the first pass starts at once
+        frame.list = std::move(body);
+        LoopState& loop = new_loop(ctx.runtime, frame);
+        loop.passes = passes;
+        loop.counter = &ctx.variables["i"];
+    });
 }
 
 void call_repeat(Context& ctx, TokenList body, TokenList condition, double stop) {
-    Frame frame = list_frame(std::move(body));
-    frame.kind = Frame::Kind::repeat_body;
-    frame.loop = std::make_unique<LoopState>();
-    frame.loop->condition = std::move(condition);
-    frame.loop->stop = stop;
-    call(ctx, std::move(frame));
+    call(ctx, [&](Frame& frame) {
+        frame.kind = Frame::Kind::repeat_body;
+        frame.list = std::move(body);
+        LoopState& loop = new_loop(ctx.runtime, frame);
+        loop.condition = std::move(condition);
+        loop.stop = stop;
+    });
 }
 
 void call_text(Context& ctx, std::string text) {
@@ -416,7 +429,7 @@ void call_text(Context& ctx, std::string text) {
     }
     if (!owner) owner = std::make_shared<const std::string>(std::move(text));
     const std::string_view view = *owner;
-    call(ctx, text_frame(view, std::move(owner)));
+    call(ctx, [&](Frame& frame) { set_text(frame, view, std::move(owner)); });
 }
 
 }  // namespace forth

@@ -27,12 +27,27 @@ inline Frame& push_frame(Context& ctx) {
     return ctx.runtime.frames.emplace_back();
 }
 
-// Pushes a frame that runs `list`.
-inline void enter_list(Context& ctx, TokenList list) { push_frame(ctx).list = std::move(list); }
+// Enters a call of the list at `node` and returns the frame that runs it:
+// a frame of its own, or as the last step of the top frame's list, that
+// frame taken over, since its caller has nothing left to run.
+inline Frame& enter_node(Context& ctx, ListNode* node, bool last) {
+    if (last) {
+        if (Frame& caller = ctx.runtime.frames.back(); caller.kind == Frame::Kind::list) {
+            begin_call(ctx.runtime);
+            // May release the list of the step that called this; nothing reads it after.
+            caller.list = TokenList(node);
+            caller.pc = 0;
+            ++caller.tail_calls;
+            return caller;
+        }
+    }
+    Frame& frame = push_frame(ctx);
+    frame.list = TokenList(node);
+    return frame;
+}
 
-// The same, for the last step of the top frame's list: the call takes over
-// that frame, since its caller has nothing left to run.
-void enter_last(Context& ctx, TokenList list);
+inline void enter_list(Context& ctx, const TokenList& list) { enter_node(ctx, list.node(), false); }
+inline void enter_last(Context& ctx, const TokenList& list) { enter_node(ctx, list.node(), true); }
 
 // Stands for the frame of a call that runs in place.
 class InlineCall {

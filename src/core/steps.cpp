@@ -77,11 +77,7 @@ bool native(Context& ctx, Step& step) {
 bool control(Context& ctx, Step& step) { return call_control(ctx, step.native, step.last); }
 
 bool call_user(Context& ctx, Step& step) {
-    if (step.last) {
-        enter_last(ctx, TokenList(step.body));
-    } else {
-        enter_list(ctx, TokenList(step.body));
-    }
+    enter_node(ctx, step.body, step.last);
     return false;
 }
 

@@ -43,6 +43,21 @@ inline void run_in_place(Context& ctx, const ListNode* node) {
     StraightSteps(node).run(ctx);
 }
 
+// Enters a call of a quote, as enter_node does. A quote whose one step
+// calls a word goes straight into the word, counted as the two calls it
+// stands for: the quote's frame would do nothing but hand itself over.
+inline void enter_quote(Context& ctx, ListNode* node, bool last) {
+    if (node != nullptr && node->size() == 1 && node->code) {
+        if (const Step& only = node->code->steps[0]; only.op == Op::call_user && only.generation == ctx.runtime.generation) {
+            Frame& frame = enter_node(ctx, only.body, last);
+            begin_call(ctx.runtime);
+            ++frame.tail_calls;
+            return;
+        }
+    }
+    enter_node(ctx, node, last);
+}
+
 namespace inline_step {
 
 // Flattened, so that the stack's push_back in them is never left as a call:
@@ -130,13 +145,8 @@ bool quote_then_if(Context& ctx, Step& step) {
     // The list is left to the evaluator as a frame, as a control word's
     // would be, without asking run_list to.
     const bool last = step.last;
-    return !operation::run_if<when>(ctx, step.list(), [last](Context& ctx, const TokenList& list) {
-        if (last) {
-            enter_last(ctx, list);
-        } else {
-            enter_list(ctx, list);
-        }
-    });
+    return !operation::run_if<when>(
+        ctx, step.list(), [last](Context& ctx, const TokenList& list) { enter_quote(ctx, list.node(), last); });
 }
 
 // A whole quote whose steps all run straight on, and iftrue or iffalse
