@@ -17,6 +17,8 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
         {":inc 1+ ; :twice inc inc ; [ 0 twice ] execute :inc [ 10 + ] execute ; [ 0 twice ] execute", "", "", "2 20 "},
         // and in a quote that iftrue ran in place
         {":f 1+ ; :g { f } iftrue ; 0 1 g :f [ 10 + ] execute ; 1 g", "", "", "11 "},
+        // and in a quote that only calls a word, which iftrue enters directly
+        {":f 1 [ ] execute ; :g { f } iftrue ; 1 g :f 2 [ ] execute ; 1 g", "", "", "1 2 "},
         // a built-in used inline, replaced
         {"[ 1 2 + ] /s s :+ * ; s", "", "", "3 2 "},
         {"[ 3 4 < ] /s s :< 9 ; s", "", "", "1 3 4 9 "},

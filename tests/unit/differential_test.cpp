@@ -40,6 +40,8 @@ const std::vector<std::string> plain_tokens = {
     // the same, whole, so that every kind of step is made however the tokens fall
     "[ :i 1+ ; :j i 2 i ; :k j j ; 0 k ] execute", "[ 1 =a $a = not 2 dup $a + dup $a < not ] execute",
     "[ 0 =a 3 +a 1 -a $a 2 < $a 2 < not 5 * 5 < not dup 2 * dup 2 < not dup 1- dup not $a - ] execute",
+    // a quote that does nothing but call a word that needs a frame
+    ":r 0 { } iftrue ;", "{ r } iffalse", "[ :r 0 { } iftrue ; :q 0 { r } iffalse ; q ] execute",
 };
 
 class Generator {
@@ -97,7 +99,7 @@ const char* const op_names[] = {
 };
 static_assert(std::size(op_names) == static_cast<std::size_t>(forth::Op::fail) + 1);
 const std::set<std::string> other_kinds = {
-    "quote", "text", "comment", "call laid out in line",
+    "quote", "text", "comment", "call laid out in line", "quote that only calls",
     "N =V", "N +V", "N -V", "N W", "N W not", "V W", "V W not", "dup N W", "dup N W not",
     "dup V W", "dup V W not", "V N W", "V N W not", "dup W", "dup not",
 };
@@ -127,6 +129,10 @@ void record_kinds(const forth::Context& ctx, forth::ListNode* node, std::set<std
     const auto record = [&](const forth::Step& step, bool current) {
         seen.insert(kind_of(step));
         if (step.flat() != nullptr) seen.insert("call laid out in line");
+        if (const forth::ListNode* quote = step.list().node(); step.op == forth::Op::quote_then && quote->size() == 1 &&
+                                                               quote->code && quote->code->steps[0].op == forth::Op::call_user) {
+            seen.insert("quote that only calls");
+        }
         record_kinds(ctx, step.list().node(), seen, visited);
         if (current && (step.op == forth::Op::call_user || step.op == forth::Op::call_leaf)) {
             record_kinds(ctx, step.body, seen, visited);
@@ -192,6 +198,7 @@ TEST(Differential, BudgetRunsOutAtTheSameCall) {
              ":f dup 2 < not { dup 1- f swap 2 - f + } iftrue ; 25 f",
              "0 =a { 1 +a } while { $a 5000 < } repeat",
              ":e ; [ e e e ] 2000 times",
+             ":g 1- dup 0 > { g } iftrue ; 100000 g",
          }) {
         SCOPED_TRACE(program);
         const Outcome fast = run(program, false);
