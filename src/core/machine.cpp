@@ -16,6 +16,10 @@ namespace forth {
 
 void grow_stack(Context& ctx) { ctx.stack.reserve(ctx.stack.empty() ? 64 : 2 * ctx.stack.size()); }
 
+void grow_frames(Runtime& runtime) {
+    runtime.frames.reserve(runtime.frames.empty() ? 64 : 2 * runtime.frames.size());
+}
+
 std::uint64_t new_generation() {
     static std::uint64_t last = 0;
     return ++last;
@@ -144,15 +148,18 @@ bool next_token(TextState& state) {
     return state.token != "\\";
 }
 
-constexpr std::size_t spare_loops_kept = 16;
+// Keeps the state of a loop that ends for the next loop to begin.
+[[gnu::noinline]] void keep_loop(Runtime& runtime, Frame& frame) {
+    constexpr std::size_t spare_loops_kept = 16;
+    if (runtime.spare_loops.size() == spare_loops_kept) return;
+    *frame.loop = LoopState{};
+    runtime.spare_loops.push_back(std::move(frame.loop));
+}
 
-void pop_frame(Runtime& runtime) {
+inline void pop_frame(Runtime& runtime) {
     Frame& frame = runtime.frames.back();
     runtime.depth -= 1 + frame.tail_calls;
-    if (frame.loop && runtime.spare_loops.size() < spare_loops_kept) {
-        *frame.loop = LoopState{};
-        runtime.spare_loops.push_back(std::move(frame.loop));
-    }
+    if (frame.loop) keep_loop(runtime, frame);
     runtime.frames.pop_back();
 }
 
