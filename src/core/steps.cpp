@@ -38,6 +38,21 @@ bool call_leaf(Context& ctx, Step& step) {
     return true;
 }
 
+// The same, for a word whose one step runs a built-in, a number or a
+// variable: there is nothing in between to count the depth for.
+bool call_one_step(Context& ctx, Step& step) {
+    if (ctx.runtime.depth >= max_depth) too_deep();
+    poll_interrupt();
+    Step& only = step.body->code->steps[0];
+    return only.run(ctx, only);
+}
+
+bool one_plain_step(const ListNode* body) {
+    if (body == nullptr) return false;
+    const Step& only = body->code->steps[0];
+    return only.next == body->size() && only.op < Op::enter_call;
+}
+
 bool enter_call(Context&, Step&) {
     poll_interrupt();
     return true;
@@ -106,7 +121,7 @@ StepHandler handler_for(const Step& step) {
         case Op::variable_sigil: return first_use_of_variable;
         case Op::enter_call: return enter_call;
         case Op::quote_leaf: return step.row->fast->in_place_after_quote;
-        case Op::call_leaf: return call_leaf;
+        case Op::call_leaf: return one_plain_step(step.body) ? call_one_step : call_leaf;
         case Op::native: return native;
         case Op::control: return control;
         case Op::quote_then: return step.row->fast != nullptr ? step.row->fast->after_quote : quote_then;

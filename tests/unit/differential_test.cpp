@@ -100,6 +100,7 @@ const char* const op_names[] = {
 static_assert(std::size(op_names) == static_cast<std::size_t>(forth::Op::fail) + 1);
 const std::set<std::string> other_kinds = {
     "quote", "text", "comment", "call laid out in line", "quote that only calls",
+    "call of one step",
     "N =V", "N +V", "N -V", "N W", "N W not", "V W", "V W not", "dup N W", "dup N W not",
     "dup V W", "dup V W not", "V N W", "V N W not", "dup W", "dup not",
 };
@@ -136,6 +137,10 @@ void record_kinds(const forth::Context& ctx, forth::ListNode* node, std::set<std
         record_kinds(ctx, step.list().node(), seen, visited);
         if (current && (step.op == forth::Op::call_user || step.op == forth::Op::call_leaf)) {
             record_kinds(ctx, step.body, seen, visited);
+        }
+        if (current && step.op == forth::Op::call_leaf && step.body != nullptr &&
+            step.body->code->steps[0].next == step.body->size() && step.body->code->steps[0].op < forth::Op::enter_call) {
+            seen.insert("call of one step");
         }
     };
     const std::vector<forth::Step>& steps = node->code->steps;
