@@ -91,6 +91,10 @@ TEST(Cache, RecursionIsBoundedByACountOfNestedCalls) {
         {":a b ; :b a ; 1 a\n:f g ; ( f ) @g 2 g\n3", "", "Runtime error: recursion too deep\nRuntime error: recursion too deep\n", "1 2 3 "},
         // the count of calls made before the limit, with the line's own text at the bottom
         {"0 =n :d 1 +n d ; d\n$n", "", "Runtime error: recursion too deep\n", "999999 "},
+        // a control word's list is a frame of the running evaluator, not a
+        // nested run of it, and as a list's last step it takes over the frame
+        {"0 =n :d 1 +n 'd execute ; d\n$n", "", "Runtime error: recursion too deep\n", "999999 "},
+        {"0 =n :d 1 +n [ d ] 1 times ; d\n$n", "", "Runtime error: recursion too deep\n", "500000 "},
         // a call that runs in place counts as one too
         {":inc 1+ ; 0 =n :d 1 +n 0 inc drop d ; d\n$n", "", "Runtime error: recursion too deep\n", "0 999999 "},
         // ... and so does each call inside a call laid out in line
