@@ -6,24 +6,6 @@
 
 namespace forth::builtin {
 
-namespace {
-
-struct Division {
-    std::int64_t quotient;
-    std::int64_t remainder;
-};
-
-Division divide_integers(Context& ctx) {
-    const double y = pop(ctx);
-    const double x = pop(ctx);
-    if (!operation::Remainder::defined(x, y)) operation::Remainder::fail(x, y);
-    const std::int64_t dividend = static_cast<std::int32_t>(x);
-    const std::int64_t divisor = static_cast<std::int32_t>(y);
-    return {dividend / divisor, dividend % divisor};
-}
-
-}  // namespace
-
 using namespace operation;
 
 void add(Context& ctx) { binary(ctx, Add{}); }
@@ -33,10 +15,23 @@ void divide(Context& ctx) { binary(ctx, Divide{}); }
 
 void mod(Context& ctx) { binary(ctx, Remainder{}); }
 
+// In place: the remainder where the dividend was, the quotient over the divisor.
 void slash_mod(Context& ctx) {
-    const Division result = divide_integers(ctx);
-    push(ctx, static_cast<double>(result.remainder));
-    push(ctx, static_cast<double>(result.quotient));
+    if (const std::size_t size = ctx.stack.size(); size >= 2) {
+        double& x = ctx.stack[size - 2];
+        double& y = ctx.stack[size - 1];
+        if (Remainder::defined(x, y)) {
+            const std::int64_t dividend = static_cast<std::int32_t>(x);
+            const std::int64_t divisor = static_cast<std::int32_t>(y);
+            x = static_cast<double>(dividend % divisor);
+            y = static_cast<double>(dividend / divisor);
+            return;
+        }
+    }
+    // Fails as taking the operands one by one and checking them would.
+    const double y = pop(ctx);
+    const double x = pop(ctx);
+    Remainder::fail(x, y);
 }
 
 void negate(Context& ctx) { unary(ctx, Negate{}); }
