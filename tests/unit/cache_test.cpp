@@ -126,3 +126,16 @@ TEST(Cache, SpacesCanBeInterrupted) {
     EXPECT_LE(out.text().size(), 4096u);
     EXPECT_EQ(forth::interrupt_requested, 0);
 }
+
+// A word of the embedding program may change the tables too: the list that
+// called it looks the next token up again.
+TEST(Cache, AWordOfTheEmbedderMayRedefine) {
+    forth::Context ctx;
+    forth::load_builtins(ctx);
+    int definitions = 0;
+    forth::define_word(ctx, "define-x", [&definitions](forth::Context& ctx) {
+        forth::evaluate(ctx, ":x " + std::to_string(++definitions) + " ;");
+    });
+    forth::evaluate(ctx, ":x 0 ; [ x define-x x ] /r r r");
+    EXPECT_EQ(ctx.stack, (std::vector<double>{0, 1, 1, 2}));
+}
