@@ -17,8 +17,13 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOLVA_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION interpreters)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends is worked out from the libraries the binary links (dpkg-shlibdeps).
+# Depends is worked out from the libraries the binary links (dpkg-shlibdeps);
+# libedit, which it loads only for a session on a terminal, is recommended:
+# without it that session reads plain lines.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(LIBEDIT_FOUND)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libedit2)
+endif()
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interpreter for a small stack-oriented language")

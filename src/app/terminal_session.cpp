@@ -1,7 +1,6 @@
 #include "app/terminal_session.hpp"
 
 #include <fcntl.h>
-#include <histedit.h>
 #include <sys/select.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "app/completion.hpp"
+#include "app/line_editor.hpp"
 #include "app/screen_line.hpp"
 #include "core/interrupt.hpp"
 #include "core/line_input.hpp"
@@ -28,6 +28,8 @@
 namespace forth {
 
 namespace {
+
+const LineEditor* edit = nullptr;  // loaded when the first session opens
 
 constexpr int history_size = 1000;
 constexpr int default_columns = 80;
@@ -101,10 +103,10 @@ using HistoryList = std::unique_ptr<History, void (*)(History*)>;
 using Editor = std::unique_ptr<EditLine, void (*)(EditLine*)>;
 
 HistoryList new_history(int size) {
-    HistoryList list(history_init(), history_end);
+    HistoryList list(edit->history_init(), edit->history_end);
     if (!list) throw std::bad_alloc();
     HistEvent event;
-    history(list.get(), &event, H_SETSIZE, size);
+    edit->history(list.get(), &event, H_SETSIZE, size);
     return list;
 }
 
@@ -140,7 +142,7 @@ private:
     const std::string history_file_ = history_path();
     const HistoryList history_ = new_history(history_size);
     const HistoryList entry_ = new_history(1);  // the one line appended to the file
-    const Editor editor_{el_init("tolva", stdin, stdout, stderr), el_end};
+    const Editor editor_{edit->el_init("tolva", stdin, stdout, stderr), edit->el_end};
     std::string prompt_;
     std::string listed_;  // the line and cursor that the last Tab left ambiguous
     bool interrupted_ = false;
@@ -150,28 +152,28 @@ private:
 EditorSession::EditorSession(const Context& ctx) : ctx_(ctx) {
     if (!editor_) throw std::bad_alloc();
     EditLine* const editor = editor_.get();
-    el_set(editor, EL_CLIENTDATA, this);
-    el_set(editor, EL_EDITOR, "emacs");
-    el_set(editor, EL_PROMPT, prompt_of);
-    el_set(editor, EL_GETCFN, read_char);
-    el_set(editor, EL_HIST, history, history_.get());
+    edit->el_set(editor, EL_CLIENTDATA, this);
+    edit->el_set(editor, EL_EDITOR, "emacs");
+    edit->el_set(editor, EL_PROMPT, prompt_of);
+    edit->el_set(editor, EL_GETCFN, read_char);
+    edit->el_set(editor, EL_HIST, edit->history, history_.get());
     // The wide form keeps these static strings; the narrow one copies them
     // and never frees the copies.
-    el_wset(editor, EL_ADDFN, L"tolva-complete", L"Complete the name before the cursor", complete);
-    el_set(editor, EL_BIND, "^I", "tolva-complete", nullptr);
-    el_set(editor, EL_BIND, "^R", "em-inc-search-prev", nullptr);
-    el_set(editor, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
+    edit->el_wset(editor, EL_ADDFN, L"tolva-complete", L"Complete the name before the cursor", complete);
+    edit->el_set(editor, EL_BIND, "^I", "tolva-complete", nullptr);
+    edit->el_set(editor, EL_BIND, "^R", "em-inc-search-prev", nullptr);
+    edit->el_set(editor, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
     // Home and End as some terminals send them, whatever terminfo says.
-    el_set(editor, EL_BIND, "\\e[1~", "ed-move-to-beg", nullptr);
-    el_set(editor, EL_BIND, "\\e[4~", "ed-move-to-end", nullptr);
-    el_source(editor, nullptr);
+    edit->el_set(editor, EL_BIND, "\\e[1~", "ed-move-to-beg", nullptr);
+    edit->el_set(editor, EL_BIND, "\\e[4~", "ed-move-to-end", nullptr);
+    edit->el_source(editor, nullptr);
 
     if (!history_file_.empty()) {
         HistEvent event;
         // Sessions only append; the first to find the file over its bound
         // writes it again with the latest entries.
-        if (history(history_.get(), &event, H_LOAD, history_file_.c_str()) > history_size) {
-            history(history_.get(), &event, H_SAVE, history_file_.c_str());
+        if (edit->history(history_.get(), &event, H_LOAD, history_file_.c_str()) > history_size) {
+            edit->history(history_.get(), &event, H_SAVE, history_file_.c_str());
         }
     }
     set_line_source([this](std::string& line) { return read_data(line); });
@@ -200,14 +202,14 @@ EditorSession::Got EditorSession::get_line(const std::string& prompt, std::strin
     prompt_ = prompt_after_output(prompt);
     // The editor draws its prompt before it leaves cooked mode: keys typed
     // in between would be echoed twice, and a Ctrl-D lost.
-    el_set(editor_.get(), EL_PREP_TERM, 1);
+    edit->el_set(editor_.get(), EL_PREP_TERM, 1);
     // It measures the terminal when it starts, and a return from the
     // background before now needs nothing either.
     resized = 0;
     resumed = 0;
     interrupted_ = false;
     int count = 0;
-    const char* const got = el_gets(editor_.get(), &count);
+    const char* const got = edit->el_gets(editor_.get(), &count);
     // The editor has left the cursor at the start of the next line, or after
     // the prompt at the end of input.
     screen_.clear();
@@ -245,8 +247,8 @@ std::string EditorSession::prompt_after_output(const std::string& prompt) {
 void EditorSession::remember(const std::string& line) {
     if (line.find_first_not_of(" \t\n\v\f\r") == std::string::npos) return;
     HistEvent event;
-    if (history(history_.get(), &event, H_FIRST) == 0 && line == event.str) return;
-    history(history_.get(), &event, H_ENTER, line.c_str());
+    if (edit->history(history_.get(), &event, H_FIRST) == 0 && line == event.str) return;
+    edit->history(history_.get(), &event, H_ENTER, line.c_str());
     append_to_file(line);
 }
 
@@ -264,9 +266,9 @@ void EditorSession::append_to_file(const std::string& line) {
     // The library writes its header line only where the position is 0.
     std::fseek(file, 0, SEEK_END);
     HistEvent event;
-    history(entry_.get(), &event, H_CLEAR);
-    history(entry_.get(), &event, H_ENTER, line.c_str());
-    history(entry_.get(), &event, H_SAVE_FP, file);
+    edit->history(entry_.get(), &event, H_CLEAR);
+    edit->history(entry_.get(), &event, H_ENTER, line.c_str());
+    edit->history(entry_.get(), &event, H_SAVE_FP, file);
     std::fclose(file);
 }
 
@@ -294,13 +296,13 @@ void EditorSession::list(const std::vector<std::string>& names) {
 
 int EditorSession::columns() {
     int count = 0;
-    if (el_get(editor_.get(), EL_GETTC, "co", &count) != 0 || count <= 0) return default_columns;
+    if (edit->el_get(editor_.get(), EL_GETTC, "co", &count) != 0 || count <= 0) return default_columns;
     return count;
 }
 
 EditorSession& EditorSession::of(EditLine* editor) {
     void* session = nullptr;
-    el_get(editor, EL_CLIENTDATA, &session);
+    edit->el_get(editor, EL_CLIENTDATA, &session);
     return *static_cast<EditorSession*>(session);
 }
 
@@ -336,14 +338,14 @@ int EditorSession::read_char(EditLine* editor, wchar_t* character) {
         if (resumed != 0) {
             resumed = 0;
             // The shell may have changed the terminal's modes meanwhile.
-            el_set(editor, EL_PREP_TERM, 0);
-            el_set(editor, EL_PREP_TERM, 1);
-            el_set(editor, EL_REFRESH);
+            edit->el_set(editor, EL_PREP_TERM, 0);
+            edit->el_set(editor, EL_PREP_TERM, 1);
+            edit->el_set(editor, EL_REFRESH);
         }
         if (resized != 0) {
             resized = 0;
-            el_resize(editor);
-            el_set(editor, EL_REFRESH);
+            edit->el_resize(editor);
+            edit->el_set(editor, EL_REFRESH);
         }
         if (ready < 0 && wait_error != EINTR) {
             errno = wait_error;
@@ -374,17 +376,17 @@ int EditorSession::read_char(EditLine* editor, wchar_t* character) {
 // runs out of memory just fails.
 unsigned char EditorSession::complete(EditLine* editor, int) try {
     EditorSession& self = of(editor);
-    const LineInfo* const line = el_line(editor);
+    const LineInfo* const line = edit->el_line(editor);
     const std::string_view before(line->buffer, static_cast<std::size_t>(line->cursor - line->buffer));
     const std::string_view token = last_token(before);
     const std::vector<std::string> names = completions(self.ctx_, token);
     if (names.empty()) return CC_ERROR;
     std::string addition = common_prefix(names).substr(token.size());
     if (names.size() == 1) addition += ' ';
-    if (!addition.empty() && el_insertstr(editor, addition.c_str()) != 0) return CC_ERROR;
+    if (!addition.empty() && edit->el_insertstr(editor, addition.c_str()) != 0) return CC_ERROR;
     if (names.size() == 1) return CC_REFRESH;
 
-    const LineInfo* const now = el_line(editor);
+    const LineInfo* const now = edit->el_line(editor);
     std::string state(now->buffer, now->lastchar);
     state += '\0' + std::to_string(now->cursor - now->buffer);
     if (addition.empty() && state == self.listed_) {
@@ -401,6 +403,8 @@ unsigned char EditorSession::complete(EditLine* editor, int) try {
 
 std::unique_ptr<TerminalSession> open_terminal_session(const Context& ctx) {
     if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) return nullptr;
+    edit = load_line_editor();
+    if (edit == nullptr) return nullptr;
     return std::make_unique<EditorSession>(ctx);
 }
 

@@ -42,12 +42,14 @@ type -P dpkg-deb dpkg-shlibdeps file >/dev/null || stop "dpkg-deb, dpkg-shlibdep
 "$tool" -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/log" 2>&1 || { cat "$work/log"; stop cpack; }
 arch=$(dpkg --print-architecture) deb=$work/out/tolva_$version-1_$arch.deb
 [[ -f $deb ]] || { ls "$work/out"; stop "no package named ${deb##*/}"; }
-# Whole lines of the control file. dpkg-shlibdeps finds the libraries the binary loads and gives them minimum
-# versions (the C++ runtime is linked in).
-control=$(dpkg-deb -f "$deb") edit=$(ldd "$build/tolva" | grep -q 'libedit\.so' && echo libedit2 || echo libc6)
+# Whole lines of the control file. dpkg-shlibdeps finds the libraries the binary links and gives them minimum
+# versions (the C++ runtime is linked in); the line editor, loaded only on a terminal, is recommended.
+control=$(dpkg-deb -f "$deb")
+edit=$(grep -q 'libedit\.so' "$build/tolva" && echo "Recommends: libedit2" || echo "Package: tolva")
+ldd "$build/tolva" | grep 'libedit\.so' && fail "the binary links the line editor instead of loading it on a terminal"
 for want in "Package: tolva" "Version: ${version//./\\.}-1" "Architecture: $arch" "Section: interpreters" \
     "Priority: optional" "Maintainer: [^<]+ <[^@>]+@[^>]+>" "Depends: (.*, )?libc6 \(>= [0-9].*" \
-    "Depends: (.*, )?$edit \(>= [0-9].*" "Description: interpreter for a small stack-oriented language"; do
+    "$edit" "Description: interpreter for a small stack-oriented language"; do
     grep -qxE "$want" <<<"$control" || fail "'$(grep "^${want%%:*}:" <<<"$control")' does not match '$want'"
 done
 (($(dpkg-deb -f "$deb" Description | wc -l) > 3)) || fail "Description has no extended part"
