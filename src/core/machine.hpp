@@ -12,12 +12,17 @@ namespace forth {
 // Throws the error of a call nested deeper than max_depth.
 [[noreturn]] void too_deep();
 
-// Every call counts here, whether it pushes a frame, takes over its
+// Every call is checked here, whether it pushes a frame, takes over its
 // caller's or runs in place: the one place where depth is bounded and where
 // an interrupt stops runaway recursion.
-inline void begin_call(Runtime& runtime) {
+inline void check_call(const Runtime& runtime) {
     if (runtime.depth >= max_depth) too_deep();
     poll_interrupt();
+}
+
+// And counted here, while it runs.
+inline void begin_call(Runtime& runtime) {
+    check_call(runtime);
     ++runtime.depth;
 }
 

@@ -45,10 +45,10 @@ bool call_leaf(Context& ctx, Step& step) {
 }
 
 // The same, for a word whose one step runs a built-in, a number or a
-// variable: there is nothing in between to count the depth for.
+// variable: that step alone, with no loop around it, and nothing inside it
+// that the depth it would count could bound.
 bool call_one_step(Context& ctx, Step& step) {
-    if (ctx.runtime.depth >= max_depth) too_deep();
-    poll_interrupt();
+    check_call(ctx.runtime);
     Step& only = step.body->code->steps[0];
     return only.run(ctx, only);
 }
