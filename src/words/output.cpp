@@ -1,3 +1,7 @@
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <locale>
 #include <ostream>
 
 #include "core/builtins.hpp"
@@ -12,6 +16,24 @@ namespace {
 
 void end_line(Context& ctx) { *ctx.out << '\n' << std::flush; }
 
+// As `out << value << ' '`. The stream formats a double as printf's %g
+// does, at length; a whole number of at most six digits, which %g writes
+// digit for digit, is written from its digits when the stream is set as it
+// starts out, which is nearly every number a program prints.
+void write_number(std::ostream& out, double value) {
+    constexpr auto default_flags = std::ios_base::skipws | std::ios_base::dec;
+    if (std::abs(value) < 1e6 && !(value == 0 && std::signbit(value)) && out.flags() == default_flags &&
+        out.precision() == 6 && out.width() == 0 && out.getloc() == std::locale::classic()) {
+        if (const auto whole = static_cast<std::int32_t>(value); whole == value) {
+            char digits[16];
+            const char* const end = std::to_chars(digits, digits + sizeof digits, whole).ptr;
+            out.write(digits, end - digits) << ' ';
+            return;
+        }
+    }
+    out << value << ' ';
+}
+
 template <typename Table>
 void list_keys(Context& ctx, const Table& table) {
     std::ostream& out = *ctx.out;
@@ -22,13 +44,12 @@ void list_keys(Context& ctx, const Table& table) {
 }  // namespace
 
 void print_number(Context& ctx) {
-    const double value = pop(ctx);
-    *ctx.out << value << ' ';
+    write_number(*ctx.out, pop(ctx));
 }
 
 void print_stack(Context& ctx) {
     std::ostream& out = *ctx.out;
-    for (const double value : ctx.stack) out << value << ' ';
+    for (const double value : ctx.stack) write_number(out, value);
     end_line(ctx);
 }
 
