@@ -71,9 +71,15 @@ template <typename Operation>
 
 template <typename Operation, bool copy, bool negate>
 void with_operand(Context& ctx, double y) {
-    if constexpr (copy) operation::dup(ctx);
-    operation::binary_with(ctx, Operation{}, y);
-    if constexpr (negate) ctx.stack.back() = operation::Not{}(ctx.stack.back());
+    if constexpr (copy) {
+        // The copy is never made: the result goes where it would have been.
+        operation::require_top(ctx);
+        const double result = operation::apply(Operation{}, ctx.stack.back(), y);
+        push(ctx, negate ? operation::Not{}(result) : result);
+    } else {
+        operation::binary_with(ctx, Operation{}, y);
+        if constexpr (negate) ctx.stack.back() = operation::Not{}(ctx.stack.back());
+    }
 }
 
 template <typename Operation, bool copy, bool negate>
