@@ -1,8 +1,47 @@
+#include <cstdint>
+#include <sstream>
+#include <string>
+
 #include "core/builtins.hpp"
 #include "core/interpreter.hpp"
 #include "core/line_input.hpp"
 
 namespace forth::builtin {
+
+namespace {
+
+// As `input >> value` for what input mostly holds, a whole number of up to
+// fifteen digits, exact as a double: read straight from the buffer instead
+// of through the stream's parser. False, having taken nothing but blanks,
+// for anything else, which the stream then reads.
+bool read_whole_number(std::stringstream& input, double& value) {
+    if (!input.good()) return false;
+    std::streambuf& buffer = *input.rdbuf();
+    constexpr auto end = std::char_traits<char>::eof();
+    const auto is_space = [](int c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (is_space(buffer.sgetc())) buffer.sbumpc();
+    int taken = 0;
+    const int sign = buffer.sgetc();
+    if (sign == '-' || sign == '+') {
+        buffer.sbumpc();
+        ++taken;
+    }
+    std::int64_t whole = 0;
+    int digits = 0;
+    int next = buffer.sgetc();
+    for (; next >= '0' && next <= '9' && digits < 15; next = buffer.snextc(), ++digits) whole = whole * 10 + (next - '0');
+    taken += digits;
+    // What the stream would go on reading, or nothing read at all.
+    if (digits == 0 || (next >= '0' && next <= '9') || next == '.' || next == 'e' || next == 'E') {
+        for (; taken > 0; --taken) buffer.sungetc();
+        return false;
+    }
+    if (next == end) input.setstate(std::ios_base::eofbit);
+    value = sign == '-' ? -static_cast<double>(whole) : static_cast<double>(whole);
+    return true;
+}
+
+}  // namespace
 
 void accept(Context& ctx) {
     std::string line;  // stays empty at end of input
@@ -21,7 +60,7 @@ void parse_name(Context& ctx) {
 
 void number(Context& ctx) {
     double value = 0.0;  // what an exhausted or failed stream yields
-    ctx.input >> value;
+    if (!read_whole_number(ctx.input, value)) ctx.input >> value;
     push(ctx, value);
 }
 

@@ -1,3 +1,6 @@
+#include <cmath>
+#include <sstream>
+
 #include "session.hpp"
 
 using forth::testing::check_all;
@@ -28,4 +31,32 @@ TEST(Reflective, ExecuteRunsTheQuotationItHadWhenItBegan) {
         {"5 'dup execute", "", "", "5 5 "},
         {"{ 'dup 1 } execute execute", "", "", "1 1 "},
     });
+}
+
+// number reads a short whole number from the line itself, and anything else
+// through the stream: either way it takes what the stream would take, and
+// leaves the stream as the stream would.
+TEST(Reflective, NumberReadsAsTheStreamReads) {
+    for (const char* line : {"", "   ", "5", " 42 ", "-0", "+7", "-", "+", "- 5", "12.5", "1e3", "7E2", "123456789012345",
+                             "1234567890123456", "-999999999999999", "0x10", "5abc", "5-3", "007", "  -12  34", "nan", "inf",
+                             "99999999999999999999", "1.", ".5", "\t\n 8", "3 4 5"}) {
+        SCOPED_TRACE(line);
+        forth::Context ctx;
+        forth::load_builtins(ctx);
+        std::stringstream expected(line);
+        ctx.input.str(line);
+        for (int read = 0; read < 3; ++read) {
+            double value = 0;
+            expected >> value;
+            forth::evaluate(ctx, "number");
+            ASSERT_EQ(ctx.stack.size(), 1u);
+            EXPECT_EQ(std::signbit(ctx.stack.back()), std::signbit(value));
+            EXPECT_EQ(ctx.stack.back(), value);
+            EXPECT_EQ(ctx.input.rdstate(), expected.rdstate());
+            ctx.stack.clear();
+            ctx.input.clear();
+            expected.clear();
+            EXPECT_EQ(ctx.input.tellg(), expected.tellg());
+        }
+    }
 }
