@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <memory>
 #include <utility>
 
 namespace forth {
@@ -28,10 +27,15 @@ bool read_standard_input(std::string& line) {
         std::cin.setstate(std::ios_base::failbit);
         return false;
     }
-    char* text = nullptr;
-    std::size_t capacity = 0;
-    const ssize_t length = ::getline(&text, &capacity, stdin);
-    const std::unique_ptr<char, decltype(&std::free)> owner(text, std::free);
+    // Kept from line to line, as getline lets it grow.
+    struct Buffer {
+        char* text = nullptr;
+        std::size_t capacity = 0;
+        ~Buffer() { std::free(text); }
+    };
+    static thread_local Buffer buffer;
+    const ssize_t length = ::getline(&buffer.text, &buffer.capacity, stdin);
+    const char* const text = buffer.text;
     if (length <= 0) {
         line.clear();
         std::cin.setstate(std::ios_base::eofbit | std::ios_base::failbit);
