@@ -1,3 +1,6 @@
+#include <cstdlib>
+
+#include "core/code.hpp"
 #include "session.hpp"
 
 using forth::testing::check_all;
@@ -9,6 +12,21 @@ TEST(Resolve, NumbersTakeTheLongestLeadingNumber) {
         {"1e-320", "", "Out of range: stod\n", ""},
         {"1 2 foo 3", "", "Domain error: unknown word - foo\n", "1 2 "},
     });
+}
+
+// Plain digits are read without strtod: the same value, found and in range,
+// as strtod gives, up to where the long way takes over.
+TEST(Resolve, ShortWholeNumbersReadAsStrtodReadsThem) {
+    for (const char* token : {"0", "7", "007", "42", "999999999999999", "1000000000000000", "9007199254740993",
+                              "12345678901234567890", "99999999999999999999999999999999999999", "1x", "12.5", "5e3"}) {
+        SCOPED_TRACE(token);
+        char* end = nullptr;
+        const double value = std::strtod(token, &end);
+        const forth::LeadingNumber number = forth::leading_number(token);
+        EXPECT_EQ(number.value, value);
+        EXPECT_TRUE(number.found);
+        EXPECT_TRUE(number.in_range);
+    }
 }
 
 TEST(Resolve, WordsShadowSigilsAndSigilsShadowNumbers) {
