@@ -35,6 +35,11 @@ void Step::release() {
     holds_detail = false;
 }
 
+void Step::set_number(double number) {
+    release();
+    value_.number = number;
+}
+
 StepDetail& Step::detail() {
     if (!holds_detail) {
         value_.detail = new StepDetail;

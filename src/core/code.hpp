@@ -4,7 +4,6 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "core/context.hpp"
@@ -80,20 +79,12 @@ struct Step {
     Step() : variable(nullptr) {}
     Step(const Step& other);
     Step& operator=(const Step& other);
-    // A step handed on takes the detail along, with no count to change.
-    Step(Step&& other) noexcept
-        : run(other.run), next(other.next), op(other.op), through_alias(other.through_alias), last(other.last),
-          holds_detail(std::exchange(other.holds_detail, false)), generation(other.generation),
-          variable(other.variable), row(other.row), value_(other.value_) {}
     ~Step();
 
     // A number step's value, or the number a run of tokens fused with it;
     // such steps have no detail.
     double number() const { return value_.number; }
-    void set_number(double number) {
-        if (holds_detail) release();
-        value_.number = number;
-    }
+    void set_number(double number);
     // The parts of StepDetail; empty when the step has none.
     const TokenList& list() const { return holds_detail ? value_.detail->list : no_list; }
     const std::string& name() const { return holds_detail ? value_.detail->name : no_name; }
