@@ -167,6 +167,9 @@ public:
         }
     }
 
+    // The one step that covers the whole list, or null.
+    Step* only() const { return size_ != 0 && steps_[0].next == size_ ? steps_ : nullptr; }
+
 private:
     Step* steps_;
     std::uint32_t size_;

@@ -201,27 +201,43 @@ bool all_straight(const ListNode* node, std::uint64_t generation) {
     return true;
 }
 
+// Calls `loop` with what runs the steps of such a list: its one step alone
+// when it has only one, since a loop's body often has, and loops run it
+// again and again.
+template <typename Loop>
+void with_steps(const ListNode* node, const Loop& loop) {
+    const StraightSteps steps(node);
+    if (Step* const only = steps.only()) {
+        loop([only](Context& ctx) { only->run(ctx, *only); });
+    } else {
+        loop([&steps](Context& ctx) { steps.run(ctx); });
+    }
+}
+
 // The remaining passes of a times loop over such a list, from the start of
 // the next one, and the end of its frame.
 void finish_times(Context& ctx, const ListNode* body, LoopState& loop) {
-    const StraightSteps steps(body);
-    do {
-        steps.run(ctx);
-    } while (next_pass(loop));
+    with_steps(body, [&](const auto& run_body) {
+        do {
+            run_body(ctx);
+        } while (next_pass(loop));
+    });
     pop_frame(ctx.runtime);
 }
 
 // The remaining passes of a repeat loop over such lists, from the test of
 // the flag its condition left, and the end of its frame.
 void finish_repeat(Context& ctx, const ListNode* body, const ListNode* condition, const LoopState& loop) {
-    const StraightSteps body_steps(body);
-    const StraightSteps condition_steps(condition);
-    // IEEE: never equal when either is NaN
-    while (pop(ctx) != loop.stop) {
-        poll_interrupt();
-        body_steps.run(ctx);
-        condition_steps.run(ctx);
-    }
+    with_steps(body, [&](const auto& run_body) {
+        with_steps(condition, [&](const auto& run_condition) {
+            // IEEE: never equal when either is NaN
+            while (pop(ctx) != loop.stop) {
+                poll_interrupt();
+                run_body(ctx);
+                run_condition(ctx);
+            }
+        });
+    });
     pop_frame(ctx.runtime);
 }
 
