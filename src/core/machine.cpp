@@ -309,7 +309,8 @@ void run_steps(Context& ctx, std::size_t base) {
             }
         }
         if (frame->kind == Frame::Kind::list) {
-            // Its last step ran straight on, or it had none: only the frames changed.
+            // Only straight-on steps ran since the state was last looked
+            // at: popping the frame is all that changes.
             pop_frame(runtime);
             if (frames.size() <= base) return;
             frame = &frames.back();

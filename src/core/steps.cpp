@@ -54,9 +54,8 @@ bool call_one_step(Context& ctx, Step& step) {
 }
 
 bool one_plain_step(const ListNode* body) {
-    if (body == nullptr) return false;
-    const Step& only = body->code->steps[0];
-    return only.next == body->size() && only.op < Op::enter_call;
+    const Step* const only = StraightSteps(body).only();
+    return only != nullptr && only->op < Op::enter_call;
 }
 
 // Where a call laid out in line begins. call_leaf's loop polls at these
