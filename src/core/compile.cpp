@@ -219,7 +219,8 @@ Step compile_token(Context& ctx, const std::string& token, bool expand_aliases) 
 LeadingNumber leading_number(const std::string& token) {
     // Most numbers in source text are a few decimal digits, exact as a
     // double: strtod would give the same value at many times the cost.
-    if (!token.empty() && token.size() <= 15 && std::ranges::all_of(token, [](char c) { return c >= '0' && c <= '9'; })) {
+    const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!token.empty() && token.size() <= 15 && std::all_of(token.begin(), token.end(), is_digit)) {
         std::int64_t whole = 0;
         for (const char digit : token) whole = whole * 10 + (digit - '0');
         return {static_cast<double>(whole), true, true};
