@@ -136,12 +136,11 @@ void collect(Context& ctx, std::string_view token) {
 // The next token of a text, as the standard formatted string extraction
 // reads it in the classic locale; false at the end or at a lone backslash.
 bool next_token(TextState& state) {
-    const auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     const std::string_view text = state.text;
     std::size_t position = state.position;
-    while (position < text.size() && is_space(text[position])) ++position;
+    while (position < text.size() && is_blank(text[position])) ++position;
     const std::size_t start = position;
-    while (position < text.size() && !is_space(text[position])) ++position;
+    while (position < text.size() && !is_blank(text[position])) ++position;
     state.position = position;
     if (start == position) return false;
     state.token.assign(text.substr(start, position - start));

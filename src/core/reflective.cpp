@@ -18,8 +18,7 @@ bool read_whole_number(std::stringstream& input, double& value) {
     if (!input.good()) return false;
     std::streambuf& buffer = *input.rdbuf();
     constexpr auto end = std::char_traits<char>::eof();
-    const auto is_space = [](int c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    while (is_space(buffer.sgetc())) buffer.sbumpc();
+    while (is_blank(buffer.sgetc())) buffer.sbumpc();
     int taken = 0;
     const int sign = buffer.sgetc();
     if (sign == '-' || sign == '+') {

@@ -13,6 +13,10 @@
 
 namespace forth {
 
+// White space as the standard streams see it in the classic locale: what
+// separates tokens in source text and numbers in a line read by accept.
+inline bool is_blank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 struct Code;
 
 // The tokens of one list, shared by every TokenList that holds them, with the
