@@ -18,7 +18,7 @@ bool read_whole_number(std::stringstream& input, double& value) {
     if (!input.good()) return false;
     std::streambuf& buffer = *input.rdbuf();
     constexpr auto end = std::char_traits<char>::eof();
-    while (is_blank(buffer.sgetc())) buffer.sbumpc();
+    while (is_blank(std::char_traits<char>::to_char_type(buffer.sgetc()))) buffer.sbumpc();  // end of input is no blank
     int taken = 0;
     const int sign = buffer.sgetc();
     if (sign == '-' || sign == '+') {

@@ -15,7 +15,7 @@ namespace forth {
 
 // White space as the standard streams see it in the classic locale: what
 // separates tokens in source text and numbers in a line read by accept.
-inline bool is_blank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 struct Code;
 
