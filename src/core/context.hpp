@@ -40,7 +40,7 @@ struct Runtime {
     // token lists know when to look their tokens up again. Values are never
     // reused, not even by another Context.
     std::uint64_t generation = new_generation();
-    std::vector<Frame> frames;
+    FrameStack frames;
     std::vector<std::unique_ptr<LoopState>> spare_loops;  // of loops that ended, for the next ones
     // Calls running inside one another: a frame each, and the calls that
     // run in place or took over their caller's frame (see Frame).

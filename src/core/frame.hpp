@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/token_list.hpp"
 
@@ -40,6 +41,48 @@ struct Frame {
     Kind kind = Kind::list;
     std::unique_ptr<LoopState> loop;
     std::unique_ptr<TextState> text;
+
+    // Back to what a new frame is, for the next call to take over.
+    void clear() {
+        list = TokenList();
+        pc = 0;
+        tail_calls = 0;
+        kind = Kind::list;
+        loop.reset();
+        text.reset();
+    }
+};
+
+// The frames of the calls running. The slots of frames that ended stay,
+// cleared, so that a call takes one over without constructing a frame.
+class FrameStack {
+public:
+    // A cleared frame on top.
+    Frame& push() {
+        if (size_ == slots_.size()) [[unlikely]] grow();
+        return slots_[size_++];
+    }
+    // Takes the top frame off; it must have been cleared.
+    void pop() { --size_; }
+
+    Frame& back() { return slots_[size_ - 1]; }
+    Frame& operator[](std::size_t index) { return slots_[index]; }
+    const Frame& back() const { return slots_[size_ - 1]; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+    // Frees the slots when there are many: runaway recursion must not leave
+    // them allocated. Only while no frame is in use.
+    void shrink() {
+        constexpr std::size_t kept = 4096;
+        if (size_ == 0 && slots_.size() > kept) std::vector<Frame>().swap(slots_);
+    }
+
+private:
+    [[gnu::noinline]] void grow() { slots_.resize(slots_.empty() ? 64 : 2 * slots_.size()); }
+
+    std::vector<Frame> slots_;
+    std::size_t size_ = 0;
 };
 
 }  // namespace forth

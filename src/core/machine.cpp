@@ -16,10 +16,6 @@ namespace forth {
 
 void grow_stack(Context& ctx) { ctx.stack.reserve(ctx.stack.empty() ? 64 : 2 * ctx.stack.size()); }
 
-void grow_frames(Runtime& runtime) {
-    runtime.frames.reserve(runtime.frames.empty() ? 64 : 2 * runtime.frames.size());
-}
-
 std::uint64_t new_generation() {
     static std::uint64_t last = 0;
     return ++last;
@@ -88,7 +84,7 @@ LoopState& new_loop(Runtime& runtime, Frame& frame) {
 // are its own and go when it ends, normally or by an exception.
 class Scope {
 public:
-    explicit Scope(Context& ctx) : runtime_(ctx.runtime), frames_(ctx.runtime.frames), base_(frames_.size()) {
+    explicit Scope(Context& ctx) : runtime_(ctx.runtime), base_(ctx.runtime.frames.size()) {
         // Native code that re-enters the evaluator (a redefined closing word
         // that closes its own construct, nested files) still nests on the
         // machine's stack.
@@ -99,12 +95,13 @@ public:
     }
     ~Scope() {
         --runtime_.reentries;
-        for (auto frame = frames_.begin() + static_cast<std::ptrdiff_t>(base_); frame != frames_.end(); ++frame) {
-            runtime_.depth -= 1 + frame->tail_calls;
+        FrameStack& frames = runtime_.frames;
+        while (frames.size() > base_) {
+            runtime_.depth -= 1 + frames.back().tail_calls;
+            frames.back().clear();
+            frames.pop();
         }
-        frames_.erase(frames_.begin() + static_cast<std::ptrdiff_t>(base_), frames_.end());
-        // Runaway recursion must not leave its frame stack allocated.
-        if (base_ == 0 && frames_.capacity() > 4096) std::vector<Frame>().swap(frames_);
+        frames.shrink();
     }
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
@@ -113,7 +110,6 @@ public:
 
 private:
     Runtime& runtime_;
-    std::vector<Frame>& frames_;
     std::size_t base_;
 };
 
@@ -159,7 +155,8 @@ inline void pop_frame(Runtime& runtime) {
     Frame& frame = runtime.frames.back();
     runtime.depth -= 1 + frame.tail_calls;
     if (frame.loop) keep_loop(runtime, frame);
-    runtime.frames.pop_back();
+    frame.clear();
+    runtime.frames.pop();
 }
 
 void step_text(Context& ctx, TextState& state) {
@@ -277,7 +274,7 @@ inline bool end_of_list(Context& ctx, Frame& frame) {
 // its state again: a text frame, a construct left open, or `base` reached.
 void run_steps(Context& ctx, std::size_t base) {
     Runtime& runtime = ctx.runtime;
-    std::vector<Frame>& frames = runtime.frames;
+    FrameStack& frames = runtime.frames;
     std::uint64_t generation = runtime.generation;
     Frame* frame = &frames.back();
     for (;;) {
@@ -346,7 +343,7 @@ void resolve_next(Context& ctx, Frame& frame) {
 
 // Runs frames until the stack is back to `base` frames.
 void drive(Context& ctx, std::size_t base) {
-    std::vector<Frame>& frames = ctx.runtime.frames;
+    FrameStack& frames = ctx.runtime.frames;
     while (frames.size() > base) {
         Frame& frame = frames.back();
         if (frame.kind == Frame::Kind::text) {

@@ -26,15 +26,10 @@ inline void begin_call(Runtime& runtime) {
     ++runtime.depth;
 }
 
-void grow_frames(Runtime& runtime);
-
 // Pushes the frame of a call and returns it, empty.
 inline Frame& push_frame(Context& ctx) {
-    Runtime& runtime = ctx.runtime;
-    begin_call(runtime);
-    // Grown apart, so that the push itself stays a few instructions in line.
-    if (runtime.frames.size() == runtime.frames.capacity()) [[unlikely]] grow_frames(runtime);
-    return runtime.frames.emplace_back();
+    begin_call(ctx.runtime);
+    return ctx.runtime.frames.push();
 }
 
 // Enters a call of the list at `node` and returns the frame that runs it:
