@@ -85,7 +85,7 @@ bool construct(Context& ctx, Step& step) {
 }
 
 bool quote_then(Context& ctx, Step& step) {
-    close_whole(ctx, step);
+    close_whole_quote(ctx, step);
     return call_control(ctx, step.row->word, step.last);
 }
 

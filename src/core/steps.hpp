@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/builtins.hpp"
 #include "core/code.hpp"
 #include "core/machine.hpp"
 #include "core/operations.hpp"
@@ -33,6 +34,13 @@ inline void close_whole(Context& ctx, Step& step) {
     const TokenList& list = step.list();
     if (ctx.buffer.node() != list.node()) ctx.buffer = list;
     step.native(ctx);
+}
+
+// The same for a whole quote, which a quote's closing word closes.
+inline void close_whole_quote(Context& ctx, const Step& step) {
+    const TokenList& list = step.list();
+    if (ctx.buffer.node() != list.node()) ctx.buffer = list;
+    builtin::close_list(ctx);
 }
 
 // Runs the steps of `node`, all current and running straight on, as a call
@@ -147,7 +155,7 @@ template <typename Change>
 // A whole quote, and iftrue or iffalse on it.
 template <bool when>
 bool quote_then_if(Context& ctx, Step& step) {
-    close_whole(ctx, step);
+    close_whole_quote(ctx, step);
     // The list is left to the evaluator as a frame, as a control word's
     // would be, without asking run_list to.
     const bool last = step.last;
@@ -159,7 +167,7 @@ bool quote_then_if(Context& ctx, Step& step) {
 // running them in place, as a call needing no frame runs a word.
 template <bool when>
 bool quote_in_place_if(Context& ctx, Step& step) {
-    close_whole(ctx, step);
+    close_whole_quote(ctx, step);
     operation::run_if<when>(ctx, step.list(), [](Context& ctx, const TokenList& list) { run_in_place(ctx, list.node()); });
     return true;
 }
