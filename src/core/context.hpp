@@ -89,20 +89,28 @@ struct Context {
     Runtime runtime;
 };
 
+// Throws std::out_of_range with `message`. Out of line, so that the words
+// that check the stack's depth keep no registers for the throw they rarely make.
+[[noreturn, gnu::cold]] void underflow(const char* message);
+
 inline double pop(Context& ctx) {
-    if (ctx.stack.empty()) throw std::out_of_range("stack underflow");
+    if (ctx.stack.empty()) [[unlikely]] underflow("stack underflow");
     const double top = ctx.stack.back();
     ctx.stack.pop_back();
     return top;
 }
 
-// Makes room for at least one more value on the stack.
-void grow_stack(Context& ctx);
+// Pushes `value` onto a full stack, making room first. Out of line, as
+// underflow is.
+[[gnu::cold]] void grow_and_push(Context& ctx, double value);
 
 [[gnu::always_inline]] inline void push(Context& ctx, double value) {
     std::vector<double>& stack = ctx.stack;
-    if (stack.size() == stack.capacity()) [[unlikely]] grow_stack(ctx);
-    // Tells the compiler there is room now, so that the push it inlines into
+    if (stack.size() == stack.capacity()) [[unlikely]] {
+        grow_and_push(ctx, value);
+        return;
+    }
+    // Tells the compiler there is room, so that the push it inlines into
     // every hot word is a store and an increment, with no reallocation path.
     if (stack.size() == stack.capacity()) __builtin_unreachable();
     stack.push_back(value);

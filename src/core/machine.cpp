@@ -14,7 +14,12 @@
 // since it was compiled, so every change takes effect at the next token.
 namespace forth {
 
-void grow_stack(Context& ctx) { ctx.stack.reserve(ctx.stack.empty() ? 64 : 2 * ctx.stack.size()); }
+void underflow(const char* message) { throw std::out_of_range(message); }
+
+void grow_and_push(Context& ctx, double value) {
+    ctx.stack.reserve(ctx.stack.empty() ? 64 : 2 * ctx.stack.size());
+    ctx.stack.push_back(value);
+}
 
 std::uint64_t new_generation() {
     static std::uint64_t last = 0;

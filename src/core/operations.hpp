@@ -99,7 +99,7 @@ struct Or { double operator()(double x, double y) const { return flag(x != 0 || 
 // divided in 64 bits so that -2147483648 by -1 is exact.
 struct Remainder {
     static bool defined(double x, double y) { return fits_int32(x) && fits_int32(y) && static_cast<std::int32_t>(y) != 0; }
-    [[noreturn]] static void fail(double x, double y) {
+    [[noreturn, gnu::cold, gnu::noinline]] static void fail(double x, double y) {
         to_int32(x);
         to_int32(y);
         throw std::domain_error("division by zero");
@@ -132,7 +132,7 @@ bool run_if(Context& ctx, const TokenList& list, Run run = run_list) {
 // The rearranging words check the depth first and name themselves in the
 // error, leaving the stack untouched; drop fails as pop does.
 inline void require(const Context& ctx, std::size_t needed, const char* message) {
-    if (ctx.stack.size() < needed) throw std::out_of_range(message);
+    if (ctx.stack.size() < needed) [[unlikely]] underflow(message);
 }
 
 inline void drop(Context& ctx) { pop(ctx); }
