@@ -59,7 +59,7 @@ class FrameStack {
 public:
     // A cleared frame on top.
     Frame& push() {
-        if (size_ == slots_.size()) [[unlikely]] grow();
+        if (size_ == slots_count_) [[unlikely]] grow();
         return slots_[size_++];
     }
     // Takes the top frame off; it must have been cleared.
@@ -75,14 +75,21 @@ public:
     // them allocated. Only while no frame is in use.
     void shrink() {
         constexpr std::size_t kept = 4096;
-        if (size_ == 0 && slots_.size() > kept) std::vector<Frame>().swap(slots_);
+        if (size_ == 0 && slots_count_ > kept) {
+            std::vector<Frame>().swap(slots_);
+            slots_count_ = 0;
+        }
     }
 
 private:
-    [[gnu::noinline]] void grow() { slots_.resize(slots_.empty() ? 64 : 2 * slots_.size()); }
+    [[gnu::noinline]] void grow() {
+        slots_.resize(slots_.empty() ? 64 : 2 * slots_.size());
+        slots_count_ = slots_.size();
+    }
 
     std::vector<Frame> slots_;
     std::size_t size_ = 0;
+    std::size_t slots_count_ = 0;  // slots_.size(), without its division by the size of a frame
 };
 
 }  // namespace forth
