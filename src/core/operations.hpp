@@ -53,12 +53,17 @@ void binary(Context& ctx, Operation operation) {
     push(ctx, apply(operation, x, y));
 }
 
+template <typename Operation>
+[[gnu::cold, gnu::noinline]] void push_then_binary(Context& ctx, Operation operation, double y) {
+    push(ctx, y);
+    binary(ctx, operation);
+}
+
 // As pushing y and then running the two-operand word.
 template <typename Operation>
 void binary_with(Context& ctx, Operation operation, double y) {
-    if (ctx.stack.empty()) {
-        push(ctx, y);
-        binary(ctx, operation);
+    if (ctx.stack.empty()) [[unlikely]] {
+        push_then_binary(ctx, operation, y);
         return;
     }
     if constexpr (Partial<Operation>) {
