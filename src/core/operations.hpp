@@ -127,8 +127,8 @@ struct SubtractFrom { void operator()(double& variable, double x) const { variab
 
 // iftrue and iffalse: run `list` when the flag they take is non-zero, or
 // zero. True when it runs; `run` says how.
-template <bool when, typename Run = void (*)(Context&, const TokenList&)>
-bool run_if(Context& ctx, const TokenList& list, Run run = run_list) {
+template <bool when, typename List = TokenList, typename Run = void (*)(Context&, const TokenList&)>
+bool run_if(Context& ctx, const List& list, Run run = run_list) {
     if ((pop(ctx) != 0) != when) return false;
     run(ctx, list);
     return true;

@@ -36,11 +36,14 @@ inline void close_whole(Context& ctx, Step& step) {
     step.native(ctx);
 }
 
-// The same for a whole quote, which a quote's closing word closes.
-inline void close_whole_quote(Context& ctx, const Step& step) {
+// The same for a whole quote, which a quote's closing word closes; returns
+// the quote's list, read once.
+inline ListNode* close_whole_quote(Context& ctx, const Step& step) {
     const TokenList& list = step.list();
-    if (ctx.buffer.node() != list.node()) ctx.buffer = list;
+    ListNode* const node = list.node();
+    if (ctx.buffer.node() != node) ctx.buffer = list;
     builtin::close_list(ctx);
+    return node;
 }
 
 // Runs the steps of `node`, all current and running straight on, as a call
@@ -155,20 +158,19 @@ template <typename Change>
 // A whole quote, and iftrue or iffalse on it.
 template <bool when>
 bool quote_then_if(Context& ctx, Step& step) {
-    close_whole_quote(ctx, step);
+    ListNode* const quote = close_whole_quote(ctx, step);
     // The list is left to the evaluator as a frame, as a control word's
     // would be, without asking run_list to.
     const bool last = step.last;
-    return !operation::run_if<when>(
-        ctx, step.list(), [last](Context& ctx, const TokenList& list) { enter_quote(ctx, list.node(), last); });
+    return !operation::run_if<when>(ctx, quote, [last](Context& ctx, ListNode* node) { enter_quote(ctx, node, last); });
 }
 
 // A whole quote whose steps all run straight on, and iftrue or iffalse
 // running them in place, as a call needing no frame runs a word.
 template <bool when>
 bool quote_in_place_if(Context& ctx, Step& step) {
-    close_whole_quote(ctx, step);
-    operation::run_if<when>(ctx, step.list(), [](Context& ctx, const TokenList& list) { run_in_place(ctx, list.node()); });
+    ListNode* const quote = close_whole_quote(ctx, step);
+    operation::run_if<when>(ctx, quote, [](Context& ctx, const ListNode* node) { run_in_place(ctx, node); });
     return true;
 }
 
