@@ -38,10 +38,19 @@ enum class Op : std::uint8_t {
 struct Step;
 struct FlatBody;
 
-// Runs a step. True when the next step may follow at once: the step cannot
-// have opened a construct, changed the dictionary or the aliases, or pushed
-// a frame.
-using StepHandler = bool (*)(Context&, Step&);
+// What the evaluator does after a step.
+enum class Next : std::uint8_t {
+    // Runs the next step at once: the step cannot have opened a construct,
+    // changed the dictionary or the aliases, or pushed a frame.
+    follow,
+    // Looks at its state again first.
+    look,
+    // Goes on in the top frame: the step did nothing but enter a call.
+    enter,
+};
+
+// Runs a step.
+using StepHandler = Next (*)(Context&, Step&);
 
 // What only some steps have: constructs, sigils, failing tokens and calls
 // laid out in line. Kept apart, so that the steps of a long list stay small;

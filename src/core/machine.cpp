@@ -299,7 +299,11 @@ void run_steps(Context& ctx, std::size_t base) {
                         frame = &enter_node(ctx, step.body, step.last);
                         goto next_frame;
                     }
-                    if (!step.run(ctx, step)) goto look_again;
+                    if (const Next next = step.run(ctx, step); next != Next::follow) {
+                        if (next == Next::look) goto look_again;
+                        frame = &frames.back();
+                        goto next_frame;
+                    }
                 }
                 if (frame->kind != Frame::Kind::times || !next_pass(*frame->loop)) break;
                 pc = 0;

@@ -11,22 +11,22 @@ namespace forth {
 
 namespace {
 
-[[gnu::flatten]] bool push_constant(Context& ctx, Step& step) {
+[[gnu::flatten]] Next push_constant(Context& ctx, Step& step) {
     push(ctx, step.number());
-    return true;
+    return Next::follow;
 }
 
-bool first_use_of_variable(Context& ctx, Step& step) {
+Next first_use_of_variable(Context& ctx, Step& step) {
     step.sigil_native(ctx, step.name());
     settle_variable(ctx, step);
     bind(step);
-    return true;
+    return Next::follow;
 }
 
 // The steps of a word that needs no frame, run in place. They were all
 // compiled with the step that calls them, and none of them can change the
 // tables, so they are all still valid.
-bool call_leaf(Context& ctx, Step& step) {
+Next call_leaf(Context& ctx, Step& step) {
     // Laid out in line, when none of the calls in it can reach the depth
     // limit; each still polls for an interrupt where its frame would begin.
     if (FlatBody* const flat = step.flat(); flat != nullptr && ctx.runtime.depth + flat->depth < max_depth) {
@@ -38,16 +38,16 @@ bool call_leaf(Context& ctx, Step& step) {
                 inner.run(ctx, inner);
             }
         }
-        return true;
+        return Next::follow;
     }
     run_in_place(ctx, step.body);
-    return true;
+    return Next::follow;
 }
 
 // The same, for a word whose one step runs a built-in, a number or a
 // variable: that step alone, with no loop around it, and nothing inside it
 // that the depth it would count could bound.
-bool call_one_step(Context& ctx, Step& step) {
+Next call_one_step(Context& ctx, Step& step) {
     check_call(ctx.runtime);
     Step& only = step.body->code->steps[0];
     return only.run(ctx, only);
@@ -60,20 +60,20 @@ bool one_plain_step(const ListNode* body) {
 
 // Where a call laid out in line begins. call_leaf's loop polls at these
 // steps itself, sparing a call of this for every call laid out.
-bool enter_call(Context&, Step&) {
+Next enter_call(Context&, Step&) {
     poll_interrupt();
-    return true;
+    return Next::follow;
 }
 
-bool straight(Context& ctx, Step& step) {
+Next straight(Context& ctx, Step& step) {
     step.native(ctx);
-    return true;
+    return Next::follow;
 }
 
 // A construct run whole leaves what its opening word, the collecting and
 // its closing word would; a comment collects into the buffer as it stands.
 template <bool runs_straight_on>
-bool construct(Context& ctx, Step& step) {
+Next construct(Context& ctx, Step& step) {
     const Construct construct = step.row->construct;
     if (construct == Construct::definition) ctx.text = step.name();
     if (construct == Construct::comment) {
@@ -81,41 +81,43 @@ bool construct(Context& ctx, Step& step) {
     } else {
         close_whole(ctx, step);
     }
-    return runs_straight_on;
+    return runs_straight_on ? Next::follow : Next::look;
 }
 
-bool quote_then(Context& ctx, Step& step) {
+Next quote_then(Context& ctx, Step& step) {
     close_whole_quote(ctx, step);
-    return call_control(ctx, step.row->word, step.last);
+    return call_control(ctx, step.row->word, step.last) ? Next::follow : Next::look;
 }
 
 // The rest may change anything or push a frame; the step itself may be
 // compiled anew while they run, so nothing reads it after.
-bool native(Context& ctx, Step& step) {
+Next native(Context& ctx, Step& step) {
     step.native(ctx);
-    return false;
+    return Next::look;
 }
 
-bool control(Context& ctx, Step& step) { return call_control(ctx, step.native, step.last); }
+Next control(Context& ctx, Step& step) {
+    return call_control(ctx, step.native, step.last) ? Next::follow : Next::look;
+}
 
-bool call_user(Context& ctx, Step& step) {
+Next call_user(Context& ctx, Step& step) {
     enter_node(ctx, step.body, step.last);
-    return false;
+    return Next::enter;
 }
 
-bool call_word(Context& ctx, Step& step) {
+Next call_word(Context& ctx, Step& step) {
     (*step.word)(ctx);
-    return false;
+    return Next::look;
 }
 
-bool sigil(Context& ctx, Step& step) {
+Next sigil(Context& ctx, Step& step) {
     (*step.handler)(ctx, step.name());
-    return false;
+    return Next::look;
 }
 
-bool fail(Context& ctx, Step& step) {
+Next fail(Context& ctx, Step& step) {
     push_number(ctx, step.name());
-    return false;
+    return Next::look;
 }
 
 StepHandler handler_for(const Step& step) {

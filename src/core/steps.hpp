@@ -75,9 +75,9 @@ namespace inline_step {
 // g++ stops inlining it once enough of these are instantiated.
 
 template <typename Operation>
-[[gnu::flatten]] bool binary(Context& ctx, Step&) {
+[[gnu::flatten]] Next binary(Context& ctx, Step&) {
     operation::binary(ctx, Operation{});
-    return true;
+    return Next::follow;
 }
 
 template <typename Operation, bool copy, bool negate>
@@ -94,84 +94,85 @@ void with_operand(Context& ctx, double y) {
 }
 
 template <typename Operation, bool copy, bool negate>
-[[gnu::flatten]] bool with_number(Context& ctx, Step& step) {
+[[gnu::flatten]] Next with_number(Context& ctx, Step& step) {
     with_operand<Operation, copy, negate>(ctx, step.number());
-    return true;
+    return Next::follow;
 }
 
 template <typename Operation, bool copy, bool negate>
-[[gnu::flatten]] bool with_variable(Context& ctx, Step& step) {
+[[gnu::flatten]] Next with_variable(Context& ctx, Step& step) {
     with_operand<Operation, copy, negate>(ctx, *step.variable);
-    return true;
+    return Next::follow;
 }
 
 template <typename Operation, bool negate>
-[[gnu::flatten]] bool variable_with_number(Context& ctx, Step& step) {
+[[gnu::flatten]] Next variable_with_number(Context& ctx, Step& step) {
     const double result = operation::apply(Operation{}, *step.variable, step.number());
     push(ctx, negate ? operation::Not{}(result) : result);
-    return true;
+    return Next::follow;
 }
 
 template <typename Operation>
-[[gnu::flatten]] bool binary_on_copy(Context& ctx, Step&) {
+[[gnu::flatten]] Next binary_on_copy(Context& ctx, Step&) {
     operation::require_top(ctx);
     operation::binary_with(ctx, Operation{}, ctx.stack.back());
-    return true;
+    return Next::follow;
 }
 
 template <typename Operation>
-[[gnu::flatten]] bool unary(Context& ctx, Step&) {
+[[gnu::flatten]] Next unary(Context& ctx, Step&) {
     operation::unary(ctx, Operation{});
-    return true;
+    return Next::follow;
 }
 
 template <typename Operation>
-[[gnu::flatten]] bool unary_on_copy(Context& ctx, Step&) {
+[[gnu::flatten]] Next unary_on_copy(Context& ctx, Step&) {
     operation::dup(ctx);
     ctx.stack.back() = Operation{}(ctx.stack.back());
-    return true;
+    return Next::follow;
 }
 
 template <void (*word)(Context&)>
-[[gnu::flatten]] bool stack_word(Context& ctx, Step&) {
+[[gnu::flatten]] Next stack_word(Context& ctx, Step&) {
     word(ctx);
-    return true;
+    return Next::follow;
 }
 
 template <typename Change>
-[[gnu::flatten]] bool change_variable(Context& ctx, Step& step) {
+[[gnu::flatten]] Next change_variable(Context& ctx, Step& step) {
     Change{}(*step.variable, pop(ctx));
-    return true;
+    return Next::follow;
 }
 
 template <typename Change>
-[[gnu::flatten]] bool change_variable_by_number(Context&, Step& step) {
+[[gnu::flatten]] Next change_variable_by_number(Context&, Step& step) {
     Change{}(*step.variable, step.number());
-    return true;
+    return Next::follow;
 }
 
-[[gnu::flatten]] inline bool fetch_variable(Context& ctx, Step& step) {
+[[gnu::flatten]] inline Next fetch_variable(Context& ctx, Step& step) {
     push(ctx, *step.variable);
-    return true;
+    return Next::follow;
 }
 
 // A whole quote, and iftrue or iffalse on it.
 template <bool when>
-bool quote_then_if(Context& ctx, Step& step) {
+Next quote_then_if(Context& ctx, Step& step) {
     ListNode* const quote = close_whole_quote(ctx, step);
     // The list is left to the evaluator as a frame, as a control word's
     // would be, without asking run_list to.
     const bool last = step.last;
-    return !operation::run_if<when>(ctx, quote, [last](Context& ctx, ListNode* node) { enter_quote(ctx, node, last); });
+    const bool ran = operation::run_if<when>(ctx, quote, [last](Context& ctx, ListNode* node) { enter_quote(ctx, node, last); });
+    return ran ? Next::enter : Next::follow;
 }
 
 // A whole quote whose steps all run straight on, and iftrue or iffalse
 // running them in place, as a call needing no frame runs a word.
 template <bool when>
-bool quote_in_place_if(Context& ctx, Step& step) {
+Next quote_in_place_if(Context& ctx, Step& step) {
     ListNode* const quote = close_whole_quote(ctx, step);
     operation::run_if<when>(ctx, quote, [](Context& ctx, const ListNode* node) { run_in_place(ctx, node); });
-    return true;
+    return Next::follow;
 }
 
 }  // namespace inline_step
