@@ -179,12 +179,14 @@ void step_text(Context& ctx, TextState& state) {
 
 // Starts the next pass of a times loop whose list has run to its end;
 // false when the loop is done.
-inline bool next_pass(LoopState& loop) {
-    if (loop.index == loop.passes) return false;
+inline bool next_pass(std::int32_t& index, std::int32_t passes, double* counter) {
+    if (index == passes) return false;
     poll_interrupt();
-    *loop.counter = loop.index++;
+    *counter = index++;
     return true;
 }
+
+inline bool next_pass(LoopState& loop) { return next_pass(loop.index, loop.passes, loop.counter); }
 
 // True when every step of the list, which has run, is current and runs
 // straight on: then no step can change the tables, open a construct or push
@@ -217,11 +219,15 @@ void with_steps(const ListNode* node, const Loop& loop) {
 
 // The remaining passes of a times loop over such a list, from the start of
 // the next one, and the end of its frame.
-void finish_times(Context& ctx, const ListNode* body, LoopState& loop) {
+void finish_times(Context& ctx, const ListNode* body, const LoopState& loop) {
+    // Counted in locals: no step of such a list looks at the loop.
+    std::int32_t index = loop.index;
+    const std::int32_t passes = loop.passes;
+    double* const counter = loop.counter;
     with_steps(body, [&](const auto& run_body) {
         do {
             run_body(ctx);
-        } while (next_pass(loop));
+        } while (next_pass(index, passes, counter));
     });
     pop_frame(ctx.runtime);
 }
@@ -304,6 +310,9 @@ void run_steps(Context& ctx, std::size_t base) {
                         frame = &frames.back();
                         goto next_frame;
                     }
+                    // Read back rather than kept across the step: one
+                    // register fewer for the loop.
+                    pc = frame->pc;
                 }
                 if (frame->kind != Frame::Kind::times || !next_pass(*frame->loop)) break;
                 pc = 0;
