@@ -123,10 +123,15 @@ void compile_step_at_depth(Context& ctx, ListNode& node, std::uint32_t index, St
     } else {
         fuse(ctx, node, index, step, previous);
         // Likewise a quote that iftrue or iffalse runs, when its steps all run straight on.
-        if (step.op == Op::quote_then && step.row->fast != nullptr && step.row->fast->in_place_after_quote != nullptr &&
+        if (step.op == Op::quote_then && step.row->fast != nullptr && step.row->fast->in_place_after_quote[0] != nullptr &&
             runs_straight_through(ctx, step.list().node(), depth + 1)) {
             step.op = Op::quote_leaf;
             bind(step);
+        }
+        if (copies_before_quote(ctx, node, index, step)) {
+            Step quote = previous;  // whose collected tokens the quote keeps
+            compile_step_at_depth(ctx, node, step.next, quote, depth);
+            fuse_copy(step, quote);
         }
     }
     step.last = step.next == node.size();
@@ -139,8 +144,14 @@ template <typename Visit>
 bool all_names_looked_up(const ListNode& node, std::uint32_t index, const Step& step, Visit visit) {
     switch (step.op) {
         case Op::quote_then:
-        case Op::quote_leaf:
-            return visit(node.token(index)) && visit(node.token(step.next - 2)) && visit(node.token(step.next - 1));
+        case Op::quote_leaf: {
+            // The opener, and a dup taken in before it.
+            const auto opener = static_cast<std::uint32_t>(step.next - 3 - step.list().size());
+            for (std::uint32_t position = index; position <= opener; ++position) {
+                if (!visit(node.token(position))) return false;
+            }
+            return visit(node.token(step.next - 2)) && visit(node.token(step.next - 1));
+        }
         case Op::construct:
         case Op::define:
             return visit(node.token(index)) && visit(node.token(step.next - 1));

@@ -120,6 +120,21 @@ void fuse_run(Context& ctx, const ListNode& node, std::uint32_t index, Step& ste
 
 }  // namespace
 
+bool copies_before_quote(Context& ctx, const ListNode& node, std::uint32_t index, const Step& step) {
+    if (!copies_top(step) || step.next != index + 1 || step.next >= node.size()) return false;
+    const Step opener = compile_token(ctx, std::string(node.token(step.next)), true);
+    return opener.row != nullptr && opener.row->kind == Kind::opener && opener.row->construct == Construct::list;
+}
+
+void fuse_copy(Step& step, const Step& quote) {
+    const InlineWord* const fast = quote.row != nullptr ? quote.row->fast : nullptr;
+    if ((quote.op != Op::quote_then && quote.op != Op::quote_leaf) || fast == nullptr) return;
+    const bool through_alias = step.through_alias || quote.through_alias;
+    step = quote;
+    step.through_alias = through_alias;
+    step.run = quote.op == Op::quote_leaf ? fast->in_place_after_quote[1] : fast->after_quote[1];
+}
+
 void fuse(Context& ctx, const ListNode& node, std::uint32_t index, Step& step, const Step& previous) {
     if (fuse_construct(ctx, node, index, step, previous)) {
         fuse_control(ctx, node, step);

@@ -129,11 +129,11 @@ StepHandler handler_for(const Step& step) {
         case Op::construct: return construct<true>;
         case Op::variable_sigil: return first_use_of_variable;
         case Op::enter_call: return enter_call;
-        case Op::quote_leaf: return step.row->fast->in_place_after_quote;
+        case Op::quote_leaf: return step.row->fast->in_place_after_quote[0];
         case Op::call_leaf: return one_plain_step(step.body) ? call_one_step : call_leaf;
         case Op::native: return native;
         case Op::control: return control;
-        case Op::quote_then: return step.row->fast != nullptr ? step.row->fast->after_quote : quote_then;
+        case Op::quote_then: return step.row->fast != nullptr ? step.row->fast->after_quote[0] : quote_then;
         case Op::call_user: return call_user;
         case Op::call_word: return call_word;
         case Op::sigil: return sigil;

@@ -21,8 +21,8 @@ struct InlineWord {
     StepHandler with_variable[2][2] = {};      // [after dup][then not]
     StepHandler variable_with_number[2] = {};  // a variable and a number as its operands [then not]
     StepHandler with_number_before = nullptr;  // a variable sigil after a number
-    StepHandler after_quote = nullptr;         // a control word right after a whole quote
-    StepHandler in_place_after_quote = nullptr;  // the same, running the quote's steps in place
+    StepHandler after_quote[2] = {};           // a control word right after a whole quote [after dup]
+    StepHandler in_place_after_quote[2] = {};  // the same, running the quote's steps in place [after dup]
     bool copies_top = false;                   // dup, which may begin a run
     bool negates = false;                      // not, which may end one
 };
@@ -155,9 +155,11 @@ template <typename Change>
     return Next::follow;
 }
 
-// A whole quote, and iftrue or iffalse on it.
-template <bool when>
+// A whole quote, and iftrue or iffalse on it; after dup, on a copy of the
+// flag, which the if-else idiom leaves for the next quote.
+template <bool when, bool copy>
 Next quote_then_if(Context& ctx, Step& step) {
+    if constexpr (copy) operation::dup(ctx);
     ListNode* const quote = close_whole_quote(ctx, step);
     // The list is left to the evaluator as a frame, as a control word's
     // would be, without asking run_list to.
@@ -168,8 +170,9 @@ Next quote_then_if(Context& ctx, Step& step) {
 
 // A whole quote whose steps all run straight on, and iftrue or iffalse
 // running them in place, as a call needing no frame runs a word.
-template <bool when>
+template <bool when, bool copy>
 Next quote_in_place_if(Context& ctx, Step& step) {
+    if constexpr (copy) operation::dup(ctx);
     ListNode* const quote = close_whole_quote(ctx, step);
     operation::run_if<when>(ctx, quote, [](Context& ctx, const ListNode* node) { run_in_place(ctx, node); });
     return Next::follow;
@@ -205,8 +208,9 @@ inline constexpr InlineWord variable_change{
 inline constexpr InlineWord variable_fetch{.alone = inline_step::fetch_variable};
 
 template <bool when>
-inline constexpr InlineWord conditional{.after_quote = inline_step::quote_then_if<when>,
-                                        .in_place_after_quote = inline_step::quote_in_place_if<when>};
+inline constexpr InlineWord conditional{
+    .after_quote = {inline_step::quote_then_if<when, false>, inline_step::quote_then_if<when, true>},
+    .in_place_after_quote = {inline_step::quote_in_place_if<when, false>, inline_step::quote_in_place_if<when, true>}};
 
 // Gives `step` its handler.
 void bind(Step& step);

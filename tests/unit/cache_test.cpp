@@ -19,6 +19,8 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
         {":f 1+ ; :g { f } iftrue ; 0 1 g :f [ 10 + ] execute ; 1 g", "", "", "11 "},
         // and in a quote that only calls a word, which iftrue enters directly
         {":f 1 [ ] execute ; :g { f } iftrue ; 1 g :f 2 [ ] execute ; 1 g", "", "", "1 2 "},
+        // and the dup that the if-else idiom's quote takes in
+        {":g dup { 5 [ ] execute } iftrue ; 1 g :dup 0 ; 1 g", "", "", "1 5 1 "},
         // a built-in used inline, replaced
         {"[ 1 2 + ] /s s :+ * ; s", "", "", "3 2 "},
         {"[ 3 4 < ] /s s :< 9 ; s", "", "", "1 3 4 9 "},

@@ -42,6 +42,8 @@ const std::vector<std::string> plain_tokens = {
     "[ 0 =a 3 +a 1 -a $a 2 < $a 2 < not 5 * 5 < not dup 2 * dup 2 < not dup 1- dup not $a - ] execute",
     // a quote that does nothing but call a word that needs a frame
     ":r 0 { } iftrue ;", "{ r } iffalse", "[ :r 0 { } iftrue ; :q 0 { r } iffalse ; q ] execute",
+    // the if-else idiom: dup taken in by the quote after it
+    "[ :y dup { drop 0 } iftrue { 7 } iffalse dup { r } iffalse ; 1 y ] execute",
 };
 
 class Generator {
@@ -100,7 +102,7 @@ const char* const op_names[] = {
 static_assert(std::size(op_names) == static_cast<std::size_t>(forth::Op::fail) + 1);
 const std::set<std::string> other_kinds = {
     "quote", "text", "comment", "call laid out in line", "quote that only calls",
-    "call of one step",
+    "call of one step", "dup quote then control", "dup quote run in place",
     "N =V", "N +V", "N -V", "N W", "N W not", "V W", "V W not", "dup N W", "dup N W not",
     "dup V W", "dup V W not", "V N W", "V N W not", "dup W", "dup not",
 };
@@ -152,6 +154,10 @@ void record_kinds(const forth::Context& ctx, forth::ListNode* node, std::set<std
         // A construct's tokens are collected, not looked up: its op says all.
         using forth::Op;
         const bool run_starts = step.op == Op::push_number || step.op == Op::fetch_variable || step.op == Op::straight;
+        if (current && (step.op == Op::quote_then || step.op == Op::quote_leaf) &&
+            shape_of(ctx, std::string(node->token(index))) == "dup") {
+            seen.insert("dup " + kind_of(step));
+        }
         if (current && run_starts && step.next > index + 1) {
             std::string run = shape_of(ctx, std::string(node->token(index)));
             for (auto position = index + 1; position < step.next; ++position) run += ' ' + shape_of(ctx, std::string(node->token(position)));
