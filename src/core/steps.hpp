@@ -138,6 +138,35 @@ template <void (*word)(Context&)>
     return Next::follow;
 }
 
+// A word that takes its operands from the stack itself (/mod), with a
+// number or a variable right before it: pushed, and the word run.
+template <void (*word)(Context&), bool copy, bool negate>
+void word_with_operand(Context& ctx, double y) {
+    if constexpr (copy) operation::dup(ctx);
+    push(ctx, y);
+    word(ctx);
+    if constexpr (negate) ctx.stack.back() = operation::Not{}(ctx.stack.back());
+}
+
+template <void (*word)(Context&), bool copy, bool negate>
+[[gnu::flatten]] Next word_with_number(Context& ctx, Step& step) {
+    word_with_operand<word, copy, negate>(ctx, step.number());
+    return Next::follow;
+}
+
+template <void (*word)(Context&), bool copy, bool negate>
+[[gnu::flatten]] Next word_with_variable(Context& ctx, Step& step) {
+    word_with_operand<word, copy, negate>(ctx, *step.variable);
+    return Next::follow;
+}
+
+template <void (*word)(Context&), bool negate>
+[[gnu::flatten]] Next word_with_variable_and_number(Context& ctx, Step& step) {
+    push(ctx, *step.variable);
+    word_with_operand<word, false, negate>(ctx, step.number());
+    return Next::follow;
+}
+
 template <typename Change>
 [[gnu::flatten]] Next change_variable(Context& ctx, Step& step) {
     Change{}(*step.variable, pop(ctx));
@@ -199,6 +228,17 @@ inline constexpr InlineWord one_operand{
 
 template <void (*word)(Context&), bool copies_top = false>
 inline constexpr InlineWord stack_word{.alone = inline_step::stack_word<word>, .copies_top = copies_top};
+
+template <void (*word)(Context&)>
+inline constexpr InlineWord stack_word_with_operand{
+    .alone = inline_step::stack_word<word>,
+    .with_number = {{inline_step::word_with_number<word, false, false>, inline_step::word_with_number<word, false, true>},
+                    {inline_step::word_with_number<word, true, false>, inline_step::word_with_number<word, true, true>}},
+    .with_variable = {{inline_step::word_with_variable<word, false, false>, inline_step::word_with_variable<word, false, true>},
+                      {inline_step::word_with_variable<word, true, false>, inline_step::word_with_variable<word, true, true>}},
+    .variable_with_number = {inline_step::word_with_variable_and_number<word, false>,
+                             inline_step::word_with_variable_and_number<word, true>},
+};
 
 template <typename Change>
 inline constexpr InlineWord variable_change{

@@ -71,7 +71,7 @@ constexpr Builtin vocabulary[] = {
     word("*", straight, multiply, &two_operands<o::Multiply>),
     word("/", straight, divide, &two_operands<o::Divide>),
     word("mod", straight, mod, &two_operands<o::Remainder>),
-    word("/mod", straight, slash_mod, &stack_word<slash_mod>),
+    word("/mod", straight, slash_mod, &stack_word_with_operand<slash_mod>),
     word("negate", straight, negate, &one_operand<o::Negate>),
     word("abs", straight, abs, &one_operand<o::Abs>),
     word("min", straight, min, &two_operands<o::Min>),

@@ -35,6 +35,7 @@ const std::vector<std::string> plain_tokens = {
     // runs of tokens that the evaluator may take as one step
     "dup 2 < not", "dup 1-", "$a 3 <", "$a 3 < not", "dup $a <", "dup $a < not", "dup 2 *", "2 < not", "$a *",
     "$a = not", "5 =a", "1 +a", "2 -a", "/* 1 */", "( < ) @lt", "2 lt", ":< drop 0 ;", "( not ) @n",
+    "dup 2 /mod not", "$a 3 /mod not", "dup $a /mod", "2 /mod",
     // words that call words without needing frames, laid out in line
     ":i 1+ ;", ":j i 2 i ;", ":k j j ;", "i", "j", "k", "[ k ] 3 times",
     // the same, whole, so that every kind of step is made however the tokens fall
