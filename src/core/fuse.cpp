@@ -16,7 +16,7 @@ namespace {
 
 const InlineWord* fast_form(const Step& step) { return step.op == Op::straight ? step.row->fast : nullptr; }
 
-bool copies_top(const Step& step) { return fast_form(step) != nullptr && fast_form(step)->copies_top; }
+Copy copies(const Step& step) { return fast_form(step) != nullptr ? fast_form(step)->copies : Copy::none; }
 
 bool negates(const Step& step) { return fast_form(step) != nullptr && fast_form(step)->negates; }
 
@@ -66,8 +66,8 @@ void fuse_control(Context& ctx, const ListNode& node, Step& step) {
 // steps of the tokens after it, looked up on their own) as one, if they
 // make such a run: a number and a variable sigil; a variable, a number and
 // a two-operand word; a number or variable and the word that takes it, with
-// dup before and not after; dup and a one-operand word. Returns how many of
-// `following` it takes.
+// dup or over before and not after; dup or over and a one- or two-operand
+// word. Returns how many of `following` it takes.
 std::size_t fuse_run(Step& step, std::span<const Step> following) {
     const auto take = [&](std::size_t count, StepHandler handler) {
         step.run = handler;
@@ -85,9 +85,9 @@ std::size_t fuse_run(Step& step, std::span<const Step> following) {
         step.set_number(following[0].number());
         return take(negate ? 3 : 2, fast_form(following[1])->variable_with_number[negate ? 1 : 0]);
     }
-    const bool copy = copies_top(step);
-    const std::size_t skip = copy ? 1 : 0;
-    const Step& operand = copy ? following[0] : step;
+    const Copy copy = copies(step);
+    const std::size_t skip = copy != Copy::none ? 1 : 0;
+    const Step& operand = skip != 0 ? following[0] : step;
     const bool number = operand.op == Op::push_number;
     if ((number || operand.op == Op::fetch_variable) && following.size() > skip && takes_operand(following[skip])) {
         const bool negate = following.size() > skip + 1 && negates(following[skip + 1]);
@@ -98,16 +98,16 @@ std::size_t fuse_run(Step& step, std::span<const Step> following) {
         }
         const InlineWord& word = *fast_form(following[skip]);
         const auto& handlers = number ? word.with_number : word.with_variable;
-        return take(skip + 1 + (negate ? 1 : 0), handlers[copy ? 1 : 0][negate ? 1 : 0]);
+        return take(skip + 1 + (negate ? 1 : 0), handlers[static_cast<int>(copy)][negate ? 1 : 0]);
     }
-    if (copy && fast_form(following[0]) != nullptr && fast_form(following[0])->on_copy != nullptr) {
-        return take(1, fast_form(following[0])->on_copy);
+    if (const InlineWord* const word = fast_form(following[0]); skip != 0 && word != nullptr) {
+        if (const StepHandler on_copy = word->on_copy[static_cast<int>(copy)]) return take(1, on_copy);
     }
     return 0;
 }
 
 void fuse_run(Context& ctx, const ListNode& node, std::uint32_t index, Step& step) {
-    if (step.op != Op::push_number && step.op != Op::fetch_variable && !copies_top(step)) return;
+    if (step.op != Op::push_number && step.op != Op::fetch_variable && copies(step) == Copy::none) return;
     constexpr std::size_t longest = 3;
     std::array<Step, longest> following;
     std::size_t count = 0;
@@ -121,7 +121,7 @@ void fuse_run(Context& ctx, const ListNode& node, std::uint32_t index, Step& ste
 }  // namespace
 
 bool copies_before_quote(Context& ctx, const ListNode& node, std::uint32_t index, const Step& step) {
-    if (!copies_top(step) || step.next != index + 1 || step.next >= node.size()) return false;
+    if (copies(step) != Copy::top || step.next != index + 1 || step.next >= node.size()) return false;
     const Step opener = compile_token(ctx, std::string(node.token(step.next)), true);
     return opener.row != nullptr && opener.row->kind == Kind::opener && opener.row->construct == Construct::list;
 }

@@ -145,15 +145,26 @@ inline void drop(Context& ctx) { pop(ctx); }
 // dup's check, made also where a word works on a copy of the top.
 inline void require_top(const Context& ctx) { require(ctx, 1, "Stack underflow in dup"); }
 
-inline void dup(Context& ctx) {
-    require_top(ctx);
-    push(ctx, ctx.stack.back());
+// What a word copies onto the stack: nothing, the top (dup) or the value
+// below it (over).
+enum class Copy : std::uint8_t { none, top, second };
+
+// The value that dup or over copies, checked as they check it.
+template <Copy copy>
+double copied(const Context& ctx) {
+    static_assert(copy != Copy::none);
+    if constexpr (copy == Copy::top) {
+        require_top(ctx);
+        return ctx.stack.back();
+    } else {
+        require(ctx, 2, "Stack underflow in over");
+        return ctx.stack[ctx.stack.size() - 2];
+    }
 }
 
-inline void over(Context& ctx) {
-    require(ctx, 2, "Stack underflow in over");
-    push(ctx, ctx.stack[ctx.stack.size() - 2]);
-}
+inline void dup(Context& ctx) { push(ctx, copied<Copy::top>(ctx)); }
+
+inline void over(Context& ctx) { push(ctx, copied<Copy::second>(ctx)); }
 
 inline void swap(Context& ctx) {
     require(ctx, 2, "Stack underflow in swap");

@@ -9,21 +9,23 @@
 // the inline forms of built-in words, alone and with their neighbours.
 namespace forth {
 
+using operation::Copy;
+
 // How a compiled list runs a built-in without calling it. A word after dup
-// works on a copy of the top; a two-operand word takes a
-// number or variable right before it as its top operand, possibly after dup
-// and possibly followed by not; a variable sigil works on its variable, and
-// on a number right before it.
+// or over works on the copy; a two-operand word takes a number or variable
+// right before it as its top operand, possibly after dup or over and
+// possibly followed by not; a variable sigil works on its variable, and on
+// a number right before it. Indexed [after] by Copy: nothing, dup, over.
 struct InlineWord {
     StepHandler alone = nullptr;
-    StepHandler on_copy = nullptr;
-    StepHandler with_number[2][2] = {};        // [after dup][then not]
-    StepHandler with_variable[2][2] = {};      // [after dup][then not]
+    StepHandler on_copy[3] = {};               // [after]; none after nothing
+    StepHandler with_number[3][2] = {};        // [after][then not]
+    StepHandler with_variable[3][2] = {};      // [after][then not]
     StepHandler variable_with_number[2] = {};  // a variable and a number as its operands [then not]
     StepHandler with_number_before = nullptr;  // a variable sigil after a number
     StepHandler after_quote[2] = {};           // a control word right after a whole quote [after dup]
     StepHandler in_place_after_quote[2] = {};  // the same, running the quote's steps in place [after dup]
-    bool copies_top = false;                   // dup, which may begin a run
+    Copy copies = Copy::none;                  // dup and over, which may begin a run
     bool negates = false;                      // not, which may end one
 };
 
@@ -80,12 +82,11 @@ template <typename Operation>
     return Next::follow;
 }
 
-template <typename Operation, bool copy, bool negate>
+template <typename Operation, Copy copy, bool negate>
 void with_operand(Context& ctx, double y) {
-    if constexpr (copy) {
+    if constexpr (copy != Copy::none) {
         // The copy is never made: the result goes where it would have been.
-        operation::require_top(ctx);
-        const double result = operation::apply(Operation{}, ctx.stack.back(), y);
+        const double result = operation::apply(Operation{}, operation::copied<copy>(ctx), y);
         push(ctx, negate ? operation::Not{}(result) : result);
     } else {
         operation::binary_with(ctx, Operation{}, y);
@@ -93,13 +94,13 @@ void with_operand(Context& ctx, double y) {
     }
 }
 
-template <typename Operation, bool copy, bool negate>
+template <typename Operation, Copy copy, bool negate>
 [[gnu::flatten]] Next with_number(Context& ctx, Step& step) {
     with_operand<Operation, copy, negate>(ctx, step.number());
     return Next::follow;
 }
 
-template <typename Operation, bool copy, bool negate>
+template <typename Operation, Copy copy, bool negate>
 [[gnu::flatten]] Next with_variable(Context& ctx, Step& step) {
     with_operand<Operation, copy, negate>(ctx, *step.variable);
     return Next::follow;
@@ -112,10 +113,9 @@ template <typename Operation, bool negate>
     return Next::follow;
 }
 
-template <typename Operation>
+template <typename Operation, Copy copy>
 [[gnu::flatten]] Next binary_on_copy(Context& ctx, Step&) {
-    operation::require_top(ctx);
-    operation::binary_with(ctx, Operation{}, ctx.stack.back());
+    operation::binary_with(ctx, Operation{}, operation::copied<copy>(ctx));
     return Next::follow;
 }
 
@@ -125,10 +125,9 @@ template <typename Operation>
     return Next::follow;
 }
 
-template <typename Operation>
+template <typename Operation, Copy copy>
 [[gnu::flatten]] Next unary_on_copy(Context& ctx, Step&) {
-    operation::dup(ctx);
-    ctx.stack.back() = Operation{}(ctx.stack.back());
+    push(ctx, Operation{}(operation::copied<copy>(ctx)));
     return Next::follow;
 }
 
@@ -140,21 +139,21 @@ template <void (*word)(Context&)>
 
 // A word that takes its operands from the stack itself (/mod), with a
 // number or a variable right before it: pushed, and the word run.
-template <void (*word)(Context&), bool copy, bool negate>
+template <void (*word)(Context&), Copy copy, bool negate>
 void word_with_operand(Context& ctx, double y) {
-    if constexpr (copy) operation::dup(ctx);
+    if constexpr (copy != Copy::none) push(ctx, operation::copied<copy>(ctx));
     push(ctx, y);
     word(ctx);
     if constexpr (negate) ctx.stack.back() = operation::Not{}(ctx.stack.back());
 }
 
-template <void (*word)(Context&), bool copy, bool negate>
+template <void (*word)(Context&), Copy copy, bool negate>
 [[gnu::flatten]] Next word_with_number(Context& ctx, Step& step) {
     word_with_operand<word, copy, negate>(ctx, step.number());
     return Next::follow;
 }
 
-template <void (*word)(Context&), bool copy, bool negate>
+template <void (*word)(Context&), Copy copy, bool negate>
 [[gnu::flatten]] Next word_with_variable(Context& ctx, Step& step) {
     word_with_operand<word, copy, negate>(ctx, *step.variable);
     return Next::follow;
@@ -163,7 +162,7 @@ template <void (*word)(Context&), bool copy, bool negate>
 template <void (*word)(Context&), bool negate>
 [[gnu::flatten]] Next word_with_variable_and_number(Context& ctx, Step& step) {
     push(ctx, *step.variable);
-    word_with_operand<word, false, negate>(ctx, step.number());
+    word_with_operand<word, Copy::none, negate>(ctx, step.number());
     return Next::follow;
 }
 
@@ -213,29 +212,36 @@ Next quote_in_place_if(Context& ctx, Step& step) {
 template <typename Operation>
 inline constexpr InlineWord two_operands{
     .alone = inline_step::binary<Operation>,
-    .on_copy = inline_step::binary_on_copy<Operation>,
-    .with_number = {{inline_step::with_number<Operation, false, false>, inline_step::with_number<Operation, false, true>},
-                    {inline_step::with_number<Operation, true, false>, inline_step::with_number<Operation, true, true>}},
-    .with_variable = {{inline_step::with_variable<Operation, false, false>, inline_step::with_variable<Operation, false, true>},
-                      {inline_step::with_variable<Operation, true, false>, inline_step::with_variable<Operation, true, true>}},
+    .on_copy = {nullptr, inline_step::binary_on_copy<Operation, Copy::top>,
+                inline_step::binary_on_copy<Operation, Copy::second>},
+    .with_number = {{inline_step::with_number<Operation, Copy::none, false>, inline_step::with_number<Operation, Copy::none, true>},
+                    {inline_step::with_number<Operation, Copy::top, false>, inline_step::with_number<Operation, Copy::top, true>},
+                    {inline_step::with_number<Operation, Copy::second, false>, inline_step::with_number<Operation, Copy::second, true>}},
+    .with_variable = {{inline_step::with_variable<Operation, Copy::none, false>, inline_step::with_variable<Operation, Copy::none, true>},
+                      {inline_step::with_variable<Operation, Copy::top, false>, inline_step::with_variable<Operation, Copy::top, true>},
+                      {inline_step::with_variable<Operation, Copy::second, false>, inline_step::with_variable<Operation, Copy::second, true>}},
     .variable_with_number = {inline_step::variable_with_number<Operation, false>,
                              inline_step::variable_with_number<Operation, true>},
 };
 
 template <typename Operation, bool negates = false>
 inline constexpr InlineWord one_operand{
-    .alone = inline_step::unary<Operation>, .on_copy = inline_step::unary_on_copy<Operation>, .negates = negates};
+    .alone = inline_step::unary<Operation>,
+    .on_copy = {nullptr, inline_step::unary_on_copy<Operation, Copy::top>, inline_step::unary_on_copy<Operation, Copy::second>},
+    .negates = negates};
 
-template <void (*word)(Context&), bool copies_top = false>
-inline constexpr InlineWord stack_word{.alone = inline_step::stack_word<word>, .copies_top = copies_top};
+template <void (*word)(Context&), Copy copies = Copy::none>
+inline constexpr InlineWord stack_word{.alone = inline_step::stack_word<word>, .copies = copies};
 
 template <void (*word)(Context&)>
 inline constexpr InlineWord stack_word_with_operand{
     .alone = inline_step::stack_word<word>,
-    .with_number = {{inline_step::word_with_number<word, false, false>, inline_step::word_with_number<word, false, true>},
-                    {inline_step::word_with_number<word, true, false>, inline_step::word_with_number<word, true, true>}},
-    .with_variable = {{inline_step::word_with_variable<word, false, false>, inline_step::word_with_variable<word, false, true>},
-                      {inline_step::word_with_variable<word, true, false>, inline_step::word_with_variable<word, true, true>}},
+    .with_number = {{inline_step::word_with_number<word, Copy::none, false>, inline_step::word_with_number<word, Copy::none, true>},
+                    {inline_step::word_with_number<word, Copy::top, false>, inline_step::word_with_number<word, Copy::top, true>},
+                    {inline_step::word_with_number<word, Copy::second, false>, inline_step::word_with_number<word, Copy::second, true>}},
+    .with_variable = {{inline_step::word_with_variable<word, Copy::none, false>, inline_step::word_with_variable<word, Copy::none, true>},
+                      {inline_step::word_with_variable<word, Copy::top, false>, inline_step::word_with_variable<word, Copy::top, true>},
+                      {inline_step::word_with_variable<word, Copy::second, false>, inline_step::word_with_variable<word, Copy::second, true>}},
     .variable_with_number = {inline_step::word_with_variable_and_number<word, false>,
                              inline_step::word_with_variable_and_number<word, true>},
 };

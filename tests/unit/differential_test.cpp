@@ -36,6 +36,7 @@ const std::vector<std::string> plain_tokens = {
     "dup 2 < not", "dup 1-", "$a 3 <", "$a 3 < not", "dup $a <", "dup $a < not", "dup 2 *", "2 < not", "$a *",
     "$a = not", "5 =a", "1 +a", "2 -a", "/* 1 */", "( < ) @lt", "2 lt", ":< drop 0 ;", "( not ) @n",
     "dup 2 /mod not", "$a 3 /mod not", "dup $a /mod", "2 /mod",
+    "over 2 < not", "over $a <", "over $a < not", "over 1-", "over *", "over not", "over 3 /mod",
     // words that call words without needing frames, laid out in line
     ":i 1+ ;", ":j i 2 i ;", ":k j j ;", "i", "j", "k", "[ k ] 3 times",
     // the same, whole, so that every kind of step is made however the tokens fall
@@ -106,6 +107,7 @@ const std::set<std::string> other_kinds = {
     "call of one step", "dup quote then control", "dup quote run in place",
     "N =V", "N +V", "N -V", "N W", "N W not", "V W", "V W not", "dup N W", "dup N W not",
     "dup V W", "dup V W not", "V N W", "V N W not", "dup W", "dup not",
+    "over N W", "over N W not", "over V W", "over V W not", "over W", "over not",
 };
 
 std::string kind_of(const forth::Step& step) {
@@ -117,7 +119,7 @@ std::string kind_of(const forth::Step& step) {
 // What a token in a run of several is, with today's tables.
 std::string shape_of(const forth::Context& ctx, std::string token) {
     if (const auto alias = ctx.aliases.find(token); alias != ctx.aliases.end()) token = alias->second;
-    if (token == "dup" || token == "not") return token;
+    if (token == "dup" || token == "over" || token == "not") return token;
     if (ctx.words.contains(token)) return "W";
     if (token[0] == '$') return "V";
     if (token[0] == '=' || token[0] == '+' || token[0] == '-') return token[0] + std::string("V");
