@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,12 +45,18 @@ struct Frame {
 
     // Back to what a new frame is, for the next call to take over.
     void clear() {
-        list = TokenList();
-        pc = 0;
-        tail_calls = 0;
         kind = Kind::list;
         loop.reset();
         text.reset();
+        clear_list();
+    }
+
+    // The same for a frame of kind list, which has no loop or text.
+    void clear_list() {
+        assert(loop == nullptr && text == nullptr);
+        list = TokenList();
+        pc = 0;
+        tail_calls = 0;
     }
 };
 

@@ -156,11 +156,17 @@ bool next_token(TextState& state) {
     runtime.spare_loops.push_back(std::move(frame.loop));
 }
 
+// Ends the top frame; `list` when it is known to be of kind list.
+template <bool list = false>
 inline void pop_frame(Runtime& runtime) {
     Frame& frame = runtime.frames.back();
     runtime.depth -= 1 + frame.tail_calls;
-    if (frame.loop) keep_loop(runtime, frame);
-    frame.clear();
+    if constexpr (list) {
+        frame.clear_list();
+    } else {
+        if (frame.loop) keep_loop(runtime, frame);
+        frame.clear();
+    }
     runtime.frames.pop();
 }
 
@@ -325,7 +331,7 @@ void run_steps(Context& ctx, std::size_t base) {
         if (frame->kind == Frame::Kind::list) {
             // Only straight-on steps ran since the state was last looked
             // at: popping the frame is all that changes.
-            pop_frame(runtime);
+            pop_frame<true>(runtime);
             if (frames.size() <= base) return;
             frame = &frames.back();
             if (frame->kind == Frame::Kind::text) return;
