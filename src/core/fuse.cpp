@@ -20,7 +20,7 @@ Copy copies(const Step& step) { return fast_form(step) != nullptr ? fast_form(st
 
 bool negates(const Step& step) { return fast_form(step) != nullptr && fast_form(step)->negates; }
 
-bool takes_operand(const Step& step) { return fast_form(step) != nullptr && fast_form(step)->with_number[0][0] != nullptr; }
+const OperandForms* operand_forms(const Step& step) { return fast_form(step) != nullptr ? fast_form(step)->operand : nullptr; }
 
 // An opening word whose closing word follows in the same list, while that
 // is the built-in one, does in one step what collecting token by token does.
@@ -80,24 +80,24 @@ std::size_t fuse_run(Step& step, std::span<const Step> following) {
         return take(1, following[0].row->fast->with_number_before);
     }
     if (step.op == Op::fetch_variable && following.size() >= 2 && following[0].op == Op::push_number &&
-        takes_operand(following[1])) {
+        operand_forms(following[1]) != nullptr) {
         const bool negate = following.size() > 2 && negates(following[2]);
         step.set_number(following[0].number());
-        return take(negate ? 3 : 2, fast_form(following[1])->variable_with_number[negate ? 1 : 0]);
+        return take(negate ? 3 : 2, operand_forms(following[1])->variable_with_number[negate ? 1 : 0]);
     }
     const Copy copy = copies(step);
     const std::size_t skip = copy != Copy::none ? 1 : 0;
     const Step& operand = skip != 0 ? following[0] : step;
     const bool number = operand.op == Op::push_number;
-    if ((number || operand.op == Op::fetch_variable) && following.size() > skip && takes_operand(following[skip])) {
+    if ((number || operand.op == Op::fetch_variable) && following.size() > skip && operand_forms(following[skip]) != nullptr) {
         const bool negate = following.size() > skip + 1 && negates(following[skip + 1]);
         if (number) {
             step.set_number(operand.number());
         } else {
             step.variable = operand.variable;
         }
-        const InlineWord& word = *fast_form(following[skip]);
-        const auto& handlers = number ? word.with_number : word.with_variable;
+        const OperandForms& forms = *operand_forms(following[skip]);
+        const auto& handlers = number ? forms.with_number : forms.with_variable;
         return take(skip + 1 + (negate ? 1 : 0), handlers[static_cast<int>(copy)][negate ? 1 : 0]);
     }
     if (const InlineWord* const word = fast_form(following[0]); skip != 0 && word != nullptr) {

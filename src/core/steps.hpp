@@ -16,12 +16,16 @@ using operation::Copy;
 // right before it as its top operand, possibly after dup or over and
 // possibly followed by not; a variable sigil works on its variable, and on
 // a number right before it. Indexed [after] by Copy: nothing, dup, over.
+struct OperandForms {
+    StepHandler with_number[3][2];        // [after][then not]
+    StepHandler with_variable[3][2];      // [after][then not]
+    StepHandler variable_with_number[2];  // a variable and a number as its operands [then not]
+};
+
 struct InlineWord {
     StepHandler alone = nullptr;
     StepHandler on_copy[3] = {};               // [after]; none after nothing
-    StepHandler with_number[3][2] = {};        // [after][then not]
-    StepHandler with_variable[3][2] = {};      // [after][then not]
-    StepHandler variable_with_number[2] = {};  // a variable and a number as its operands [then not]
+    const OperandForms* operand = nullptr;     // of a word that takes a number or variable before it
     StepHandler with_number_before = nullptr;  // a variable sigil after a number
     StepHandler after_quote[2] = {};           // a control word right after a whole quote [after dup]
     StepHandler in_place_after_quote[2] = {};  // the same, running the quote's steps in place [after dup]
@@ -82,34 +86,65 @@ template <typename Operation>
     return Next::follow;
 }
 
-template <typename Operation, Copy copy, bool negate>
-void with_operand(Context& ctx, double y) {
-    if constexpr (copy != Copy::none) {
-        // The copy is never made: the result goes where it would have been.
-        const double result = operation::apply(Operation{}, operation::copied<copy>(ctx), y);
+// How a word takes a number or variable right before it as its top
+// operand y, possibly after dup or over and possibly followed by not.
+// A two-operand word computes with y in place of the top it would pop:
+template <typename Operation>
+struct TakesOperand {
+    template <Copy copy, bool negate>
+    static void take(Context& ctx, double y) {
+        if constexpr (copy != Copy::none) {
+            // The copy is never made: the result goes where it would have been.
+            const double result = operation::apply(Operation{}, operation::copied<copy>(ctx), y);
+            push(ctx, negate ? operation::Not{}(result) : result);
+        } else {
+            operation::binary_with(ctx, Operation{}, y);
+            if constexpr (negate) ctx.stack.back() = operation::Not{}(ctx.stack.back());
+        }
+    }
+
+    // A variable x and a number y as its operands.
+    template <bool negate>
+    static void take_both(Context& ctx, double x, double y) {
+        const double result = operation::apply(Operation{}, x, y);
         push(ctx, negate ? operation::Not{}(result) : result);
-    } else {
-        operation::binary_with(ctx, Operation{}, y);
+    }
+};
+
+// and a word that takes its operands from the stack itself (/mod) finds
+// them pushed.
+template <void (*word)(Context&)>
+struct TakesPushed {
+    template <Copy copy, bool negate>
+    static void take(Context& ctx, double y) {
+        if constexpr (copy != Copy::none) push(ctx, operation::copied<copy>(ctx));
+        push(ctx, y);
+        word(ctx);
         if constexpr (negate) ctx.stack.back() = operation::Not{}(ctx.stack.back());
     }
-}
 
-template <typename Operation, Copy copy, bool negate>
+    template <bool negate>
+    static void take_both(Context& ctx, double x, double y) {
+        push(ctx, x);
+        take<Copy::none, negate>(ctx, y);
+    }
+};
+
+template <typename Takes, Copy copy, bool negate>
 [[gnu::flatten]] Next with_number(Context& ctx, Step& step) {
-    with_operand<Operation, copy, negate>(ctx, step.number());
+    Takes::template take<copy, negate>(ctx, step.number());
     return Next::follow;
 }
 
-template <typename Operation, Copy copy, bool negate>
+template <typename Takes, Copy copy, bool negate>
 [[gnu::flatten]] Next with_variable(Context& ctx, Step& step) {
-    with_operand<Operation, copy, negate>(ctx, *step.variable);
+    Takes::template take<copy, negate>(ctx, *step.variable);
     return Next::follow;
 }
 
-template <typename Operation, bool negate>
+template <typename Takes, bool negate>
 [[gnu::flatten]] Next variable_with_number(Context& ctx, Step& step) {
-    const double result = operation::apply(Operation{}, *step.variable, step.number());
-    push(ctx, negate ? operation::Not{}(result) : result);
+    Takes::template take_both<negate>(ctx, *step.variable, step.number());
     return Next::follow;
 }
 
@@ -134,35 +169,6 @@ template <typename Operation, Copy copy>
 template <void (*word)(Context&)>
 [[gnu::flatten]] Next stack_word(Context& ctx, Step&) {
     word(ctx);
-    return Next::follow;
-}
-
-// A word that takes its operands from the stack itself (/mod), with a
-// number or a variable right before it: pushed, and the word run.
-template <void (*word)(Context&), Copy copy, bool negate>
-void word_with_operand(Context& ctx, double y) {
-    if constexpr (copy != Copy::none) push(ctx, operation::copied<copy>(ctx));
-    push(ctx, y);
-    word(ctx);
-    if constexpr (negate) ctx.stack.back() = operation::Not{}(ctx.stack.back());
-}
-
-template <void (*word)(Context&), Copy copy, bool negate>
-[[gnu::flatten]] Next word_with_number(Context& ctx, Step& step) {
-    word_with_operand<word, copy, negate>(ctx, step.number());
-    return Next::follow;
-}
-
-template <void (*word)(Context&), Copy copy, bool negate>
-[[gnu::flatten]] Next word_with_variable(Context& ctx, Step& step) {
-    word_with_operand<word, copy, negate>(ctx, *step.variable);
-    return Next::follow;
-}
-
-template <void (*word)(Context&), bool negate>
-[[gnu::flatten]] Next word_with_variable_and_number(Context& ctx, Step& step) {
-    push(ctx, *step.variable);
-    word_with_operand<word, Copy::none, negate>(ctx, step.number());
     return Next::follow;
 }
 
@@ -209,19 +215,23 @@ Next quote_in_place_if(Context& ctx, Step& step) {
 }  // namespace inline_step
 
 // The inline forms, by the kind of word.
+template <typename Takes>
+inline constexpr OperandForms operand_forms{
+    .with_number = {{inline_step::with_number<Takes, Copy::none, false>, inline_step::with_number<Takes, Copy::none, true>},
+                    {inline_step::with_number<Takes, Copy::top, false>, inline_step::with_number<Takes, Copy::top, true>},
+                    {inline_step::with_number<Takes, Copy::second, false>, inline_step::with_number<Takes, Copy::second, true>}},
+    .with_variable = {{inline_step::with_variable<Takes, Copy::none, false>, inline_step::with_variable<Takes, Copy::none, true>},
+                      {inline_step::with_variable<Takes, Copy::top, false>, inline_step::with_variable<Takes, Copy::top, true>},
+                      {inline_step::with_variable<Takes, Copy::second, false>, inline_step::with_variable<Takes, Copy::second, true>}},
+    .variable_with_number = {inline_step::variable_with_number<Takes, false>, inline_step::variable_with_number<Takes, true>},
+};
+
 template <typename Operation>
 inline constexpr InlineWord two_operands{
     .alone = inline_step::binary<Operation>,
     .on_copy = {nullptr, inline_step::binary_on_copy<Operation, Copy::top>,
                 inline_step::binary_on_copy<Operation, Copy::second>},
-    .with_number = {{inline_step::with_number<Operation, Copy::none, false>, inline_step::with_number<Operation, Copy::none, true>},
-                    {inline_step::with_number<Operation, Copy::top, false>, inline_step::with_number<Operation, Copy::top, true>},
-                    {inline_step::with_number<Operation, Copy::second, false>, inline_step::with_number<Operation, Copy::second, true>}},
-    .with_variable = {{inline_step::with_variable<Operation, Copy::none, false>, inline_step::with_variable<Operation, Copy::none, true>},
-                      {inline_step::with_variable<Operation, Copy::top, false>, inline_step::with_variable<Operation, Copy::top, true>},
-                      {inline_step::with_variable<Operation, Copy::second, false>, inline_step::with_variable<Operation, Copy::second, true>}},
-    .variable_with_number = {inline_step::variable_with_number<Operation, false>,
-                             inline_step::variable_with_number<Operation, true>},
+    .operand = &operand_forms<inline_step::TakesOperand<Operation>>,
 };
 
 template <typename Operation, bool negates = false>
@@ -236,14 +246,7 @@ inline constexpr InlineWord stack_word{.alone = inline_step::stack_word<word>, .
 template <void (*word)(Context&)>
 inline constexpr InlineWord stack_word_with_operand{
     .alone = inline_step::stack_word<word>,
-    .with_number = {{inline_step::word_with_number<word, Copy::none, false>, inline_step::word_with_number<word, Copy::none, true>},
-                    {inline_step::word_with_number<word, Copy::top, false>, inline_step::word_with_number<word, Copy::top, true>},
-                    {inline_step::word_with_number<word, Copy::second, false>, inline_step::word_with_number<word, Copy::second, true>}},
-    .with_variable = {{inline_step::word_with_variable<word, Copy::none, false>, inline_step::word_with_variable<word, Copy::none, true>},
-                      {inline_step::word_with_variable<word, Copy::top, false>, inline_step::word_with_variable<word, Copy::top, true>},
-                      {inline_step::word_with_variable<word, Copy::second, false>, inline_step::word_with_variable<word, Copy::second, true>}},
-    .variable_with_number = {inline_step::word_with_variable_and_number<word, false>,
-                             inline_step::word_with_variable_and_number<word, true>},
+    .operand = &operand_forms<inline_step::TakesPushed<word>>,
 };
 
 template <typename Change>
