@@ -64,7 +64,10 @@ TEST(Resolve, OneTokenOrOneListAtATime) {
     EXPECT_EQ(ctx.stack, (std::vector<double>{2, 1}));
     EXPECT_THROW(forth::resolve(ctx, "true", false), std::domain_error);
     forth::run(ctx, ctx.quotation);
-    forth::run(ctx, forth::TokenList{"sq", "1+"});
+    const forth::TokenList list{"sq", "1+"};
+    forth::run(ctx, list);
     EXPECT_EQ(ctx.stack, (std::vector<double>{2, 5}));
     EXPECT_EQ(ctx.runtime.depth, 0u);
+    // The frames that ran the list keep nothing of it once they end.
+    EXPECT_EQ(list.node()->references, 1u);
 }
