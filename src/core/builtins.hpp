@@ -15,9 +15,7 @@ inline constexpr std::string_view end_of_comment = "*/", end_of_quotation = "]",
 void open_comment(Context& ctx);
 void close_comment(Context& ctx);
 void open_quotation(Context& ctx);
-// Closes both quotations and blocks: they differ only in their closing
-// token. In line, for the compiled steps of whole quotes.
-inline void close_list(Context& ctx) { ctx.quotation = ctx.buffer; }
+void close_list(Context& ctx);
 void open_block(Context& ctx);
 void open_string(Context& ctx);
 void close_string(Context& ctx);

@@ -27,6 +27,9 @@ void close_comment(Context& ctx) { ctx.buffer.clear(); }
 
 void open_quotation(Context& ctx) { open(ctx, end_of_quotation); }
 
+// Closes both quotations and blocks: they differ only in their closing token.
+void close_list(Context& ctx) { ctx.quotation = ctx.buffer; }
+
 void open_block(Context& ctx) { open(ctx, end_of_block); }
 
 void open_string(Context& ctx) { open(ctx, end_of_string); }

@@ -26,6 +26,21 @@ public:
         return *this;
     }
     void swap(Ref& other) noexcept { std::swap(object_, other.object_); }
+
+    // Makes `a` and `b` both hold `object`, as assigning it to each would;
+    // when they held the same object, with one change of each count.
+    static void assign_both(Ref& a, Ref& b, T* object) {
+        if (a.object_ != b.object_) {
+            a = Ref(object);
+            b = a;
+            return;
+        }
+        if (a.object_ == object) return;
+        if (object != nullptr) object->references += 2;
+        T* const old = std::exchange(a.object_, object);
+        b.object_ = object;
+        if (old != nullptr && (old->references -= 2) == 0) delete old;
+    }
     ~Ref() {
         if (object_ != nullptr && --object_->references == 0) delete object_;
     }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/builtins.hpp"
 #include "core/code.hpp"
 #include "core/machine.hpp"
 #include "core/operations.hpp"
@@ -42,13 +41,12 @@ inline void close_whole(Context& ctx, Step& step) {
     step.native(ctx);
 }
 
-// The same for a whole quote, which a quote's closing word closes; returns
-// the quote's list, read once.
+// The same for a whole quote: its closing word, the built-in one, leaves
+// the quotation what the buffer collected, so both end up holding its list.
+// Returns the list, read once.
 inline ListNode* close_whole_quote(Context& ctx, const Step& step) {
-    const TokenList& list = step.list();
-    ListNode* const node = list.node();
-    if (ctx.buffer.node() != node) ctx.buffer = list;
-    builtin::close_list(ctx);
+    ListNode* const node = step.list().node();
+    TokenList::assign_both(ctx.buffer, ctx.quotation, node);
     return node;
 }
 

@@ -89,6 +89,9 @@ public:
     // The shared node, or null for an empty list.
     ListNode* node() const { return node_.get(); }
 
+    // Makes `a` and `b` both share the tokens of `node`.
+    static void assign_both(TokenList& a, TokenList& b, ListNode* node) { Ref<ListNode>::assign_both(a.node_, b.node_, node); }
+
 private:
     Ref<ListNode> node_;
 };
