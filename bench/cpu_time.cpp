@@ -6,10 +6,9 @@
 // the waited-for child. Exits with the command's status (128 + the signal
 // number if a signal ended it), so a failing run still fails.
 //
-// bench/run puts this in front of every command it hands to hyperfine: the
-// JSON that hyperfine exports holds wall time per run but CPU time only as
-// a mean, and the CPU times here are microsecond figures, fine enough for
-// the few milliseconds that a start-up takes.
+// bench/run times every run it makes through this: CPU time rather than
+// wall time, since the machine may be busy with other work, and in
+// microseconds, fine enough for the few milliseconds that a start-up takes.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
