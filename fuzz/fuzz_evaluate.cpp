@@ -18,7 +18,7 @@
 #include <string_view>
 
 #include "app/shell_words.hpp"
-#include "core/interpreter.hpp"
+#include "engine/evaluate.hpp"
 #include "sandbox.hpp"
 
 namespace {

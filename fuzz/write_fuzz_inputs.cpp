@@ -11,7 +11,7 @@
 
 #include "app/shell_words.hpp"
 #include "app/texts.hpp"
-#include "core/interpreter.hpp"
+#include "engine/evaluate.hpp"
 
 namespace tolva_fuzz {
 

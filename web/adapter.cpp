@@ -1,4 +1,4 @@
-// The embedding API (core/embed.hpp) as plain C functions for the page's
+// The embedding API (engine/embed.hpp) as plain C functions for the page's
 // worker (web/worker.js): sessions, evaluation, and what a run left behind.
 // Strings cross as UTF-8 in the module's memory; a returned string stays
 // valid until the next call on the same session.
@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "app/shell_words.hpp"
-#include "core/embed.hpp"
+#include "engine/embed.hpp"
 
 namespace forth {
 

@@ -7,7 +7,7 @@
 #include "app/shell_words.hpp"
 #include "app/source_files.hpp"
 #include "app/texts.hpp"
-#include "core/embed.hpp"
+#include "engine/embed.hpp"
 
 namespace forth {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/embed.hpp"
+#include "engine/embed.hpp"
 
 namespace forth {
 

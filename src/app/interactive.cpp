@@ -6,8 +6,8 @@
 #include "app/error_report.hpp"
 #include "app/shell_words.hpp"
 #include "app/terminal_session.hpp"
-#include "core/embed.hpp"
-#include "core/interrupt.hpp"
+#include "engine/embed.hpp"
+#include "core/trap.hpp"
 #include "core/line_input.hpp"
 
 namespace forth {

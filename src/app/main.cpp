@@ -3,7 +3,7 @@
 
 #include "app/command_line.hpp"
 #include "app/shell_words.hpp"
-#include "core/interpreter.hpp"
+#include "engine/evaluate.hpp"
 
 int main(int argc, char* argv[]) {
     forth::Context ctx;

@@ -6,7 +6,7 @@
 #include "app/error_report.hpp"
 #include "app/source_files.hpp"
 #include "app/texts.hpp"
-#include "core/embed.hpp"
+#include "engine/embed.hpp"
 
 namespace forth {
 

@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "app/error_report.hpp"
-#include "core/embed.hpp"
+#include "engine/embed.hpp"
 
 namespace forth {
 

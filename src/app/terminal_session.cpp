@@ -22,7 +22,7 @@
 #include "app/completion.hpp"
 #include "app/line_editor.hpp"
 #include "app/screen_line.hpp"
-#include "core/interrupt.hpp"
+#include "core/trap.hpp"
 #include "core/line_input.hpp"
 
 namespace forth {
@@ -37,7 +37,7 @@ constexpr int default_columns = 80;
 volatile std::sig_atomic_t resized = 0;
 volatile std::sig_atomic_t resumed = 0;
 
-void on_interrupt(int) { interrupt_requested = 1; }
+void on_interrupt(int) { request_interrupt(); }
 void on_resize(int) { resized = 1; }
 void on_resume(int) { resumed = 1; }
 

@@ -10,20 +10,20 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 #include "core/frame.hpp"
+#include "core/stack.hpp"
 #include "core/token_list.hpp"
 
 namespace forth {
 
 struct Context;
 
-using Word = std::function<void(Context&)>;
-using SigilHandler = std::function<void(Context&, const std::string&)>;
-
 // A value no Context has had yet; see Runtime::generation.
 std::uint64_t new_generation();
+
+using Word = std::function<void(Context&)>;
+using SigilHandler = std::function<void(Context&, const std::string&)>;
 
 // Where an error happened: the line of its source that holds the token
 // running at the top level of the text (for an error inside a word, the
@@ -40,29 +40,26 @@ struct Runtime {
     // token lists know when to look their tokens up again. Values are never
     // reused, not even by another Context.
     std::uint64_t generation = new_generation();
-    FrameStack frames;
-    std::vector<std::unique_ptr<LoopState>> spare_loops;  // of loops that ended, for the next ones
-    // Calls running inside one another: a frame each, and the calls that
-    // run in place or took over their caller's frame (see Frame).
-    std::size_t depth = 0;
-    std::size_t reentries = 0;     // runs of the evaluator inside one another
-    // The first characters of the alias names, so that most tokens are
-    // known to be no alias without hashing them.
-    std::bitset<256> alias_initials;
-    std::size_t aliases_seen = 0;
-    // The latest changes, newest last, so that a step compiled before them
+    // The latest changes, newest last, so that a list compiled before them
     // can be kept when none of them touched a name it looked up.
     struct Change {
         std::uint64_t before;  // the generation the change ended
         std::string name;      // what it added or replaced; empty when unknown
     };
     std::deque<Change> changes;
-    // Whether the next list call leaves its frame to the running evaluator,
-    // and may take over the caller's.
-    enum class Defer : std::uint8_t { none, frame, last } defer_call = Defer::none;
-    bool plain = false;       // resolve every token anew (for tests that compare the two ways)
+    // The first characters of the alias names, so that most tokens are
+    // known to be no alias without hashing them.
+    std::bitset<256> alias_initials;
+    std::size_t aliases_seen = 0;
+
+    FrameStack frames;
+    // Frames below this one may run lists compiled before the latest
+    // change: each is looked at again when a return reaches it.
+    std::size_t stale_below = 0;
+    std::size_t reentries = 0;  // runs of the evaluator inside one another, from native code
+    bool plain = false;         // resolve every token anew (for tests that compare the two ways)
     // The error on its way out of the innermost source text it left, and
-    // where it left it (core/embed.hpp).
+    // where it left it (engine/embed.hpp).
     std::exception_ptr failing;
     ErrorLocation failed_at;
 };
@@ -70,9 +67,9 @@ struct Runtime {
 // The whole state of one interpreter. Words work on the members directly;
 // the rules that give them meaning live with the words that change them.
 // Words and aliases are changed through define_word and define_alias
-// (core/interpreter.hpp), so that the evaluator sees the change.
+// (core/tables.hpp), so that the evaluator sees the change.
 struct Context {
-    std::vector<double> stack;
+    Stack stack;
     std::unordered_map<std::string, Word> words;
     std::unordered_map<std::string, std::string> aliases;
     std::unordered_map<char, SigilHandler> sigils;
@@ -100,20 +97,6 @@ inline double pop(Context& ctx) {
     return top;
 }
 
-// Pushes `value` onto a full stack, making room first. Out of line, as
-// underflow is.
-[[gnu::cold]] void grow_and_push(Context& ctx, double value);
-
-[[gnu::always_inline]] inline void push(Context& ctx, double value) {
-    std::vector<double>& stack = ctx.stack;
-    if (stack.size() == stack.capacity()) [[unlikely]] {
-        grow_and_push(ctx, value);
-        return;
-    }
-    // Tells the compiler there is room, so that the push it inlines into
-    // every hot word is a store and an increment, with no reallocation path.
-    if (stack.size() == stack.capacity()) __builtin_unreachable();
-    stack.push_back(value);
-}
+inline void push(Context& ctx, double value) { ctx.stack.push_back(value); }
 
 }  // namespace forth

@@ -1,24 +1,19 @@
 #pragma once
 
-#include <cassert>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/token_list.hpp"
 
 namespace forth {
 
-// The state of a times or repeat loop that a frame runs.
-struct LoopState {
-    std::int32_t index = 0;   // times: the next pass
-    std::int32_t passes = 0;
-    double* counter = nullptr;  // times: the variable i
-    TokenList condition;        // repeat; the frame's own list is the body
-    double stop = 0;
-};
+struct Instr;
+struct Code;
 
 // Source text that a frame reads token by token.
 struct TextState {
@@ -31,72 +26,131 @@ struct TextState {
 // One token list or text being run. Calls nest as frames on a stack of the
 // Context's own, not as calls of the machine's stack, so the depth of
 // recursion in the language is a count, whatever the build or stack size.
+//
+// A frame runs its list one of two ways. Compiled, `ip` is where it goes
+// on in `code`, the list's instructions (engine/code.hpp). Token by token
+// (while a construct collects, or in plain mode), `ip` points at an
+// instruction that hands it to the driver and `pc` is the next token.
+// Frames point at their lists and codes without owning them: the retired
+// lists (core/retired.hpp) keep them alive while they run.
 struct Frame {
-    enum class Kind : std::uint8_t { list, times, repeat_body, repeat_condition, text };
+    enum class Kind : std::uint8_t {
+        barrier,            // where a run of the evaluator from native code began
+        text,               // source text, token by token
+        list,               // a list run once: a call
+        times,              // a times loop: its body again and again
+        repeat_body,        // a repeat loop, in its body
+        repeat_condition,   // and in its condition
+    };
 
-    TokenList list;  // the list being run, or a repeat loop's body
-    std::uint32_t pc = 0;
-    // Calls made as the last step of a list run in their caller's frame,
-    // which goes on counting them toward the depth until it ends.
-    std::uint32_t tail_calls = 0;
-    Kind kind = Kind::list;
-    std::unique_ptr<LoopState> loop;
-    std::unique_ptr<TextState> text;
-
-    // Back to what a new frame is, for the next call to take over.
-    void clear() {
-        kind = Kind::list;
-        loop.reset();
-        text.reset();
-        clear_list();
-    }
-
-    // The same for a frame of kind list, which has no loop or text.
-    void clear_list() {
-        assert(loop == nullptr && text == nullptr);
-        list = TokenList();
-        pc = 0;
-        tail_calls = 0;
-    }
+    const Instr* ip;
+    Code* code;       // what ip points into; null while token by token
+    ListNode* node;   // the list being run; null for text and barriers
+    union {
+        struct {
+            double* counter;  // the variable i
+            std::int32_t index;  // of the next pass
+            std::int32_t passes;
+        } times;
+        struct {
+            ListNode* other;  // the condition while in the body, the body while in the condition
+            double stop;
+        } repeat;
+        TextState* text;
+    };
+    std::uint32_t pc;
+    Kind kind;
 };
 
-// The frames of the calls running. The slots of frames that ended stay,
-// cleared, so that a call takes one over without constructing a frame.
+// The frames of the calls running, bottom first, in one array that grows.
+// It never holds more than max_depth frames that count (every frame but
+// the barriers): the check is the one comparison of a push with `limit`.
 class FrameStack {
 public:
-    // A cleared frame on top.
-    Frame& push() {
-        if (size_ == slots_count_) [[unlikely]] grow();
-        return slots_[size_++];
+    FrameStack() {
+        grow();
+        limit_ = base_;  // the first push sets the limit
     }
-    // Takes the top frame off; it must have been cleared.
-    void pop() { --size_; }
+    ~FrameStack() { std::free(base_ - 1); }
+    FrameStack(const FrameStack&) = delete;
+    FrameStack& operator=(const FrameStack&) = delete;
 
-    Frame& back() { return slots_[size_ - 1]; }
-    Frame& operator[](std::size_t index) { return slots_[index]; }
-    const Frame& back() const { return slots_[size_ - 1]; }
-    std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
+    bool empty() const { return top_ + 1 == base_; }
+    std::size_t size() const { return static_cast<std::size_t>(top_ + 1 - base_); }
+    Frame& back() { return *top_; }
+    const Frame& back() const { return *top_; }
+    Frame& operator[](std::size_t index) { return base_[index]; }
+    const Frame& operator[](std::size_t index) const { return base_[index]; }
+    Frame* begin() { return base_; }
+    Frame* end() { return top_ + 1; }
 
-    // Frees the slots when there are many: runaway recursion must not leave
-    // them allocated. Only while no frame is in use.
-    void shrink() {
+    // What the evaluator keeps in a register and writes back.
+    Frame* top() const { return top_; }
+    void set_top(Frame* top) { top_ = top; }
+    // A push that reaches this must go through push_slow.
+    Frame* limit() const { return limit_; }
+
+    std::size_t barriers = 0;  // frames that do not count toward the depth
+
+    // A barrier on top: a frame that does not count.
+    Frame& push_barrier(std::size_t most) {
+        ++barriers;
+        if (top_ + 1 == end_) grow();
+        set_limit(most);
+        set_top(top_ + 1);
+        return *top_;
+    }
+    void pop_barrier(std::size_t most) {
+        set_top(top_ - 1);
+        --barriers;
+        set_limit(most);
+    }
+
+    // Room for one more frame on top, or false when the frames that count
+    // would be more than `most`.
+    bool make_room(std::size_t most) {
+        if (size() - barriers >= most) return false;
+        if (top_ + 1 == end_) grow();
+        set_limit(most);
+        return true;
+    }
+    void set_limit(std::size_t most) {
+        Frame* const deepest = base_ + most + barriers;
+        limit_ = deepest < end_ ? deepest : end_;
+    }
+
+    // Gives the memory back when the frames are few again after many.
+    void shrink(std::size_t most) {
         constexpr std::size_t kept = 4096;
-        if (size_ == 0 && slots_count_ > kept) {
-            std::vector<Frame>().swap(slots_);
-            slots_count_ = 0;
+        if (size() == 0 && capacity_ > kept) {
+            std::free(base_ - 1);
+            base_ = nullptr;
+            capacity_ = 0;
+            grow();
+            set_limit(most);
         }
     }
 
 private:
-    [[gnu::noinline]] void grow() {
-        slots_.resize(slots_.empty() ? 64 : 2 * slots_.size());
-        slots_count_ = slots_.size();
+    // One slot more than the capacity, below the first frame, so that the
+    // top of an empty stack points into the array.
+    void grow() {
+        const std::size_t size = base_ == nullptr ? 0 : this->size();
+        const std::size_t capacity = capacity_ == 0 ? 64 : 2 * capacity_;
+        void* const old = base_ == nullptr ? nullptr : static_cast<void*>(base_ - 1);
+        auto* memory = static_cast<Frame*>(std::realloc(old, (capacity + 1) * sizeof(Frame)));
+        if (memory == nullptr) throw std::bad_alloc();
+        base_ = memory + 1;
+        top_ = base_ + size - 1;
+        end_ = base_ + capacity;
+        capacity_ = capacity;
     }
 
-    std::vector<Frame> slots_;
-    std::size_t size_ = 0;
-    std::size_t slots_count_ = 0;  // slots_.size(), without its division by the size of a frame
+    Frame* base_ = nullptr;
+    Frame* top_ = nullptr;  // one below base_ when empty
+    Frame* end_ = nullptr;
+    Frame* limit_ = nullptr;
+    std::size_t capacity_ = 0;
 };
 
 }  // namespace forth

@@ -5,8 +5,10 @@
 namespace forth {
 
 // A counted reference to a heap object that carries its own count
-// (`references`). The interpreter runs on one thread, so the count is a plain
-// integer: sharing a token list costs an increment, not an atomic operation.
+// (`references`) and says how it goes when the last reference does
+// (`dispose`, found by argument-dependent lookup). The interpreter runs on
+// one thread, so the count is a plain integer: sharing a token list costs an
+// increment, not an atomic operation.
 template <typename T>
 class Ref {
 public:
@@ -39,10 +41,10 @@ public:
         if (object != nullptr) object->references += 2;
         T* const old = std::exchange(a.object_, object);
         b.object_ = object;
-        if (old != nullptr && (old->references -= 2) == 0) delete old;
+        if (old != nullptr && (old->references -= 2) == 0) dispose(old);
     }
     ~Ref() {
-        if (object_ != nullptr && --object_->references == 0) delete object_;
+        if (object_ != nullptr && --object_->references == 0) dispose(object_);
     }
 
     T* get() const { return object_; }

@@ -3,7 +3,7 @@
 #include <limits>
 #include <new>
 
-#include "core/code.hpp"
+#include "core/retired.hpp"
 
 namespace forth {
 
@@ -27,13 +27,11 @@ void TokenList::clear() { node_ = {}; }
 void TokenList::push_back(std::string_view token) {
     if (!node_) {
         node_ = Ref<ListNode>(new ListNode);
-    } else if (node_->references > 1) {
+    } else if (node_->references > 1 || node_->frozen) {
         Ref<ListNode> copy(new ListNode);
         copy->text = node_->text;
         copy->starts = node_->starts;
         node_ = std::move(copy);
-    } else {
-        node_->code.reset();  // the tokens change, so does their compiled form
     }
     node_->append(token);
 }

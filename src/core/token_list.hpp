@@ -17,7 +17,10 @@ namespace forth {
 // separates tokens in source text and numbers in a line read by accept.
 inline bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-struct Code;
+// What the evaluator makes of a list to run it; it owns the type.
+struct Compiled {
+    virtual ~Compiled() = default;
+};
 
 // The tokens of one list, shared by every TokenList that holds them, with the
 // list's compiled form once it has run. The tokens sit in one text, each
@@ -26,8 +29,12 @@ struct Code;
 struct ListNode {
     std::string text;
     std::vector<std::uint32_t> starts;  // where each token begins in `text`
-    std::unique_ptr<Code> code;  // built and rebuilt by the evaluator
+    std::unique_ptr<Compiled> code;     // built and rebuilt by the evaluator
     std::size_t references = 0;
+    // Set once a list has been run or compiled: from then on, adding a
+    // token copies it, since a run may still be reading it.
+    bool frozen = false;
+    bool retired = false;  // waiting in the retired lists (core/retired.hpp)
 
     ListNode();
     ~ListNode();
@@ -41,6 +48,9 @@ struct ListNode {
     }
     void append(std::string_view token);
 };
+
+// The last reference to `node` is gone: deleted, or kept while code runs.
+void dispose(ListNode* node);
 
 // An ordered sequence of tokens with value semantics. Copies share the
 // tokens and the compiled form; a change to a shared list copies it first,

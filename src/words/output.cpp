@@ -4,9 +4,9 @@
 #include <locale>
 #include <ostream>
 
-#include "core/builtins.hpp"
-#include "core/interrupt.hpp"
-#include "words/integer.hpp"
+#include "words/builtins.hpp"
+#include "core/trap.hpp"
+#include "core/integer.hpp"
 
 // Every word prints on the Context's output stream. Only the words that end
 // a line flush; the rest leave it to the stream.

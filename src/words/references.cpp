@@ -1,7 +1,7 @@
 #include <ostream>
 
-#include "core/builtins.hpp"
-#include "core/interpreter.hpp"
+#include "words/builtins.hpp"
+#include "core/tables.hpp"
 #include "core/user_word.hpp"
 
 namespace forth::builtin {

@@ -1,5 +1,4 @@
-#include "core/builtins.hpp"
-#include "core/operations.hpp"
+#include "words/builtins.hpp"
 
 // The order of finding and popping decides what an underflow leaves behind:
 // =name creates its variable before it pops, +name and -name pop first.
@@ -7,17 +6,19 @@ namespace forth::builtin {
 
 void store_variable(Context& ctx, const std::string& name) {
     double& variable = ctx.variables[name];
-    operation::Store{}(variable, pop(ctx));
+    variable = pop(ctx);
 }
 
 void add_to_variable(Context& ctx, const std::string& name) {
     const double x = pop(ctx);
-    operation::AddTo{}(ctx.variables[name], x);
+    double& variable = ctx.variables[name];
+    variable = x + variable;
 }
 
 void subtract_from_variable(Context& ctx, const std::string& name) {
     const double x = pop(ctx);
-    operation::SubtractFrom{}(ctx.variables[name], x);
+    double& variable = ctx.variables[name];
+    variable = variable - x;
 }
 
 void fetch_variable(Context& ctx, const std::string& name) {

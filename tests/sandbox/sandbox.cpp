@@ -5,9 +5,9 @@
 #include <string>
 #include <utility>
 
-#include "core/embed.hpp"
-#include "core/interpreter.hpp"
-#include "core/interrupt.hpp"
+#include "engine/embed.hpp"
+#include "engine/evaluate.hpp"
+#include "core/trap.hpp"
 
 namespace forth::sandbox {
 
@@ -28,7 +28,7 @@ std::size_t weight(const Context& ctx) { return (ctx.stack.size() + ctx.buffer.s
 // Every call and loop pass polls for an interrupt; here each one pays.
 void on_poll() {
     spend(1 + (confined != nullptr ? weight(*confined) : 0));
-    interrupt_requested = 1;
+    request_interrupt();
 }
 
 void stop(Context&) { throw Stop{}; }
@@ -65,7 +65,7 @@ void clamped_spaces(Context& ctx, const Word& spaces) {
 void limit_steps(std::size_t budget) {
     budget_left = budget;
     interrupt_handler = on_poll;
-    interrupt_requested = 1;
+    request_interrupt();
 }
 
 void unlimit() {

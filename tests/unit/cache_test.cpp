@@ -1,7 +1,7 @@
 // Compiled token lists keep what they looked up; each rule below is a way
 // the tables or the construct state change under a running list, and the
 // list must behave as if every token were looked up again.
-#include "core/interrupt.hpp"
+#include "core/trap.hpp"
 #include "session.hpp"
 
 using forth::testing::check_all;
@@ -110,7 +110,7 @@ TEST(Cache, EveryCallCanBeInterrupted) {
         SCOPED_TRACE(body);
         forth::Context ctx;
         forth::load_builtins(ctx);
-        forth::define_word(ctx, "raise", [](forth::Context&) { forth::interrupt_requested = 1; });
+        forth::define_word(ctx, "raise", [](forth::Context&) { forth::request_interrupt(); });
         forth::evaluate(ctx, std::string(":i 1+ ; :e ") + body + " ; 0");
         EXPECT_THROW(forth::evaluate(ctx, "[ raise e 5 ] execute"), forth::Interrupted);
         EXPECT_EQ(ctx.stack, std::vector<double>{0});
@@ -122,7 +122,7 @@ TEST(Cache, EveryCallCanBeInterrupted) {
 TEST(Cache, SpacesCanBeInterrupted) {
     forth::Context ctx;
     forth::load_builtins(ctx);
-    forth::define_word(ctx, "raise", [](forth::Context&) { forth::interrupt_requested = 1; });
+    forth::define_word(ctx, "raise", [](forth::Context&) { forth::request_interrupt(); });
     const forth::testing::Redirect out(std::cout);
     EXPECT_THROW(forth::evaluate(ctx, "raise 1000000 spaces"), forth::Interrupted);
     EXPECT_LE(out.text().size(), 4096u);

@@ -2,19 +2,20 @@
 
 #include "app/completion.hpp"
 #include "app/shell_words.hpp"
-#include "core/interpreter.hpp"
+#include "engine/evaluate.hpp"
 
 namespace {
 
 using Names = std::vector<std::string>;
 
-forth::Context session() {
-    forth::Context ctx;
-    forth::load_builtins(ctx);
-    forth::add_shell_words(ctx);
-    forth::evaluate(ctx, ":square dup * ; :squash ; 1 =velocity 2 =verbose 3 =x");
-    return ctx;
-}
+// A Context is never moved: each test fills its own.
+struct Session : forth::Context {
+    Session() {
+        forth::load_builtins(*this);
+        forth::add_shell_words(*this);
+        forth::evaluate(*this, ":square dup * ; :squash ; 1 =velocity 2 =verbose 3 =x");
+    }
+};
 
 TEST(Completion, TokensEndAtWhiteSpaceOnly) {
     EXPECT_EQ(forth::last_token("1 2 $ve"), "$ve");
@@ -25,7 +26,7 @@ TEST(Completion, TokensEndAtWhiteSpaceOnly) {
 }
 
 TEST(Completion, WordsAndAliasesAsTheyStandNow) {
-    const forth::Context ctx = session();
+    const Session ctx;
     EXPECT_EQ(forth::completions(ctx, "squ"), (Names{"square", "squash"}));
     EXPECT_EQ(forth::completions(ctx, "2d"), (Names{"2dup"}));
     EXPECT_EQ(forth::completions(ctx, "tr"), (Names{"true"}));
@@ -34,7 +35,7 @@ TEST(Completion, WordsAndAliasesAsTheyStandNow) {
 }
 
 TEST(Completion, SigilsTakeTheNamesTheyWorkOn) {
-    const forth::Context ctx = session();
+    const Session ctx;
     for (const std::string sigil : {"$", "=", "+"}) {
         EXPECT_EQ(forth::completions(ctx, sigil + "ve"), (Names{sigil + "velocity", sigil + "verbose"}));
     }

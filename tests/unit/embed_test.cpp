@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/embed.hpp"
+#include "engine/embed.hpp"
 #include "session.hpp"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "core/code.hpp"
+#include "engine/driver.hpp"
 #include "session.hpp"
 
 using forth::testing::check_all;
@@ -67,7 +67,7 @@ TEST(Resolve, OneTokenOrOneListAtATime) {
     const forth::TokenList list{"sq", "1+"};
     forth::run(ctx, list);
     EXPECT_EQ(ctx.stack, (std::vector<double>{2, 5}));
-    EXPECT_EQ(ctx.runtime.depth, 0u);
+    EXPECT_TRUE(ctx.runtime.frames.empty());
     // The frames that ran the list keep nothing of it once they end.
     EXPECT_EQ(list.node()->references, 1u);
 }

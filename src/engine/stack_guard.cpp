@@ -1,4 +1,4 @@
-#include "core/stack_guard.hpp"
+#include "engine/stack_guard.hpp"
 
 #include <pthread.h>
 

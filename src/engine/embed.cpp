@@ -1,4 +1,4 @@
-#include "core/embed.hpp"
+#include "engine/embed.hpp"
 
 #include <algorithm>
 #include <functional>

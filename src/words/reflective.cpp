@@ -2,9 +2,8 @@
 #include <sstream>
 #include <string>
 
-#include "core/builtins.hpp"
-#include "core/interpreter.hpp"
 #include "core/line_input.hpp"
+#include "words/builtins.hpp"
 
 namespace forth::builtin {
 
@@ -63,8 +62,8 @@ void number(Context& ctx) {
     push(ctx, value);
 }
 
-void interpret(Context& ctx) { call_text(ctx, ctx.input.str()); }
+Entry interpret(Context& ctx) { return Entry::source(ctx.input.str()); }
 
-void execute(Context& ctx) { call_list(ctx, ctx.quotation); }
+Entry execute(Context& ctx) { return Entry::once(ctx.quotation); }
 
 }  // namespace forth::builtin

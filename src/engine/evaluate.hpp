@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
 #include "core/context.hpp"
+#include "core/tables.hpp"
 
 namespace forth {
 
@@ -40,22 +40,6 @@ void resolve(Context& ctx, const std::string& token, bool expand_aliases = true)
 // run, so a token that replaces the Context member it came from never
 // changes the rest of this run.
 void run(Context& ctx, const TokenList& tokens);
-
-// The list calls of the built-in control words: each runs its list(s) to
-// the end, or, called by the evaluator as a word's last act, leaves them to
-// the evaluator as a frame.
-void call_list(Context& ctx, TokenList list);
-void call_times(Context& ctx, TokenList body, std::int32_t passes);
-void call_repeat(Context& ctx, TokenList body, TokenList condition, double stop);
-void call_text(Context& ctx, std::string text);
-
-// Add or replace a word or an alias. Every change to the dictionary or the
-// alias table goes through these (or is followed by note_change), so that
-// compiled token lists look their tokens up again.
-void define_word(Context& ctx, const std::string& name, Word word);
-void define_alias(Context& ctx, const std::string& name, std::string replacement);
-void note_change(Context& ctx);
-void note_change(Context& ctx, const std::string& name);
 
 // Fills a fresh Context with the built-in words, sigils and aliases.
 void load_builtins(Context& ctx);

@@ -1,4 +1,4 @@
-#include "words/integer.hpp"
+#include "core/integer.hpp"
 
 #include <stdexcept>
 

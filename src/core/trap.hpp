@@ -5,10 +5,27 @@
 
 namespace forth {
 
-// Set asynchronously, by a signal handler, to stop the code that is running.
-// The evaluator polls it wherever work can go on without end: at every call
-// of a token list and every pass of a loop.
+// The one word the evaluator tests to learn that it must look at its state
+// again: set by an interrupt request, by any change to the dictionary or
+// the aliases, by an opening word and by plain mode. It is tested where
+// work may go on without end, at every call and every pass of a loop, and
+// after every instruction that may have set it; what it stands for is
+// read from the state itself, so setting it when nothing changed is safe.
+// Set asynchronously by a signal handler, hence volatile.
+inline volatile std::sig_atomic_t trap = 0;
+
+// Set with the trap to stop the code that is running.
 inline volatile std::sig_atomic_t interrupt_requested = 0;
+
+inline void set_trap() { trap = 1; }
+
+// Asks the code that is running to stop at its next call or loop pass.
+// Safe in a signal handler: the request is set before the trap, which the
+// evaluator clears before it reads the request.
+inline void request_interrupt() {
+    interrupt_requested = 1;
+    trap = 1;
+}
 
 // What the evaluator throws when it finds an interrupt requested. It is none
 // of the four reported error categories: only the interactive loop, which

@@ -1,6 +1,6 @@
 #include "core/user_word.hpp"
 
-#include "core/interpreter.hpp"
+#include "engine/evaluate.hpp"
 
 namespace forth {
 

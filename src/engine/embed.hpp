@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "core/context.hpp"
-#include "core/interpreter.hpp"
-#include "core/interrupt.hpp"
+#include "core/trap.hpp"
+#include "engine/evaluate.hpp"
 
 // The interpreter as a library: what a front end (the command line, the
 // tests, a page in a browser) needs to run text against a Context and
@@ -78,13 +78,8 @@ Outcome try_evaluate(Context& ctx, const std::string& text, const Source& source
 // on a line of its own; flushed. Writes nothing for a success.
 void write_report(Context& ctx, const Outcome& outcome, bool with_location);
 
-// Asks the code that is running to stop with "Interrupted" at its next call
-// or loop pass. Safe in a signal handler; a request that comes when nothing
-// runs stops the next code that calls a list or passes a loop.
-inline void request_interrupt() { interrupt_requested = 1; }
-
 // The stack, bottom first.
-inline std::span<const double> stack_values(const Context& ctx) { return ctx.stack; }
+inline std::span<const double> stack_values(const Context& ctx) { return {ctx.stack.begin(), ctx.stack.end()}; }
 
 // The closing word that the open construct waits for (`]`, `}`, `)`, `*/`
 // or `;`); empty when none is open.

@@ -1,0 +1,48 @@
+#include "core/tables.hpp"
+
+#include <utility>
+
+#include "core/trap.hpp"
+
+namespace forth {
+
+std::uint64_t new_generation() {
+    static std::uint64_t last = 0;
+    return ++last;
+}
+
+void underflow(const char* message) { throw std::out_of_range(message); }
+
+namespace {
+
+unsigned char initial(const std::string& name) { return static_cast<unsigned char>(name.c_str()[0]); }
+
+}  // namespace
+
+void note_change(Context& ctx) { note_change(ctx, {}); }
+
+void note_change(Context& ctx, const std::string& name) {
+    Runtime& runtime = ctx.runtime;
+    constexpr std::size_t changes_kept = 8;
+    if (runtime.changes.size() == changes_kept) runtime.changes.pop_front();
+    runtime.changes.push_back({runtime.generation, name});
+    runtime.generation = new_generation();
+    if (runtime.aliases_seen != ctx.aliases.size()) {
+        runtime.alias_initials.reset();
+        for (const auto& alias : ctx.aliases) runtime.alias_initials.set(initial(alias.first));
+        runtime.aliases_seen = ctx.aliases.size();
+    }
+    set_trap();
+}
+
+void define_word(Context& ctx, const std::string& name, Word word) {
+    ctx.words[name] = std::move(word);
+    note_change(ctx, name);
+}
+
+void define_alias(Context& ctx, const std::string& name, std::string replacement) {
+    ctx.aliases[name] = std::move(replacement);
+    note_change(ctx, name);
+}
+
+}  // namespace forth

@@ -1,0 +1,230 @@
+#include "engine/code.hpp"
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+
+#include "core/retired.hpp"
+#include "core/user_word.hpp"
+#include "engine/fusion.hpp"
+
+namespace forth {
+
+const Instr* Code::entry_at(std::uint32_t token) const {
+    auto instr = std::lower_bound(instrs.begin(), instrs.end(), token,
+                                  [](const Instr& each, std::uint32_t wanted) { return each.token < wanted; });
+    for (; instr != instrs.end() && instr->token == token; ++instr) {
+        if (is_entry(*instr)) return &*instr;
+    }
+    return nullptr;
+}
+
+namespace {
+
+// The deepest a guard's depth may be, and the most room it takes: a run that
+// needs more is split in two.
+constexpr std::int32_t most_needed = entry_flag - 1;
+constexpr std::int32_t most_room = std::numeric_limits<std::int32_t>::max() / 2;
+
+// Lays out the instructions: each straight run headed by the guard it needs,
+// then the end of a call.
+class Assembler {
+public:
+    explicit Assembler(Code& code) : code_(code) {}
+
+    void add(const Emitted& emitted) {
+        if (!emitted.straight) {
+            end_run();
+            append(emitted);
+            code_.instrs[code_.instrs.size() - emitted.size].aux |= entry_flag;
+            single_balanced_run_ = false;
+            return;
+        }
+        const std::int32_t need = std::max(need_, emitted.need - delta_);
+        const std::int32_t room = std::max(room_, delta_ + emitted.delta);
+        if (need > most_needed || room > most_room) end_run();
+        if (!in_run_) {
+            in_run_ = true;
+            run_start_ = code_.instrs.size();
+        }
+        need_ = std::max(need_, emitted.need - delta_);
+        delta_ += emitted.delta;
+        room_ = std::max(room_, delta_);
+        append(emitted);
+    }
+
+    // The end of a call, at the token after the last.
+    void finish(std::uint32_t size) {
+        end_run();
+        code_.pass_start = single_balanced_run_ ? 1 : 0;
+        code_.instrs.push_back({.op = Op::ret, .aux = entry_flag, .token = size, .operand = {.number = 0}});
+    }
+
+private:
+    void append(const Emitted& emitted) {
+        code_.instrs.push_back(emitted.slots[0]);
+        if (emitted.size == 2) code_.instrs.push_back(emitted.slots[1]);
+    }
+
+    void end_run() {
+        if (!in_run_) return;
+        std::vector<Instr>& instrs = code_.instrs;
+        const bool first_run = run_start_ == 0;
+        const auto covered = static_cast<std::uint32_t>(instrs.size() - run_start_);
+        const auto start = instrs.begin() + static_cast<std::ptrdiff_t>(run_start_);
+        if (need_ > 0 || room_ > 0) {
+            // Only the guard is an entry: the run must be entered at its head.
+            const Instr guard{.op = Op::guard, .aux = static_cast<std::uint16_t>(need_ | entry_flag), .token = start->token,
+                              .operand = {.pair = {static_cast<std::uint32_t>(room_), covered}}};
+            instrs.insert(start, guard);
+            single_balanced_run_ = first_run && delta_ == 0;
+        } else {
+            // An unguarded run may be entered anywhere but at a second slot.
+            for (auto instr = start; instr != instrs.end(); ++instr) {
+                if (instr->op != Op::data) instr->aux |= entry_flag;
+            }
+            single_balanced_run_ = false;
+        }
+        in_run_ = false;
+        need_ = delta_ = room_ = 0;
+    }
+
+    Code& code_;
+    bool in_run_ = false;
+    std::size_t run_start_ = 0;
+    std::int32_t need_ = 0, delta_ = 0, room_ = 0;
+    bool single_balanced_run_ = false;
+};
+
+std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous) {
+    auto code = std::make_unique<Code>();
+    code->node = &node;
+    code->generation = ctx.runtime.generation;
+    code->instrs.reserve(node.size() + 1);
+    Assembler assembler(*code);
+    compile_terms(ctx, node, *code, previous, [&assembler](const Emitted& emitted) { assembler.add(emitted); });
+    assembler.finish(static_cast<std::uint32_t>(node.size()));
+    return code;
+}
+
+// The op that ends a list run in `role`.
+Op end_of(Role role) {
+    switch (role) {
+        case Role::call: return Op::ret;
+        case Role::times: return Op::times_back;
+        case Role::body: return Op::to_condition;
+        case Role::condition: return Op::repeat_test;
+    }
+    return Op::ret;
+}
+
+// The same instructions as `code`, ending as `role` says.
+std::unique_ptr<Code> variant(const Code& code, Role role) {
+    auto made = std::make_unique<Code>();
+    made->node = code.node;
+    made->owner = &code;
+    made->generation = code.generation;
+    made->instrs = code.instrs;
+    Instr& end = made->instrs.back();
+    end.op = end_of(role);
+    // Back from the end to where the next pass begins.
+    end.operand.offset = static_cast<std::int64_t>(made->instrs.size() - 1 - code.pass_start);
+    return made;
+}
+
+// Where token `index` is looked up by an instruction of its own: null when
+// it is inside another's run of tokens or construct.
+Instr* instruction_at(Code& code, std::uint32_t index) {
+    auto instr = std::lower_bound(code.instrs.begin(), code.instrs.end(), index,
+                                  [](const Instr& each, std::uint32_t wanted) { return each.token < wanted; });
+    for (; instr != code.instrs.end() && instr->token == index; ++instr) {
+        if (instr->op != Op::guard && instr->op != Op::data) return &*instr;
+    }
+    return nullptr;
+}
+
+// Brings `code` up to date with the changes since it was compiled, if none
+// of them touched a token it looked up, or only touched calls of words
+// that are still words defined in the language: those it makes call the
+// new body, in place, in its variants too. False when it must be compiled
+// anew: a change it does not know, a name that is something else now, or
+// code that found a token through an alias and so depends on more than its
+// own tokens.
+bool repair(const Context& ctx, Code& code) {
+    if (code.through_alias) return false;
+    const auto& changes = ctx.runtime.changes;
+    auto since = changes.begin();
+    while (since != changes.end() && since->before != code.generation) ++since;
+    if (since == changes.end()) return false;
+    for (auto change = since; change != changes.end(); ++change) {
+        const std::string& name = change->name;
+        if (name.empty()) return false;
+        const std::uint64_t bit = std::uint64_t{1} << (std::hash<std::string_view>{}(name) % 64);
+        if ((code.names & bit) == 0) continue;
+        for (std::uint32_t index = 0; index < code.node->size(); ++index) {
+            if (code.node->token(index) != name) continue;
+            Instr* const call = instruction_at(code, index);
+            if (call == nullptr || call->op != Op::call || ctx.aliases.contains(name)) return false;
+            const auto word = ctx.words.find(name);
+            const auto* user_word = word == ctx.words.end() ? nullptr : word->second.target<UserWord>();
+            if (user_word == nullptr) return false;
+            ListNode* const body = user_word->body.node() != nullptr ? user_word->body.node() : &empty_list();
+            const auto at = call - code.instrs.data();
+            call->operand.node = body;
+            for (auto& made : code.variants) {
+                if (made) made->instrs[static_cast<std::size_t>(at)].operand.node = body;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+Code& current_code(Context& ctx, ListNode& node, Role role) {
+    const std::uint64_t generation = ctx.runtime.generation;
+    auto* code = static_cast<Code*>(node.code.get());
+    if (code == nullptr || code->generation != generation) {
+        if (code != nullptr && repair(ctx, *code)) {
+            code->generation = generation;
+            for (auto& made : code->variants) {
+                if (made) made->generation = generation;
+            }
+        } else {
+            std::unique_ptr<Code> fresh = compile(ctx, node, code);
+            code = fresh.get();
+            std::unique_ptr<Compiled> old = std::exchange(node.code, std::move(fresh));
+            retire(std::move(old));
+        }
+        node.frozen = true;
+    }
+    if (role == Role::call) return *code;
+    auto& made = code->variants[static_cast<std::size_t>(role)];
+    if (!made) made = variant(*code, role);
+    return *made;
+}
+
+ListNode& empty_list() {
+    static ListNode* const node = [] {
+        auto* made = new ListNode;
+        ++made->references;  // kept for good
+        made->frozen = true;
+        return made;
+    }();
+    return *node;
+}
+
+Code& exit_code() {
+    static Code* const code = [] {
+        auto* made = new Code;  // kept for good
+        made->instrs.push_back({.op = Op::exit, .aux = entry_flag, .token = 0, .operand = {.number = 0}});
+        // Never current: a return that reaches such a frame looks at it.
+        made->generation = std::numeric_limits<std::uint64_t>::max();
+        return made;
+    }();
+    return *code;
+}
+
+const Instr* exit_instr() { return exit_code().first(); }
+
+}  // namespace forth

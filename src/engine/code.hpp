@@ -1,0 +1,69 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/context.hpp"
+#include "engine/instruction.hpp"
+
+namespace forth {
+
+// How a list is run, which says how its instructions end: once (a call),
+// as a times loop's body, as a repeat loop's body or as its condition.
+enum class Role : std::uint8_t { call, times, body, condition };
+
+// A list's instructions, valid while the dictionary and the aliases stay
+// as they were when they were compiled. They run one after another, each
+// standing for one token or for several (engine/fusion.hpp); the last ends
+// the list as its role says. A straight run of instructions begins with a
+// guard, which checks the depth for all of them at once.
+struct Code final : Compiled {
+    std::vector<Instr> instrs;
+    ListNode* node = nullptr;
+    std::uint64_t generation = 0;  // of the tables it was last found current in
+    std::uint64_t names = 0;       // a filter of the tokens it looked up, one bit each
+    bool through_alias = false;    // a token was found through an alias: any change touches it
+    // What its instructions point at: the lists of its whole constructs
+    // (with the first and end token of each, to keep them when compiled
+    // again) and the operands kept out of the instructions.
+    struct Construct {
+        std::uint32_t first, end;
+        TokenList list;
+    };
+    std::vector<Construct> constructs;
+    std::vector<std::unique_ptr<Detail>> details;
+    // The same instructions, ending as a loop's body or condition ends;
+    // made on first use, by the code that runs a call.
+    std::array<std::unique_ptr<Code>, 4> variants;
+    const Code* owner = nullptr;  // of a variant, the code that holds it
+    // Where a times loop's next pass begins: after the guard when the whole
+    // body is one straight run that leaves the depth as it found it.
+    std::uint32_t pass_start = 0;
+
+    const Instr* first() const { return instrs.data(); }
+
+    // The instruction at which a frame may go on from `token`: one that
+    // begins there and is no part of a straight run but its head. Null
+    // when there is none.
+    const Instr* entry_at(std::uint32_t token) const;
+};
+
+// Instructions that only some frames may start at carry this in `aux`.
+inline constexpr std::uint16_t entry_flag = 0x8000;
+inline bool is_entry(const Instr& instr) { return (instr.aux & entry_flag) != 0; }
+
+// The code for running `node` in `role`, current: compiled, or kept when no
+// change since touched what it looked up, or compiled anew. Marks the list
+// frozen, as a list that runs must never change.
+Code& current_code(Context& ctx, ListNode& node, Role role);
+
+// A list with no tokens, for empty bodies and quotations.
+ListNode& empty_list();
+
+// A frame that the driver runs points at this instruction, of this code.
+const Instr* exit_instr();
+Code& exit_code();
+
+}  // namespace forth

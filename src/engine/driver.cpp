@@ -1,0 +1,514 @@
+#include "engine/driver.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "core/retired.hpp"
+#include "core/trap.hpp"
+#include "core/user_word.hpp"
+#include "engine/code.hpp"
+#include "engine/evaluate.hpp"
+#include "engine/stack_guard.hpp"
+
+// The driver: it runs the frames, handing each to the evaluator's loop
+// while it can run by instructions, and running it token by token (the
+// long way, as resolve says) while a construct collects, in plain mode, and
+// for source text. Both ways push the same frames and poll at the same
+// calls and passes, so a run may go from one to the other at any token.
+namespace forth {
+
+namespace {
+
+bool fast_allowed(const Context& ctx) { return !ctx.runtime.plain && ctx.terminator.empty(); }
+
+Role role_of(Frame::Kind kind) {
+    switch (kind) {
+        case Frame::Kind::times: return Role::times;
+        case Frame::Kind::repeat_body: return Role::body;
+        case Frame::Kind::repeat_condition: return Role::condition;
+        default: return Role::call;
+    }
+}
+
+// Makes `frame` go on token by token from `pc`.
+void to_slow(Frame& frame, std::uint32_t pc) {
+    frame.pc = pc;
+    frame.ip = exit_instr();
+    frame.code = &exit_code();
+}
+
+void poll(Context& ctx) {
+    if (trap) service_poll(ctx);
+}
+
+ListNode& list_or_empty(ListNode* node) { return node != nullptr ? *node : empty_list(); }
+
+// Pushes a frame of `kind` that runs `node` token by token from its start:
+// a call, counted toward the depth and polled.
+Frame& push(Context& ctx, Frame::Kind kind, ListNode* node) {
+    FrameStack& frames = ctx.runtime.frames;
+    if (frames.top() + 1 == frames.limit()) make_room(ctx);
+    poll(ctx);
+    Frame* const frame = frames.top() + 1;
+    frames.set_top(frame);
+    frame->kind = kind;
+    frame->node = node;
+    to_slow(*frame, 0);
+    return *frame;
+}
+
+void pop_frame(Context& ctx) {
+    FrameStack& frames = ctx.runtime.frames;
+    Frame& frame = frames.back();
+    if (frame.kind == Frame::Kind::text) delete frame.text;
+    frames.set_top(&frame - 1);
+}
+
+// The next token of a text, as the standard formatted string extraction
+// reads it in the classic locale; false at the end or at a lone backslash.
+bool next_token(TextState& state) {
+    const std::string_view text = state.text;
+    std::size_t position = state.position;
+    while (position < text.size() && is_blank(text[position])) ++position;
+    const std::size_t start = position;
+    while (position < text.size() && !is_blank(text[position])) ++position;
+    state.position = position;
+    if (start == position) return false;
+    state.token.assign(text.substr(start, position - start));
+    return state.token != "\\";
+}
+
+void enter_text(Context& ctx, std::string text) {
+    // Text that interprets itself shares one copy between all its frames.
+    std::shared_ptr<const std::string> owner;
+    if (const FrameStack& frames = ctx.runtime.frames; !frames.empty() && frames.back().kind == Frame::Kind::text) {
+        const auto& caller = frames.back().text->owner;
+        if (caller && *caller == text) owner = caller;
+    }
+    if (!owner) owner = std::make_shared<const std::string>(std::move(text));
+    auto state = std::make_unique<TextState>();
+    state->text = *owner;
+    state->owner = std::move(owner);
+    push(ctx, Frame::Kind::text, nullptr).text = state.release();
+}
+
+// A token met while a construct is open.
+void collect(Context& ctx, const std::string& token) {
+    if (token != ctx.terminator) {
+        ctx.buffer.push_back(token);
+        return;
+    }
+    // Looked up by name each time, so a redefined closing word runs instead.
+    auto closing = ctx.words.find(ctx.terminator);
+    if (closing == ctx.words.end()) {
+        closing = ctx.words.try_emplace(ctx.terminator).first;
+        note_change(ctx);
+    }
+    call_word(ctx, closing->second);
+    ctx.terminator.clear();
+}
+
+void run_word(Context& ctx, Word& word) {
+    if (const auto* builtin = word.target<BuiltinWord>()) {
+        const Builtin& row = *builtin->row;
+        if (row.kind == Kind::control) {
+            enter(ctx, row.enter(ctx));
+        } else {
+            row.word(ctx);
+        }
+    } else if (const auto* user_word = word.target<UserWord>()) {
+        start(ctx, push(ctx, Frame::Kind::list, &list_or_empty(user_word->body.node())));
+    } else {
+        call_word(ctx, word);
+    }
+}
+
+// A list has run to its end, token by token: its frame ends, or its loop
+// goes on, as the ops that end a list do it by instructions.
+void end_of_list(Context& ctx, Frame& frame) {
+    switch (frame.kind) {
+        case Frame::Kind::times:
+            if (frame.times.index == frame.times.passes) break;
+            poll(ctx);
+            *frame.times.counter = frame.times.index++;
+            frame.pc = 0;
+            return;
+        case Frame::Kind::repeat_body:
+            std::swap(frame.node, frame.repeat.other);
+            frame.kind = Frame::Kind::repeat_condition;
+            frame.pc = 0;
+            return;
+        case Frame::Kind::repeat_condition:
+            // IEEE: never equal when either is NaN
+            if (pop(ctx) == frame.repeat.stop) break;
+            poll(ctx);
+            std::swap(frame.node, frame.repeat.other);
+            frame.kind = Frame::Kind::repeat_body;
+            frame.pc = 0;
+            return;
+        default: break;
+    }
+    pop_frame(ctx);
+}
+
+void step_text(Context& ctx, Frame& frame) {
+    TextState& state = *frame.text;
+    if (!next_token(state)) {
+        pop_frame(ctx);
+        return;
+    }
+    resolve_token(ctx, state.token, true);
+}
+
+void step_slowly(Context& ctx, Frame& frame) {
+    if (frame.ip != exit_instr()) to_slow(frame, frame.ip->token);
+    const ListNode& node = *frame.node;
+    if (frame.pc < node.size()) {
+        const std::string token(node.token(frame.pc++));
+        resolve_token(ctx, token, true);
+        return;
+    }
+    end_of_list(ctx, frame);
+}
+
+// The runtimes with frames, whose frames a sweep of the retired lists
+// must not delete what they run.
+std::vector<const Runtime*>& running() {
+    static std::vector<const Runtime*> runtimes;
+    return runtimes;
+}
+
+bool in_use(const void* object, void* set) { return static_cast<std::unordered_set<const void*>*>(set)->contains(object); }
+
+void sweep_when_many_retired() {
+    static std::size_t threshold = 4096;
+    if (retired_count() < threshold) return;
+    std::unordered_set<const void*> used;
+    for (const Runtime* runtime : running()) {
+        for (std::size_t index = 0; index < runtime->frames.size(); ++index) {
+            const Frame& frame = runtime->frames[index];
+            used.insert(frame.code);
+            used.insert(frame.code->owner);
+            used.insert(frame.node);
+            if (frame.kind == Frame::Kind::repeat_body || frame.kind == Frame::Kind::repeat_condition) used.insert(frame.repeat.other);
+        }
+    }
+    sweep_retired(in_use, &used);
+    threshold = std::max<std::size_t>(4096, 2 * retired_count());
+}
+
+// Runs frames until only `base` are left.
+void drive(Context& ctx, std::size_t base) {
+    FrameStack& frames = ctx.runtime.frames;
+    while (frames.size() > base) {
+        Frame& frame = frames.back();
+        if (frame.kind == Frame::Kind::text) {
+            step_text(ctx, frame);
+        } else {
+            if (fast_allowed(ctx)) {
+                if (frame.ip == exit_instr()) {
+                    Code& code = current_code(ctx, *frame.node, role_of(frame.kind));
+                    if (const Instr* const at = code.entry_at(frame.pc)) {
+                        frame.code = &code;
+                        frame.ip = at;
+                    }
+                } else if (frame.code->generation != ctx.runtime.generation) {
+                    revalidate(ctx, frame);
+                }
+            }
+            if (fast_allowed(ctx) && frame.ip != exit_instr()) {
+                run_engine(ctx);
+            } else {
+                step_slowly(ctx, frame);
+            }
+        }
+        sweep_when_many_retired();
+    }
+}
+
+// One run of the evaluator, entered from native code: a barrier frame on
+// top, above which it runs its own frames, which go when it ends, normally
+// or by an exception.
+class Scope {
+public:
+    explicit Scope(Context& ctx) : runtime_(ctx.runtime) {
+        // Native code that re-enters the evaluator (a redefined closing word
+        // that closes its own construct, nested files) still nests on the
+        // machine's stack.
+        if (runtime_.reentries >= max_reentry) throw std::runtime_error("recursion too deep");
+        check_stack_depth();
+        Frame& barrier = runtime_.frames.push_barrier(max_depth);
+        barrier.kind = Frame::Kind::barrier;
+        barrier.node = nullptr;
+        to_slow(barrier, 0);
+        base_ = runtime_.frames.size();
+        if (runtime_.reentries++ == 0) running().push_back(&runtime_);
+    }
+    ~Scope() {
+        FrameStack& frames = runtime_.frames;
+        while (frames.size() > base_) {
+            if (frames.back().kind == Frame::Kind::text) delete frames.back().text;
+            frames.set_top(frames.top() - 1);
+        }
+        frames.pop_barrier(max_depth);
+        if (--runtime_.reentries == 0) {
+            std::erase(running(), &runtime_);
+            frames.shrink(max_depth);
+        }
+    }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+    std::size_t base() const { return base_; }
+
+private:
+    const KeepRetired keep_retired_;  // destroyed last, once the frames are gone
+    Runtime& runtime_;
+    std::size_t base_ = 0;
+};
+
+// A control word called from native code: what it says, run to its end.
+template <Row which>
+void run_control(Context& ctx) {
+    const Scope scope(ctx);
+    enter(ctx, row(which).enter(ctx));
+    drive(ctx, scope.base());
+}
+
+}  // namespace
+
+LeadingNumber leading_number(const std::string& token) {
+    // Most numbers in source text are a few decimal digits, exact as a
+    // double: strtod would give the same value at many times the cost.
+    const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!token.empty() && token.size() <= 15 && std::all_of(token.begin(), token.end(), is_digit)) {
+        std::int64_t whole = 0;
+        for (const char digit : token) whole = whole * 10 + (digit - '0');
+        return {static_cast<double>(whole), true, true};
+    }
+    const char* const start = token.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(start, &end);
+    return {value, end != start, errno != ERANGE};
+}
+
+void push_number(Context& ctx, const std::string& token) {
+    const LeadingNumber number = leading_number(token);
+    if (!number.found) throw std::domain_error("unknown word - " + token);
+    if (!number.in_range) throw std::out_of_range("stod");
+    push(ctx, number.value);
+}
+
+void resolve_token(Context& ctx, const std::string& token, bool expand_aliases) {
+    if (!ctx.terminator.empty()) {
+        collect(ctx, token);
+        return;
+    }
+    if (expand_aliases && ctx.runtime.alias_initials.test(static_cast<unsigned char>(token.c_str()[0]))) {
+        if (const auto alias = ctx.aliases.find(token); alias != ctx.aliases.end()) {
+            // A copy: resolving it may replace the alias.
+            const std::string replacement = alias->second;
+            resolve_token(ctx, replacement, false);
+            return;
+        }
+    }
+    if (const auto word = ctx.words.find(token); word != ctx.words.end()) {
+        run_word(ctx, word->second);
+        return;
+    }
+    // token[0] of an empty token is its terminating NUL, which is no sigil.
+    if (const auto sigil = ctx.sigils.find(token[0]); sigil != ctx.sigils.end()) {
+        const std::string name = token.substr(1);
+        if (const Builtin* row = row_of(sigil->second)) {
+            row->sigil(ctx, name);
+        } else {
+            const SigilHandler handler = sigil->second;
+            handler(ctx, name);
+        }
+        return;
+    }
+    push_number(ctx, token);
+}
+
+void run_tokens(Context& ctx, const Frame& frame, std::uint32_t first, std::uint32_t end) {
+    const ListNode& node = *frame.node;
+    for (std::uint32_t position = first; position < end; ++position) resolve_token(ctx, std::string(node.token(position)), true);
+}
+
+void start(Context& ctx, Frame& frame) {
+    if (!fast_allowed(ctx)) {
+        to_slow(frame, 0);
+        return;
+    }
+    Code& code = current_code(ctx, *frame.node, role_of(frame.kind));
+    frame.code = &code;
+    frame.ip = code.first();
+}
+
+void enter(Context& ctx, Entry entry) {
+    switch (entry.kind) {
+        case Entry::Kind::nothing: return;
+        case Entry::Kind::list: start(ctx, push(ctx, Frame::Kind::list, &list_or_empty(entry.list.node()))); return;
+        case Entry::Kind::times: enter_times(ctx, entry.list.node(), entry.passes); return;
+        case Entry::Kind::repeat: {
+            Frame& frame = push(ctx, Frame::Kind::repeat_body, &list_or_empty(entry.list.node()));
+            frame.repeat.other = &list_or_empty(entry.condition.node());
+            frame.repeat.stop = entry.stop;
+            start(ctx, frame);
+            return;
+        }
+        case Entry::Kind::text: enter_text(ctx, std::move(entry.text)); return;
+    }
+}
+
+void enter_times(Context& ctx, ListNode* body, std::int32_t passes) {
+    Frame& frame = push(ctx, Frame::Kind::times, &list_or_empty(body));
+    frame.times.counter = &ctx.variables["i"];
+    frame.times.index = 0;
+    frame.times.passes = passes;
+    start(ctx, frame);
+    // The first pass polls as every pass does.
+    poll(ctx);
+    *frame.times.counter = frame.times.index++;
+}
+
+void enter_while_repeat(Context& ctx, ListNode* body, ListNode* condition, double stop) {
+    // What the tokens leave before repeat runs: the body saved, the
+    // condition closed last.
+    ctx.loop_body = TokenList(body);
+    TokenList::assign_both(ctx.buffer, ctx.quotation, condition);
+    Frame& frame = push(ctx, Frame::Kind::repeat_body, &list_or_empty(body));
+    frame.repeat.other = &list_or_empty(condition);
+    frame.repeat.stop = stop;
+    start(ctx, frame);
+}
+
+void make_room(Context& ctx) {
+    if (!ctx.runtime.frames.make_room(max_depth)) throw std::runtime_error("recursion too deep");
+}
+
+void service_poll(Context& ctx) {
+    trap = 0;
+    if (interrupt_requested != 0) take_interrupt();
+    if (!fast_allowed(ctx)) trap = 1;
+}
+
+void look_again(Context& ctx) {
+    // An interrupt is taken at the next call or pass, as the long way takes it.
+    trap = interrupt_requested != 0 ? 1 : 0;
+    Frame& frame = ctx.runtime.frames.back();
+    if (!fast_allowed(ctx)) {
+        to_slow(frame, frame.ip->token);
+    } else if (frame.code->generation != ctx.runtime.generation) {
+        revalidate(ctx, frame);
+    }
+    sweep_when_many_retired();
+}
+
+void revalidate(Context& ctx, Frame& frame) {
+    if (frame.ip == exit_instr()) return;
+    const std::uint32_t token = frame.ip->token;
+    Code& code = current_code(ctx, *frame.node, role_of(frame.kind));
+    if (&code == frame.code) return;
+    if (const Instr* const at = code.entry_at(token)) {
+        frame.code = &code;
+        frame.ip = at;
+    } else {
+        to_slow(frame, token);
+    }
+}
+
+void call_word(Context& ctx, const Word& word) {
+    // A copy: the word may replace itself while it runs.
+    const Word copy = word;
+    copy(ctx);
+}
+
+void call_sigil(Context& ctx, const Detail& detail) {
+    if (detail.row != nullptr) {
+        detail.row->sigil(ctx, detail.name);
+    } else {
+        const SigilHandler handler = *detail.handler;
+        handler(ctx, detail.name);
+    }
+}
+
+void settle_variable(Context& ctx, const Instr& instr) {
+    const Detail& detail = *instr.operand.detail;
+    detail.row->sigil(ctx, detail.name);
+    const auto variable = ctx.variables.find(detail.name);
+    if (variable == ctx.variables.end()) return;
+    // From now on it works on the variable itself, checking for itself.
+    auto& settled = const_cast<Instr&>(instr);
+    switch (row_number(*detail.row)) {
+        case Row::store: settled.op = Op::store_checked; break;
+        case Row::add_to: settled.op = Op::add_to_checked; break;
+        case Row::subtract_from: settled.op = Op::subtract_from_checked; break;
+        default: settled.op = Op::fetch_checked; break;
+    }
+    settled.operand.variable = &variable->second;
+}
+
+void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at) {
+    const Scope scope(ctx);
+    auto state = std::make_unique<TextState>();
+    state->text = source;
+    push(ctx, Frame::Kind::text, nullptr).text = state.release();
+    try {
+        drive(ctx, scope.base());
+    } catch (...) {
+        // Read before the scope takes the text's frame away; nothing is kept
+        // on the way for an error that may never come.
+        if (failed_at != nullptr) {
+            const TextState& text = *ctx.runtime.frames[scope.base()].text;
+            failed_at->begin = text.position - text.token.size();
+            failed_at->end = text.position;
+        }
+        throw;
+    }
+}
+
+void resolve(Context& ctx, const std::string& token, bool expand_aliases) {
+    const Scope scope(ctx);
+    resolve_token(ctx, token, expand_aliases);
+    drive(ctx, scope.base());
+}
+
+void run(Context& ctx, const TokenList& tokens) {
+    const Scope scope(ctx);
+    start(ctx, push(ctx, Frame::Kind::list, &list_or_empty(tokens.node())));
+    drive(ctx, scope.base());
+}
+
+void load_builtins(Context& ctx) {
+    for (const Builtin& row : vocabulary()) {
+        switch (row.kind) {
+            case Kind::alias: define_alias(ctx, std::string(row.name), row.alias); break;
+            case Kind::variable_sigil:
+            case Kind::fetch_sigil:
+            case Kind::opener_sigil:
+            case Kind::other_sigil: ctx.sigils[row.name[0]] = BuiltinSigil{&row}; break;
+            case Kind::control: {
+                void (*plain)(Context&) = nullptr;
+                switch (row_number(row)) {
+#define CONTROL(name, id, function) \
+    case Row::id: plain = run_control<Row::id>; break;
+#include "words/vocabulary.def"
+                    default: break;
+                }
+                define_word(ctx, std::string(row.name), BuiltinWord{&row, plain});
+                break;
+            }
+            default: define_word(ctx, std::string(row.name), BuiltinWord{&row, row.word}); break;
+        }
+    }
+    note_change(ctx);
+}
+
+}  // namespace forth

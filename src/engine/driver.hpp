@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/context.hpp"
+#include "core/entry.hpp"
+#include "engine/instruction.hpp"
+
+// What the evaluator's loop (engine/machine.cpp) and its driver
+// (engine/driver.cpp) share: the long way of a token, the pushing of
+// frames, and what the loop leaves to native code.
+namespace forth {
+
+// What the standard string-to-double conversion makes of a token: the value
+// of its longest leading number, whether there is one, and whether it fits.
+struct LeadingNumber {
+    double value;
+    bool found;
+    bool in_range;
+};
+LeadingNumber leading_number(const std::string& token);
+
+// Pushes the value of `token`'s leading number; throws for a token with
+// none: "unknown word", or "stod" when it is out of range.
+void push_number(Context& ctx, const std::string& token);
+
+// The long way of one token, as a frame run token by token takes it. A
+// call or a control word pushes its frames for the running driver to run.
+void resolve_token(Context& ctx, const std::string& token, bool expand_aliases);
+
+// Resolves the tokens [first, end) of the list `frame` runs, the long way.
+void run_tokens(Context& ctx, const Frame& frame, std::uint32_t first, std::uint32_t end);
+
+// Enters what a control word said to run, as frames of the running
+// evaluator, each counted and polled as a call.
+void enter(Context& ctx, Entry entry);
+void enter_times(Context& ctx, ListNode* body, std::int32_t passes);
+void enter_while_repeat(Context& ctx, ListNode* body, ListNode* condition, double stop);
+
+// Makes room for one more frame, or throws "recursion too deep".
+void make_room(Context& ctx);
+
+// Where a call or a loop pass finds the trap set: takes an interrupt request.
+void service_poll(Context& ctx);
+
+// Where an instruction that may have changed anything finds the trap set
+// or its list stale: looks at the state again, and hands the top frame to
+// the driver when it must run token by token.
+void look_again(Context& ctx);
+
+// Makes `frame` go on by instructions that are current, or token by token.
+void revalidate(Context& ctx, Frame& frame);
+
+// Sets `frame` to run its list from the start, as its kind says.
+void start(Context& ctx, Frame& frame);
+
+// The ops that call native code the rest of the evaluator does not know.
+void call_word(Context& ctx, const Word& word);
+void call_sigil(Context& ctx, const Detail& detail);
+void settle_variable(Context& ctx, const Instr& instr);
+
+// Runs the top frame's instructions until the driver must take over.
+void run_engine(Context& ctx);
+
+}  // namespace forth

@@ -1,0 +1,466 @@
+#include "engine/fusion.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "core/user_word.hpp"
+#include "engine/driver.hpp"
+
+// Which tokens of a list run as one instruction, decided here alone. A
+// list is first looked up term by term, each term one token or one whole
+// construct; then the rules below, tried in order at each term, join a run
+// of terms into one instruction. Each rule keeps to what its tokens one by
+// one would do: an instruction that cannot (an operand outside its word's
+// domain, a stack too shallow) runs its tokens one by one instead.
+namespace forth {
+
+namespace {
+
+// What one token, or one whole construct, is with today's tables.
+struct Term {
+    enum class Shape : std::uint8_t {
+        number,          // pushes `number`
+        fetch,           // $v, its variable found
+        change,          // = + - on a variable found
+        variable_sigil,  // = + - $ on a variable not there yet
+        builtin,         // a built-in word: `row`
+        call,            // a word defined in the language: `body`
+        word,            // any other callable in the dictionary
+        sigil,           // any other sigil
+        construct,       // a whole construct; `row` is its opening word
+        fail,            // nothing: resolving it throws
+    };
+    Shape shape = Shape::fail;
+    std::uint32_t first = 0, end = 0;  // the tokens it stands for
+    const Builtin* row = nullptr;
+    double number = 0;
+    double* variable = nullptr;
+    ListNode* body = nullptr;
+    Word* word = nullptr;
+    SigilHandler* handler = nullptr;
+    std::string name;  // a sigil's name, a definition's name, a failing token
+    TokenList list;    // a construct's tokens
+
+    bool is(Row which) const { return shape == Shape::builtin && row == &forth::row(which); }
+    bool is(Kind kind) const { return shape == Shape::builtin && row->kind == kind; }
+};
+
+// The filter bit of a token, for Code::names.
+std::uint64_t name_bit(std::string_view token) { return std::uint64_t{1} << (std::hash<std::string_view>{}(token) % 64); }
+
+class Reader {
+public:
+    Reader(Context& ctx, const ListNode& node, Code& code, const Code* previous)
+        : ctx_(ctx), node_(node), code_(code), previous_(previous) {}
+
+    // The term that begins at token `first`.
+    Term term(std::uint32_t first) {
+        Term term;
+        term.first = first;
+        term.end = first + 1;
+        std::string token(node_.token(first));
+        code_.names |= name_bit(token);
+        if (ctx_.runtime.alias_initials.test(static_cast<unsigned char>(token.c_str()[0]))) {
+            if (const auto alias = ctx_.aliases.find(token); alias != ctx_.aliases.end()) {
+                code_.through_alias = true;
+                token = alias->second;
+            }
+        }
+        if (const auto word = ctx_.words.find(token); word != ctx_.words.end()) {
+            look_up_word(word->second, term);
+        } else if (const auto sigil = ctx_.sigils.find(token[0]); sigil != ctx_.sigils.end()) {
+            // token[0] of an empty token is its terminating NUL, which is no sigil.
+            look_up_sigil(sigil->second, token.substr(1), term);
+        } else if (const LeadingNumber number = leading_number(token); number.found && number.in_range) {
+            term.shape = Term::Shape::number;
+            term.number = number.value;
+        } else {
+            term.name = std::move(token);
+        }
+        if (term.row != nullptr && (term.row->kind == Kind::opener || term.row->kind == Kind::opener_sigil)) {
+            whole_construct(term);
+        }
+        return term;
+    }
+
+private:
+    void look_up_word(Word& word, Term& term) {
+        if (const Builtin* row = row_of(word)) {
+            term.shape = Term::Shape::builtin;
+            term.row = row;
+        } else if (const auto* user_word = word.target<UserWord>()) {
+            term.shape = Term::Shape::call;
+            ListNode* const body = user_word->body.node();
+            term.body = body != nullptr ? body : &empty_list();
+        } else {
+            term.shape = Term::Shape::word;
+            term.word = &word;
+        }
+    }
+
+    void look_up_sigil(SigilHandler& handler, std::string name, Term& term) {
+        term.row = row_of(handler);
+        term.handler = &handler;
+        term.shape = Term::Shape::sigil;
+        if (term.row != nullptr && (term.row->kind == Kind::variable_sigil || term.row->kind == Kind::fetch_sigil)) {
+            if (const auto variable = ctx_.variables.find(name); variable != ctx_.variables.end()) {
+                term.shape = term.row->kind == Kind::fetch_sigil ? Term::Shape::fetch : Term::Shape::change;
+                term.variable = &variable->second;
+                return;
+            }
+            term.shape = Term::Shape::variable_sigil;
+        }
+        term.name = std::move(name);
+    }
+
+    // An opening word whose closing word follows in the same list, while
+    // that is the built-in one, does in one instruction what collecting
+    // token by token does.
+    void whole_construct(Term& term) {
+        const std::string closer(term.row->closer);
+        const auto closing = ctx_.words.find(closer);
+        const Builtin* closing_row = closing == ctx_.words.end() ? nullptr : row_of(closing->second);
+        if (closing_row == nullptr || closing_row->name != closer) return;
+        std::uint32_t last = term.first + 1;
+        while (last < node_.size() && node_.token(last) != closer) ++last;
+        if (last == node_.size()) return;  // stays open after the list: collected token by token
+        term.shape = Term::Shape::construct;
+        term.end = last + 1;
+        code_.names |= name_bit(closer);
+        // Compiled again after a change elsewhere: the same tokens, kept,
+        // with what they compiled to.
+        if (previous_ != nullptr) {
+            for (const Code::Construct& kept : previous_->constructs) {
+                if (kept.first == term.first && kept.end == term.end) {
+                    term.list = kept.list;
+                    return;
+                }
+            }
+        }
+        for (std::uint32_t position = term.first + 1; position < last; ++position) term.list.push_back(node_.token(position));
+    }
+
+    Context& ctx_;
+    const ListNode& node_;
+    Code& code_;
+    const Code* previous_;
+};
+
+// What the rules match a term against.
+#define TOLVA_CLASSES(X)                                                              \
+    X(number)       /* a number */                                                    \
+    X(variable)     /* $v */                                                          \
+    X(change)       /* =v +v -v */                                                    \
+    X(operand_word) /* a word that may take a number or variable before it */         \
+    X(binary)       /* a two-operand word */                                          \
+    X(unary)        /* a one-operand word */                                          \
+    X(negation)     /* not */                                                         \
+    X(dup)                                                                            \
+    X(copy)         /* dup or over */                                                 \
+    X(quote)        /* a whole [ ... ] or { ... } */                                  \
+    X(conditional)  /* iftrue or iffalse */                                           \
+    X(times)                                                                          \
+    X(control)      /* any control word */                                            \
+    X(loop_setup)   /* while or until */                                              \
+    X(repeat)
+enum class Class : std::uint8_t {
+#define TOLVA_CLASS(name) name,
+    TOLVA_CLASSES(TOLVA_CLASS)
+#undef TOLVA_CLASS
+};
+constexpr std::string_view class_names[] = {
+#define TOLVA_CLASS(name) #name,
+    TOLVA_CLASSES(TOLVA_CLASS)
+#undef TOLVA_CLASS
+};
+
+bool matches(Class c, const Term& term) {
+    switch (c) {
+        case Class::number: return term.shape == Term::Shape::number;
+        case Class::variable: return term.shape == Term::Shape::fetch;
+        case Class::change: return term.shape == Term::Shape::change;
+        case Class::operand_word: return term.is(Kind::binary) || term.is(Kind::binary2);
+        case Class::binary: return term.is(Kind::binary);
+        case Class::unary: return term.is(Kind::unary);
+        case Class::negation: return term.is(Row::logical_not);
+        case Class::dup: return term.is(Row::dup);
+        case Class::copy: return term.is(Row::dup) || term.is(Row::over);
+        case Class::quote: return term.shape == Term::Shape::construct && term.row->construct == Construct::list;
+        case Class::conditional: return term.is(Row::iftrue) || term.is(Row::iffalse);
+        case Class::times: return term.is(Row::times);
+        case Class::control: return term.is(Kind::control);
+        case Class::loop_setup: return term.is(Row::while_loop) || term.is(Row::until_loop);
+        case Class::repeat: return term.is(Row::repeat);
+    }
+    return false;
+}
+
+class Builder;
+using Make = Emitted (Builder::*)(std::span<const Term> terms);
+
+struct Rule {
+    std::string_view name;
+    std::array<Class, 4> pattern;
+    std::uint8_t length;
+    Make make;
+};
+
+// Builds instructions from terms, filling the code's side tables.
+class Builder {
+public:
+    explicit Builder(Code& code) : code_(code) {}
+
+    // A term alone.
+    Emitted single(const Term& term) {
+        using Shape = Term::Shape;
+        switch (term.shape) {
+            case Shape::number: return straight(term, Op::number, {.number = term.number});
+            case Shape::fetch: return straight(term, Op::fetch, {.variable = term.variable});
+            case Shape::change: return straight(term, change_op(*term.row), {.variable = term.variable});
+            case Shape::variable_sigil: return other(term, Op::variable_sigil, {.detail = detail(term)});
+            case Shape::builtin: return builtin(term);
+            case Shape::call: return other(term, Op::call, {.node = term.body});
+            case Shape::word: return other(term, Op::word, {.word = term.word});
+            case Shape::sigil: return other(term, Op::sigil, {.detail = detail(term)});
+            case Shape::construct: return construct(term);
+            case Shape::fail: return other(term, Op::fail, {.detail = detail(term)});
+        }
+        return other(term, Op::fail, {.detail = detail(term)});
+    }
+
+    // The makers the rules name.
+
+    Emitted quote_if(std::span<const Term> terms) {
+        const bool copy = terms.size() == 3;
+        const Term& quote = terms[terms.size() - 2];
+        const bool when = terms.back().is(Row::iftrue);
+        const Op op = copy ? (when ? Op::dup_quote_iftrue : Op::dup_quote_iffalse) : (when ? Op::quote_iftrue : Op::quote_iffalse);
+        return other(terms.front(), op, {.node = held(quote)});
+    }
+
+    Emitted quote_times(std::span<const Term> terms) { return other(terms.front(), Op::quote_times, {.node = held(terms[0])}); }
+
+    Emitted quote_control(std::span<const Term> terms) {
+        Emitted emitted = other(terms.front(), Op::quote_control, {.node = held(terms[0])});
+        emitted.slots[1] = slot(terms.front(), Op::data, {.enter = terms[1].row->enter});
+        emitted.size = 2;
+        return emitted;
+    }
+
+    Emitted while_repeat(std::span<const Term> terms) {
+        Emitted emitted = other(terms.front(), Op::while_repeat, {.node = held(terms[0])});
+        emitted.slots[0].aux = terms[1].is(Row::until_loop) ? 1 : 0;
+        emitted.slots[1] = slot(terms.front(), Op::data, {.node = held(terms[2])});
+        emitted.size = 2;
+        return emitted;
+    }
+
+    Emitted variable_number(std::span<const Term> terms) {
+        const bool negate = terms.size() == 4;
+        Emitted emitted = fused(terms, ops_of(row_number(*terms[2].row)).variable_number[negate], {.variable = terms[0].variable});
+        emitted.slots[1] = slot(terms.front(), Op::data, {.number = terms[1].number});
+        emitted.size = 2;
+        return emitted;
+    }
+
+    Emitted operand(std::span<const Term> terms) {
+        const Copy copy = terms[0].is(Row::dup) ? Copy::top : terms[0].is(Row::over) ? Copy::second : Copy::none;
+        const std::size_t at = copy == Copy::none ? 0 : 1;
+        const Term& operand = terms[at];
+        const bool number = operand.shape == Term::Shape::number;
+        const bool negate = terms.size() > at + 2;
+        const Op op = ops_of(row_number(*terms[at + 1].row))
+                          .with[number ? 0 : 1][static_cast<int>(copy)][negate ? 1 : 0];
+        return fused(terms, op, number ? Instr::Operand{.number = operand.number} : Instr::Operand{.variable = operand.variable});
+    }
+
+    Emitted on_copy(std::span<const Term> terms) {
+        const Copy copy = terms[0].is(Row::dup) ? Copy::top : Copy::second;
+        return fused(terms, ops_of(row_number(*terms[1].row)).on_copy[static_cast<int>(copy)], {.number = 0});
+    }
+
+    Emitted change_by_number(std::span<const Term> terms) {
+        const Row row = row_number(*terms[1].row);
+        const Op op = row == Row::store ? Op::store_number : row == Row::add_to ? Op::add_number : Op::subtract_number;
+        Emitted emitted = fused(terms, op, {.variable = terms[1].variable});
+        emitted.slots[1] = slot(terms.front(), Op::data, {.number = terms[0].number});
+        emitted.size = 2;
+        return emitted;
+    }
+
+private:
+    static Instr slot(const Term& term, Op op, Instr::Operand operand) {
+        return {.op = op, .aux = 0, .token = term.first, .operand = operand};
+    }
+
+    static Emitted other(const Term& term, Op op, Instr::Operand operand) {
+        Emitted emitted;
+        emitted.slots[0] = slot(term, op, operand);
+        return emitted;
+    }
+
+    // A straight instruction and its effect on the depth.
+    static Emitted straight(const Term& term, Op op, Instr::Operand operand) {
+        Emitted emitted = other(term, op, operand);
+        emitted.straight = true;
+        effect(term, emitted);
+        return emitted;
+    }
+
+    // The instruction of a run of straight terms, whose effect is theirs.
+    static Emitted fused(std::span<const Term> terms, Op op, Instr::Operand operand) {
+        Emitted emitted = other(terms.front(), op, operand);
+        emitted.straight = true;
+        for (const Term& term : terms) effect(term, emitted);
+        return emitted;
+    }
+
+    // Adds what `term` does to the depth after what `emitted` does.
+    static void effect(const Term& term, Emitted& emitted) {
+        int in = 0, out = 0;
+        switch (term.shape) {
+            case Term::Shape::number:
+            case Term::Shape::fetch: out = 1; break;
+            case Term::Shape::change: in = 1; break;
+            case Term::Shape::builtin: in = term.row->in, out = term.row->out; break;
+            default: break;
+        }
+        emitted.need = std::max(emitted.need, in - emitted.delta);
+        emitted.delta += out - in;
+    }
+
+    static Op change_op(const Builtin& row) {
+        const Row which = row_number(row);
+        return which == Row::store ? Op::store : which == Row::add_to ? Op::add_to : Op::subtract_from;
+    }
+
+    Emitted builtin(const Term& term) {
+        switch (term.row->kind) {
+            case Kind::binary:
+            case Kind::binary2:
+            case Kind::unary:
+            case Kind::shuffle:
+            case Kind::pop: return straight(term, ops_of(row_number(*term.row)).alone, {.number = 0});
+            case Kind::effect: return straight(term, Op::native, {.native = term.row->word});
+            case Kind::control: return other(term, Op::control, {.enter = term.row->enter});
+            case Kind::opener:
+            case Kind::change: return other(term, Op::native_look, {.native = term.row->word});
+            default: return other(term, Op::fail, {.detail = detail(term)});
+        }
+    }
+
+    Emitted construct(const Term& term) {
+        switch (term.row->construct) {
+            case Construct::list: return straight(term, Op::quote, {.node = held(term)});
+            case Construct::text: return straight(term, Op::string, {.node = held(term)});
+            case Construct::comment: return straight(term, Op::comment, {.node = nullptr});
+            default: {
+                Emitted emitted = other(term, Op::define, {.detail = detail(term)});
+                emitted.slots[1] = slot(term, Op::data, {.node = held(term)});
+                emitted.size = 2;
+                return emitted;
+            }
+        }
+    }
+
+    // The construct's list, kept by the code; the empty list for none.
+    ListNode* held(const Term& term) {
+        code_.constructs.push_back({term.first, term.end, term.list});
+        ListNode* const node = term.list.node();
+        return node != nullptr ? node : &empty_list();
+    }
+
+    Detail* detail(const Term& term) {
+        Detail& detail = *code_.details.emplace_back(std::make_unique<Detail>());
+        detail.name = term.name;
+        detail.handler = term.handler;
+        detail.row = term.row;
+        return &detail;
+    }
+
+    Code& code_;
+};
+
+// The fusion rules, tried in this order at each term; the first that
+// matches makes the instruction. Adding a fusion is adding a row here (and
+// its ops, when it needs new ones).
+using C = Class;
+constexpr Rule rules[] = {
+    {"dup quote if", {C::dup, C::quote, C::conditional}, 3, &Builder::quote_if},
+    {"quote if", {C::quote, C::conditional}, 2, &Builder::quote_if},
+    {"quote times", {C::quote, C::times}, 2, &Builder::quote_times},
+    {"quote loop quote repeat", {C::quote, C::loop_setup, C::quote, C::repeat}, 4, &Builder::while_repeat},
+    {"quote control", {C::quote, C::control}, 2, &Builder::quote_control},
+    {"V N W not", {C::variable, C::number, C::operand_word, C::negation}, 4, &Builder::variable_number},
+    {"V N W", {C::variable, C::number, C::operand_word}, 3, &Builder::variable_number},
+    {"copy N W not", {C::copy, C::number, C::operand_word, C::negation}, 4, &Builder::operand},
+    {"copy V W not", {C::copy, C::variable, C::operand_word, C::negation}, 4, &Builder::operand},
+    {"copy N W", {C::copy, C::number, C::operand_word}, 3, &Builder::operand},
+    {"copy V W", {C::copy, C::variable, C::operand_word}, 3, &Builder::operand},
+    {"N W not", {C::number, C::operand_word, C::negation}, 3, &Builder::operand},
+    {"V W not", {C::variable, C::operand_word, C::negation}, 3, &Builder::operand},
+    {"N W", {C::number, C::operand_word}, 2, &Builder::operand},
+    {"V W", {C::variable, C::operand_word}, 2, &Builder::operand},
+    {"copy W", {C::copy, C::binary}, 2, &Builder::on_copy},
+    {"copy U", {C::copy, C::unary}, 2, &Builder::on_copy},
+    {"N change", {C::number, C::change}, 2, &Builder::change_by_number},
+};
+
+}  // namespace
+
+std::vector<RuleDescription> fusion_rules() {
+    std::vector<RuleDescription> described;
+    for (const Rule& rule : rules) {
+        RuleDescription& description = described.emplace_back();
+        description.name = rule.name;
+        for (std::size_t index = 0; index < rule.length; ++index) {
+            description.pattern.push_back(class_names[static_cast<std::size_t>(rule.pattern[index])]);
+        }
+    }
+    return described;
+}
+
+void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* previous,
+                   const std::function<void(const Emitted&)>& emit) {
+    Reader reader(ctx, node, code, previous);
+    Builder builder(code);
+    // A few terms ahead, read as the rules need them.
+    std::vector<Term> ahead;
+    std::uint32_t next = 0;
+    const auto fill = [&](std::size_t count) {
+        while (ahead.size() < count && next < node.size()) {
+            ahead.push_back(reader.term(next));
+            next = ahead.back().end;
+        }
+    };
+    for (;;) {
+        fill(1);
+        if (ahead.empty()) break;
+        std::size_t taken = 1;
+        const Rule* matched = nullptr;
+        for (const Rule& rule : rules) {
+            fill(rule.length);
+            if (ahead.size() < rule.length) continue;
+            bool all = true;
+            for (std::size_t index = 0; all && index < rule.length; ++index) all = matches(rule.pattern[index], ahead[index]);
+            if (all) {
+                matched = &rule;
+                break;
+            }
+        }
+        if (matched != nullptr) {
+            taken = matched->length;
+            emit((builder.*matched->make)(std::span<const Term>(ahead.data(), taken)));
+            if (on_rule_matched != nullptr) on_rule_matched(matched->name);
+        } else {
+            emit(builder.single(ahead.front()));
+        }
+        ahead.erase(ahead.begin(), ahead.begin() + static_cast<std::ptrdiff_t>(taken));
+    }
+}
+
+}  // namespace forth

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "engine/code.hpp"
+
+namespace forth {
+
+// One instruction as the matcher makes it: its slots, and what the guard of
+// its straight run must know of it.
+struct Emitted {
+    Instr slots[2];
+    std::uint8_t size = 1;  // slots used
+    bool straight = false;
+    std::int32_t need = 0;   // the depth it needs
+    std::int32_t delta = 0;  // what it changes the depth by
+};
+
+// Looks up the tokens of `node` and decides which run as one instruction:
+// a whole construct closed within the list is one term, and the fusion
+// rules (engine/fusion.cpp) join terms into one instruction, which it hands
+// to `emit` in order. Fills the side tables of `code`; the constructs of
+// `previous`, compiled before, keep their lists.
+void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* previous,
+                   const std::function<void(const Emitted&)>& emit);
+
+// The fusion rules as the tests see them: each rule's name and the names of
+// the classes of terms it matches, in the order the matcher tries them; and
+// a call for each rule that matches, for the tests that must make them all.
+struct RuleDescription {
+    std::string_view name;
+    std::vector<std::string_view> pattern;
+};
+std::vector<RuleDescription> fusion_rules();
+inline void (*on_rule_matched)(std::string_view rule) = nullptr;
+
+}  // namespace forth

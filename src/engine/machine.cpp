@@ -1,0 +1,626 @@
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/integer.hpp"
+#include "core/trap.hpp"
+#include "engine/code.hpp"
+#include "engine/driver.hpp"
+#include "words/builtins.hpp"
+#include "words/operations.hpp"
+
+// The evaluator's loop: it runs the top frame's instructions, into the
+// frames that calls push and back out of them, until a frame must be run
+// by the driver (engine/driver.cpp). Its state lives in locals, which the
+// compiler keeps in registers: the instruction pointer, the stack pointer
+// and the top of the stack, and the top frame. They go back into the
+// Context only around code that may look at them (SAVE), and come back
+// after it (LOAD).
+//
+// Dispatch is by computed goto where the compiler has it, each op ending
+// in its own jump to the next, and by a switch elsewhere (WebAssembly).
+#if defined(__GNUC__) && !defined(__EMSCRIPTEN__) && !defined(TOLVA_SWITCH_DISPATCH)
+#define TOLVA_COMPUTED_GOTO 1
+#else
+#define TOLVA_COMPUTED_GOTO 0
+#endif
+
+namespace forth {
+
+namespace {
+
+// A shuffle's outputs from its `in` inputs, the deepest first: `order`
+// names an input for each output.
+template <std::size_t in, std::size_t out>
+[[gnu::always_inline]] inline void shuffle(double*& sp, double& tos, const std::array<int, out>& order) {
+    std::array<double, in> inputs;
+    for (std::size_t index = 0; index + 1 < in; ++index) inputs[index] = sp[static_cast<std::ptrdiff_t>(index + 1) - static_cast<std::ptrdiff_t>(in)];
+    inputs[in - 1] = tos;
+    double* const bottom = sp + 1 - static_cast<std::ptrdiff_t>(in);
+    for (std::size_t index = 0; index + 1 < out; ++index) bottom[index] = inputs[static_cast<std::size_t>(order[index])];
+    sp = bottom + (out - 1);
+    tos = inputs[static_cast<std::size_t>(order[out - 1])];
+}
+
+enum Input : int { a, b, c };
+
+}  // namespace
+
+// Labels as values are the compilers' extension that computed goto is made of.
+#if TOLVA_COMPUTED_GOTO
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
+#endif
+
+void run_engine(Context& ctx) {
+    using namespace operation;
+#if TOLVA_COMPUTED_GOTO
+    static void* const targets[] = {
+#define TOLVA_OP(name, straight) &&op_##name,
+        TOLVA_ENGINE_OPS(TOLVA_OP)
+#include "engine/row_ops.def"
+#undef TOLVA_OP
+    };
+#define OP(name) op_##name
+#define DISPATCH() goto* targets[static_cast<std::size_t>(ip->op)]
+#else
+#define OP(name) case Op::name
+#define DISPATCH() goto dispatch
+#endif
+
+    Runtime& runtime = ctx.runtime;
+    Stack& stack = ctx.stack;
+    FrameStack& frames = runtime.frames;
+
+    // The registers.
+    const Instr* ip;
+    double* sp;  // the top's slot; the top itself is in tos
+    double tos;
+    Frame* fp;
+    // What the checks compare with, reloaded with the registers.
+    double* stack_base;
+    double* stack_end;
+    Frame* frames_limit;
+    std::uint64_t generation;
+    // Scratch for the ops that enter a list.
+    ListNode* node;
+    Code* code;
+    const Instr* resume;
+
+#define LOAD_STACK() (sp = stack.top_slot(), tos = *sp, stack_base = stack.first_slot(), stack_end = stack.end_slot())
+#define SAVE_STACK() (*sp = tos, stack.set_top_slot(sp))
+#define SAVE(at) (SAVE_STACK(), fp->ip = (at), frames.set_top(fp))
+#define LOAD() \
+    (LOAD_STACK(), fp = frames.top(), frames_limit = frames.limit(), generation = runtime.generation, ip = fp->ip)
+#define PUSH(value) (*sp = tos, ++sp, tos = (value))
+#define DROP() (tos = *--sp)
+#define NEXT() \
+    do {       \
+        ++ip;  \
+        DISPATCH(); \
+    } while (0)
+#define NEXT2()  \
+    do {         \
+        ip += 2; \
+        DISPATCH(); \
+    } while (0)
+// Interrupt requests, at a call or a pass of a loop.
+#define POLL()                    \
+    if (trap) [[unlikely]] {      \
+        SAVE(ip);                 \
+        service_poll(ctx);        \
+        LOAD();                   \
+    }
+
+    LOAD();
+    DISPATCH();
+
+#if !TOLVA_COMPUTED_GOTO
+dispatch:
+    switch (ip->op) {
+#endif
+
+    OP(exit) : {
+        SAVE(ip);
+        return;
+    }
+    OP(data) : NEXT();  // never reached: the op before it steps over it
+
+    OP(ret) : {
+        --fp;
+        ip = fp->ip;
+        if (fp->code->generation != generation) [[unlikely]] goto returned_to_stale;
+        DISPATCH();
+    }
+    OP(guard) : {
+        if (sp - stack_base < (ip->aux & ~entry_flag) - 1 || stack_end - sp <= ip->operand.pair.first) [[unlikely]] {
+            goto guard_failed;
+        }
+        NEXT();
+    }
+
+    OP(number) : {
+        PUSH(ip->operand.number);
+        NEXT();
+    }
+    OP(fetch) : {
+        PUSH(*ip->operand.variable);
+        NEXT();
+    }
+    OP(store) : {
+        *ip->operand.variable = tos;
+        DROP();
+        NEXT();
+    }
+    OP(add_to) : {
+        *ip->operand.variable = tos + *ip->operand.variable;
+        DROP();
+        NEXT();
+    }
+    OP(subtract_from) : {
+        *ip->operand.variable = *ip->operand.variable - tos;
+        DROP();
+        NEXT();
+    }
+    OP(store_number) : {
+        *ip->operand.variable = ip[1].operand.number;
+        NEXT2();
+    }
+    OP(add_number) : {
+        *ip->operand.variable = ip[1].operand.number + *ip->operand.variable;
+        NEXT2();
+    }
+    OP(subtract_number) : {
+        *ip->operand.variable = *ip->operand.variable - ip[1].operand.number;
+        NEXT2();
+    }
+    OP(variable_sigil) : {
+        SAVE(ip);
+        settle_variable(ctx, *ip);
+        LOAD_STACK();
+        NEXT();
+    }
+    // Once its variable exists: run outside the guards, they check for themselves.
+    OP(fetch_checked) : {
+        if (stack_end - sp <= 1) [[unlikely]] {
+            SAVE(ip);
+            stack.reserve_more(1);
+            LOAD_STACK();
+        }
+        PUSH(*ip->operand.variable);
+        NEXT();
+    }
+    OP(store_checked) : {
+        if (sp < stack_base) [[unlikely]] goto bail;
+        *ip->operand.variable = tos;
+        DROP();
+        NEXT();
+    }
+    OP(add_to_checked) : {
+        if (sp < stack_base) [[unlikely]] goto bail;
+        *ip->operand.variable = tos + *ip->operand.variable;
+        DROP();
+        NEXT();
+    }
+    OP(subtract_from_checked) : {
+        if (sp < stack_base) [[unlikely]] goto bail;
+        *ip->operand.variable = *ip->operand.variable - tos;
+        DROP();
+        NEXT();
+    }
+
+    OP(native) : {
+        SAVE(ip);
+        ip->operand.native(ctx);
+        LOAD_STACK();
+        NEXT();
+    }
+    OP(native_look) : {
+        SAVE(ip + 1);
+        ip->operand.native(ctx);
+        LOAD();
+        goto look;
+    }
+    OP(word) : {
+        SAVE(ip + 1);
+        call_word(ctx, *ip->operand.word);
+        LOAD();
+        goto look;
+    }
+    OP(sigil) : {
+        SAVE(ip + 1);
+        call_sigil(ctx, *ip->operand.detail);
+        LOAD();
+        goto look;
+    }
+    OP(fail) : {
+        SAVE(ip);
+        push_number(ctx, ip->operand.detail->name);  // throws: the token is no number
+        LOAD();
+        NEXT();
+    }
+
+    OP(call) : {
+        node = ip->operand.node;
+        resume = ip + 1;
+        goto enter_list;
+    }
+    OP(control) : {
+        SAVE(ip + 1);
+        enter(ctx, ip->operand.enter(ctx));
+        LOAD();
+        DISPATCH();
+    }
+
+    OP(quote) : {
+        TokenList::assign_both(ctx.buffer, ctx.quotation, ip->operand.node);
+        NEXT();
+    }
+    OP(string) : {
+        ctx.buffer = TokenList(ip->operand.node);
+        ctx.text = joined(ctx.buffer);
+        NEXT();
+    }
+    OP(comment) : {
+        ctx.buffer.clear();
+        NEXT();
+    }
+    OP(define) : {
+        SAVE(ip + 2);
+        ctx.text = ip->operand.detail->name;
+        ctx.buffer = TokenList(ip[1].operand.node);
+        row(Row::close_definition).word(ctx);
+        LOAD();
+        goto look;
+    }
+
+    // A whole quote and iftrue or iffalse; after dup, on a copy of the flag.
+#define TOLVA_QUOTE_IF(name, when, copy)                                        \
+    OP(name) : {                                                                 \
+        if (sp < stack_base) [[unlikely]] goto bail;                             \
+        node = ip->operand.node;                                                 \
+        TokenList::assign_both(ctx.buffer, ctx.quotation, node);                 \
+        const bool taken = (tos != 0) == (when);                                 \
+        if (!(copy)) DROP();                                                     \
+        if (!taken) NEXT();                                                      \
+        resume = ip + 1;                                                         \
+        goto enter_list;                                                         \
+    }
+    TOLVA_QUOTE_IF(quote_iftrue, true, false)
+    TOLVA_QUOTE_IF(quote_iffalse, false, false)
+    TOLVA_QUOTE_IF(dup_quote_iftrue, true, true)
+    TOLVA_QUOTE_IF(dup_quote_iffalse, false, true)
+#undef TOLVA_QUOTE_IF
+
+    OP(quote_times) : {
+        if (sp < stack_base) [[unlikely]] goto bail;
+        TokenList::assign_both(ctx.buffer, ctx.quotation, ip->operand.node);
+        const std::int32_t passes = truncate_to_int32(tos).value_or(0);
+        DROP();
+        if (passes <= 0) NEXT();
+        SAVE(ip + 1);
+        enter_times(ctx, ip->operand.node, passes);
+        LOAD();
+        DISPATCH();
+    }
+
+    OP(quote_control) : {
+        TokenList::assign_both(ctx.buffer, ctx.quotation, ip->operand.node);
+        SAVE(ip + 2);
+        enter(ctx, ip[1].operand.enter(ctx));
+        LOAD();
+        DISPATCH();
+    }
+    OP(while_repeat) : {
+        SAVE(ip + 2);
+        enter_while_repeat(ctx, ip->operand.node, ip[1].operand.node, ip->aux & ~entry_flag);
+        LOAD();
+        DISPATCH();
+    }
+
+    OP(times_back) : {
+        if (fp->times.index == fp->times.passes) goto leave_loop;
+        POLL();
+        *fp->times.counter = fp->times.index++;
+        ip -= ip->operand.offset;
+        DISPATCH();
+    }
+
+    OP(to_condition) : {
+        node = fp->repeat.other;
+        fp->repeat.other = fp->node;
+        fp->node = node;
+        fp->kind = Frame::Kind::repeat_condition;
+        goto switch_list;
+    }
+
+    OP(repeat_test) : {
+        if (sp < stack_base) [[unlikely]] {
+            SAVE(ip);
+            underflow("stack underflow");
+        }
+        const double result = tos;
+        DROP();
+        // IEEE: never equal when either is NaN
+        if (result == fp->repeat.stop) goto leave_loop;
+        POLL();
+        node = fp->repeat.other;
+        fp->repeat.other = fp->node;
+        fp->node = node;
+        fp->kind = Frame::Kind::repeat_body;
+        goto switch_list;
+    }
+
+    // The ops of the rows that compute on the stack (words/vocabulary.def).
+    // Each checks its operands' domain before it changes anything; outside
+    // it, its tokens run one by one instead and fail as they fail.
+#define TOLVA_CHECK(domain) \
+    if (!domain::holds(x, y)) [[unlikely]] goto bail
+#define TOLVA_WITH_OPERAND(id, suffix, operand, result, domain)                         \
+    OP(id##suffix) : {                                                                   \
+        const double x = tos, y = (operand);                                             \
+        TOLVA_CHECK(domain);                                                             \
+        tos = (result);                                                                  \
+        NEXT();                                                                          \
+    }                                                                                    \
+    OP(id##suffix##_not) : {                                                             \
+        const double x = tos, y = (operand);                                             \
+        TOLVA_CHECK(domain);                                                             \
+        tos = flag((result) == 0);                                                       \
+        NEXT();                                                                          \
+    }                                                                                    \
+    OP(dup_##id##suffix) : {                                                             \
+        const double x = tos, y = (operand);                                             \
+        TOLVA_CHECK(domain);                                                             \
+        PUSH(result);                                                                    \
+        NEXT();                                                                          \
+    }                                                                                    \
+    OP(dup_##id##suffix##_not) : {                                                       \
+        const double x = tos, y = (operand);                                             \
+        TOLVA_CHECK(domain);                                                             \
+        PUSH(flag((result) == 0));                                                       \
+        NEXT();                                                                          \
+    }                                                                                    \
+    OP(over_##id##suffix) : {                                                            \
+        const double x = sp[-1], y = (operand);                                          \
+        TOLVA_CHECK(domain);                                                             \
+        PUSH(result);                                                                    \
+        NEXT();                                                                          \
+    }                                                                                    \
+    OP(over_##id##suffix##_not) : {                                                      \
+        const double x = sp[-1], y = (operand);                                          \
+        TOLVA_CHECK(domain);                                                             \
+        PUSH(flag((result) == 0));                                                       \
+        NEXT();                                                                          \
+    }
+#define BINARY(name, id, result, domain)                                                 \
+    OP(id) : {                                                                           \
+        const double x = sp[-1], y = tos;                                                \
+        TOLVA_CHECK(domain);                                                             \
+        tos = (result);                                                                  \
+        --sp;                                                                            \
+        NEXT();                                                                          \
+    }                                                                                    \
+    TOLVA_WITH_OPERAND(id, _n, ip->operand.number, result, domain)                       \
+    TOLVA_WITH_OPERAND(id, _v, *ip->operand.variable, result, domain)                    \
+    OP(id##_vn) : {                                                                      \
+        const double x = *ip->operand.variable, y = ip[1].operand.number;                \
+        TOLVA_CHECK(domain);                                                             \
+        PUSH(result);                                                                    \
+        NEXT2();                                                                         \
+    }                                                                                    \
+    OP(id##_vn_not) : {                                                                  \
+        const double x = *ip->operand.variable, y = ip[1].operand.number;                \
+        TOLVA_CHECK(domain);                                                             \
+        PUSH(flag((result) == 0));                                                       \
+        NEXT2();                                                                         \
+    }                                                                                    \
+    OP(dup_##id) : {                                                                     \
+        const double x = tos, y = tos;                                                   \
+        TOLVA_CHECK(domain);                                                             \
+        tos = (result);                                                                  \
+        NEXT();                                                                          \
+    }                                                                                    \
+    OP(over_##id) : {                                                                    \
+        const double x = tos, y = sp[-1];                                                \
+        TOLVA_CHECK(domain);                                                             \
+        tos = (result);                                                                  \
+        NEXT();                                                                          \
+    }
+    // Two results: the first goes where x was (or is pushed), the second on top.
+#define TOLVA_TWO_RESULTS_WITH_OPERAND(id, suffix, operand, first, second, domain, negated) \
+    OP(id##suffix) : {                                                                   \
+        const double x = tos, y = (operand);                                             \
+        TOLVA_CHECK(domain);                                                             \
+        const double r = (first), q = (second);                                          \
+        tos = r;                                                                         \
+        PUSH(negated(q));                                                                \
+        NEXT();                                                                          \
+    }                                                                                    \
+    OP(dup_##id##suffix) : {                                                             \
+        const double x = tos, y = (operand);                                             \
+        TOLVA_CHECK(domain);                                                             \
+        const double r = (first), q = (second);                                          \
+        PUSH(r);                                                                         \
+        PUSH(negated(q));                                                                \
+        NEXT();                                                                          \
+    }                                                                                    \
+    OP(over_##id##suffix) : {                                                            \
+        const double x = sp[-1], y = (operand);                                          \
+        TOLVA_CHECK(domain);                                                             \
+        const double r = (first), q = (second);                                          \
+        PUSH(r);                                                                         \
+        PUSH(negated(q));                                                                \
+        NEXT();                                                                          \
+    }
+#define TOLVA_KEEP(value) (value)
+#define TOLVA_NEGATE(value) flag((value) == 0)
+#define TOLVA_TWO_RESULTS_VN(id, suffix, first, second, domain, negated)                \
+    OP(id##suffix) : {                                                                   \
+        const double x = *ip->operand.variable, y = ip[1].operand.number;                \
+        TOLVA_CHECK(domain);                                                             \
+        const double r = (first), q = (second);                                          \
+        PUSH(r);                                                                         \
+        PUSH(negated(q));                                                                \
+        NEXT2();                                                                         \
+    }
+#define BINARY2(name, id, first, second, domain)                                                       \
+    OP(id) : {                                                                                         \
+        const double x = sp[-1], y = tos;                                                              \
+        TOLVA_CHECK(domain);                                                                           \
+        const double r = (first), q = (second);                                                        \
+        sp[-1] = r;                                                                                    \
+        tos = q;                                                                                       \
+        NEXT();                                                                                        \
+    }                                                                                                  \
+    TOLVA_TWO_RESULTS_WITH_OPERAND(id, _n, ip->operand.number, first, second, domain, TOLVA_KEEP)      \
+    TOLVA_TWO_RESULTS_WITH_OPERAND(id, _n_not, ip->operand.number, first, second, domain, TOLVA_NEGATE) \
+    TOLVA_TWO_RESULTS_WITH_OPERAND(id, _v, *ip->operand.variable, first, second, domain, TOLVA_KEEP)   \
+    TOLVA_TWO_RESULTS_WITH_OPERAND(id, _v_not, *ip->operand.variable, first, second, domain, TOLVA_NEGATE) \
+    TOLVA_TWO_RESULTS_VN(id, _vn, first, second, domain, TOLVA_KEEP)                                   \
+    TOLVA_TWO_RESULTS_VN(id, _vn_not, first, second, domain, TOLVA_NEGATE)
+#define UNARY(name, id, result)      \
+    OP(id) : {                        \
+        const double x = tos;         \
+        tos = (result);               \
+        NEXT();                       \
+    }                                 \
+    OP(dup_##id) : {                  \
+        const double x = tos;         \
+        PUSH(result);                 \
+        NEXT();                       \
+    }                                 \
+    OP(over_##id) : {                 \
+        const double x = sp[-1];      \
+        PUSH(result);                 \
+        NEXT();                       \
+    }
+#define TOLVA_LIST(...) {__VA_ARGS__}
+#define SHUFFLE(name, id, in, outputs)                                            \
+    OP(id) : {                                                                     \
+        static constexpr auto order = std::to_array<int>(TOLVA_LIST outputs);      \
+        shuffle<in>(sp, tos, order);                                               \
+        NEXT();                                                                    \
+    }
+#define POP(name, id) \
+    OP(id) : {        \
+        DROP();       \
+        NEXT();       \
+    }
+#include "words/vocabulary.def"
+#undef TOLVA_LIST
+#undef TOLVA_KEEP
+#undef TOLVA_NEGATE
+#undef TOLVA_CHECK
+#undef TOLVA_WITH_OPERAND
+#undef TOLVA_TWO_RESULTS_WITH_OPERAND
+#undef TOLVA_TWO_RESULTS_VN
+
+#if !TOLVA_COMPUTED_GOTO
+        case Op::count: break;
+    }
+#endif
+
+    // Enters `node`, going on at `resume` when it returns: the check of the
+    // depth, the poll, then the frame.
+enter_list:
+    if (node == nullptr) node = &empty_list();
+    code = static_cast<Code*>(node->code.get());
+    if (code == nullptr || code->generation != generation) [[unlikely]] {
+        SAVE(ip);
+        code = &current_code(ctx, *node, Role::call);
+        LOAD();
+    }
+    if (fp + 1 == frames_limit) [[unlikely]] {
+        SAVE(ip);
+        make_room(ctx);
+        LOAD();
+    }
+    POLL();
+    fp->ip = resume;
+    ++fp;
+    fp->code = code;
+    fp->node = node;
+    fp->kind = Frame::Kind::list;
+    ip = code->first();
+    DISPATCH();
+
+    // A repeat loop's frame goes on in its other list.
+switch_list:
+    code = static_cast<Code*>(node->code.get());
+    if (code != nullptr && code->generation == generation) {
+        const auto role = fp->kind == Frame::Kind::repeat_body ? Role::body : Role::condition;
+        if (Code* const made = code->variants[static_cast<std::size_t>(role)].get()) {
+            fp->code = made;
+            ip = made->first();
+            DISPATCH();
+        }
+    }
+    SAVE(ip);
+    start(ctx, *fp);
+    LOAD();
+    DISPATCH();
+
+leave_loop:
+    --fp;
+    ip = fp->ip;
+    if (fp->code->generation != generation) [[unlikely]] goto returned_to_stale;
+    DISPATCH();
+
+returned_to_stale:
+    if (ip->op == Op::exit) DISPATCH();
+    SAVE(ip);
+    revalidate(ctx, *fp);
+    LOAD();
+    DISPATCH();
+
+    // After an op that may have changed anything, at the next instruction.
+look:
+    if (!trap && fp->code->generation == generation && ctx.terminator.empty()) DISPATCH();
+    SAVE(ip);
+    look_again(ctx);
+    LOAD();
+    DISPATCH();
+
+guard_failed:
+    SAVE(ip);
+    if (sp - stack_base < (ip->aux & ~entry_flag) - 1) {
+        // A run that would underflow: its tokens one by one, which fail as they fail.
+        const Instr* const after = ip + 1 + ip->operand.pair.second;
+        run_tokens(ctx, *fp, ip->token, after->token);
+        LOAD_STACK();
+        ip = after;
+        DISPATCH();
+    }
+    stack.reserve_more(ip->operand.pair.first + 1);
+    LOAD_STACK();
+    NEXT();
+
+bail : {
+    SAVE(ip);
+    const Instr* after = ip + 1;
+    while (after->op == Op::data) ++after;
+    run_tokens(ctx, *fp, ip->token, after->token);
+    LOAD();
+    ip = after;
+    DISPATCH();
+}
+
+#undef OP
+#undef DISPATCH
+#undef LOAD_STACK
+#undef SAVE_STACK
+#undef SAVE
+#undef LOAD
+#undef PUSH
+#undef DROP
+#undef NEXT
+#undef NEXT2
+#undef POLL
+}
+
+#if TOLVA_COMPUTED_GOTO
+#pragma GCC diagnostic pop
+#endif
+
+}  // namespace forth

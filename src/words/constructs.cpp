@@ -1,0 +1,54 @@
+#include "core/tables.hpp"
+#include "core/trap.hpp"
+#include "core/user_word.hpp"
+#include "words/builtins.hpp"
+#include "words/vocabulary.hpp"
+
+// Opening words name the closing word that ends the construct, as their
+// rows give it; the evaluator then collects every token into the buffer
+// until that closing word comes. Opening sets the trap: a compiled list
+// must stop running its instructions and collect what follows.
+namespace forth::builtin {
+
+namespace {
+
+// Assigned from the range: g++ 12 warns wrongly of overlap on assigning a
+// string_view.
+void wait_for(Context& ctx, Row opener) {
+    const std::string_view closing_word = row(opener).closer;
+    ctx.terminator.assign(closing_word.begin(), closing_word.end());
+    set_trap();
+}
+
+void open(Context& ctx, Row opener) {
+    ctx.buffer.clear();
+    wait_for(ctx, opener);
+}
+
+}  // namespace
+
+void open_comment(Context& ctx) { wait_for(ctx, Row::open_comment); }
+
+void close_comment(Context& ctx) { ctx.buffer.clear(); }
+
+void open_quotation(Context& ctx) { open(ctx, Row::open_quotation); }
+
+// Closes both quotations and blocks: they differ only in their closing token.
+void close_list(Context& ctx) { ctx.quotation = ctx.buffer; }
+
+void open_block(Context& ctx) { open(ctx, Row::open_block); }
+
+void open_string(Context& ctx) { open(ctx, Row::open_string); }
+
+void close_string(Context& ctx) { ctx.text = joined(ctx.buffer); }
+
+void open_definition(Context& ctx, const std::string& name) {
+    ctx.text = name;
+    open(ctx, Row::open_definition);
+}
+
+void close_definition(Context& ctx) { define_word(ctx, ctx.text, UserWord{ctx.buffer}); }
+
+void name_quotation(Context& ctx, const std::string& name) { define_word(ctx, name, UserWord{ctx.quotation}); }
+
+}  // namespace forth::builtin

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+#include "core/integer.hpp"
+
+// What the bodies in words/vocabulary.def are written with.
+namespace forth::operation {
+
+// Truth as the comparisons and logic words leave it.
+inline double flag(bool condition) { return condition ? 1.0 : 0.0; }
+
+// mod and /mod: both operands truncated to 32-bit integers, divided in 64
+// bits so that -2147483648 by -1 is exact.
+inline double remainder(double x, double y) {
+    return static_cast<double>(std::int64_t{static_cast<std::int32_t>(x)} % static_cast<std::int32_t>(y));
+}
+inline double quotient(double x, double y) {
+    return static_cast<double>(std::int64_t{static_cast<std::int32_t>(x)} / static_cast<std::int32_t>(y));
+}
+
+// The operands a two-operand word is defined for, and how it fails on the
+// others, having taken both.
+struct total {
+    static bool holds(double, double) { return true; }
+    [[noreturn]] static void fail(double, double) { __builtin_unreachable(); }  // holds everywhere
+};
+struct divisible {
+    static bool holds(double x, double y) { return fits_int32(x) && fits_int32(y) && static_cast<std::int32_t>(y) != 0; }
+    [[noreturn, gnu::cold]] static void fail(double x, double y);
+};
+
+}  // namespace forth::operation
