@@ -43,19 +43,22 @@ struct Frame {
         repeat_condition,   // and in its condition
     };
 
+    struct Times {
+        double* counter;     // the variable i
+        std::int32_t index;  // of the next pass
+        std::int32_t passes;
+    };
+    struct Repeat {
+        ListNode* other;  // the condition while in the body, the body while in the condition
+        double stop;
+    };
+
     const Instr* ip;
-    Code* code;       // what ip points into; null while token by token
+    Code* code;       // what ip points into
     ListNode* node;   // the list being run; null for text and barriers
     union {
-        struct {
-            double* counter;  // the variable i
-            std::int32_t index;  // of the next pass
-            std::int32_t passes;
-        } times;
-        struct {
-            ListNode* other;  // the condition while in the body, the body while in the condition
-            double stop;
-        } repeat;
+        Times times;
+        Repeat repeat;
         TextState* text;
     };
     std::uint32_t pc;
@@ -106,11 +109,11 @@ public:
         set_limit(most);
     }
 
-    // Room for one more frame on top, or false when the frames that count
-    // would be more than `most`.
-    bool make_room(std::size_t most) {
-        if (size() - barriers >= most) return false;
-        if (top_ + 1 == end_) grow();
+    // Room for `count` more frames on top, or false when the frames that
+    // count would be more than `most`.
+    bool make_room(std::size_t most, std::size_t count = 1) {
+        if (size() - barriers + count > most) return false;
+        while (top_ + count >= end_) grow();
         set_limit(most);
         return true;
     }

@@ -34,6 +34,7 @@ public:
 
     void add(const Emitted& emitted) {
         if (!emitted.straight) {
+            not_straight_ = true;
             end_run();
             append(emitted);
             code_.instrs[code_.instrs.size() - emitted.size].aux |= entry_flag;
@@ -41,20 +42,23 @@ public:
             return;
         }
         const std::int32_t need = std::max(need_, emitted.need - delta_);
-        const std::int32_t room = std::max(room_, delta_ + emitted.delta);
+        const std::int32_t room = std::max(room_, delta_ + emitted.room);
         if (need > most_needed || room > most_room) end_run();
         if (!in_run_) {
             in_run_ = true;
             run_start_ = code_.instrs.size();
+            ++runs_;
         }
         need_ = std::max(need_, emitted.need - delta_);
+        room_ = std::max(room_, delta_ + emitted.room);
         delta_ += emitted.delta;
-        room_ = std::max(room_, delta_);
         append(emitted);
     }
 
     // The end of a call, at the token after the last.
     void finish(std::uint32_t size) {
+        constexpr std::size_t most_in_place = 64;
+        code_.in_place = !not_straight_ && runs_ <= 1 && code_.instrs.size() <= most_in_place;
         end_run();
         code_.pass_start = single_balanced_run_ ? 1 : 0;
         code_.instrs.push_back({.op = Op::ret, .aux = entry_flag, .token = size, .operand = {.number = 0}});
@@ -64,10 +68,20 @@ private:
     void append(const Emitted& emitted) {
         code_.instrs.push_back(emitted.slots[0]);
         if (emitted.size == 2) code_.instrs.push_back(emitted.slots[1]);
+        // A body run in place stands for its call's token, one call deeper.
+        for (Instr instr : emitted.in_place) {
+            instr.aux &= ~entry_flag;
+            if (instr.op == Op::call_in_place) ++instr.aux;
+            instr.token = emitted.slots[0].token;
+            code_.instrs.push_back(instr);
+        }
     }
 
     void end_run() {
         if (!in_run_) return;
+        code_.need = need_;
+        code_.delta = delta_;
+        code_.room = room_;
         std::vector<Instr>& instrs = code_.instrs;
         const bool first_run = run_start_ == 0;
         const auto covered = static_cast<std::uint32_t>(instrs.size() - run_start_);
@@ -94,6 +108,8 @@ private:
     std::size_t run_start_ = 0;
     std::int32_t need_ = 0, delta_ = 0, room_ = 0;
     bool single_balanced_run_ = false;
+    bool not_straight_ = false;
+    int runs_ = 0;
 };
 
 std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous) {
@@ -119,7 +135,7 @@ Op end_of(Role role) {
 }
 
 // The same instructions as `code`, ending as `role` says.
-std::unique_ptr<Code> variant(const Code& code, Role role) {
+std::unique_ptr<Code> variant(Code& code, Role role) {
     auto made = std::make_unique<Code>();
     made->node = code.node;
     made->owner = &code;
@@ -151,7 +167,7 @@ Instr* instruction_at(Code& code, std::uint32_t index) {
 // code that found a token through an alias and so depends on more than its
 // own tokens.
 bool repair(const Context& ctx, Code& code) {
-    if (code.through_alias) return false;
+    if (code.depends_on_all) return false;
     const auto& changes = ctx.runtime.changes;
     auto since = changes.begin();
     while (since != changes.end() && since->before != code.generation) ++since;

@@ -24,7 +24,9 @@ struct Code final : Compiled {
     ListNode* node = nullptr;
     std::uint64_t generation = 0;  // of the tables it was last found current in
     std::uint64_t names = 0;       // a filter of the tokens it looked up, one bit each
-    bool through_alias = false;    // a token was found through an alias: any change touches it
+    // A token was found through an alias, or a call runs its body's
+    // instructions in place: a change to any name may touch it.
+    bool depends_on_all = false;
     // What its instructions point at: the lists of its whole constructs
     // (with the first and end token of each, to keep them when compiled
     // again) and the operands kept out of the instructions.
@@ -37,10 +39,14 @@ struct Code final : Compiled {
     // The same instructions, ending as a loop's body or condition ends;
     // made on first use, by the code that runs a call.
     std::array<std::unique_ptr<Code>, 4> variants;
-    const Code* owner = nullptr;  // of a variant, the code that holds it
+    Code* owner = nullptr;  // of a variant, the code that holds it
     // Where a times loop's next pass begins: after the guard when the whole
     // body is one straight run that leaves the depth as it found it.
     std::uint32_t pass_start = 0;
+    // Whether the whole list is one straight run, short enough to run in
+    // place of a call of it; and the run's need, change and room.
+    bool in_place = false;
+    std::int32_t need = 0, delta = 0, room = 0;
 
     const Instr* first() const { return instrs.data(); }
 

@@ -94,7 +94,8 @@ void enter_text(Context& ctx, std::string text) {
     auto state = std::make_unique<TextState>();
     state->text = *owner;
     state->owner = std::move(owner);
-    push(ctx, Frame::Kind::text, nullptr).text = state.release();
+    Frame& frame = push(ctx, Frame::Kind::text, nullptr);  // before the release: it may throw
+    frame.text = state.release();
 }
 
 // A token met while a construct is open.
@@ -338,7 +339,12 @@ void resolve_token(Context& ctx, const std::string& token, bool expand_aliases) 
 
 void run_tokens(Context& ctx, const Frame& frame, std::uint32_t first, std::uint32_t end) {
     const ListNode& node = *frame.node;
-    for (std::uint32_t position = first; position < end; ++position) resolve_token(ctx, std::string(node.token(position)), true);
+    // A call among them runs to its end before the next token.
+    const Scope scope(ctx);
+    for (std::uint32_t position = first; position < end; ++position) {
+        resolve_token(ctx, std::string(node.token(position)), true);
+        drive(ctx, scope.base());
+    }
 }
 
 void start(Context& ctx, Frame& frame) {
@@ -393,6 +399,11 @@ void make_room(Context& ctx) {
     if (!ctx.runtime.frames.make_room(max_depth)) throw std::runtime_error("recursion too deep");
 }
 
+void enter_in_place(Context& ctx, std::uint16_t level) {
+    if (!ctx.runtime.frames.make_room(max_depth, level)) throw std::runtime_error("recursion too deep");
+    poll(ctx);
+}
+
 void service_poll(Context& ctx) {
     trap = 0;
     if (interrupt_requested != 0) take_interrupt();
@@ -444,7 +455,12 @@ void settle_variable(Context& ctx, const Instr& instr) {
     detail.row->sigil(ctx, detail.name);
     const auto variable = ctx.variables.find(detail.name);
     if (variable == ctx.variables.end()) return;
-    // From now on it works on the variable itself, checking for itself.
+    // From now on it works on the variable itself, checking for itself;
+    // and the list is compiled anew when it runs next, to a straight
+    // instruction that calls of it may run in place.
+    Code& code = *ctx.runtime.frames.back().code;
+    code.generation = 0;
+    if (code.owner != nullptr) code.owner->generation = 0;
     auto& settled = const_cast<Instr&>(instr);
     switch (row_number(*detail.row)) {
         case Row::store: settled.op = Op::store_checked; break;
@@ -459,7 +475,8 @@ void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at) 
     const Scope scope(ctx);
     auto state = std::make_unique<TextState>();
     state->text = source;
-    push(ctx, Frame::Kind::text, nullptr).text = state.release();
+    Frame& frame = push(ctx, Frame::Kind::text, nullptr);  // before the release: it may throw
+    frame.text = state.release();
     try {
         drive(ctx, scope.base());
     } catch (...) {

@@ -41,6 +41,10 @@ void enter_while_repeat(Context& ctx, ListNode* body, ListNode* condition, doubl
 // Makes room for one more frame, or throws "recursion too deep".
 void make_room(Context& ctx);
 
+// A call that runs in place, `level` calls deep, begins: it counts toward
+// the depth as the frames it stands for would, and polls as they would.
+void enter_in_place(Context& ctx, std::uint16_t level);
+
 // Where a call or a loop pass finds the trap set: takes an interrupt request.
 void service_poll(Context& ctx);
 

@@ -40,6 +40,7 @@ struct Term {
     double number = 0;
     double* variable = nullptr;
     ListNode* body = nullptr;
+    const Code* in_place = nullptr;  // a call's body, when it runs in place
     Word* word = nullptr;
     SigilHandler* handler = nullptr;
     std::string name;  // a sigil's name, a definition's name, a failing token
@@ -52,10 +53,35 @@ struct Term {
 // The filter bit of a token, for Code::names.
 std::uint64_t name_bit(std::string_view token) { return std::uint64_t{1} << (std::hash<std::string_view>{}(token) % 64); }
 
+// Whether a list may define a word or an alias itself: then every run
+// would compile it anew if it ran calls in place, which depend on the
+// bodies they stand for.
+bool may_define(const ListNode& node) {
+    for (std::size_t index = 0; index < node.size(); ++index) {
+        const std::string_view token = node.token(index);
+        if (token == ";" || token == "interpret" || (token.size() > 1 && (token[0] == ':' || token[0] == '/' || token[0] == '@'))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The lists being compiled, inside one another: a call of one of them
+// cannot run in place.
+std::vector<const ListNode*>& being_compiled() {
+    static std::vector<const ListNode*> nodes;
+    return nodes;
+}
+
 class Reader {
 public:
     Reader(Context& ctx, const ListNode& node, Code& code, const Code* previous)
-        : ctx_(ctx), node_(node), code_(code), previous_(previous) {}
+        : ctx_(ctx), node_(node), code_(code), previous_(previous), in_place_allowed_(!may_define(node)) {
+        being_compiled().push_back(&node);
+    }
+    ~Reader() { being_compiled().pop_back(); }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
 
     // The term that begins at token `first`.
     Term term(std::uint32_t first) {
@@ -66,7 +92,7 @@ public:
         code_.names |= name_bit(token);
         if (ctx_.runtime.alias_initials.test(static_cast<unsigned char>(token.c_str()[0]))) {
             if (const auto alias = ctx_.aliases.find(token); alias != ctx_.aliases.end()) {
-                code_.through_alias = true;
+                code_.depends_on_all = true;
                 token = alias->second;
             }
         }
@@ -96,6 +122,13 @@ private:
             term.shape = Term::Shape::call;
             ListNode* const body = user_word->body.node();
             term.body = body != nullptr ? body : &empty_list();
+            if (in_place_allowed_ && std::ranges::find(being_compiled(), term.body) == being_compiled().end()) {
+                const Code& callee = current_code(ctx_, *term.body, Role::call);
+                if (callee.in_place) {
+                    term.in_place = &callee;
+                    code_.depends_on_all = true;
+                }
+            }
         } else {
             term.shape = Term::Shape::word;
             term.word = &word;
@@ -148,6 +181,7 @@ private:
     const ListNode& node_;
     Code& code_;
     const Code* previous_;
+    bool in_place_allowed_;
 };
 
 // What the rules match a term against.
@@ -223,13 +257,28 @@ public:
             case Shape::change: return straight(term, change_op(*term.row), {.variable = term.variable});
             case Shape::variable_sigil: return other(term, Op::variable_sigil, {.detail = detail(term)});
             case Shape::builtin: return builtin(term);
-            case Shape::call: return other(term, Op::call, {.node = term.body});
+            case Shape::call: return term.in_place != nullptr ? in_place(term) : other(term, Op::call, {.node = term.body});
             case Shape::word: return other(term, Op::word, {.word = term.word});
             case Shape::sigil: return other(term, Op::sigil, {.detail = detail(term)});
             case Shape::construct: return construct(term);
             case Shape::fail: return other(term, Op::fail, {.detail = detail(term)});
         }
         return other(term, Op::fail, {.detail = detail(term)});
+    }
+
+    // A call whose body runs in place: where it begins, then the body's
+    // instructions but its guard and its end.
+    static Emitted in_place(const Term& term) {
+        const Code& body = *term.in_place;
+        Emitted emitted = other(term, Op::call_in_place, {.number = 0});
+        emitted.slots[0].aux = 1;
+        emitted.straight = true;
+        emitted.need = body.need;
+        emitted.delta = body.delta;
+        emitted.room = body.room;
+        const std::size_t guarded = body.instrs.front().op == Op::guard ? 1 : 0;
+        emitted.in_place = std::span<const Instr>(body.instrs).subspan(guarded, body.instrs.size() - guarded - 1);
+        return emitted;
     }
 
     // The makers the rules name.
@@ -331,6 +380,7 @@ private:
         }
         emitted.need = std::max(emitted.need, in - emitted.delta);
         emitted.delta += out - in;
+        emitted.room = std::max(emitted.room, emitted.delta);
     }
 
     static Op change_op(const Builtin& row) {

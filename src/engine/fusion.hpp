@@ -18,6 +18,9 @@ struct Emitted {
     bool straight = false;
     std::int32_t need = 0;   // the depth it needs
     std::int32_t delta = 0;  // what it changes the depth by
+    std::int32_t room = 0;   // the most it grows the depth by on the way
+    // A call run in place: the instructions of the body, after the slot.
+    std::span<const Instr> in_place;
 };
 
 // Looks up the tokens of `node` and decides which run as one instruction:

@@ -41,6 +41,7 @@ namespace forth {
     X(sigil, false)           /* any other sigil */                                                \
     X(fail, false)            /* no word, sigil or number: throws as resolving it does */          \
     X(call, false)            /* a word defined in the language */                                 \
+    X(call_in_place, true)    /* where a call whose body follows in line begins: depth, poll */   \
     X(control, false)         /* a control word: runs what it says */                              \
     X(quote, true)            /* a whole [ ... ] or { ... } */                                     \
     X(string, true)           /* a whole ( ... ) */                                                \
@@ -94,7 +95,8 @@ struct Detail {
 // (op `data`) for the second.
 struct Instr {
     Op op;
-    std::uint16_t aux;    // guard: the depth its run needs; while_repeat: its stop value
+    std::uint16_t aux;    // guard: the depth its run needs; while_repeat: its stop value;
+                          // call_in_place: how many calls deep it is
     std::uint32_t token;  // the first token of the list that it runs
     union Operand {
         double number;

@@ -191,19 +191,19 @@ dispatch:
         NEXT();
     }
     OP(store_checked) : {
-        if (sp < stack_base) [[unlikely]] goto bail;
+        if (sp < stack_base) [[unlikely]] goto underflow;
         *ip->operand.variable = tos;
         DROP();
         NEXT();
     }
     OP(add_to_checked) : {
-        if (sp < stack_base) [[unlikely]] goto bail;
+        if (sp < stack_base) [[unlikely]] goto underflow;
         *ip->operand.variable = tos + *ip->operand.variable;
         DROP();
         NEXT();
     }
     OP(subtract_from_checked) : {
-        if (sp < stack_base) [[unlikely]] goto bail;
+        if (sp < stack_base) [[unlikely]] goto underflow;
         *ip->operand.variable = *ip->operand.variable - tos;
         DROP();
         NEXT();
@@ -245,6 +245,14 @@ dispatch:
         resume = ip + 1;
         goto enter_list;
     }
+    OP(call_in_place) : {
+        if (fp + ip->aux >= frames_limit || trap) [[unlikely]] {
+            SAVE(ip);
+            enter_in_place(ctx, ip->aux);
+            LOAD();
+        }
+        NEXT();
+    }
     OP(control) : {
         SAVE(ip + 1);
         enter(ctx, ip->operand.enter(ctx));
@@ -277,9 +285,10 @@ dispatch:
     // A whole quote and iftrue or iffalse; after dup, on a copy of the flag.
 #define TOLVA_QUOTE_IF(name, when, copy)                                        \
     OP(name) : {                                                                 \
-        if (sp < stack_base) [[unlikely]] goto bail;                             \
+        if ((copy) && sp < stack_base) [[unlikely]] goto copy_underflow;         \
         node = ip->operand.node;                                                 \
         TokenList::assign_both(ctx.buffer, ctx.quotation, node);                 \
+        if (sp < stack_base) [[unlikely]] goto underflow;                        \
         const bool taken = (tos != 0) == (when);                                 \
         if (!(copy)) DROP();                                                     \
         if (!taken) NEXT();                                                      \
@@ -293,8 +302,8 @@ dispatch:
 #undef TOLVA_QUOTE_IF
 
     OP(quote_times) : {
-        if (sp < stack_base) [[unlikely]] goto bail;
         TokenList::assign_both(ctx.buffer, ctx.quotation, ip->operand.node);
+        if (sp < stack_base) [[unlikely]] goto underflow;
         const std::int32_t passes = truncate_to_int32(tos).value_or(0);
         DROP();
         if (passes <= 0) NEXT();
@@ -335,10 +344,7 @@ dispatch:
     }
 
     OP(repeat_test) : {
-        if (sp < stack_base) [[unlikely]] {
-            SAVE(ip);
-            underflow("stack underflow");
-        }
+        if (sp < stack_base) [[unlikely]] goto underflow;
         const double result = tos;
         DROP();
         // IEEE: never equal when either is NaN
@@ -353,50 +359,56 @@ dispatch:
 
     // The ops of the rows that compute on the stack (words/vocabulary.def).
     // Each checks its operands' domain before it changes anything; outside
-    // it, its tokens run one by one instead and fail as they fail.
-#define TOLVA_CHECK(domain) \
-    if (!domain::holds(x, y)) [[unlikely]] goto bail
+    // it, it fails as its tokens would: having taken both operands, those
+    // the stack held and those the tokens before the word pushed.
+#define TOLVA_CHECK(domain, taken)                 \
+    if (!domain::holds(x, y)) [[unlikely]] {       \
+        taken;                                     \
+        SAVE(ip);                                  \
+        domain::fail(x, y);                        \
+    }
+#define TOLVA_NONE static_cast<void>(0)
 #define TOLVA_WITH_OPERAND(id, suffix, operand, result, domain)                         \
     OP(id##suffix) : {                                                                   \
         const double x = tos, y = (operand);                                             \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, DROP());                                                             \
         tos = (result);                                                                  \
         NEXT();                                                                          \
     }                                                                                    \
     OP(id##suffix##_not) : {                                                             \
         const double x = tos, y = (operand);                                             \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, DROP());                                                             \
         tos = flag((result) == 0);                                                       \
         NEXT();                                                                          \
     }                                                                                    \
     OP(dup_##id##suffix) : {                                                             \
         const double x = tos, y = (operand);                                             \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, TOLVA_NONE);                                                             \
         PUSH(result);                                                                    \
         NEXT();                                                                          \
     }                                                                                    \
     OP(dup_##id##suffix##_not) : {                                                       \
         const double x = tos, y = (operand);                                             \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, TOLVA_NONE);                                                             \
         PUSH(flag((result) == 0));                                                       \
         NEXT();                                                                          \
     }                                                                                    \
     OP(over_##id##suffix) : {                                                            \
         const double x = sp[-1], y = (operand);                                          \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, TOLVA_NONE);                                                             \
         PUSH(result);                                                                    \
         NEXT();                                                                          \
     }                                                                                    \
     OP(over_##id##suffix##_not) : {                                                      \
         const double x = sp[-1], y = (operand);                                          \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, TOLVA_NONE);                                                             \
         PUSH(flag((result) == 0));                                                       \
         NEXT();                                                                          \
     }
 #define BINARY(name, id, result, domain)                                                 \
     OP(id) : {                                                                           \
         const double x = sp[-1], y = tos;                                                \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, (DROP(), DROP()));                                                             \
         tos = (result);                                                                  \
         --sp;                                                                            \
         NEXT();                                                                          \
@@ -405,25 +417,25 @@ dispatch:
     TOLVA_WITH_OPERAND(id, _v, *ip->operand.variable, result, domain)                    \
     OP(id##_vn) : {                                                                      \
         const double x = *ip->operand.variable, y = ip[1].operand.number;                \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, TOLVA_NONE);                                                             \
         PUSH(result);                                                                    \
         NEXT2();                                                                         \
     }                                                                                    \
     OP(id##_vn_not) : {                                                                  \
         const double x = *ip->operand.variable, y = ip[1].operand.number;                \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, TOLVA_NONE);                                                             \
         PUSH(flag((result) == 0));                                                       \
         NEXT2();                                                                         \
     }                                                                                    \
     OP(dup_##id) : {                                                                     \
         const double x = tos, y = tos;                                                   \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, DROP());                                                             \
         tos = (result);                                                                  \
         NEXT();                                                                          \
     }                                                                                    \
     OP(over_##id) : {                                                                    \
         const double x = tos, y = sp[-1];                                                \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, DROP());                                                             \
         tos = (result);                                                                  \
         NEXT();                                                                          \
     }
@@ -431,7 +443,7 @@ dispatch:
 #define TOLVA_TWO_RESULTS_WITH_OPERAND(id, suffix, operand, first, second, domain, negated) \
     OP(id##suffix) : {                                                                   \
         const double x = tos, y = (operand);                                             \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, DROP());                                                             \
         const double r = (first), q = (second);                                          \
         tos = r;                                                                         \
         PUSH(negated(q));                                                                \
@@ -439,7 +451,7 @@ dispatch:
     }                                                                                    \
     OP(dup_##id##suffix) : {                                                             \
         const double x = tos, y = (operand);                                             \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, TOLVA_NONE);                                                             \
         const double r = (first), q = (second);                                          \
         PUSH(r);                                                                         \
         PUSH(negated(q));                                                                \
@@ -447,7 +459,7 @@ dispatch:
     }                                                                                    \
     OP(over_##id##suffix) : {                                                            \
         const double x = sp[-1], y = (operand);                                          \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, TOLVA_NONE);                                                             \
         const double r = (first), q = (second);                                          \
         PUSH(r);                                                                         \
         PUSH(negated(q));                                                                \
@@ -458,7 +470,7 @@ dispatch:
 #define TOLVA_TWO_RESULTS_VN(id, suffix, first, second, domain, negated)                \
     OP(id##suffix) : {                                                                   \
         const double x = *ip->operand.variable, y = ip[1].operand.number;                \
-        TOLVA_CHECK(domain);                                                             \
+        TOLVA_CHECK(domain, TOLVA_NONE);                                                             \
         const double r = (first), q = (second);                                          \
         PUSH(r);                                                                         \
         PUSH(negated(q));                                                                \
@@ -467,7 +479,7 @@ dispatch:
 #define BINARY2(name, id, first, second, domain)                                                       \
     OP(id) : {                                                                                         \
         const double x = sp[-1], y = tos;                                                              \
-        TOLVA_CHECK(domain);                                                                           \
+        TOLVA_CHECK(domain, (DROP(), DROP()));                                                                           \
         const double r = (first), q = (second);                                                        \
         sp[-1] = r;                                                                                    \
         tos = q;                                                                                       \
@@ -512,6 +524,7 @@ dispatch:
 #undef TOLVA_KEEP
 #undef TOLVA_NEGATE
 #undef TOLVA_CHECK
+#undef TOLVA_NONE
 #undef TOLVA_WITH_OPERAND
 #undef TOLVA_TWO_RESULTS_WITH_OPERAND
 #undef TOLVA_TWO_RESULTS_VN
@@ -596,15 +609,15 @@ guard_failed:
     LOAD_STACK();
     NEXT();
 
-bail : {
+    // An op that takes a value finds the stack empty: it fails as pop does,
+    // or, after dup, as dup does.
+underflow:
     SAVE(ip);
-    const Instr* after = ip + 1;
-    while (after->op == Op::data) ++after;
-    run_tokens(ctx, *fp, ip->token, after->token);
-    LOAD();
-    ip = after;
-    DISPATCH();
-}
+    pop(ctx);
+copy_underflow:
+    SAVE(ip);
+    row(Row::dup).word(ctx);
+    __builtin_unreachable();
 
 #undef OP
 #undef DISPATCH
