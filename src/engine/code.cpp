@@ -1,6 +1,7 @@
 #include "engine/code.hpp"
 
 #include <algorithm>
+#include <initializer_list>
 #include <functional>
 #include <limits>
 
@@ -58,7 +59,8 @@ public:
     // The end of a call, at the token after the last.
     void finish(std::uint32_t size) {
         constexpr std::size_t most_in_place = 64;
-        code_.in_place = !not_straight_ && runs_ <= 1 && code_.instrs.size() <= most_in_place;
+        code_.straight = !not_straight_ && runs_ <= 1;
+        code_.in_place = code_.straight && code_.instrs.size() <= most_in_place;
         end_run();
         code_.pass_start = single_balanced_run_ ? 1 : 0;
         code_.instrs.push_back({.op = Op::ret, .aux = entry_flag, .token = size, .operand = {.number = 0}});
@@ -206,6 +208,7 @@ Code& current_code(Context& ctx, ListNode& node, Role role) {
             for (auto& made : code->variants) {
                 if (made) made->generation = generation;
             }
+            if (code->loop) code->loop->generation = generation;
         } else {
             std::unique_ptr<Code> fresh = compile(ctx, node, code);
             code = fresh.get();
@@ -218,6 +221,41 @@ Code& current_code(Context& ctx, ListNode& node, Role role) {
     auto& made = code->variants[static_cast<std::size_t>(role)];
     if (!made) made = variant(*code, role);
     return *made;
+}
+
+Code& repeat_loop(Code& body, const Code& condition) {
+    if (body.loop && body.loop_condition == &condition) return *body.loop;
+    auto loop = std::make_unique<Code>();
+    loop->node = body.node;
+    loop->owner = &body;
+    loop->generation = body.generation;
+    loop->second = condition.node;
+    // The depth the body, then the condition, then the test of its result
+    // need, and the room they take, checked once a pass, or once for all
+    // passes when a pass leaves the depth as it found it.
+    const std::int32_t need = std::max({body.need, condition.need - body.delta, 1 - body.delta - condition.delta});
+    const std::int32_t room = std::max(body.room, body.delta + condition.room);
+    const bool balanced = body.delta + condition.delta == 1;
+    std::vector<Instr>& instrs = loop->instrs;
+    instrs.push_back({.op = Op::guard, .aux = static_cast<std::uint16_t>(std::max(need, 0) | entry_flag), .token = 0,
+                      .operand = {.pair = {static_cast<std::uint32_t>(room), 0}}});
+    const auto append = [&instrs](const Code& code) {
+        const std::size_t guarded = code.instrs.front().op == Op::guard ? 1 : 0;
+        for (std::size_t index = guarded; index + 1 < code.instrs.size(); ++index) {
+            Instr instr = code.instrs[index];
+            instr.aux &= ~entry_flag;
+            instrs.push_back(instr);
+        }
+    };
+    append(body);
+    loop->split = instrs.size();
+    append(condition);
+    instrs.front().operand.pair.second = static_cast<std::uint32_t>(instrs.size() - 1);
+    instrs.push_back({.op = Op::repeat_back, .aux = 0, .token = static_cast<std::uint32_t>(condition.node->size()),
+                      .operand = {.offset = static_cast<std::int64_t>(instrs.size() - (balanced ? 1 : 0))}});
+    body.loop = std::move(loop);
+    body.loop_condition = &condition;
+    return *body.loop;
 }
 
 ListNode& empty_list() {

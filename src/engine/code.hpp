@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/context.hpp"
@@ -43,10 +44,19 @@ struct Code final : Compiled {
     // Where a times loop's next pass begins: after the guard when the whole
     // body is one straight run that leaves the depth as it found it.
     std::uint32_t pass_start = 0;
-    // Whether the whole list is one straight run, short enough to run in
-    // place of a call of it; and the run's need, change and room.
+    // Whether the whole list is one straight run, and short enough to run
+    // in place of a call of it; and the run's need, change and room.
+    bool straight = false;
     bool in_place = false;
     std::int32_t need = 0, delta = 0, room = 0;
+    // Of a straight body: its instructions and those of the straight
+    // condition named, as one repeat loop (repeat_loop); made on first use.
+    std::unique_ptr<Code> loop;
+    const Code* loop_condition = nullptr;
+    // Of such a loop: the condition's list, whose instructions begin at
+    // `split`. Null for any other code.
+    ListNode* second = nullptr;
+    std::size_t split = 0;
 
     const Instr* first() const { return instrs.data(); }
 
@@ -64,6 +74,17 @@ inline bool is_entry(const Instr& instr) { return (instr.aux & entry_flag) != 0;
 // change since touched what it looked up, or compiled anew. Marks the list
 // frozen, as a list that runs must never change.
 Code& current_code(Context& ctx, ListNode& node, Role role);
+
+// A repeat loop over `body` and `condition`, both current and straight:
+// the body's instructions, the condition's, and the test of its result,
+// in one code with the body's list.
+Code& repeat_loop(Code& body, const Code& condition);
+
+// The list and the token of the instruction at `ip` in `code`.
+inline std::pair<ListNode*, std::uint32_t> position(const Code& code, const Instr* ip) {
+    const bool second = code.second != nullptr && static_cast<std::size_t>(ip - code.first()) >= code.split;
+    return {second ? code.second : code.node, ip->token};
+}
 
 // A list with no tokens, for empty bodies and quotations.
 ListNode& empty_list();

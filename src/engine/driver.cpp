@@ -42,6 +42,18 @@ void to_slow(Frame& frame, std::uint32_t pc) {
     frame.code = &exit_code();
 }
 
+// Makes `frame`, running instructions, go on token by token from where
+// they stand. A repeat loop's pass in one code stands in its body or its
+// condition.
+void leave_instructions(Frame& frame) {
+    const Code& code = *frame.code;
+    if (code.second != nullptr && static_cast<std::size_t>(frame.ip - code.first()) >= code.split) {
+        std::swap(frame.node, frame.repeat.other);
+        frame.kind = Frame::Kind::repeat_condition;
+    }
+    to_slow(frame, frame.ip->token);
+}
+
 void poll(Context& ctx) {
     if (trap) service_poll(ctx);
 }
@@ -167,7 +179,7 @@ void step_text(Context& ctx, Frame& frame) {
 }
 
 void step_slowly(Context& ctx, Frame& frame) {
-    if (frame.ip != exit_instr()) to_slow(frame, frame.ip->token);
+    if (frame.ip != exit_instr()) leave_instructions(frame);
     const ListNode& node = *frame.node;
     if (frame.pc < node.size()) {
         const std::string token(node.token(frame.pc++));
@@ -352,10 +364,17 @@ void start(Context& ctx, Frame& frame) {
         to_slow(frame, 0);
         return;
     }
-    Code& code = current_code(ctx, *frame.node, role_of(frame.kind));
-    frame.code = &code;
-    frame.ip = code.first();
+    Code* code = &current_code(ctx, *frame.node, role_of(frame.kind));
+    if (frame.kind == Frame::Kind::repeat_body) {
+        Code& body = current_code(ctx, *frame.node, Role::call);
+        const Code& condition = current_code(ctx, *frame.repeat.other, Role::call);
+        if (body.straight && condition.straight) code = &repeat_loop(body, condition);
+    }
+    frame.code = code;
+    frame.ip = code->first();
 }
+
+void start_over_slowly(Frame& frame) { to_slow(frame, 0); }
 
 void enter(Context& ctx, Entry entry) {
     switch (entry.kind) {
@@ -415,7 +434,7 @@ void look_again(Context& ctx) {
     trap = interrupt_requested != 0 ? 1 : 0;
     Frame& frame = ctx.runtime.frames.back();
     if (!fast_allowed(ctx)) {
-        to_slow(frame, frame.ip->token);
+        leave_instructions(frame);
     } else if (frame.code->generation != ctx.runtime.generation) {
         revalidate(ctx, frame);
     }
@@ -424,6 +443,10 @@ void look_again(Context& ctx) {
 
 void revalidate(Context& ctx, Frame& frame) {
     if (frame.ip == exit_instr()) return;
+    if (frame.code->second != nullptr) {
+        leave_instructions(frame);
+        return;
+    }
     const std::uint32_t token = frame.ip->token;
     Code& code = current_code(ctx, *frame.node, role_of(frame.kind));
     if (&code == frame.code) return;

@@ -59,6 +59,10 @@ void revalidate(Context& ctx, Frame& frame);
 // Sets `frame` to run its list from the start, as its kind says.
 void start(Context& ctx, Frame& frame);
 
+// Sets a repeat loop's frame that runs its pass in one code to run the
+// pass token by token from the start of its body.
+void start_over_slowly(Frame& frame);
+
 // The ops that call native code the rest of the evaluator does not know.
 void call_word(Context& ctx, const Word& word);
 void call_sigil(Context& ctx, const Detail& detail);

@@ -56,7 +56,8 @@ namespace forth {
     X(while_repeat, false)    /* { body } while|until { condition } repeat */                      \
     X(times_back, false)      /* the end of a times loop's body: the next pass */                  \
     X(to_condition, false)    /* the end of a repeat loop's body */                                \
-    X(repeat_test, false)     /* the end of its condition: stop, or the next pass */
+    X(repeat_test, false)     /* the end of its condition: stop, or the next pass */               \
+    X(repeat_back, false)     /* the end of a straight body and condition in one: the test */
 
 // The ops a row makes: a two-operand word alone, with a number (n) or a
 // variable (v) as its top operand, with a variable and a number (vn), after

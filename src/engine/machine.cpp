@@ -357,6 +357,16 @@ dispatch:
         goto switch_list;
     }
 
+    OP(repeat_back) : {
+        if (sp < stack_base) [[unlikely]] goto underflow;
+        const double result = tos;
+        DROP();
+        if (result == fp->repeat.stop) goto leave_loop;
+        POLL();
+        ip -= ip->operand.offset;
+        DISPATCH();
+    }
+
     // The ops of the rows that compute on the stack (words/vocabulary.def).
     // Each checks its operands' domain before it changes anything; outside
     // it, it fails as its tokens would: having taken both operands, those
@@ -598,6 +608,12 @@ look:
 guard_failed:
     SAVE(ip);
     if (sp - stack_base < (ip->aux & ~entry_flag) - 1) {
+        if (fp->code->second != nullptr) {
+            // A repeat loop's pass in one code: run it token by token.
+            start_over_slowly(*fp);
+            LOAD();
+            DISPATCH();
+        }
         // A run that would underflow: its tokens one by one, which fail as they fail.
         const Instr* const after = ip + 1 + ip->operand.pair.second;
         run_tokens(ctx, *fp, ip->token, after->token);

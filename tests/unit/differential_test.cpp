@@ -143,7 +143,7 @@ void record_ops(const forth::Context& ctx, const forth::ListNode* node, std::set
                 std::set<const forth::ListNode*>& visited) {
     if (node == nullptr || !node->code || !visited.insert(node).second) return;
     const auto& code = static_cast<const forth::Code&>(*node->code);
-    std::vector<const forth::Code*> codes{&code};
+    std::vector<const forth::Code*> codes{&code, code.loop.get()};
     for (const auto& variant : code.variants) codes.push_back(variant.get());
     for (const forth::Code* each : codes) {
         if (each == nullptr) continue;
