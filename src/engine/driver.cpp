@@ -70,6 +70,8 @@ Frame& push(Context& ctx, Frame::Kind kind, ListNode* node) {
     frames.set_top(frame);
     frame->kind = kind;
     frame->node = node;
+    // A list that runs never changes: what collecting adds to it goes to a copy.
+    if (node != nullptr) node->frozen = true;
     to_slow(*frame, 0);
     return *frame;
 }

@@ -200,7 +200,8 @@ private:
     X(times)                                                                          \
     X(control)      /* any control word */                                            \
     X(loop_setup)   /* while or until */                                              \
-    X(repeat)
+    X(repeat)                                                                         \
+    X(short_call)   /* a call of a word whose body is one short straight run */
 enum class Class : std::uint8_t {
 #define TOLVA_CLASS(name) name,
     TOLVA_CLASSES(TOLVA_CLASS)
@@ -229,6 +230,7 @@ bool matches(Class c, const Term& term) {
         case Class::control: return term.is(Kind::control);
         case Class::loop_setup: return term.is(Row::while_loop) || term.is(Row::until_loop);
         case Class::repeat: return term.is(Row::repeat);
+        case Class::short_call: return term.in_place != nullptr;
     }
     return false;
 }
@@ -257,7 +259,7 @@ public:
             case Shape::change: return straight(term, change_op(*term.row), {.variable = term.variable});
             case Shape::variable_sigil: return other(term, Op::variable_sigil, {.detail = detail(term)});
             case Shape::builtin: return builtin(term);
-            case Shape::call: return term.in_place != nullptr ? in_place(term) : other(term, Op::call, {.node = term.body});
+            case Shape::call: return other(term, Op::call, {.node = term.body});
             case Shape::word: return other(term, Op::word, {.word = term.word});
             case Shape::sigil: return other(term, Op::sigil, {.detail = detail(term)});
             case Shape::construct: return construct(term);
@@ -266,9 +268,12 @@ public:
         return other(term, Op::fail, {.detail = detail(term)});
     }
 
+    // The makers the rules name.
+
     // A call whose body runs in place: where it begins, then the body's
     // instructions but its guard and its end.
-    static Emitted in_place(const Term& term) {
+    Emitted in_place(std::span<const Term> terms) {
+        const Term& term = terms[0];
         const Code& body = *term.in_place;
         Emitted emitted = other(term, Op::call_in_place, {.number = 0});
         emitted.slots[0].aux = 1;
@@ -280,8 +285,6 @@ public:
         emitted.in_place = std::span<const Instr>(body.instrs).subspan(guarded, body.instrs.size() - guarded - 1);
         return emitted;
     }
-
-    // The makers the rules name.
 
     Emitted quote_if(std::span<const Term> terms) {
         const bool copy = terms.size() == 3;
@@ -458,6 +461,7 @@ constexpr Rule rules[] = {
     {"copy W", {C::copy, C::binary}, 2, &Builder::on_copy},
     {"copy U", {C::copy, C::unary}, 2, &Builder::on_copy},
     {"N change", {C::number, C::change}, 2, &Builder::change_by_number},
+    {"call in place", {C::short_call}, 1, &Builder::in_place},
 };
 
 }  // namespace

@@ -358,7 +358,7 @@ dispatch:
     }
 
     OP(repeat_back) : {
-        if (sp < stack_base) [[unlikely]] goto underflow;
+        // The guard at the head of the pass counted this value.
         const double result = tos;
         DROP();
         if (result == fp->repeat.stop) goto leave_loop;
