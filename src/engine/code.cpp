@@ -11,6 +11,11 @@
 
 namespace forth {
 
+Code::Code() {
+    static std::uint64_t made = 0;
+    serial = ++made;
+}
+
 const Instr* Code::entry_at(std::uint32_t token) const {
     auto instr = std::lower_bound(instrs.begin(), instrs.end(), token,
                                   [](const Instr& each, std::uint32_t wanted) { return each.token < wanted; });
@@ -224,7 +229,7 @@ Code& current_code(Context& ctx, ListNode& node, Role role) {
 }
 
 Code& repeat_loop(Code& body, const Code& condition) {
-    if (body.loop && body.loop_condition == &condition) return *body.loop;
+    if (body.loop && body.loop_condition == condition.serial) return *body.loop;
     auto loop = std::make_unique<Code>();
     loop->node = body.node;
     loop->owner = &body;
@@ -239,6 +244,10 @@ Code& repeat_loop(Code& body, const Code& condition) {
     std::vector<Instr>& instrs = loop->instrs;
     instrs.push_back({.op = Op::guard, .aux = static_cast<std::uint16_t>(std::max(need, 0) | entry_flag), .token = 0,
                       .operand = {.pair = {static_cast<std::uint32_t>(room), 0}}});
+    // The lists their instructions point at, kept as long as it is.
+    for (const Code* code : {static_cast<const Code*>(&body), &condition}) {
+        for (const Code::Construct& held : code->constructs) loop->constructs.push_back({Code::no_token, Code::no_token, held.list});
+    }
     const auto append = [&instrs](const Code& code) {
         const std::size_t guarded = code.instrs.front().op == Op::guard ? 1 : 0;
         for (std::size_t index = guarded; index + 1 < code.instrs.size(); ++index) {
@@ -254,7 +263,7 @@ Code& repeat_loop(Code& body, const Code& condition) {
     instrs.push_back({.op = Op::repeat_back, .aux = 0, .token = static_cast<std::uint32_t>(condition.node->size()),
                       .operand = {.offset = static_cast<std::int64_t>(instrs.size() - (balanced ? 1 : 0))}});
     body.loop = std::move(loop);
-    body.loop_condition = &condition;
+    body.loop_condition = condition.serial;
     return *body.loop;
 }
 

@@ -21,7 +21,11 @@ enum class Role : std::uint8_t { call, times, body, condition };
 // the list as its role says. A straight run of instructions begins with a
 // guard, which checks the depth for all of them at once.
 struct Code final : Compiled {
+    Code();
+
     std::vector<Instr> instrs;
+    // Which code this is, never the same twice (an address may be).
+    std::uint64_t serial;
     ListNode* node = nullptr;
     std::uint64_t generation = 0;  // of the tables it was last found current in
     std::uint64_t names = 0;       // a filter of the tokens it looked up, one bit each
@@ -32,9 +36,10 @@ struct Code final : Compiled {
     // (with the first and end token of each, to keep them when compiled
     // again) and the operands kept out of the instructions.
     struct Construct {
-        std::uint32_t first, end;
+        std::uint32_t first, end;  // no_token for a list held for another code's instructions
         TokenList list;
     };
+    static constexpr std::uint32_t no_token = 0xFFFFFFFF;
     std::vector<Construct> constructs;
     std::vector<std::unique_ptr<Detail>> details;
     // The same instructions, ending as a loop's body or condition ends;
@@ -52,7 +57,7 @@ struct Code final : Compiled {
     // Of a straight body: its instructions and those of the straight
     // condition named, as one repeat loop (repeat_loop); made on first use.
     std::unique_ptr<Code> loop;
-    const Code* loop_condition = nullptr;
+    std::uint64_t loop_condition = 0;  // the condition's serial
     // Of such a loop: the condition's list, whose instructions begin at
     // `split`. Null for any other code.
     ListNode* second = nullptr;

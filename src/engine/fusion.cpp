@@ -122,11 +122,13 @@ private:
             term.shape = Term::Shape::call;
             ListNode* const body = user_word->body.node();
             term.body = body != nullptr ? body : &empty_list();
-            if (in_place_allowed_ && std::ranges::find(being_compiled(), term.body) == being_compiled().end()) {
+            if (in_place_allowed_ && std::find(being_compiled().begin(), being_compiled().end(), term.body) == being_compiled().end()) {
                 const Code& callee = current_code(ctx_, *term.body, Role::call);
                 if (callee.in_place) {
                     term.in_place = &callee;
                     code_.depends_on_all = true;
+                    // Its instructions, copied in, point at its lists: kept as long as this code.
+                    for (const Code::Construct& held : callee.constructs) code_.constructs.push_back({Code::no_token, Code::no_token, held.list});
                 }
             }
         } else {

@@ -133,7 +133,7 @@ dispatch:
         DISPATCH();
     }
     OP(guard) : {
-        if (sp - stack_base < (ip->aux & ~entry_flag) - 1 || stack_end - sp <= ip->operand.pair.first) [[unlikely]] {
+        if (sp - stack_base < (ip->aux & ~entry_flag) - 1 || stack_end - sp <= static_cast<std::ptrdiff_t>(ip->operand.pair.first)) [[unlikely]] {
             goto guard_failed;
         }
         NEXT();
