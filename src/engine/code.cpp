@@ -204,7 +204,7 @@ bool repair(const Context& ctx, Code& code) {
 
 }  // namespace
 
-Code& current_code(Context& ctx, ListNode& node, Role role) {
+Code& make_current(Context& ctx, ListNode& node) {
     const std::uint64_t generation = ctx.runtime.generation;
     auto* code = static_cast<Code*>(node.code.get());
     if (code == nullptr || code->generation != generation) {
@@ -222,9 +222,12 @@ Code& current_code(Context& ctx, ListNode& node, Role role) {
         }
         node.frozen = true;
     }
-    if (role == Role::call) return *code;
-    auto& made = code->variants[static_cast<std::size_t>(role)];
-    if (!made) made = variant(*code, role);
+    return *code;
+}
+
+Code& make_variant(Code& code, Role role) {
+    auto& made = code.variants[static_cast<std::size_t>(role)];
+    if (!made) made = variant(code, role);
     return *made;
 }
 
@@ -280,14 +283,12 @@ ListNode& empty_list() {
 Code& exit_code() {
     static Code* const code = [] {
         auto* made = new Code;  // kept for good
-        made->instrs.push_back({.op = Op::exit, .aux = entry_flag, .token = 0, .operand = {.number = 0}});
+        made->instrs.push_back(exit_instruction);
         // Never current: a return that reaches such a frame looks at it.
         made->generation = std::numeric_limits<std::uint64_t>::max();
         return made;
     }();
     return *code;
 }
-
-const Instr* exit_instr() { return exit_code().first(); }
 
 }  // namespace forth

@@ -75,10 +75,22 @@ struct Code final : Compiled {
 inline constexpr std::uint16_t entry_flag = 0x8000;
 inline bool is_entry(const Instr& instr) { return (instr.aux & entry_flag) != 0; }
 
-// The code for running `node` in `role`, current: compiled, or kept when no
-// change since touched what it looked up, or compiled anew. Marks the list
-// frozen, as a list that runs must never change.
-Code& current_code(Context& ctx, ListNode& node, Role role);
+// The code of `node`, made current: compiled, or kept when no change
+// since touched what it looked up, or patched, or compiled anew. Marks the
+// list frozen, as a list that runs must never change.
+Code& make_current(Context& ctx, ListNode& node);
+
+// The variant of `code` for `role`, made on first use.
+Code& make_variant(Code& code, Role role);
+
+// The code for running `node` in `role`, current.
+inline Code& current_code(Context& ctx, ListNode& node, Role role) {
+    auto* code = static_cast<Code*>(node.code.get());
+    if (code == nullptr || code->generation != ctx.runtime.generation) [[unlikely]] code = &make_current(ctx, node);
+    if (role == Role::call) return *code;
+    Code* const made = code->variants[static_cast<std::size_t>(role)].get();
+    return made != nullptr ? *made : make_variant(*code, role);
+}
 
 // A repeat loop over `body` and `condition`, both current and straight:
 // the body's instructions, the condition's, and the test of its result,
@@ -95,7 +107,8 @@ inline std::pair<ListNode*, std::uint32_t> position(const Code& code, const Inst
 ListNode& empty_list();
 
 // A frame that the driver runs points at this instruction, of this code.
-const Instr* exit_instr();
+inline constexpr Instr exit_instruction{.op = Op::exit, .aux = entry_flag, .token = 0, .operand = {.number = 0}};
+inline const Instr* exit_instr() { return &exit_instruction; }
 Code& exit_code();
 
 }  // namespace forth

@@ -366,12 +366,13 @@ void start(Context& ctx, Frame& frame) {
         to_slow(frame, 0);
         return;
     }
-    Code* code = &current_code(ctx, *frame.node, role_of(frame.kind));
+    Code* code = nullptr;
     if (frame.kind == Frame::Kind::repeat_body) {
         Code& body = current_code(ctx, *frame.node, Role::call);
         const Code& condition = current_code(ctx, *frame.repeat.other, Role::call);
         if (body.straight && condition.straight) code = &repeat_loop(body, condition);
     }
+    if (code == nullptr) code = &current_code(ctx, *frame.node, role_of(frame.kind));
     frame.code = code;
     frame.ip = code->first();
 }
@@ -383,13 +384,7 @@ void enter(Context& ctx, Entry entry) {
         case Entry::Kind::nothing: return;
         case Entry::Kind::list: start(ctx, push(ctx, Frame::Kind::list, &list_or_empty(entry.list.node()))); return;
         case Entry::Kind::times: enter_times(ctx, entry.list.node(), entry.passes); return;
-        case Entry::Kind::repeat: {
-            Frame& frame = push(ctx, Frame::Kind::repeat_body, &list_or_empty(entry.list.node()));
-            frame.repeat.other = &list_or_empty(entry.condition.node());
-            frame.repeat.stop = entry.stop;
-            start(ctx, frame);
-            return;
-        }
+        case Entry::Kind::repeat: enter_repeat(ctx, entry.list.node(), entry.condition.node(), entry.stop); return;
         case Entry::Kind::text: enter_text(ctx, std::move(entry.text)); return;
     }
 }
@@ -405,11 +400,7 @@ void enter_times(Context& ctx, ListNode* body, std::int32_t passes) {
     *frame.times.counter = frame.times.index++;
 }
 
-void enter_while_repeat(Context& ctx, ListNode* body, ListNode* condition, double stop) {
-    // What the tokens leave before repeat runs: the body saved, the
-    // condition closed last.
-    ctx.loop_body = TokenList(body);
-    TokenList::assign_both(ctx.buffer, ctx.quotation, condition);
+void enter_repeat(Context& ctx, ListNode* body, ListNode* condition, double stop) {
     Frame& frame = push(ctx, Frame::Kind::repeat_body, &list_or_empty(body));
     frame.repeat.other = &list_or_empty(condition);
     frame.repeat.stop = stop;

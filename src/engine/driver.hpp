@@ -36,7 +36,7 @@ void run_tokens(Context& ctx, const Frame& frame, std::uint32_t first, std::uint
 // evaluator, each counted and polled as a call.
 void enter(Context& ctx, Entry entry);
 void enter_times(Context& ctx, ListNode* body, std::int32_t passes);
-void enter_while_repeat(Context& ctx, ListNode* body, ListNode* condition, double stop);
+void enter_repeat(Context& ctx, ListNode* body, ListNode* condition, double stop);
 
 // Makes room for one more frame, or throws "recursion too deep".
 void make_room(Context& ctx);

@@ -321,8 +321,28 @@ dispatch:
         DISPATCH();
     }
     OP(while_repeat) : {
+        // What the tokens leave before repeat runs: the body saved, the
+        // condition closed last. Then the loop, in one code when it has one.
+        node = ip->operand.node;
+        ListNode* const condition = ip[1].operand.node;
+        if (ctx.loop_body.node() != node) ctx.loop_body = TokenList(node);
+        TokenList::assign_both(ctx.buffer, ctx.quotation, condition);
+        const auto* body = node != nullptr ? static_cast<Code*>(node->code.get()) : nullptr;
+        const auto* test = condition != nullptr ? static_cast<Code*>(condition->code.get()) : nullptr;
+        if (body != nullptr && test != nullptr && body->generation == generation && test->generation == generation &&
+            body->loop && body->loop_condition == test->serial && fp + 1 != frames_limit && !trap) {
+            fp->ip = ip + 2;
+            ++fp;
+            fp->code = code = body->loop.get();
+            fp->node = node;
+            fp->kind = Frame::Kind::repeat_body;
+            fp->repeat.other = condition;
+            fp->repeat.stop = ip->aux & ~entry_flag;
+            ip = code->first();
+            DISPATCH();
+        }
         SAVE(ip + 2);
-        enter_while_repeat(ctx, ip->operand.node, ip[1].operand.node, ip->aux & ~entry_flag);
+        enter_repeat(ctx, node, condition, ip->aux & ~entry_flag);
         LOAD();
         DISPATCH();
     }
