@@ -256,18 +256,18 @@ public:
     Emitted single(const Term& term) {
         using Shape = Term::Shape;
         switch (term.shape) {
-            case Shape::number: return straight(term, Op::number, {.number = term.number});
-            case Shape::fetch: return straight(term, Op::fetch, {.variable = term.variable});
-            case Shape::change: return straight(term, change_op(*term.row), {.variable = term.variable});
-            case Shape::variable_sigil: return other(term, Op::variable_sigil, {.detail = detail(term)});
+            case Shape::number: return make(term, Op::number, {.number = term.number});
+            case Shape::fetch: return make(term, Op::fetch, {.variable = term.variable});
+            case Shape::change: return make(term, change_op(*term.row), {.variable = term.variable});
+            case Shape::variable_sigil: return make(term, Op::variable_sigil, {.detail = detail(term)});
             case Shape::builtin: return builtin(term);
-            case Shape::call: return other(term, Op::call, {.node = term.body});
-            case Shape::word: return other(term, Op::word, {.word = term.word});
-            case Shape::sigil: return other(term, Op::sigil, {.detail = detail(term)});
+            case Shape::call: return make(term, Op::call, {.node = term.body});
+            case Shape::word: return make(term, Op::word, {.word = term.word});
+            case Shape::sigil: return make(term, Op::sigil, {.detail = detail(term)});
             case Shape::construct: return construct(term);
-            case Shape::fail: return other(term, Op::fail, {.detail = detail(term)});
+            case Shape::fail: return make(term, Op::fail, {.detail = detail(term)});
         }
-        return other(term, Op::fail, {.detail = detail(term)});
+        return make(term, Op::fail, {.detail = detail(term)});
     }
 
     // The makers the rules name.
@@ -277,9 +277,8 @@ public:
     Emitted in_place(std::span<const Term> terms) {
         const Term& term = terms[0];
         const Code& body = *term.in_place;
-        Emitted emitted = other(term, Op::call_in_place, {.number = 0});
+        Emitted emitted = make(term, Op::call_in_place, {.number = 0});
         emitted.slots[0].aux = 1;
-        emitted.straight = true;
         emitted.need = body.need;
         emitted.delta = body.delta;
         emitted.room = body.room;
@@ -293,20 +292,20 @@ public:
         const Term& quote = terms[terms.size() - 2];
         const bool when = terms.back().is(Row::iftrue);
         const Op op = copy ? (when ? Op::dup_quote_iftrue : Op::dup_quote_iffalse) : (when ? Op::quote_iftrue : Op::quote_iffalse);
-        return other(terms.front(), op, {.node = held(quote)});
+        return make(terms.front(), op, {.node = held(quote)});
     }
 
-    Emitted quote_times(std::span<const Term> terms) { return other(terms.front(), Op::quote_times, {.node = held(terms[0])}); }
+    Emitted quote_times(std::span<const Term> terms) { return make(terms.front(), Op::quote_times, {.node = held(terms[0])}); }
 
     Emitted quote_control(std::span<const Term> terms) {
-        Emitted emitted = other(terms.front(), Op::quote_control, {.node = held(terms[0])});
+        Emitted emitted = make(terms.front(), Op::quote_control, {.node = held(terms[0])});
         emitted.slots[1] = slot(terms.front(), Op::data, {.enter = terms[1].row->enter});
         emitted.size = 2;
         return emitted;
     }
 
     Emitted while_repeat(std::span<const Term> terms) {
-        Emitted emitted = other(terms.front(), Op::while_repeat, {.node = held(terms[0])});
+        Emitted emitted = make(terms.front(), Op::while_repeat, {.node = held(terms[0])});
         emitted.slots[0].aux = terms[1].is(Row::until_loop) ? 1 : 0;
         emitted.slots[1] = slot(terms.front(), Op::data, {.node = held(terms[2])});
         emitted.size = 2;
@@ -315,7 +314,7 @@ public:
 
     Emitted variable_number(std::span<const Term> terms) {
         const bool negate = terms.size() == 4;
-        Emitted emitted = fused(terms, ops_of(row_number(*terms[2].row)).variable_number[negate], {.variable = terms[0].variable});
+        Emitted emitted = make(terms, ops_of(row_number(*terms[2].row)).variable_number[negate], {.variable = terms[0].variable});
         emitted.slots[1] = slot(terms.front(), Op::data, {.number = terms[1].number});
         emitted.size = 2;
         return emitted;
@@ -329,18 +328,18 @@ public:
         const bool negate = terms.size() > at + 2;
         const Op op = ops_of(row_number(*terms[at + 1].row))
                           .with[number ? 0 : 1][static_cast<int>(copy)][negate ? 1 : 0];
-        return fused(terms, op, number ? Instr::Operand{.number = operand.number} : Instr::Operand{.variable = operand.variable});
+        return make(terms, op, number ? Instr::Operand{.number = operand.number} : Instr::Operand{.variable = operand.variable});
     }
 
     Emitted on_copy(std::span<const Term> terms) {
         const Copy copy = terms[0].is(Row::dup) ? Copy::top : Copy::second;
-        return fused(terms, ops_of(row_number(*terms[1].row)).on_copy[static_cast<int>(copy)], {.number = 0});
+        return make(terms, ops_of(row_number(*terms[1].row)).on_copy[static_cast<int>(copy)], {.number = 0});
     }
 
     Emitted change_by_number(std::span<const Term> terms) {
         const Row row = row_number(*terms[1].row);
         const Op op = row == Row::store ? Op::store_number : row == Row::add_to ? Op::add_number : Op::subtract_number;
-        Emitted emitted = fused(terms, op, {.variable = terms[1].variable});
+        Emitted emitted = make(terms, op, {.variable = terms[1].variable});
         emitted.slots[1] = slot(terms.front(), Op::data, {.number = terms[0].number});
         emitted.size = 2;
         return emitted;
@@ -351,27 +350,18 @@ private:
         return {.op = op, .aux = 0, .token = term.first, .operand = operand};
     }
 
-    static Emitted other(const Term& term, Op op, Instr::Operand operand) {
+    // The instruction of `terms`; a straight one (as its op says) with the
+    // effect on the depth of the terms it stands for.
+    static Emitted make(std::span<const Term> terms, Op op, Instr::Operand operand) {
         Emitted emitted;
-        emitted.slots[0] = slot(term, op, operand);
+        emitted.slots[0] = slot(terms.front(), op, operand);
+        emitted.straight = op_is_straight(op);
+        if (emitted.straight) {
+            for (const Term& term : terms) effect(term, emitted);
+        }
         return emitted;
     }
-
-    // A straight instruction and its effect on the depth.
-    static Emitted straight(const Term& term, Op op, Instr::Operand operand) {
-        Emitted emitted = other(term, op, operand);
-        emitted.straight = true;
-        effect(term, emitted);
-        return emitted;
-    }
-
-    // The instruction of a run of straight terms, whose effect is theirs.
-    static Emitted fused(std::span<const Term> terms, Op op, Instr::Operand operand) {
-        Emitted emitted = other(terms.front(), op, operand);
-        emitted.straight = true;
-        for (const Term& term : terms) effect(term, emitted);
-        return emitted;
-    }
+    static Emitted make(const Term& term, Op op, Instr::Operand operand) { return make(std::span<const Term>(&term, 1), op, operand); }
 
     // Adds what `term` does to the depth after what `emitted` does.
     static void effect(const Term& term, Emitted& emitted) {
@@ -399,22 +389,22 @@ private:
             case Kind::binary2:
             case Kind::unary:
             case Kind::shuffle:
-            case Kind::pop: return straight(term, ops_of(row_number(*term.row)).alone, {.number = 0});
-            case Kind::effect: return straight(term, Op::native, {.native = term.row->word});
-            case Kind::control: return other(term, Op::control, {.enter = term.row->enter});
+            case Kind::pop: return make(term, ops_of(row_number(*term.row)).alone, {.number = 0});
+            case Kind::effect: return make(term, Op::native, {.native = term.row->word});
+            case Kind::control: return make(term, Op::control, {.enter = term.row->enter});
             case Kind::opener:
-            case Kind::change: return other(term, Op::native_look, {.native = term.row->word});
-            default: return other(term, Op::fail, {.detail = detail(term)});
+            case Kind::change: return make(term, Op::native_look, {.native = term.row->word});
+            default: return make(term, Op::fail, {.detail = detail(term)});
         }
     }
 
     Emitted construct(const Term& term) {
         switch (term.row->construct) {
-            case Construct::list: return straight(term, Op::quote, {.node = held(term)});
-            case Construct::text: return straight(term, Op::string, {.node = held(term)});
-            case Construct::comment: return straight(term, Op::comment, {.node = nullptr});
+            case Construct::list: return make(term, Op::quote, {.node = held(term)});
+            case Construct::text: return make(term, Op::string, {.node = held(term)});
+            case Construct::comment: return make(term, Op::comment, {.node = nullptr});
             default: {
-                Emitted emitted = other(term, Op::define, {.detail = detail(term)});
+                Emitted emitted = make(term, Op::define, {.detail = detail(term)});
                 emitted.slots[1] = slot(term, Op::data, {.node = held(term)});
                 emitted.size = 2;
                 return emitted;

@@ -330,7 +330,8 @@ dispatch:
         const auto* body = node != nullptr ? static_cast<Code*>(node->code.get()) : nullptr;
         const auto* test = condition != nullptr ? static_cast<Code*>(condition->code.get()) : nullptr;
         if (body != nullptr && test != nullptr && body->generation == generation && test->generation == generation &&
-            body->loop && body->loop_condition == test->serial && fp + 1 != frames_limit && !trap) {
+            body->loop && body->loop_condition == test->serial && fp + 1 != frames_limit) {
+            POLL();
             fp->ip = ip + 2;
             ++fp;
             fp->code = code = body->loop.get();

@@ -21,6 +21,9 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
         {":f 1 [ ] execute ; :g { f } iftrue ; 1 g :f 2 [ ] execute ; 1 g", "", "", "1 2 "},
         // and the dup that the if-else idiom's quote takes in
         {":g dup { 5 [ ] execute } iftrue ; 1 g :dup 0 ; 1 g", "", "", "1 5 1 "},
+        // and a loop whose body and condition run as one code, even when
+        // its condition (left in the quotation, run by execute) is current
+        {":inc 1+ ; :f 0 { inc } while { dup 3 < } repeat ; f :inc 2 + ; execute f", "", "", "3 0 4 "},
         // a built-in used inline, replaced
         {"[ 1 2 + ] /s s :+ * ; s", "", "", "3 2 "},
         {"[ 3 4 < ] /s s :< 9 ; s", "", "", "1 3 4 9 "},
@@ -127,6 +130,22 @@ TEST(Cache, SpacesCanBeInterrupted) {
     EXPECT_THROW(forth::evaluate(ctx, "raise 1000000 spaces"), forth::Interrupted);
     EXPECT_LE(out.text().size(), 4096u);
     EXPECT_EQ(forth::interrupt_requested, 0);
+}
+
+// Bodies replaced while code runs wait on the retired lists, which are
+// swept of what no frame runs when they grow long; a Context that ran and
+// went is no part of the sweep.
+TEST(Cache, ListsReplacedWhileCodeRunsAreSwept) {
+    {
+        forth::Context gone;
+        forth::load_builtins(gone);
+        forth::evaluate(gone, "1");
+    }
+    forth::Context ctx;
+    forth::load_builtins(ctx);
+    forth::define_word(ctx, "redefine", [](forth::Context& ctx) { forth::evaluate(ctx, ":w 1 ;"); });
+    forth::evaluate(ctx, "0 [ redefine w + ] 6000 times");
+    EXPECT_EQ(ctx.stack, std::vector<double>{6000});
 }
 
 // A word of the embedding program may change the tables too: the list that
