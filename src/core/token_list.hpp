@@ -90,7 +90,6 @@ public:
     const_iterator begin() const { return {node_.get(), 0}; }
     const_iterator end() const { return {node_.get(), size()}; }
     std::size_t size() const { return node_ ? node_->size() : 0; }
-    bool empty() const { return size() == 0; }
     std::string_view operator[](std::size_t index) const { return node_->token(index); }
 
     void push_back(std::string_view token);

@@ -318,9 +318,13 @@ LeadingNumber leading_number(const std::string& token) {
 
 void push_number(Context& ctx, const std::string& token) {
     const LeadingNumber number = leading_number(token);
-    if (!number.found) throw std::domain_error("unknown word - " + token);
-    if (!number.in_range) throw std::out_of_range("stod");
+    if (!number.found || !number.in_range) no_number(token);
     push(ctx, number.value);
+}
+
+void no_number(const std::string& token) {
+    if (!leading_number(token).found) throw std::domain_error("unknown word - " + token);
+    throw std::out_of_range("stod");
 }
 
 void resolve_token(Context& ctx, const std::string& token, bool expand_aliases) {

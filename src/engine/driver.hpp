@@ -25,6 +25,9 @@ LeadingNumber leading_number(const std::string& token);
 // none: "unknown word", or "stod" when it is out of range.
 void push_number(Context& ctx, const std::string& token);
 
+// Throws as push_number does for `token`, which has no number it can push.
+[[noreturn]] void no_number(const std::string& token);
+
 // The long way of one token, as a frame run token by token takes it. A
 // call or a control word pushes its frames for the running driver to run.
 void resolve_token(Context& ctx, const std::string& token, bool expand_aliases);

@@ -235,9 +235,7 @@ dispatch:
     }
     OP(fail) : {
         SAVE(ip);
-        push_number(ctx, ip->operand.detail->name);  // throws: the token is no number
-        LOAD();
-        NEXT();
+        no_number(ip->operand.detail->name);
     }
 
     OP(call) : {
