@@ -38,6 +38,7 @@ struct Frame {
         barrier,            // where a run of the evaluator from native code began
         text,               // source text, token by token
         list,               // a list run once: a call
+        tail,               // the same, that calls as its last act took over: it stands for more calls
         times,              // a times loop: its body again and again
         repeat_body,        // a repeat loop, in its body
         repeat_condition,   // and in its condition
@@ -52,6 +53,9 @@ struct Frame {
         ListNode* other;  // the condition while in the body, the body while in the condition
         double stop;
     };
+    struct Tail {
+        std::uint32_t calls;  // the calls that took it over
+    };
 
     const Instr* ip;
     Code* code;       // what ip points into
@@ -59,6 +63,7 @@ struct Frame {
     union {
         Times times;
         Repeat repeat;
+        Tail tail;
         TextState* text;
     };
     std::uint32_t pc;
@@ -66,8 +71,9 @@ struct Frame {
 };
 
 // The frames of the calls running, bottom first, in one array that grows.
-// It never holds more than max_depth frames that count (every frame but
-// the barriers): the check is the one comparison of a push with `limit`.
+// The calls they stand for (a frame each but the barriers, and the calls
+// that took over a frame) are never more than max_depth: the check is the
+// one comparison of a push with `limit`.
 class FrameStack {
 public:
     FrameStack() {
@@ -93,7 +99,39 @@ public:
     // A push that reaches this must go through push_slow.
     Frame* limit() const { return limit_; }
 
-    std::size_t barriers = 0;  // frames that do not count toward the depth
+    std::size_t barriers = 0;     // frames that do not count toward the depth
+    std::size_t tail_calls = 0;   // calls that count without a frame of their own
+
+    // A call takes over `frame`, the top one (whose pointer the evaluator
+    // may hold in a register, ahead of `top`), of kind list or tail, where a
+    // push would have found room. The limit moves down with it: it may fall
+    // short of the exact one, never past it, and the next push that reaches
+    // it sets it again (make_room).
+    void take_over(Frame& frame) {
+        if (frame.kind == Frame::Kind::tail) {
+            ++frame.tail.calls;
+        } else {
+            frame.kind = Frame::Kind::tail;
+            frame.tail.calls = 1;
+        }
+        ++tail_calls;
+        --limit_;
+    }
+
+    // The calls that took over `frame` are gone with it. The limit is left
+    // short, until the next push that reaches it sets it again.
+    void release(const Frame& frame) { tail_calls -= frame.tail.calls; }
+
+    // Takes the top frame off, with the calls it stood for.
+    void pop(std::size_t most) {
+        if (top_->kind == Frame::Kind::tail) {
+            tail_calls -= top_->tail.calls;
+            set_top(top_ - 1);
+            set_limit(most);
+            return;
+        }
+        set_top(top_ - 1);
+    }
 
     // A barrier on top: a frame that does not count.
     Frame& push_barrier(std::size_t most) {
@@ -112,13 +150,13 @@ public:
     // Room for `count` more frames on top, or false when the frames that
     // count would be more than `most`.
     bool make_room(std::size_t most, std::size_t count = 1) {
-        if (size() - barriers + count > most) return false;
+        if (size() - barriers + tail_calls + count > most) return false;
         while (top_ + count >= end_) grow();
         set_limit(most);
         return true;
     }
     void set_limit(std::size_t most) {
-        Frame* const deepest = base_ + most + barriers;
+        Frame* const deepest = base_ + most + barriers - tail_calls;
         limit_ = deepest < end_ ? deepest : end_;
     }
 

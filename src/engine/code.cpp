@@ -27,10 +27,11 @@ const Instr* Code::entry_at(std::uint32_t token) const {
 
 namespace {
 
-// The deepest a guard's depth may be, and the most room it takes: a run that
-// needs more is split in two.
-constexpr std::int32_t most_needed = entry_flag - 1;
-constexpr std::int32_t most_room = std::numeric_limits<std::int32_t>::max() / 2;
+// The deepest a guard's depth may be, the most room it takes and the most
+// instructions it covers: a run that needs more is split in two.
+constexpr std::int32_t most_needed = 1 << 24;
+constexpr std::int32_t most_room = 1 << 24;
+constexpr std::size_t most_covered = entry_flag - 1;
 
 // Lays out the instructions: each straight run headed by the guard it needs,
 // then the end of a call.
@@ -49,7 +50,8 @@ public:
         }
         const std::int32_t need = std::max(need_, emitted.need - delta_);
         const std::int32_t room = std::max(room_, delta_ + emitted.room);
-        if (need > most_needed || room > most_room) end_run();
+        const std::size_t covered = code_.instrs.size() - run_start_ + emitted.size + emitted.in_place.size();
+        if (need > most_needed || room > most_room || (in_run_ && covered > most_covered)) end_run();
         if (!in_run_) {
             in_run_ = true;
             run_start_ = code_.instrs.size();
@@ -95,9 +97,7 @@ private:
         const auto start = instrs.begin() + static_cast<std::ptrdiff_t>(run_start_);
         if (need_ > 0 || room_ > 0) {
             // Only the guard is an entry: the run must be entered at its head.
-            const Instr guard{.op = Op::guard, .aux = static_cast<std::uint16_t>(need_ | entry_flag), .token = start->token,
-                              .operand = {.pair = {static_cast<std::uint32_t>(room_), covered}}};
-            instrs.insert(start, guard);
+            instrs.insert(start, make_guard(need_, room_, covered, start->token));
             single_balanced_run_ = first_run && delta_ == 0;
         } else {
             // An unguarded run may be entered anywhere but at a second slot.
@@ -245,8 +245,7 @@ Code& repeat_loop(Code& body, const Code& condition) {
     const std::int32_t room = std::max(body.room, body.delta + condition.room);
     const bool balanced = body.delta + condition.delta == 1;
     std::vector<Instr>& instrs = loop->instrs;
-    instrs.push_back({.op = Op::guard, .aux = static_cast<std::uint16_t>(std::max(need, 0) | entry_flag), .token = 0,
-                      .operand = {.pair = {static_cast<std::uint32_t>(room), 0}}});
+    instrs.push_back(make_guard(need, room, 0, 0));
     // The lists their instructions point at, kept as long as it is.
     for (const Code* code : {static_cast<const Code*>(&body), &condition}) {
         for (const Code::Construct& held : code->constructs) loop->constructs.push_back({Code::no_token, Code::no_token, held.list});
@@ -262,7 +261,6 @@ Code& repeat_loop(Code& body, const Code& condition) {
     append(body);
     loop->split = instrs.size();
     append(condition);
-    instrs.front().operand.pair.second = static_cast<std::uint32_t>(instrs.size() - 1);
     instrs.push_back({.op = Op::repeat_back, .aux = 0, .token = static_cast<std::uint32_t>(condition.node->size()),
                       .operand = {.offset = static_cast<std::int64_t>(instrs.size() - (balanced ? 1 : 0))}});
     body.loop = std::move(loop);

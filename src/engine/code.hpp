@@ -75,6 +75,16 @@ struct Code final : Compiled {
 inline constexpr std::uint16_t entry_flag = 0x8000;
 inline bool is_entry(const Instr& instr) { return (instr.aux & entry_flag) != 0; }
 
+// The head of a straight run of `covered` instructions that needs the
+// stack `need` deep and takes `room` more values, as the loop checks it:
+// the distances from the stack's first slot and to its end, in bytes.
+inline Instr make_guard(std::int32_t need, std::int32_t room, std::uint32_t covered, std::uint32_t token) {
+    constexpr auto slot = static_cast<std::int32_t>(sizeof(double));
+    return {.op = Op::guard, .aux = static_cast<std::uint16_t>(covered | entry_flag), .token = token,
+            .operand = {.guard = {(need - 1) * slot, room * slot}}};
+}
+inline std::uint32_t guard_covered(const Instr& guard) { return guard.aux & ~entry_flag; }
+
 // The code of `node`, made current: compiled, or kept when no change
 // since touched what it looked up, or patched, or compiled anew. Marks the
 // list frozen, as a list that runs must never change.

@@ -31,7 +31,7 @@ Role role_of(Frame::Kind kind) {
         case Frame::Kind::times: return Role::times;
         case Frame::Kind::repeat_body: return Role::body;
         case Frame::Kind::repeat_condition: return Role::condition;
-        default: return Role::call;
+        default: return Role::call;  // list, tail
     }
 }
 
@@ -78,9 +78,8 @@ Frame& push(Context& ctx, Frame::Kind kind, ListNode* node) {
 
 void pop_frame(Context& ctx) {
     FrameStack& frames = ctx.runtime.frames;
-    Frame& frame = frames.back();
-    if (frame.kind == Frame::Kind::text) delete frame.text;
-    frames.set_top(&frame - 1);
+    if (frames.back().kind == Frame::Kind::text) delete frames.back().text;
+    frames.pop(max_depth);
 }
 
 // The next token of a text, as the standard formatted string extraction
@@ -271,7 +270,7 @@ public:
         FrameStack& frames = runtime_.frames;
         while (frames.size() > base_) {
             if (frames.back().kind == Frame::Kind::text) delete frames.back().text;
-            frames.set_top(frames.top() - 1);
+            frames.pop(max_depth);
         }
         frames.pop_barrier(max_depth);
         if (--runtime_.reentries == 0) {

@@ -96,8 +96,8 @@ struct Detail {
 // (op `data`) for the second.
 struct Instr {
     Op op;
-    std::uint16_t aux;    // guard: the depth its run needs; while_repeat: its stop value;
-                          // call_in_place: how many calls deep it is
+    std::uint16_t aux;    // guard: how many instructions its run has; while_repeat: its stop
+                          // value; call_in_place: how many calls deep it is
     std::uint32_t token;  // the first token of the list that it runs
     union Operand {
         double number;
@@ -108,8 +108,9 @@ struct Instr {
         void (*native)(Context&);
         Entry (*enter)(Context&);
         struct {
-            std::uint32_t first, second;
-        } pair;           // guard: the room its run takes, and how many instructions it covers
+            std::int32_t below;  // the bytes the depth must reach: (need - 1) values
+            std::int32_t room;   // the bytes of room its run takes
+        } guard;
         std::int64_t offset;  // times_back: back to where the next pass begins
     } operand;
 };

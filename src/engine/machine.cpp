@@ -6,6 +6,7 @@
 #include "core/trap.hpp"
 #include "engine/code.hpp"
 #include "engine/driver.hpp"
+#include "engine/evaluate.hpp"
 #include "words/builtins.hpp"
 #include "words/operations.hpp"
 
@@ -127,15 +128,16 @@ dispatch:
     OP(data) : NEXT();  // never reached: the op before it steps over it
 
     OP(ret) : {
+        if (fp->kind == Frame::Kind::tail) [[unlikely]] goto leave_tail;
         --fp;
         ip = fp->ip;
         if (fp->code->generation != generation) [[unlikely]] goto returned_to_stale;
         DISPATCH();
     }
     OP(guard) : {
-        if (sp - stack_base < (ip->aux & ~entry_flag) - 1 || stack_end - sp <= static_cast<std::ptrdiff_t>(ip->operand.pair.first)) [[unlikely]] {
-            goto guard_failed;
-        }
+        const auto depth = reinterpret_cast<char*>(sp) - reinterpret_cast<char*>(stack_base);
+        const auto room = reinterpret_cast<char*>(stack_end) - reinterpret_cast<char*>(sp);
+        if (depth < ip->operand.guard.below || room <= ip->operand.guard.room) [[unlikely]] goto guard_failed;
         NEXT();
     }
 
@@ -579,6 +581,17 @@ enter_list:
         LOAD();
     }
     POLL();
+    if (resume->op == Op::ret) {
+        // The call is the list's last act: it takes the frame over (a list
+        // run once, as only such lists end in ret), counted as the call it
+        // is, and returns where the list would have.
+        frames.take_over(*fp);
+        frames_limit = frames.limit();
+        fp->code = code;
+        fp->node = node;
+        ip = code->first();
+        DISPATCH();
+    }
     fp->ip = resume;
     ++fp;
     fp->code = code;
@@ -601,6 +614,13 @@ switch_list:
     SAVE(ip);
     start(ctx, *fp);
     LOAD();
+    DISPATCH();
+
+leave_tail:
+    frames.release(*fp);
+    --fp;
+    ip = fp->ip;
+    if (fp->code->generation != generation) [[unlikely]] goto returned_to_stale;
     DISPATCH();
 
 leave_loop:
@@ -626,7 +646,7 @@ look:
 
 guard_failed:
     SAVE(ip);
-    if (sp - stack_base < (ip->aux & ~entry_flag) - 1) {
+    if (reinterpret_cast<char*>(sp) - reinterpret_cast<char*>(stack_base) < ip->operand.guard.below) {
         if (fp->code->second != nullptr) {
             // A repeat loop's pass in one code: run it token by token.
             start_over_slowly(*fp);
@@ -634,13 +654,13 @@ guard_failed:
             DISPATCH();
         }
         // A run that would underflow: its tokens one by one, which fail as they fail.
-        const Instr* const after = ip + 1 + ip->operand.pair.second;
+        const Instr* const after = ip + 1 + guard_covered(*ip);
         run_tokens(ctx, *fp, ip->token, after->token);
         LOAD_STACK();
         ip = after;
         DISPATCH();
     }
-    stack.reserve_more(ip->operand.pair.first + 1);
+    stack.reserve_more(static_cast<std::size_t>(ip->operand.guard.room) / sizeof(double) + 1);
     LOAD_STACK();
     NEXT();
 
