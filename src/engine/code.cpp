@@ -70,7 +70,7 @@ public:
         code_.in_place = code_.straight && code_.instrs.size() <= most_in_place;
         end_run();
         code_.pass_start = single_balanced_run_ ? 1 : 0;
-        code_.instrs.push_back({.op = Op::ret, .aux = entry_flag, .token = size, .operand = {.number = 0}});
+        code_.instrs.push_back({.op = Op::ret, .aux = entry_flag, .token = size, .operand = {}});
     }
 
 private:

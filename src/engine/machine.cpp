@@ -327,8 +327,9 @@ dispatch:
         ListNode* const condition = ip[1].operand.node;
         if (ctx.loop_body.node() != node) ctx.loop_body = TokenList(node);
         TokenList::assign_both(ctx.buffer, ctx.quotation, condition);
-        const auto* body = node != nullptr ? static_cast<Code*>(node->code.get()) : nullptr;
-        const auto* test = condition != nullptr ? static_cast<Code*>(condition->code.get()) : nullptr;
+        // Never null: an empty list is the empty list.
+        const auto* body = static_cast<Code*>(node->code.get());
+        const auto* test = static_cast<Code*>(condition->code.get());
         if (body != nullptr && test != nullptr && body->generation == generation && test->generation == generation &&
             body->loop && body->loop_condition == test->serial && fp + 1 != frames_limit) {
             POLL();
@@ -568,7 +569,6 @@ dispatch:
     // Enters `node`, going on at `resume` when it returns: the check of the
     // depth, the poll, then the frame.
 enter_list:
-    if (node == nullptr) node = &empty_list();
     code = static_cast<Code*>(node->code.get());
     if (code == nullptr || code->generation != generation) [[unlikely]] {
         SAVE(ip);

@@ -100,6 +100,9 @@ TEST(Cache, RecursionIsBoundedByACountOfNestedCalls) {
         // nested run of it, and as a list's last step it takes over the frame
         {"0 =n :d 1 +n 'd execute ; d\n$n", "", "Runtime error: recursion too deep\n", "999999 "},
         {"0 =n :d 1 +n [ d ] 1 times ; d\n$n", "", "Runtime error: recursion too deep\n", "500000 "},
+        // a body run in place takes and leaves what the call would
+        {":pop1 drop ; 1 [ pop1 drop ] execute", "", "Out of range: stack underflow\n", ""},
+        {":push3 1 2 3 ; [ push3 push3 push3 push3 push3 push3 ] 20 times depth =n clear $n", "", "", "360 "},
         // a call that runs in place counts as one too
         {":inc 1+ ; 0 =n :d 1 +n 0 inc drop d ; d\n$n", "", "Runtime error: recursion too deep\n", "0 999999 "},
         // ... and so does each call inside a call laid out in line

@@ -33,5 +33,8 @@ TEST(Control, RepeatRunsBodyThenConditionUntilTheStopValue) {
         {"1 5 repeat", "", "Out of range: stack underflow\n", ""},
         // fails in a later pass, once the passes run without bookkeeping
         {"0 =a { 1 +a 7 $a 4 - mod drop } while { 1 } repeat\n$a", "", "Domain error: division by zero\n", "4 "},
+        // an empty body, and a body that underflows in a later pass
+        {"[ { } until { 1 } repeat 2 ] execute", "", "", "2 "},
+        {"1 2 3 [ { drop drop } while { depth } repeat ] execute", "", "Out of range: stack underflow\n", ""},
     });
 }
