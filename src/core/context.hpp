@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 #include <deque>
@@ -9,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "core/frame.hpp"
@@ -21,6 +23,13 @@ struct Context;
 
 // A value no Context has had yet; see Runtime::generation.
 std::uint64_t new_generation();
+
+// The bit of Runtime::word_names for `name`: a quick hash of its bytes.
+inline std::size_t word_name_bit(std::string_view name) {
+    std::uint32_t hash = 2166136261u;
+    for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash % 4096;
+}
 
 using Word = std::function<void(Context&)>;
 using SigilHandler = std::function<void(Context&, const std::string&)>;
@@ -48,9 +57,20 @@ struct Runtime {
     };
     std::deque<Change> changes;
     // The first characters of the alias names, so that most tokens are
-    // known to be no alias without hashing them.
+    // known to be no alias without hashing them; and a filter of the
+    // dictionary's names, so that most numbers are known to be no word.
     std::bitset<256> alias_initials;
     std::size_t aliases_seen = 0;
+    std::bitset<4096> word_names;
+    std::size_t words_seen = 0;
+    // The words found last, by the filter's bit, in their generation:
+    // source text names the same few words again and again.
+    struct FoundWord {
+        std::uint64_t generation = 0;
+        std::string name;
+        Word* word = nullptr;
+    };
+    std::array<FoundWord, 64> found_words;
 
     FrameStack frames;
     // Frames below this one may run lists compiled before the latest
@@ -85,6 +105,21 @@ struct Context {
     std::istream* in = &std::cin;    // where accept reads its lines
     Runtime runtime;
 };
+
+// The dictionary's entry for `token`, or null: the filter, the words found
+// last, then the dictionary itself. The entries stay where they are, as
+// nothing removes one.
+inline Word* find_word(Context& ctx, const std::string& token) {
+    Runtime& runtime = ctx.runtime;
+    const std::size_t bit = word_name_bit(token);
+    if (!runtime.word_names.test(bit)) return nullptr;
+    Runtime::FoundWord& found = runtime.found_words[bit % runtime.found_words.size()];
+    if (found.generation == runtime.generation && found.name == token) return found.word;
+    const auto word = ctx.words.find(token);
+    if (word == ctx.words.end()) return nullptr;
+    found = {runtime.generation, token, &word->second};
+    return &word->second;
+}
 
 // Throws std::out_of_range with `message`. Out of line, so that the words
 // that check the stack's depth keep no registers for the throw they rarely make.

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/token_list.hpp"
 
@@ -79,8 +80,19 @@ public:
     FrameStack() {
         grow();
         limit_ = base_;  // the first push sets the limit
+        all().push_back(this);
     }
-    ~FrameStack() { std::free(base_ - 1); }
+    ~FrameStack() {
+        std::erase(all(), this);
+        std::free(base_ - 1);
+    }
+
+    // Every frame stack there is: what a sweep of the retired lists must
+    // not delete is what their frames run.
+    static std::vector<const FrameStack*>& all() {
+        static std::vector<const FrameStack*> stacks;
+        return stacks;
+    }
     FrameStack(const FrameStack&) = delete;
     FrameStack& operator=(const FrameStack&) = delete;
 

@@ -27,6 +27,16 @@ void note_change(Context& ctx, const std::string& name) {
     if (runtime.changes.size() == changes_kept) runtime.changes.pop_front();
     runtime.changes.push_back({runtime.generation, name});
     runtime.generation = new_generation();
+    // A name added through define_word adds its bit; anything else the
+    // filter does not know of makes it anew.
+    if (runtime.words_seen != ctx.words.size() || name.empty()) {
+        if (name.empty() || ctx.words.size() != runtime.words_seen + 1) {
+            runtime.word_names.reset();
+            for (const auto& word : ctx.words) runtime.word_names.set(word_name_bit(word.first));
+        }
+        runtime.words_seen = ctx.words.size();
+    }
+    if (!name.empty()) runtime.word_names.set(word_name_bit(name));
     if (runtime.aliases_seen != ctx.aliases.size()) {
         runtime.alias_initials.reset();
         for (const auto& alias : ctx.aliases) runtime.alias_initials.set(initial(alias.first));

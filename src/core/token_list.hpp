@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -15,7 +16,13 @@ namespace forth {
 
 // White space as the standard streams see it in the classic locale: what
 // separates tokens in source text and numbers in a line read by accept.
-inline bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// One table look-up per character: source text is read a character at a time.
+inline constexpr auto blank_characters = [] {
+    std::array<bool, 256> table{};
+    for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[static_cast<unsigned char>(c)] = true;
+    return table;
+}();
+inline bool is_blank(char c) { return blank_characters[static_cast<unsigned char>(c)]; }
 
 // What the evaluator makes of a list to run it; it owns the type.
 struct Compiled {

@@ -76,9 +76,38 @@ Frame& push(Context& ctx, Frame::Kind kind, ListNode* node) {
     return *frame;
 }
 
+// Text states of frames that ended, for the next texts: evaluating a line
+// allocates nothing.
+std::vector<std::unique_ptr<TextState>>& spare_texts() {
+    static std::vector<std::unique_ptr<TextState>> spare;
+    return spare;
+}
+
+std::unique_ptr<TextState> new_text(std::shared_ptr<const std::string> owner, std::string_view text) {
+    std::vector<std::unique_ptr<TextState>>& spare = spare_texts();
+    std::unique_ptr<TextState> state;
+    if (spare.empty()) {
+        state = std::make_unique<TextState>();
+    } else {
+        state = std::move(spare.back());
+        spare.pop_back();
+    }
+    state->owner = std::move(owner);
+    state->text = text;
+    state->position = 0;
+    return state;
+}
+
+void end_text(TextState* text) {
+    constexpr std::size_t kept = 16;
+    std::unique_ptr<TextState> state(text);
+    state->owner.reset();
+    if (spare_texts().size() < kept) spare_texts().push_back(std::move(state));
+}
+
 void pop_frame(Context& ctx) {
     FrameStack& frames = ctx.runtime.frames;
-    if (frames.back().kind == Frame::Kind::text) delete frames.back().text;
+    if (frames.back().kind == Frame::Kind::text) end_text(frames.back().text);
     frames.pop(max_depth);
 }
 
@@ -104,9 +133,8 @@ void enter_text(Context& ctx, std::string text) {
         if (caller && *caller == text) owner = caller;
     }
     if (!owner) owner = std::make_shared<const std::string>(std::move(text));
-    auto state = std::make_unique<TextState>();
-    state->text = *owner;
-    state->owner = std::move(owner);
+    const std::string_view view = *owner;
+    std::unique_ptr<TextState> state = new_text(std::move(owner), view);
     Frame& frame = push(ctx, Frame::Kind::text, nullptr);  // before the release: it may throw
     frame.text = state.release();
 }
@@ -142,6 +170,25 @@ void run_word(Context& ctx, Word& word) {
     }
 }
 
+bool in_use(const void* object, void* set) { return static_cast<std::unordered_set<const void*>*>(set)->contains(object); }
+
+void sweep_when_many_retired() {
+    static std::size_t threshold = 4096;
+    if (retired_count() < threshold) return;
+    std::unordered_set<const void*> used;
+    for (const FrameStack* frames : FrameStack::all()) {
+        for (std::size_t index = 0; index < frames->size(); ++index) {
+            const Frame& frame = (*frames)[index];
+            used.insert(frame.code);
+            used.insert(frame.code->owner);
+            used.insert(frame.node);
+            if (frame.kind == Frame::Kind::repeat_body || frame.kind == Frame::Kind::repeat_condition) used.insert(frame.repeat.other);
+        }
+    }
+    sweep_retired(in_use, &used);
+    threshold = std::max<std::size_t>(4096, 2 * retired_count());
+}
+
 // A list has run to its end, token by token: its frame ends, or its loop
 // goes on, as the ops that end a list do it by instructions.
 void end_of_list(Context& ctx, Frame& frame) {
@@ -168,6 +215,7 @@ void end_of_list(Context& ctx, Frame& frame) {
         default: break;
     }
     pop_frame(ctx);
+    sweep_when_many_retired();
 }
 
 void step_text(Context& ctx, Frame& frame) {
@@ -188,32 +236,6 @@ void step_slowly(Context& ctx, Frame& frame) {
         return;
     }
     end_of_list(ctx, frame);
-}
-
-// The runtimes with frames, whose frames a sweep of the retired lists
-// must not delete what they run.
-std::vector<const Runtime*>& running() {
-    static std::vector<const Runtime*> runtimes;
-    return runtimes;
-}
-
-bool in_use(const void* object, void* set) { return static_cast<std::unordered_set<const void*>*>(set)->contains(object); }
-
-void sweep_when_many_retired() {
-    static std::size_t threshold = 4096;
-    if (retired_count() < threshold) return;
-    std::unordered_set<const void*> used;
-    for (const Runtime* runtime : running()) {
-        for (std::size_t index = 0; index < runtime->frames.size(); ++index) {
-            const Frame& frame = runtime->frames[index];
-            used.insert(frame.code);
-            used.insert(frame.code->owner);
-            used.insert(frame.node);
-            if (frame.kind == Frame::Kind::repeat_body || frame.kind == Frame::Kind::repeat_condition) used.insert(frame.repeat.other);
-        }
-    }
-    sweep_retired(in_use, &used);
-    threshold = std::max<std::size_t>(4096, 2 * retired_count());
 }
 
 // Runs frames until only `base` are left.
@@ -241,7 +263,6 @@ void drive(Context& ctx, std::size_t base) {
                 step_slowly(ctx, frame);
             }
         }
-        sweep_when_many_retired();
     }
 }
 
@@ -264,19 +285,16 @@ public:
         barrier.node = nullptr;
         to_slow(barrier, 0);
         base_ = runtime_.frames.size();
-        if (runtime_.reentries++ == 0) running().push_back(&runtime_);
+        ++runtime_.reentries;
     }
     ~Scope() {
         FrameStack& frames = runtime_.frames;
         while (frames.size() > base_) {
-            if (frames.back().kind == Frame::Kind::text) delete frames.back().text;
+            if (frames.back().kind == Frame::Kind::text) end_text(frames.back().text);
             frames.pop(max_depth);
         }
         frames.pop_barrier(max_depth);
-        if (--runtime_.reentries == 0) {
-            std::erase(running(), &runtime_);
-            frames.shrink(max_depth);
-        }
+        if (--runtime_.reentries == 0) frames.shrink(max_depth);
     }
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
@@ -339,8 +357,8 @@ void resolve_token(Context& ctx, const std::string& token, bool expand_aliases) 
             return;
         }
     }
-    if (const auto word = ctx.words.find(token); word != ctx.words.end()) {
-        run_word(ctx, word->second);
+    if (Word* const word = find_word(ctx, token)) {
+        run_word(ctx, *word);
         return;
     }
     // token[0] of an empty token is its terminating NUL, which is no sigil.
@@ -495,8 +513,7 @@ void settle_variable(Context& ctx, const Instr& instr) {
 
 void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at) {
     const Scope scope(ctx);
-    auto state = std::make_unique<TextState>();
-    state->text = source;
+    std::unique_ptr<TextState> state = new_text(nullptr, source);
     Frame& frame = push(ctx, Frame::Kind::text, nullptr);  // before the release: it may throw
     frame.text = state.release();
     try {

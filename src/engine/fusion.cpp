@@ -96,8 +96,8 @@ public:
                 token = alias->second;
             }
         }
-        if (const auto word = ctx_.words.find(token); word != ctx_.words.end()) {
-            look_up_word(word->second, term);
+        if (Word* const word = find_word(ctx_, token)) {
+            look_up_word(*word, term);
         } else if (const auto sigil = ctx_.sigils.find(token[0]); sigil != ctx_.sigils.end()) {
             // token[0] of an empty token is its terminating NUL, which is no sigil.
             look_up_sigil(sigil->second, token.substr(1), term);

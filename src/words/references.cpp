@@ -9,17 +9,17 @@ namespace forth::builtin {
 namespace {
 
 // The dictionary entry `name`; aliases are not consulted.
-Word& find_word(Context& ctx, const std::string& name) {
-    const auto word = ctx.words.find(name);
-    if (word == ctx.words.end()) throw std::domain_error("unknown word - " + name);
-    return word->second;
+Word& existing_word(Context& ctx, const std::string& name) {
+    Word* const word = find_word(ctx, name);
+    if (word == nullptr) throw std::domain_error("unknown word - " + name);
+    return *word;
 }
 
 }  // namespace
 
 // A user word is captured by value, a native word by name.
 void quote_word(Context& ctx, const std::string& name) {
-    Word& word = find_word(ctx, name);
+    Word& word = existing_word(ctx, name);
     if (const auto* user_word = word.target<UserWord>()) {
         ctx.quotation = user_word->body;
     } else {
@@ -28,7 +28,7 @@ void quote_word(Context& ctx, const std::string& name) {
 }
 
 void show_definition(Context& ctx, const std::string& name) {
-    Word& word = find_word(ctx, name);
+    Word& word = existing_word(ctx, name);
     std::ostream& out = *ctx.out;
     if (const auto* user_word = word.target<UserWord>()) {
         const char* separator = "";
