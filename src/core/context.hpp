@@ -94,12 +94,12 @@ struct Context {
     std::unordered_map<std::string, std::string> aliases;
     std::unordered_map<char, SigilHandler> sigils;
     std::unordered_map<std::string, double> variables;
-    std::string terminator;  // closing word of the open construct; empty when none is open
-    TokenList buffer;        // tokens collected by the open (or last) construct
-    TokenList quotation;     // the list closed last by ] or }, or set by the ' sigil
-    TokenList loop_body;     // saved by while/until for repeat
-    std::string text;        // the text register
-    std::stringstream input; // what accept read, for parse-name, number and interpret
+    std::string terminator;          // closing word of the open construct; empty when none is open
+    TokenList buffer;                // tokens collected by the open (or last) construct
+    TokenList quotation;             // the list closed last by ] or }, or set by the ' sigil
+    TokenList loop_body;             // saved by while/until for repeat
+    std::string text;                // the text register
+    std::stringstream input;         // what accept read, for parse-name, number and interpret
     std::ostream* out = &std::cout;  // where the words print
     std::ostream* err = &std::cerr;  // where front ends report errors
     std::istream* in = &std::cin;    // where accept reads its lines
@@ -126,7 +126,8 @@ inline Word* find_word(Context& ctx, const std::string& token) {
 [[noreturn, gnu::cold]] void underflow(const char* message);
 
 inline double pop(Context& ctx) {
-    if (ctx.stack.empty()) [[unlikely]] underflow("stack underflow");
+    if (ctx.stack.empty()) [[unlikely]]
+        underflow("stack underflow");
     const double top = ctx.stack.back();
     ctx.stack.pop_back();
     return top;

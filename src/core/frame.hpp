@@ -36,13 +36,13 @@ struct TextState {
 // lists (core/retired.hpp) keep them alive while they run.
 struct Frame {
     enum class Kind : std::uint8_t {
-        barrier,            // where a run of the evaluator from native code began
-        text,               // source text, token by token
-        list,               // a list run once: a call
-        tail,               // the same, that calls as its last act took over: it stands for more calls
-        times,              // a times loop: its body again and again
-        repeat_body,        // a repeat loop, in its body
-        repeat_condition,   // and in its condition
+        barrier,           // where a run of the evaluator from native code began
+        text,              // source text, token by token
+        list,              // a list run once: a call
+        tail,              // the same, that calls as its last act took over: it stands for more calls
+        times,             // a times loop: its body again and again
+        repeat_body,       // a repeat loop, in its body
+        repeat_condition,  // and in its condition
     };
 
     struct Times {
@@ -59,8 +59,8 @@ struct Frame {
     };
 
     const Instr* ip;
-    Code* code;       // what ip points into
-    ListNode* node;   // the list being run; null for text and barriers
+    Code* code;      // what ip points into
+    ListNode* node;  // the list being run; null for text and barriers
     union {
         Times times;
         Repeat repeat;
@@ -111,8 +111,8 @@ public:
     // A push that reaches this must go through push_slow.
     Frame* limit() const { return limit_; }
 
-    std::size_t barriers = 0;     // frames that do not count toward the depth
-    std::size_t tail_calls = 0;   // calls that count without a frame of their own
+    std::size_t barriers = 0;    // frames that do not count toward the depth
+    std::size_t tail_calls = 0;  // calls that count without a frame of their own
 
     // A call takes over `frame`, the top one (whose pointer the evaluator
     // may hold in a register, ahead of `top`), of kind list or tail, where a

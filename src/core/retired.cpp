@@ -18,8 +18,10 @@ struct RetiredLists {
             std::vector<ListNode*> gone_lists = std::exchange(lists, {});
             std::vector<std::unique_ptr<Compiled>> gone_forms = std::exchange(forms, {});
             for (ListNode* list : gone_lists) {
-                if (list->references == 0) delete list;
-                else list->retired = false;
+                if (list->references == 0)
+                    delete list;
+                else
+                    list->retired = false;
             }
         }
     }

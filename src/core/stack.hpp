@@ -39,7 +39,8 @@ public:
     const double* end() const { return top_ + 1; }
 
     void push_back(double value) {
-        if (top_ + 1 == end_) [[unlikely]] grow(1);
+        if (top_ + 1 == end_) [[unlikely]]
+            grow(1);
         *++top_ = value;
     }
     void pop_back() { --top_; }

@@ -106,7 +106,9 @@ public:
     ListNode* node() const { return node_.get(); }
 
     // Makes `a` and `b` both share the tokens of `node`.
-    static void assign_both(TokenList& a, TokenList& b, ListNode* node) { Ref<ListNode>::assign_both(a.node_, b.node_, node); }
+    static void assign_both(TokenList& a, TokenList& b, ListNode* node) {
+        Ref<ListNode>::assign_both(a.node_, b.node_, node);
+    }
 
 private:
     Ref<ListNode> node_;

@@ -1,8 +1,8 @@
 #include "engine/code.hpp"
 
 #include <algorithm>
-#include <initializer_list>
 #include <functional>
+#include <initializer_list>
 #include <limits>
 
 #include "core/retired.hpp"
@@ -133,10 +133,14 @@ std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous
 // The op that ends a list run in `role`.
 Op end_of(Role role) {
     switch (role) {
-        case Role::call: return Op::ret;
-        case Role::times: return Op::times_back;
-        case Role::body: return Op::to_condition;
-        case Role::condition: return Op::repeat_test;
+        case Role::call:
+            return Op::ret;
+        case Role::times:
+            return Op::times_back;
+        case Role::body:
+            return Op::to_condition;
+        case Role::condition:
+            return Op::repeat_test;
     }
     return Op::ret;
 }
@@ -248,7 +252,8 @@ Code& repeat_loop(Code& body, const Code& condition) {
     instrs.push_back(make_guard(need, room, 0, 0));
     // The lists their instructions point at, kept as long as it is.
     for (const Code* code : {static_cast<const Code*>(&body), &condition}) {
-        for (const Code::Construct& held : code->constructs) loop->constructs.push_back({Code::no_token, Code::no_token, held.list});
+        for (const Code::Construct& held : code->constructs)
+            loop->constructs.push_back({Code::no_token, Code::no_token, held.list});
     }
     const auto append = [&instrs](const Code& code) {
         const std::size_t guarded = code.instrs.front().op == Op::guard ? 1 : 0;
@@ -261,7 +266,9 @@ Code& repeat_loop(Code& body, const Code& condition) {
     append(body);
     loop->split = instrs.size();
     append(condition);
-    instrs.push_back({.op = Op::repeat_back, .aux = 0, .token = static_cast<std::uint32_t>(condition.node->size()),
+    instrs.push_back({.op = Op::repeat_back,
+                      .aux = 0,
+                      .token = static_cast<std::uint32_t>(condition.node->size()),
                       .operand = {.offset = static_cast<std::int64_t>(instrs.size() - (balanced ? 1 : 0))}});
     body.loop = std::move(loop);
     body.loop_condition = condition.serial;

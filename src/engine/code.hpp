@@ -80,7 +80,9 @@ inline bool is_entry(const Instr& instr) { return (instr.aux & entry_flag) != 0;
 // the distances from the stack's first slot and to its end, in bytes.
 inline Instr make_guard(std::int32_t need, std::int32_t room, std::uint32_t covered, std::uint32_t token) {
     constexpr auto slot = static_cast<std::int32_t>(sizeof(double));
-    return {.op = Op::guard, .aux = static_cast<std::uint16_t>(covered | entry_flag), .token = token,
+    return {.op = Op::guard,
+            .aux = static_cast<std::uint16_t>(covered | entry_flag),
+            .token = token,
             .operand = {.guard = {(need - 1) * slot, room * slot}}};
 }
 inline std::uint32_t guard_covered(const Instr& guard) { return guard.aux & ~entry_flag; }
@@ -96,7 +98,8 @@ Code& make_variant(Code& code, Role role);
 // The code for running `node` in `role`, current.
 inline Code& current_code(Context& ctx, ListNode& node, Role role) {
     auto* code = static_cast<Code*>(node.code.get());
-    if (code == nullptr || code->generation != ctx.runtime.generation) [[unlikely]] code = &make_current(ctx, node);
+    if (code == nullptr || code->generation != ctx.runtime.generation) [[unlikely]]
+        code = &make_current(ctx, node);
     if (role == Role::call) return *code;
     Code* const made = code->variants[static_cast<std::size_t>(role)].get();
     return made != nullptr ? *made : make_variant(*code, role);

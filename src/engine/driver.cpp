@@ -28,10 +28,14 @@ bool fast_allowed(const Context& ctx) { return !ctx.runtime.plain && ctx.termina
 
 Role role_of(Frame::Kind kind) {
     switch (kind) {
-        case Frame::Kind::times: return Role::times;
-        case Frame::Kind::repeat_body: return Role::body;
-        case Frame::Kind::repeat_condition: return Role::condition;
-        default: return Role::call;  // list, tail
+        case Frame::Kind::times:
+            return Role::times;
+        case Frame::Kind::repeat_body:
+            return Role::body;
+        case Frame::Kind::repeat_condition:
+            return Role::condition;
+        default:
+            return Role::call;  // list, tail
     }
 }
 
@@ -170,7 +174,9 @@ void run_word(Context& ctx, Word& word) {
     }
 }
 
-bool in_use(const void* object, void* set) { return static_cast<std::unordered_set<const void*>*>(set)->contains(object); }
+bool in_use(const void* object, void* set) {
+    return static_cast<std::unordered_set<const void*>*>(set)->contains(object);
+}
 
 void sweep_when_many_retired() {
     static std::size_t threshold = 4096;
@@ -182,7 +188,8 @@ void sweep_when_many_retired() {
             used.insert(frame.code);
             used.insert(frame.code->owner);
             used.insert(frame.node);
-            if (frame.kind == Frame::Kind::repeat_body || frame.kind == Frame::Kind::repeat_condition) used.insert(frame.repeat.other);
+            if (frame.kind == Frame::Kind::repeat_body || frame.kind == Frame::Kind::repeat_condition)
+                used.insert(frame.repeat.other);
         }
     }
     sweep_retired(in_use, &used);
@@ -212,7 +219,8 @@ void end_of_list(Context& ctx, Frame& frame) {
             frame.kind = Frame::Kind::repeat_body;
             frame.pc = 0;
             return;
-        default: break;
+        default:
+            break;
     }
     pop_frame(ctx);
     sweep_when_many_retired();
@@ -405,11 +413,20 @@ void start_over_slowly(Frame& frame) { to_slow(frame, 0); }
 
 void enter(Context& ctx, Entry entry) {
     switch (entry.kind) {
-        case Entry::Kind::nothing: return;
-        case Entry::Kind::list: start(ctx, push(ctx, Frame::Kind::list, &list_or_empty(entry.list.node()))); return;
-        case Entry::Kind::times: enter_times(ctx, entry.list.node(), entry.passes); return;
-        case Entry::Kind::repeat: enter_repeat(ctx, entry.list.node(), entry.condition.node(), entry.stop); return;
-        case Entry::Kind::text: enter_text(ctx, std::move(entry.text)); return;
+        case Entry::Kind::nothing:
+            return;
+        case Entry::Kind::list:
+            start(ctx, push(ctx, Frame::Kind::list, &list_or_empty(entry.list.node())));
+            return;
+        case Entry::Kind::times:
+            enter_times(ctx, entry.list.node(), entry.passes);
+            return;
+        case Entry::Kind::repeat:
+            enter_repeat(ctx, entry.list.node(), entry.condition.node(), entry.stop);
+            return;
+        case Entry::Kind::text:
+            enter_text(ctx, std::move(entry.text));
+            return;
     }
 }
 
@@ -503,10 +520,18 @@ void settle_variable(Context& ctx, const Instr& instr) {
     if (code.owner != nullptr) code.owner->generation = 0;
     auto& settled = const_cast<Instr&>(instr);
     switch (row_number(*detail.row)) {
-        case Row::store: settled.op = Op::store_checked; break;
-        case Row::add_to: settled.op = Op::add_to_checked; break;
-        case Row::subtract_from: settled.op = Op::subtract_from_checked; break;
-        default: settled.op = Op::fetch_checked; break;
+        case Row::store:
+            settled.op = Op::store_checked;
+            break;
+        case Row::add_to:
+            settled.op = Op::add_to_checked;
+            break;
+        case Row::subtract_from:
+            settled.op = Op::subtract_from_checked;
+            break;
+        default:
+            settled.op = Op::fetch_checked;
+            break;
     }
     settled.operand.variable = &variable->second;
 }
@@ -545,23 +570,32 @@ void run(Context& ctx, const TokenList& tokens) {
 void load_builtins(Context& ctx) {
     for (const Builtin& row : vocabulary()) {
         switch (row.kind) {
-            case Kind::alias: define_alias(ctx, std::string(row.name), row.alias); break;
+            case Kind::alias:
+                define_alias(ctx, std::string(row.name), row.alias);
+                break;
             case Kind::variable_sigil:
             case Kind::fetch_sigil:
             case Kind::opener_sigil:
-            case Kind::other_sigil: ctx.sigils[row.name[0]] = BuiltinSigil{&row}; break;
+            case Kind::other_sigil:
+                ctx.sigils[row.name[0]] = BuiltinSigil{&row};
+                break;
             case Kind::control: {
                 void (*plain)(Context&) = nullptr;
                 switch (row_number(row)) {
-#define CONTROL(name, id, function) \
-    case Row::id: plain = run_control<Row::id>; break;
+#define CONTROL(name, id, function)   \
+    case Row::id:                     \
+        plain = run_control<Row::id>; \
+        break;
 #include "words/vocabulary.def"
-                    default: break;
+                    default:
+                        break;
                 }
                 define_word(ctx, std::string(row.name), BuiltinWord{&row, plain});
                 break;
             }
-            default: define_word(ctx, std::string(row.name), BuiltinWord{&row, row.word}); break;
+            default:
+                define_word(ctx, std::string(row.name), BuiltinWord{&row, row.word});
+                break;
         }
     }
     note_change(ctx);

@@ -17,7 +17,8 @@ void note_location(Runtime& runtime, std::string_view text, const Source& source
     const std::string_view before = text.substr(0, failed_at.begin);
     const std::string_view token = text.substr(failed_at.begin, failed_at.end - failed_at.begin);
     runtime.failed_at.source.assign(source.name.begin(), source.name.end());
-    runtime.failed_at.line = source.first_line + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    runtime.failed_at.line =
+        source.first_line + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
     runtime.failed_at.token.assign(token.begin(), token.end());
     runtime.failing = std::move(error);
 }

@@ -51,7 +51,9 @@ struct Term {
 };
 
 // The filter bit of a token, for Code::names.
-std::uint64_t name_bit(std::string_view token) { return std::uint64_t{1} << (std::hash<std::string_view>{}(token) % 64); }
+std::uint64_t name_bit(std::string_view token) {
+    return std::uint64_t{1} << (std::hash<std::string_view>{}(token) % 64);
+}
 
 // Whether a list may define a word or an alias itself: then every run
 // would compile it anew if it ran calls in place, which depend on the
@@ -59,7 +61,8 @@ std::uint64_t name_bit(std::string_view token) { return std::uint64_t{1} << (std
 bool may_define(const ListNode& node) {
     for (std::size_t index = 0; index < node.size(); ++index) {
         const std::string_view token = node.token(index);
-        if (token == ";" || token == "interpret" || (token.size() > 1 && (token[0] == ':' || token[0] == '/' || token[0] == '@'))) {
+        if (token == ";" || token == "interpret" ||
+            (token.size() > 1 && (token[0] == ':' || token[0] == '/' || token[0] == '@'))) {
             return true;
         }
     }
@@ -122,13 +125,15 @@ private:
             term.shape = Term::Shape::call;
             ListNode* const body = user_word->body.node();
             term.body = body != nullptr ? body : &empty_list();
-            if (in_place_allowed_ && std::find(being_compiled().begin(), being_compiled().end(), term.body) == being_compiled().end()) {
+            if (in_place_allowed_ &&
+                std::find(being_compiled().begin(), being_compiled().end(), term.body) == being_compiled().end()) {
                 const Code& callee = current_code(ctx_, *term.body, Role::call);
                 if (callee.in_place) {
                     term.in_place = &callee;
                     code_.depends_on_all = true;
                     // Its instructions, copied in, point at its lists: kept as long as this code.
-                    for (const Code::Construct& held : callee.constructs) code_.constructs.push_back({Code::no_token, Code::no_token, held.list});
+                    for (const Code::Construct& held : callee.constructs)
+                        code_.constructs.push_back({Code::no_token, Code::no_token, held.list});
                 }
             }
         } else {
@@ -176,7 +181,8 @@ private:
                 }
             }
         }
-        for (std::uint32_t position = term.first + 1; position < last; ++position) term.list.push_back(node_.token(position));
+        for (std::uint32_t position = term.first + 1; position < last; ++position)
+            term.list.push_back(node_.token(position));
     }
 
     Context& ctx_;
@@ -187,23 +193,23 @@ private:
 };
 
 // What the rules match a term against.
-#define TOLVA_CLASSES(X)                                                              \
-    X(number)       /* a number */                                                    \
-    X(variable)     /* $v */                                                          \
-    X(change)       /* =v +v -v */                                                    \
-    X(operand_word) /* a word that may take a number or variable before it */         \
-    X(binary)       /* a two-operand word */                                          \
-    X(unary)        /* a one-operand word */                                          \
-    X(negation)     /* not */                                                         \
-    X(dup)                                                                            \
-    X(copy)         /* dup or over */                                                 \
-    X(quote)        /* a whole [ ... ] or { ... } */                                  \
-    X(conditional)  /* iftrue or iffalse */                                           \
-    X(times)                                                                          \
-    X(control)      /* any control word */                                            \
-    X(loop_setup)   /* while or until */                                              \
-    X(repeat)                                                                         \
-    X(short_call)   /* a call of a word whose body is one short straight run */
+#define TOLVA_CLASSES(X)                                                      \
+    X(number)       /* a number */                                            \
+    X(variable)     /* $v */                                                  \
+    X(change)       /* =v +v -v */                                            \
+    X(operand_word) /* a word that may take a number or variable before it */ \
+    X(binary)       /* a two-operand word */                                  \
+    X(unary)        /* a one-operand word */                                  \
+    X(negation)     /* not */                                                 \
+    X(dup)                                                                    \
+    X(copy)        /* dup or over */                                          \
+    X(quote)       /* a whole [ ... ] or { ... } */                           \
+    X(conditional) /* iftrue or iffalse */                                    \
+    X(times)                                                                  \
+    X(control)    /* any control word */                                      \
+    X(loop_setup) /* while or until */                                        \
+    X(repeat)                                                                 \
+    X(short_call) /* a call of a word whose body is one short straight run */
 enum class Class : std::uint8_t {
 #define TOLVA_CLASS(name) name,
     TOLVA_CLASSES(TOLVA_CLASS)
@@ -217,22 +223,38 @@ constexpr std::string_view class_names[] = {
 
 bool matches(Class c, const Term& term) {
     switch (c) {
-        case Class::number: return term.shape == Term::Shape::number;
-        case Class::variable: return term.shape == Term::Shape::fetch;
-        case Class::change: return term.shape == Term::Shape::change;
-        case Class::operand_word: return term.is(Kind::binary) || term.is(Kind::binary2);
-        case Class::binary: return term.is(Kind::binary);
-        case Class::unary: return term.is(Kind::unary);
-        case Class::negation: return term.is(Row::logical_not);
-        case Class::dup: return term.is(Row::dup);
-        case Class::copy: return term.is(Row::dup) || term.is(Row::over);
-        case Class::quote: return term.shape == Term::Shape::construct && term.row->construct == Construct::list;
-        case Class::conditional: return term.is(Row::iftrue) || term.is(Row::iffalse);
-        case Class::times: return term.is(Row::times);
-        case Class::control: return term.is(Kind::control);
-        case Class::loop_setup: return term.is(Row::while_loop) || term.is(Row::until_loop);
-        case Class::repeat: return term.is(Row::repeat);
-        case Class::short_call: return term.in_place != nullptr;
+        case Class::number:
+            return term.shape == Term::Shape::number;
+        case Class::variable:
+            return term.shape == Term::Shape::fetch;
+        case Class::change:
+            return term.shape == Term::Shape::change;
+        case Class::operand_word:
+            return term.is(Kind::binary) || term.is(Kind::binary2);
+        case Class::binary:
+            return term.is(Kind::binary);
+        case Class::unary:
+            return term.is(Kind::unary);
+        case Class::negation:
+            return term.is(Row::logical_not);
+        case Class::dup:
+            return term.is(Row::dup);
+        case Class::copy:
+            return term.is(Row::dup) || term.is(Row::over);
+        case Class::quote:
+            return term.shape == Term::Shape::construct && term.row->construct == Construct::list;
+        case Class::conditional:
+            return term.is(Row::iftrue) || term.is(Row::iffalse);
+        case Class::times:
+            return term.is(Row::times);
+        case Class::control:
+            return term.is(Kind::control);
+        case Class::loop_setup:
+            return term.is(Row::while_loop) || term.is(Row::until_loop);
+        case Class::repeat:
+            return term.is(Row::repeat);
+        case Class::short_call:
+            return term.in_place != nullptr;
     }
     return false;
 }
@@ -256,16 +278,26 @@ public:
     Emitted single(const Term& term) {
         using Shape = Term::Shape;
         switch (term.shape) {
-            case Shape::number: return make(term, Op::number, {.number = term.number});
-            case Shape::fetch: return make(term, Op::fetch, {.variable = term.variable});
-            case Shape::change: return make(term, change_op(*term.row), {.variable = term.variable});
-            case Shape::variable_sigil: return make(term, Op::variable_sigil, {.detail = detail(term)});
-            case Shape::builtin: return builtin(term);
-            case Shape::call: return make(term, Op::call, {.node = term.body});
-            case Shape::word: return make(term, Op::word, {.word = term.word});
-            case Shape::sigil: return make(term, Op::sigil, {.detail = detail(term)});
-            case Shape::construct: return construct(term);
-            case Shape::fail: return make(term, Op::fail, {.detail = detail(term)});
+            case Shape::number:
+                return make(term, Op::number, {.number = term.number});
+            case Shape::fetch:
+                return make(term, Op::fetch, {.variable = term.variable});
+            case Shape::change:
+                return make(term, change_op(*term.row), {.variable = term.variable});
+            case Shape::variable_sigil:
+                return make(term, Op::variable_sigil, {.detail = detail(term)});
+            case Shape::builtin:
+                return builtin(term);
+            case Shape::call:
+                return make(term, Op::call, {.node = term.body});
+            case Shape::word:
+                return make(term, Op::word, {.word = term.word});
+            case Shape::sigil:
+                return make(term, Op::sigil, {.detail = detail(term)});
+            case Shape::construct:
+                return construct(term);
+            case Shape::fail:
+                return make(term, Op::fail, {.detail = detail(term)});
         }
         return make(term, Op::fail, {.detail = detail(term)});
     }
@@ -291,11 +323,14 @@ public:
         const bool copy = terms.size() == 3;
         const Term& quote = terms[terms.size() - 2];
         const bool when = terms.back().is(Row::iftrue);
-        const Op op = copy ? (when ? Op::dup_quote_iftrue : Op::dup_quote_iffalse) : (when ? Op::quote_iftrue : Op::quote_iffalse);
+        const Op op = copy ? (when ? Op::dup_quote_iftrue : Op::dup_quote_iffalse)
+                           : (when ? Op::quote_iftrue : Op::quote_iffalse);
         return make(terms.front(), op, {.node = held(quote)});
     }
 
-    Emitted quote_times(std::span<const Term> terms) { return make(terms.front(), Op::quote_times, {.node = held(terms[0])}); }
+    Emitted quote_times(std::span<const Term> terms) {
+        return make(terms.front(), Op::quote_times, {.node = held(terms[0])});
+    }
 
     Emitted quote_control(std::span<const Term> terms) {
         Emitted emitted = make(terms.front(), Op::quote_control, {.node = held(terms[0])});
@@ -314,7 +349,8 @@ public:
 
     Emitted variable_number(std::span<const Term> terms) {
         const bool negate = terms.size() == 4;
-        Emitted emitted = make(terms, ops_of(row_number(*terms[2].row)).variable_number[negate], {.variable = terms[0].variable});
+        Emitted emitted =
+            make(terms, ops_of(row_number(*terms[2].row)).variable_number[negate], {.variable = terms[0].variable});
         emitted.slots[1] = slot(terms.front(), Op::data, {.number = terms[1].number});
         emitted.size = 2;
         return emitted;
@@ -326,9 +362,10 @@ public:
         const Term& operand = terms[at];
         const bool number = operand.shape == Term::Shape::number;
         const bool negate = terms.size() > at + 2;
-        const Op op = ops_of(row_number(*terms[at + 1].row))
-                          .with[number ? 0 : 1][static_cast<int>(copy)][negate ? 1 : 0];
-        return make(terms, op, number ? Instr::Operand{.number = operand.number} : Instr::Operand{.variable = operand.variable});
+        const Op op =
+            ops_of(row_number(*terms[at + 1].row)).with[number ? 0 : 1][static_cast<int>(copy)][negate ? 1 : 0];
+        return make(terms, op,
+                    number ? Instr::Operand{.number = operand.number} : Instr::Operand{.variable = operand.variable});
     }
 
     Emitted on_copy(std::span<const Term> terms) {
@@ -361,17 +398,26 @@ private:
         }
         return emitted;
     }
-    static Emitted make(const Term& term, Op op, Instr::Operand operand) { return make(std::span<const Term>(&term, 1), op, operand); }
+    static Emitted make(const Term& term, Op op, Instr::Operand operand) {
+        return make(std::span<const Term>(&term, 1), op, operand);
+    }
 
     // Adds what `term` does to the depth after what `emitted` does.
     static void effect(const Term& term, Emitted& emitted) {
         int in = 0, out = 0;
         switch (term.shape) {
             case Term::Shape::number:
-            case Term::Shape::fetch: out = 1; break;
-            case Term::Shape::change: in = 1; break;
-            case Term::Shape::builtin: in = term.row->in, out = term.row->out; break;
-            default: break;
+            case Term::Shape::fetch:
+                out = 1;
+                break;
+            case Term::Shape::change:
+                in = 1;
+                break;
+            case Term::Shape::builtin:
+                in = term.row->in, out = term.row->out;
+                break;
+            default:
+                break;
         }
         emitted.need = std::max(emitted.need, in - emitted.delta);
         emitted.delta += out - in;
@@ -389,20 +435,28 @@ private:
             case Kind::binary2:
             case Kind::unary:
             case Kind::shuffle:
-            case Kind::pop: return make(term, ops_of(row_number(*term.row)).alone, {.number = 0});
-            case Kind::effect: return make(term, Op::native, {.native = term.row->word});
-            case Kind::control: return make(term, Op::control, {.enter = term.row->enter});
+            case Kind::pop:
+                return make(term, ops_of(row_number(*term.row)).alone, {.number = 0});
+            case Kind::effect:
+                return make(term, Op::native, {.native = term.row->word});
+            case Kind::control:
+                return make(term, Op::control, {.enter = term.row->enter});
             case Kind::opener:
-            case Kind::change: return make(term, Op::native_look, {.native = term.row->word});
-            default: return make(term, Op::fail, {.detail = detail(term)});
+            case Kind::change:
+                return make(term, Op::native_look, {.native = term.row->word});
+            default:
+                return make(term, Op::fail, {.detail = detail(term)});
         }
     }
 
     Emitted construct(const Term& term) {
         switch (term.row->construct) {
-            case Construct::list: return make(term, Op::quote, {.node = held(term)});
-            case Construct::text: return make(term, Op::string, {.node = held(term)});
-            case Construct::comment: return make(term, Op::comment, {.node = nullptr});
+            case Construct::list:
+                return make(term, Op::quote, {.node = held(term)});
+            case Construct::text:
+                return make(term, Op::string, {.node = held(term)});
+            case Construct::comment:
+                return make(term, Op::comment, {.node = nullptr});
             default: {
                 Emitted emitted = make(term, Op::define, {.detail = detail(term)});
                 emitted.slots[1] = slot(term, Op::data, {.node = held(term)});
@@ -492,7 +546,8 @@ void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* p
             fill(rule.length);
             if (ahead.size() < rule.length) continue;
             bool all = true;
-            for (std::size_t index = 0; all && index < rule.length; ++index) all = matches(rule.pattern[index], ahead[index]);
+            for (std::size_t index = 0; all && index < rule.length; ++index)
+                all = matches(rule.pattern[index], ahead[index]);
             if (all) {
                 matched = &rule;
                 break;

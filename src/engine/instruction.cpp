@@ -35,15 +35,15 @@ constexpr auto table = [] {
     std::array<RowOps, static_cast<std::size_t>(Row::count)> ops;
     ops.fill(none());
     const auto at = [&ops](Row row) -> RowOps& { return ops[static_cast<std::size_t>(row)]; };
-#define TOLVA_FORMS(id)                                                                            \
-    at(Row::id).with[0][0][0] = Op::id##_n, at(Row::id).with[0][0][1] = Op::id##_n_not,            \
-    at(Row::id).with[1][0][0] = Op::id##_v, at(Row::id).with[1][0][1] = Op::id##_v_not,            \
-    at(Row::id).with[0][1][0] = Op::dup_##id##_n, at(Row::id).with[0][1][1] = Op::dup_##id##_n_not, \
-    at(Row::id).with[1][1][0] = Op::dup_##id##_v, at(Row::id).with[1][1][1] = Op::dup_##id##_v_not, \
+#define TOLVA_FORMS(id)                                                                               \
+    at(Row::id).with[0][0][0] = Op::id##_n, at(Row::id).with[0][0][1] = Op::id##_n_not,               \
+    at(Row::id).with[1][0][0] = Op::id##_v, at(Row::id).with[1][0][1] = Op::id##_v_not,               \
+    at(Row::id).with[0][1][0] = Op::dup_##id##_n, at(Row::id).with[0][1][1] = Op::dup_##id##_n_not,   \
+    at(Row::id).with[1][1][0] = Op::dup_##id##_v, at(Row::id).with[1][1][1] = Op::dup_##id##_v_not,   \
     at(Row::id).with[0][2][0] = Op::over_##id##_n, at(Row::id).with[0][2][1] = Op::over_##id##_n_not, \
     at(Row::id).with[1][2][0] = Op::over_##id##_v, at(Row::id).with[1][2][1] = Op::over_##id##_v_not, \
     at(Row::id).variable_number[0] = Op::id##_vn, at(Row::id).variable_number[1] = Op::id##_vn_not
-#define BINARY(name, id, ...)                                                         \
+#define BINARY(name, id, ...)                                                           \
     at(Row::id).alone = Op::id, TOLVA_FORMS(id), at(Row::id).on_copy[1] = Op::dup_##id, \
     at(Row::id).on_copy[2] = Op::over_##id;
 #define BINARY2(name, id, ...) at(Row::id).alone = Op::id, TOLVA_FORMS(id);

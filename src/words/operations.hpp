@@ -30,7 +30,9 @@ struct total {
     [[noreturn]] static void fail(double, double) { __builtin_unreachable(); }  // holds everywhere
 };
 struct divisible {
-    static bool holds(double x, double y) { return fits_int32(x) && fits_int32(y) && static_cast<std::int32_t>(y) != 0; }
+    static bool holds(double x, double y) {
+        return fits_int32(x) && fits_int32(y) && static_cast<std::int32_t>(y) != 0;
+    }
     [[noreturn, gnu::cold]] static void fail(double x, double y);
 };
 

@@ -4,9 +4,9 @@
 #include <locale>
 #include <ostream>
 
-#include "words/builtins.hpp"
-#include "core/trap.hpp"
 #include "core/integer.hpp"
+#include "core/trap.hpp"
+#include "words/builtins.hpp"
 
 // Every word prints on the Context's output stream. Only the words that end
 // a line flush; the rest leave it to the stream.
@@ -43,9 +43,7 @@ void list_keys(Context& ctx, const Table& table) {
 
 }  // namespace
 
-void print_number(Context& ctx) {
-    write_number(*ctx.out, pop(ctx));
-}
+void print_number(Context& ctx) { write_number(*ctx.out, pop(ctx)); }
 
 void print_stack(Context& ctx) {
     std::ostream& out = *ctx.out;

@@ -1,8 +1,8 @@
 #include <ostream>
 
-#include "words/builtins.hpp"
 #include "core/tables.hpp"
 #include "core/user_word.hpp"
+#include "words/builtins.hpp"
 
 namespace forth::builtin {
 

@@ -27,7 +27,8 @@ bool read_whole_number(std::stringstream& input, double& value) {
     std::int64_t whole = 0;
     int digits = 0;
     int next = buffer.sgetc();
-    for (; next >= '0' && next <= '9' && digits < 15; next = buffer.snextc(), ++digits) whole = whole * 10 + (next - '0');
+    for (; next >= '0' && next <= '9' && digits < 15; next = buffer.snextc(), ++digits)
+        whole = whole * 10 + (next - '0');
     taken += digits;
     // What the stream would go on reading, or nothing read at all.
     if (digits == 0 || (next >= '0' && next <= '9') || next == '.' || next == 'e' || next == 'E') {

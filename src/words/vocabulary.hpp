@@ -36,8 +36,8 @@ enum class Construct : std::uint8_t { none, list, text, comment, definition };
 struct Builtin {
     std::string_view name;  // the word, the sigil's character or the alias
     Kind kind;
-    std::uint8_t in = 0;    // the values it takes (and checks the stack holds)
-    std::uint8_t out = 0;   // the values it leaves
+    std::uint8_t in = 0;               // the values it takes (and checks the stack holds)
+    std::uint8_t out = 0;              // the values it leaves
     void (*word)(Context&) = nullptr;  // the plain function; none for control words
     void (*sigil)(Context&, const std::string&) = nullptr;
     Entry (*enter)(Context&) = nullptr;  // a control word's

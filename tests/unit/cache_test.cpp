@@ -93,7 +93,8 @@ TEST(Cache, RecursionIsBoundedByACountOfNestedCalls) {
     check_all({
         {":cd 1- dup { cd } iftrue ; 0 cd\n7", "", "Runtime error: recursion too deep\n", "-500000 7 "},
         // every way of calling, and the session goes on after each
-        {":a b ; :b a ; 1 a\n:f g ; ( f ) @g 2 g\n3", "", "Runtime error: recursion too deep\nRuntime error: recursion too deep\n", "1 2 3 "},
+        {":a b ; :b a ; 1 a\n:f g ; ( f ) @g 2 g\n3", "",
+         "Runtime error: recursion too deep\nRuntime error: recursion too deep\n", "1 2 3 "},
         // the count of calls made before the limit, with the line's own text at the bottom
         {"0 =n :d 1 +n d ; d\n$n", "", "Runtime error: recursion too deep\n", "999999 "},
         // a control word's list is a frame of the running evaluator, not a

@@ -5,7 +5,8 @@ using forth::testing::check_all;
 TEST(Control, TimesCountsPassesIntoI) {
     check_all({
         {"[ $i . ] 3 times $i", "0 1 2 ", "", "2 "},
-        {"[ 1 ] 2.9 times [ 2 ] 0.5 times [ 3 ] 1 negate times [ 4 ] 0 0 / times [ 5 ] 2147483648 times", "", "", "1 1 "},
+        {"[ 1 ] 2.9 times [ 2 ] 0.5 times [ 3 ] 1 negate times [ 4 ] 0 0 / times [ 5 ] 2147483648 times", "", "",
+         "1 1 "},
         {"7 =i [ 1 ] 0 times $i", "", "", "7 "},
         {"[ { $i . } 2 times ] 3 times", "0 1 0 1 0 1 ", "", ""},
         {"[ 1 0 $nosuch ] 3 times\n$i", "", "Out of range: _Map_base::at\n", "1 0 0 "},

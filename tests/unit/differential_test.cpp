@@ -38,16 +38,29 @@ public:
         for (const forth::Builtin& row : forth::vocabulary()) {
             const std::string name(row.name);
             switch (row.kind) {
-                case forth::Kind::binary: binary_.push_back(name); [[fallthrough]];
-                case forth::Kind::binary2: operand_words_.push_back(name); break;
-                case forth::Kind::unary: unary_.push_back(name); break;
-                case forth::Kind::control: controls_.push_back(name); break;
+                case forth::Kind::binary:
+                    binary_.push_back(name);
+                    [[fallthrough]];
+                case forth::Kind::binary2:
+                    operand_words_.push_back(name);
+                    break;
+                case forth::Kind::unary:
+                    unary_.push_back(name);
+                    break;
+                case forth::Kind::control:
+                    controls_.push_back(name);
+                    break;
                 case forth::Kind::variable_sigil:
                 case forth::Kind::fetch_sigil:
                 case forth::Kind::opener_sigil:
-                case forth::Kind::other_sigil: sigils_.push_back(name); break;
-                case forth::Kind::alias: words_.push_back(name); break;
-                default: break;
+                case forth::Kind::other_sigil:
+                    sigils_.push_back(name);
+                    break;
+                case forth::Kind::alias:
+                    words_.push_back(name);
+                    break;
+                default:
+                    break;
             }
         }
     }
@@ -56,7 +69,8 @@ public:
     std::string program() {
         std::string text = "3 =a 0.5 =b\n";
         // Half the lines run as a list, whose tokens are compiled.
-        for (int line = pick(1, 6); line > 0; --line) text += (pick(0, 1) ? "[ " + sequence(1) + "] execute" : sequence(0)) + '\n';
+        for (int line = pick(1, 6); line > 0; --line)
+            text += (pick(0, 1) ? "[ " + sequence(1) + "] execute" : sequence(0)) + '\n';
         return text;
     }
 
@@ -78,7 +92,8 @@ private:
         const int choice = pick(0, 9);
         if (choice < 5 || depth > 2) return token();
         if (choice < 8) {
-            const forth::RuleDescription& rule = rules_[static_cast<std::size_t>(pick(0, static_cast<int>(rules_.size()) - 1))];
+            const forth::RuleDescription& rule =
+                rules_[static_cast<std::size_t>(pick(0, static_cast<int>(rules_.size()) - 1))];
             std::string run;
             for (const std::string_view term : rule.pattern) run += of_class(term, depth) + ' ';
             return run;
@@ -88,20 +103,29 @@ private:
         const std::string inner = sequence(depth + 1);
         const std::string after = one_of(after_lists_);
         switch (pick(0, 4)) {
-            case 0: return "[ " + inner + "] " + after;
-            case 1: return "{ " + inner + "} " + after;
-            case 2: return ":" + one_of(names_) + ' ' + inner + ";";
-            case 3: return "/* " + inner + "*/";
-            default: return "( " + inner + ") " + (after.size() % 2 ? "@t" : "..");
+            case 0:
+                return "[ " + inner + "] " + after;
+            case 1:
+                return "{ " + inner + "} " + after;
+            case 2:
+                return ":" + one_of(names_) + ' ' + inner + ";";
+            case 3:
+                return "/* " + inner + "*/";
+            default:
+                return "( " + inner + ") " + (after.size() % 2 ? "@t" : "..");
         }
     }
 
     std::string token() {
         switch (pick(0, 3)) {
-            case 0: return pick(0, 20) ? one_of(words_) : "=z $z";  // a variable made after its list was compiled
-            case 1: return one_of(sigils_) + one_of(names_);
-            case 2: return one_of(numbers_);
-            default: return one_of(names_);
+            case 0:
+                return pick(0, 20) ? one_of(words_) : "=z $z";  // a variable made after its list was compiled
+            case 1:
+                return one_of(sigils_) + one_of(names_);
+            case 2:
+                return one_of(numbers_);
+            default:
+                return one_of(names_);
         }
     }
 
@@ -116,7 +140,9 @@ private:
         if (name == "negation") return "not";
         if (name == "dup") return "dup";
         if (name == "copy") return one_of({"dup", "over"});
-        if (name == "quote") return (pick(0, 1) ? "[ " : "{ ") + (depth > 2 ? token() : sequence(depth + 1)) + (pick(0, 1) ? " ]" : " }");
+        if (name == "quote")
+            return (pick(0, 1) ? "[ " : "{ ") + (depth > 2 ? token() : sequence(depth + 1)) +
+                   (pick(0, 1) ? " ]" : " }");
         if (name == "conditional") return one_of({"iftrue", "iffalse"});
         if (name == "times") return "times";
         if (name == "control") return one_of(controls_);
@@ -136,7 +162,7 @@ private:
     const std::vector<std::string> variables_ = {"a", "b", "i", "z"};
     const std::vector<std::string> numbers_ = {"0", "1", "2", "3", "7", "2.5", "0x10", "nan", "1e400"};
     const std::vector<std::string> after_lists_ = {"iftrue", "iffalse", "execute", "3 times", "2 times",
-                                                   "while", "repeat", "/w", "/v", "interpret"};
+                                                   "while",  "repeat",  "/w",      "/v",      "interpret"};
 };
 
 // The ops of the instructions of `node` and of the lists they hold or call.
@@ -161,7 +187,8 @@ void record_ops(const forth::Context& ctx, const forth::ListNode* node, std::set
 void record_ops(const forth::Context& ctx, std::set<std::string>& ops) {
     std::set<const forth::ListNode*> visited;
     for (const auto& [name, word] : ctx.words) {
-        if (const auto* user_word = word.target<forth::UserWord>()) record_ops(ctx, user_word->body.node(), ops, visited);
+        if (const auto* user_word = word.target<forth::UserWord>())
+            record_ops(ctx, user_word->body.node(), ops, visited);
     }
     for (const auto* list : {&ctx.quotation, &ctx.buffer, &ctx.loop_body}) record_ops(ctx, list->node(), ops, visited);
 }
