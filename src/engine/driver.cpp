@@ -81,9 +81,15 @@ Frame& push(Context& ctx, Frame::Kind kind, ListNode* node) {
 }
 
 // Text states of frames that ended, for the next texts: evaluating a line
-// allocates nothing.
+// allocates nothing. Room for all that are kept is made at once, so that
+// keeping one, which frames ending by an exception do, cannot throw.
+constexpr std::size_t spare_texts_kept = 16;
 std::vector<std::unique_ptr<TextState>>& spare_texts() {
-    static std::vector<std::unique_ptr<TextState>> spare;
+    static std::vector<std::unique_ptr<TextState>> spare = [] {
+        std::vector<std::unique_ptr<TextState>> made;
+        made.reserve(spare_texts_kept);
+        return made;
+    }();
     return spare;
 }
 
@@ -103,10 +109,9 @@ std::unique_ptr<TextState> new_text(std::shared_ptr<const std::string> owner, st
 }
 
 void end_text(TextState* text) {
-    constexpr std::size_t kept = 16;
     std::unique_ptr<TextState> state(text);
     state->owner.reset();
-    if (spare_texts().size() < kept) spare_texts().push_back(std::move(state));
+    if (spare_texts().size() < spare_texts_kept) spare_texts().push_back(std::move(state));
 }
 
 void pop_frame(Context& ctx) {
