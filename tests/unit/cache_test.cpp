@@ -101,6 +101,9 @@ TEST(Cache, RecursionIsBoundedByACountOfNestedCalls) {
         // nested run of it, and as a list's last step it takes over the frame
         {"0 =n :d 1 +n 'd execute ; d\n$n", "", "Runtime error: recursion too deep\n", "999999 "},
         {"0 =n :d 1 +n [ d ] 1 times ; d\n$n", "", "Runtime error: recursion too deep\n", "500000 "},
+        // a call that took a frame over is counted until that frame ends,
+        // also when it ends token by token
+        {":x [ ; :w x ; { w ] } 1000001 times 5", "", "", "5 "},
         // a body run in place takes and leaves what the call would
         {":pop1 drop ; 1 [ pop1 drop ] execute", "", "Out of range: stack underflow\n", ""},
         {":push3 1 2 3 ; [ push3 push3 push3 push3 push3 push3 ] 20 times depth =n clear $n", "", "", "360 "},
