@@ -69,6 +69,8 @@ TEST(Cache, BodiesAndQuotationsAreHeldWhileTheyRun) {
         {":w [ 7 ] /w 1 ; [ w ] 3 times", "", "", "1 7 7 "},
         {":w 1 ; 'w :w 2 ; execute w", "", "", "1 2 "},
         {"[ [ 9 ] 1 ] execute execute ] .buffer", "9 execute \n", "", "1 "},
+        // a body left to the buffer alone, collecting into it as it runs
+        {":c w ; :w /w /* 1 ;\nc\n2 */ 3", "", "", "3 "},
         {":w 1 2 ; [ 'w ] execute /v v", "", "", "1 2 "},
     });
 }
@@ -153,6 +155,10 @@ TEST(Cache, ListsReplacedWhileCodeRunsAreSwept) {
     forth::define_word(ctx, "redefine", [](forth::Context& ctx) { forth::evaluate(ctx, ":w 1 ;"); });
     forth::evaluate(ctx, "0 [ redefine w + ] 6000 times");
     EXPECT_EQ(ctx.stack, std::vector<double>{6000});
+    // A repeat loop's condition, whose last owner the body replaced, stays
+    // while the body runs.
+    forth::evaluate(ctx, "0 =n { [ redefine ] 6000 times } while { 1 +n $n 2 < } repeat $n");
+    EXPECT_EQ(ctx.stack, (std::vector<double>{6000, 2}));
 }
 
 // A word of the embedding program may change the tables too: the list that
