@@ -1,6 +1,7 @@
 // Compiled token lists keep what they looked up; each rule below is a way
 // the tables or the construct state change under a running list, and the
 // list must behave as if every token were looked up again.
+#include "core/retired.hpp"
 #include "core/trap.hpp"
 #include "session.hpp"
 
@@ -24,6 +25,10 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
         // and a loop whose body and condition run as one code, even when
         // its condition (left in the quotation, run by execute) is current
         {":inc 1+ ; :f 0 { inc } while { dup 3 < } repeat ; f :inc 2 + ; execute f", "", "", "3 0 4 "},
+        // and in the list that a loop, or a call that took its callee's
+        // frame over, returns to
+        {":g 1 ; :a { [ 2 ] /g } 1 times g ; a", "", "", "2 "},
+        {":g 1 ; :c [ 2 ] /g ; :b 0 drop c ; :a b g ; a", "", "", "2 "},
         // a built-in used inline, replaced
         {"[ 1 2 + ] /s s :+ * ; s", "", "", "3 2 "},
         {"[ 3 4 < ] /s s :< 9 ; s", "", "", "1 3 4 9 "},
@@ -47,6 +52,10 @@ TEST(Cache, VariablesCreatedAfterCompiling) {
         {"[ $z ] /r r\n1 =z r", "", "Out of range: _Map_base::at\n", "1 "},
         {"[ 2 +y ] /r r r $y", "", "", "4 "},
         {"[ =f ] /r r\n$f", "", "Out of range: stack underflow\n", "0 "},
+        // made by the loop's first pass; the next passes find it, one value left to take
+        {"{ 1 -b } 3 times $b", "", "", "-3 "},
+        {"{ 1 +b } 3 times $b", "", "", "3 "},
+        {"{ 7 =b } 3 times $b", "", "", "7 "},
     });
 }
 
@@ -153,12 +162,21 @@ TEST(Cache, ListsReplacedWhileCodeRunsAreSwept) {
     forth::Context ctx;
     forth::load_builtins(ctx);
     forth::define_word(ctx, "redefine", [](forth::Context& ctx) { forth::evaluate(ctx, ":w 1 ;"); });
-    forth::evaluate(ctx, "0 [ redefine w + ] 6000 times");
+    // The lists wait while code runs: how many wait is looked at from inside.
+    static std::size_t most_waiting = 0;
+    forth::define_word(ctx, "look", [](forth::Context&) {
+        most_waiting = std::max(most_waiting, forth::retired_count());
+    });
+    forth::evaluate(ctx, "0 [ redefine w + look ] 6000 times");
     EXPECT_EQ(ctx.stack, std::vector<double>{6000});
+    // also where the loop's list runs token by token, defining as it goes
+    forth::evaluate(ctx, "[ :w 1 ; w - look ] 60000 times");
+    EXPECT_EQ(ctx.stack, std::vector<double>{-54000});
+    EXPECT_LT(most_waiting, 10000u);
     // A repeat loop's condition, whose last owner the body replaced, stays
     // while the body runs.
     forth::evaluate(ctx, "0 =n { [ redefine ] 6000 times } while { 1 +n $n 2 < } repeat $n");
-    EXPECT_EQ(ctx.stack, (std::vector<double>{6000, 2}));
+    EXPECT_EQ(ctx.stack, (std::vector<double>{-54000, 2}));
 }
 
 // A word of the embedding program may change the tables too: the list that
