@@ -152,10 +152,8 @@ std::unique_ptr<Code> variant(Code& code, Role role) {
     made->owner = &code;
     made->generation = code.generation;
     made->instrs = code.instrs;
-    Instr& end = made->instrs.back();
-    end.op = end_of(role);
-    // Back from the end to where the next pass begins.
-    end.operand.offset = static_cast<std::int64_t>(made->instrs.size() - 1 - code.pass_start);
+    made->instrs.back().op = end_of(role);
+    made->pass_head = made->instrs.data() + code.pass_start;
     return made;
 }
 
@@ -269,7 +267,8 @@ Code& repeat_loop(Code& body, const Code& condition) {
     instrs.push_back({.op = Op::repeat_back,
                       .aux = 0,
                       .token = static_cast<std::uint32_t>(condition.node->size()),
-                      .operand = {.offset = static_cast<std::int64_t>(instrs.size() - (balanced ? 1 : 0))}});
+                      .operand = {.number = 0}});
+    loop->pass_head = instrs.data() + (balanced ? 1 : 0);
     body.loop = std::move(loop);
     body.loop_condition = condition.serial;
     return *body.loop;

@@ -49,6 +49,10 @@ struct Code final : Compiled {
     // Where a times loop's next pass begins: after the guard when the whole
     // body is one straight run that leaves the depth as it found it.
     std::uint32_t pass_start = 0;
+    // Of a loop's code, that instruction: the end of a pass goes back to it
+    // through the frame's code, not through the end's operand, so that the
+    // jump back does not wait on a load that waits on the pass before.
+    const Instr* pass_head = nullptr;
     // Whether the whole list is one straight run, and short enough to run
     // in place of a call of it; and the run's need, change and room.
     bool straight = false;

@@ -111,7 +111,6 @@ struct Instr {
             std::int32_t below;  // the bytes the depth must reach: (need - 1) values
             std::int32_t room;   // the bytes of room its run takes
         } guard;
-        std::int64_t offset;  // times_back: back to where the next pass begins
     } operand;
 };
 static_assert(sizeof(Instr) == 16);

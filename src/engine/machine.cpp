@@ -365,7 +365,7 @@ dispatch:
             if (fp->times.index == fp->times.passes) goto leave_loop;
             POLL();
             *fp->times.counter = fp->times.index++;
-            ip -= ip->operand.offset;
+            ip = fp->code->pass_head;
             DISPATCH();
         }
 
@@ -398,7 +398,7 @@ dispatch:
             DROP();
             if (result == fp->repeat.stop) goto leave_loop;
             POLL();
-            ip -= ip->operand.offset;
+            ip = fp->code->pass_head;
             DISPATCH();
         }
 
