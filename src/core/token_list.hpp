@@ -24,6 +24,8 @@ inline constexpr auto blank_characters = [] {
 }();
 inline bool is_blank(char c) { return blank_characters[static_cast<unsigned char>(c)]; }
 
+struct Instr;
+
 // What the evaluator makes of a list to run it; it owns the type.
 struct Compiled {
     virtual ~Compiled() = default;
@@ -37,6 +39,9 @@ struct ListNode {
     std::string text;
     std::vector<std::uint32_t> starts;  // where each token begins in `text`
     std::unique_ptr<Compiled> code;     // built and rebuilt by the evaluator
+    // The first of code's instructions: a call reaches it from the list in
+    // one load rather than through the code.
+    const Instr* entry = nullptr;
     std::size_t references = 0;
     // Set once a list has been run or compiled: from then on, adding a
     // token copies it, since a run may still be reading it.

@@ -220,6 +220,7 @@ Code& make_current(Context& ctx, ListNode& node) {
             std::unique_ptr<Code> fresh = compile(ctx, node, code);
             code = fresh.get();
             std::unique_ptr<Compiled> old = std::exchange(node.code, std::move(fresh));
+            node.entry = code->first();
             retire(std::move(old));
         }
         node.frozen = true;

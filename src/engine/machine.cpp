@@ -604,7 +604,7 @@ enter_list:
         frames_limit = frames.limit();
         fp->code = code;
         fp->node = node;
-        ip = code->first();
+        ip = node->entry;
         DISPATCH();
     }
     fp->ip = resume;
@@ -612,7 +612,7 @@ enter_list:
     fp->code = code;
     fp->node = node;
     fp->kind = Frame::Kind::list;
-    ip = code->first();
+    ip = node->entry;
     DISPATCH();
 
     // A repeat loop's frame goes on in its other list.
