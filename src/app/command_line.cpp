@@ -19,6 +19,7 @@ constexpr int status_failed = 2;
 
 void include_then_go_interactive(Context& ctx, const std::string& name) {
     if (include_and_report(name, ctx)) {
+        warn_if_left_open(ctx, name);
         *ctx.out << "Included " << name << std::endl;
     } else {
         *ctx.err << "Failed to include " << name << std::endl;
@@ -29,6 +30,7 @@ void include_then_go_interactive(Context& ctx, const std::string& name) {
 }  // namespace
 
 int run_command_line(Context& ctx, const std::vector<std::string>& args) {
+    if (locations_wanted()) track_places(ctx);
     if (args.size() < 2) {
         interactive_loop(ctx);
         return status_ok;
@@ -55,12 +57,19 @@ int run_command_line(Context& ctx, const std::vector<std::string>& args) {
         *ctx.err << "Missing argument to " << option << std::endl;
         return status_missing_argument;
     }
-    if (exec) return report_outcome(ctx, try_evaluate(ctx, args[2], {"<command line>"})) ? status_ok : status_failed;
+    if (exec) {
+        constexpr std::string_view text = "<command line>";
+        if (!report_outcome(ctx, try_evaluate(ctx, args[2], {text}))) return status_failed;
+        warn_if_left_open(ctx, text);
+        return status_ok;
+    }
     if (include) {
         include_then_go_interactive(ctx, args[2]);
         return status_ok;
     }
-    return include_and_report(option, ctx) ? status_ok : status_failed;
+    if (!include_and_report(option, ctx)) return status_failed;
+    warn_if_left_open(ctx, option);
+    return status_ok;
 }
 
 }  // namespace forth

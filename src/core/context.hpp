@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "core/frame.hpp"
 #include "core/stack.hpp"
@@ -34,13 +35,23 @@ inline std::size_t word_name_bit(std::string_view name) {
 using Word = std::function<void(Context&)>;
 using SigilHandler = std::function<void(Context&, const std::string&)>;
 
-// Where an error happened: the line of its source that holds the token
-// running at the top level of the text (for an error inside a word, the
-// token that called it), and that token.
-struct ErrorLocation {
-    std::string source;
+// A token and where it was read: the source's name, its line and the
+// token's column there (from 0). The source is empty when not known. In a
+// chain of calls, `times` counts the same call made again and again.
+struct Place {
+    std::string source{};
     std::size_t line = 0;
-    std::string token;
+    std::size_t column = 0;
+    std::string token{};
+    std::size_t times = 1;
+};
+
+// Where an error happened: the token that failed, at the top level of its
+// text; or, while places are tracked (Runtime::tracking), the innermost
+// token that failed, inside the words and quotes that led there, whose
+// calls `callers` holds, innermost first.
+struct ErrorLocation : Place {
+    std::vector<Place> callers;
 };
 
 // The evaluator's own bookkeeping; no word looks at it.
@@ -78,6 +89,20 @@ struct Runtime {
     std::size_t stale_below = 0;
     std::size_t reentries = 0;  // runs of the evaluator inside one another, from native code
     bool plain = false;         // resolve every token anew (for tests that compare the two ways)
+    // Where tokens come from is kept with the lists they are collected
+    // into, so that errors point inside words; source names by number
+    // (Origin::source - 1). Fusion and calls run in place stay off, so
+    // that each instruction is one token.
+    bool tracking = false;
+    std::vector<std::string> sources;
+    Origin text_start;  // where the next text evaluated was read
+    // The construct opened last, while tracked: the token and its place.
+    Place opened;
+    // Called before each token while set; it turns instructions off.
+    std::function<void(Context&)> trace;
+    // The chain of tokens an error left, noted once on its way out.
+    std::vector<Place> chain;
+    bool chain_noted = false;
     // The error on its way out of the innermost source text it left, and
     // where it left it (engine/embed.hpp).
     std::exception_ptr failing;

@@ -22,6 +22,16 @@ struct TextState {
     std::string_view text;
     std::size_t position = 0;
     std::string token;  // the token being resolved
+    // Where the text was read; set while places are tracked, and only
+    // then read. Text that code made (interpret's) has no places of its
+    // own: its tokens are placed where the code stood.
+    Origin start;
+    bool placed = false;
+    // Lines counted so far, for the places of tokens: up to `counted`,
+    // `lines` newlines, the last ending at `line_start`.
+    std::size_t counted = 0;
+    std::size_t lines = 0;
+    std::size_t line_start = 0;
 };
 
 // One token list or text being run. Calls nest as frames on a stack of the

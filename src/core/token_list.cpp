@@ -24,16 +24,30 @@ TokenList::TokenList(std::initializer_list<std::string_view> tokens) {
 
 void TokenList::clear() { node_ = {}; }
 
-void TokenList::push_back(std::string_view token) {
+ListNode& TokenList::own() {
     if (!node_) {
         node_ = Ref<ListNode>(new ListNode);
     } else if (node_->references > 1 || node_->frozen) {
         Ref<ListNode> copy(new ListNode);
         copy->text = node_->text;
         copy->starts = node_->starts;
+        copy->origins = node_->origins;
         node_ = std::move(copy);
     }
-    node_->append(token);
+    return *node_;
+}
+
+void TokenList::push_back(std::string_view token) {
+    ListNode& node = own();
+    node.append(token);
+    if (!node.origins.empty()) node.origins.emplace_back();
+}
+
+void TokenList::push_back(std::string_view token, Origin origin) {
+    ListNode& node = own();
+    node.origins.resize(node.size());
+    node.append(token);
+    node.origins.push_back(origin);
 }
 
 const std::string& joined(const TokenList& tokens) {

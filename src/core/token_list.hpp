@@ -26,6 +26,14 @@ inline bool is_blank(char c) { return blank_characters[static_cast<unsigned char
 
 struct Instr;
 
+// Where a token was read, while places are tracked: a source by number
+// (0 when unknown), the line and the column there.
+struct Origin {
+    std::uint32_t source = 0;
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+};
+
 // What the evaluator makes of a list to run it; it owns the type.
 struct Compiled {
     virtual ~Compiled() = default;
@@ -38,6 +46,7 @@ struct Compiled {
 struct ListNode {
     std::string text;
     std::vector<std::uint32_t> starts;  // where each token begins in `text`
+    std::vector<Origin> origins;        // one per token while places are tracked, else none
     std::unique_ptr<Compiled> code;     // built and rebuilt by the evaluator
     // The first of code's instructions: a call reaches it from the list in
     // one load rather than through the code.
@@ -59,6 +68,8 @@ struct ListNode {
         return std::string_view(text).substr(starts[index], end - starts[index]);
     }
     void append(std::string_view token);
+    // Where token `index` was read; unknown for a list that keeps none.
+    Origin origin(std::size_t index) const { return index < origins.size() ? origins[index] : Origin{}; }
 };
 
 // The last reference to `node` is gone: deleted, or kept while code runs.
@@ -105,6 +116,8 @@ public:
     std::string_view operator[](std::size_t index) const { return node_->token(index); }
 
     void push_back(std::string_view token);
+    // Adds a token read at `origin`: the list then keeps a place for every token.
+    void push_back(std::string_view token, Origin origin);
     void clear();
 
     // The shared node, or null for an empty list.
@@ -116,6 +129,7 @@ public:
     }
 
 private:
+    ListNode& own();
     Ref<ListNode> node_;
 };
 

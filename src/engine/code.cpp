@@ -64,13 +64,13 @@ public:
     }
 
     // The end of a call, at the token after the last.
-    void finish(std::uint32_t size) {
+    void finish(std::uint32_t size, Op end) {
         constexpr std::size_t most_in_place = 64;
         code_.straight = !not_straight_ && runs_ <= 1;
         code_.in_place = code_.straight && code_.instrs.size() <= most_in_place;
         end_run();
         code_.pass_start = single_balanced_run_ ? 1 : 0;
-        code_.instrs.push_back({.op = Op::ret, .aux = entry_flag, .token = size, .operand = {}});
+        code_.instrs.push_back({.op = end, .aux = entry_flag, .token = size, .operand = {}});
     }
 
 private:
@@ -126,7 +126,9 @@ std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous
     code->instrs.reserve(node.size() + 1);
     Assembler assembler(*code);
     compile_terms(ctx, node, *code, previous, [&assembler](const Emitted& emitted) { assembler.add(emitted); });
-    assembler.finish(static_cast<std::uint32_t>(node.size()));
+    // While places are tracked, a call at a list's end keeps the frame of
+    // the list, which the chain of an error then shows.
+    assembler.finish(static_cast<std::uint32_t>(node.size()), ctx.runtime.tracking ? Op::ret_kept : Op::ret);
     return code;
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -120,6 +121,79 @@ void pop_frame(Context& ctx) {
     frames.pop(max_depth);
 }
 
+// Where the token of `state` that begins at `at` was read.
+Origin text_origin(TextState& state, std::size_t at) {
+    if (!state.placed) return state.start;
+    if (at < state.counted) state.counted = state.lines = state.line_start = 0;
+    for (; state.counted < at; ++state.counted) {
+        if (state.text[state.counted] == '\n') {
+            ++state.lines;
+            state.line_start = state.counted + 1;
+        }
+    }
+    const std::size_t column = at - state.line_start + (state.lines == 0 ? state.start.column : 0);
+    return {state.start.source, static_cast<std::uint32_t>(state.start.line + state.lines),
+            static_cast<std::uint32_t>(column)};
+}
+
+// The token `frame` runs and where it was read. A frame running by
+// instructions stands after the one it runs (or, at its start, on it).
+std::pair<const ListNode*, std::uint32_t> running_token(const Frame& frame) {
+    if (frame.ip == exit_instr() || frame.kind == Frame::Kind::barrier)
+        return {frame.node, frame.pc == 0 ? 0 : frame.pc - 1};
+    const Code& code = *frame.code;
+    const auto [node, token] = position(code, frame.ip > code.first() ? frame.ip - 1 : frame.ip);
+    return {code.second != nullptr ? node : frame.node, token};
+}
+
+Place place_of(const Runtime& runtime, Origin origin, std::string_view token) {
+    Place place;
+    if (origin.source != 0) {
+        place.source = runtime.sources[origin.source - 1];
+        place.line = origin.line;
+        place.column = origin.column;
+    }
+    place.token.assign(token);
+    return place;
+}
+
+// The place of the token `frame` runs; false for a frame that runs none.
+bool running_place(const Runtime& runtime, Frame& frame, Place& place) {
+    if (frame.kind == Frame::Kind::text) {
+        TextState& state = *frame.text;
+        place = place_of(runtime, text_origin(state, state.position - state.token.size()), state.token);
+        return true;
+    }
+    const auto [node, index] = running_token(frame);
+    if (node == nullptr || node->size() == 0) return false;
+    const std::uint32_t token = std::min<std::uint32_t>(index, static_cast<std::uint32_t>(node->size() - 1));
+    place = place_of(runtime, node->origin(token), node->token(token));
+    return true;
+}
+
+Origin running_origin(Context& ctx) {
+    Runtime& runtime = ctx.runtime;
+    for (std::size_t index = runtime.frames.size(); index-- > 0;) {
+        Frame& frame = runtime.frames[index];
+        if (frame.kind == Frame::Kind::text) {
+            TextState& state = *frame.text;
+            return text_origin(state, state.position - state.token.size());
+        }
+        if (frame.node == nullptr) continue;  // native code runs: the frame below called it
+        const auto [node, token] = running_token(frame);
+        return node->origin(token);
+    }
+    return {};
+}
+
+// A construct has just opened: where, for the warning of one left open.
+void note_opened(Context& ctx) {
+    Runtime& runtime = ctx.runtime;
+    for (std::size_t index = runtime.frames.size(); index-- > 0;) {
+        if (running_place(runtime, runtime.frames[index], runtime.opened)) return;
+    }
+}
+
 // The next token of a text, as the standard formatted string extraction
 // reads it in the classic locale; false at the end or at a lone backslash.
 bool next_token(TextState& state) {
@@ -144,14 +218,38 @@ void enter_text(Context& ctx, std::string text) {
     if (!owner) owner = std::make_shared<const std::string>(std::move(text));
     const std::string_view view = *owner;
     std::unique_ptr<TextState> state = new_text(std::move(owner), view);
+    if (ctx.runtime.tracking) {
+        state->start = running_origin(ctx);
+        state->placed = false;
+    }
     Frame& frame = push(ctx, Frame::Kind::text, nullptr);  // before the release: it may throw
     frame.text = state.release();
+}
+
+// The opening word of a list collected inside an open list of its kind
+// opens nothing: the first closing word ends the outer list. Said where it
+// happened in source text, while places are tracked. (A list's own tokens
+// are no source text: it may run them as one construct, collecting none.)
+void warn_if_nested(Context& ctx, const std::string& token, Origin origin) {
+    const Runtime& runtime = ctx.runtime;
+    if (token != runtime.opened.token || (ctx.terminator != "]" && ctx.terminator != "}")) return;
+    if (runtime.frames.back().kind != Frame::Kind::text) return;
+    const Place place = place_of(runtime, origin, token);
+    *ctx.err << "Warning: " << token << " collected inside an open " << token;
+    if (!place.source.empty()) *ctx.err << " at " << place.source << ':' << place.line;
+    *ctx.err << "; the next " << ctx.terminator << " ends the outer one" << std::endl;
 }
 
 // A token met while a construct is open.
 void collect(Context& ctx, const std::string& token) {
     if (token != ctx.terminator) {
-        ctx.buffer.push_back(token);
+        if (ctx.runtime.tracking) {
+            const Origin origin = running_origin(ctx);
+            ctx.buffer.push_back(token, origin);
+            warn_if_nested(ctx, token, origin);
+        } else {
+            ctx.buffer.push_back(token);
+        }
         return;
     }
     // Looked up by name each time, so a redefined closing word runs instead.
@@ -237,6 +335,8 @@ void step_text(Context& ctx, Frame& frame) {
         pop_frame(ctx);
         return;
     }
+    if (ctx.runtime.trace) [[unlikely]]
+        ctx.runtime.trace(ctx);
     resolve_token(ctx, state.token, true);
 }
 
@@ -245,6 +345,8 @@ void step_slowly(Context& ctx, Frame& frame) {
     const ListNode& node = *frame.node;
     if (frame.pc < node.size()) {
         const std::string token(node.token(frame.pc++));
+        if (ctx.runtime.trace) [[unlikely]]
+            ctx.runtime.trace(ctx);
         resolve_token(ctx, token, true);
         return;
     }
@@ -301,6 +403,10 @@ public:
         ++runtime_.reentries;
     }
     ~Scope() {
+        // An error leaves (no run of the evaluator begins while one is on
+        // its way): the first run it leaves notes the chain of tokens that
+        // led to it, while every frame is still there.
+        if (runtime_.tracking && !runtime_.chain_noted && std::uncaught_exceptions() > 0) note_chain();
         FrameStack& frames = runtime_.frames;
         while (frames.size() > base_) {
             if (frames.back().kind == Frame::Kind::text) end_text(frames.back().text);
@@ -315,6 +421,15 @@ public:
     std::size_t base() const { return base_; }
 
 private:
+    void note_chain() noexcept {
+        try {
+            runtime_.chain = running_chain(runtime_);
+            runtime_.chain_noted = true;
+        } catch (...) {
+            runtime_.chain.clear();  // out of memory: the error goes without its chain
+        }
+    }
+
     const KeepRetired keep_retired_;  // destroyed last, once the frames are gone
     Runtime& runtime_;
     std::size_t base_ = 0;
@@ -372,6 +487,7 @@ void resolve_token(Context& ctx, const std::string& token, bool expand_aliases) 
     }
     if (Word* const word = find_word(ctx, token)) {
         run_word(ctx, *word);
+        if (ctx.runtime.tracking && !ctx.terminator.empty()) note_opened(ctx);
         return;
     }
     // token[0] of an empty token is its terminating NUL, which is no sigil.
@@ -383,6 +499,7 @@ void resolve_token(Context& ctx, const std::string& token, bool expand_aliases) 
             const SigilHandler handler = sigil->second;
             handler(ctx, name);
         }
+        if (ctx.runtime.tracking && !ctx.terminator.empty()) note_opened(ctx);
         return;
     }
     push_number(ctx, token);
@@ -392,7 +509,11 @@ void run_tokens(Context& ctx, const Frame& frame, std::uint32_t first, std::uint
     const ListNode& node = *frame.node;
     // A call among them runs to its end before the next token.
     const Scope scope(ctx);
+    // The barrier says which token runs, for the places of errors.
+    Frame& barrier = ctx.runtime.frames[scope.base() - 1];
+    barrier.node = frame.node;
     for (std::uint32_t position = first; position < end; ++position) {
+        barrier.pc = position + 1;
         resolve_token(ctx, std::string(node.token(position)), true);
         drive(ctx, scope.base());
     }
@@ -472,6 +593,7 @@ void look_again(Context& ctx) {
     // An interrupt is taken at the next call or pass, as the long way takes it.
     trap = interrupt_requested != 0 ? 1 : 0;
     Frame& frame = ctx.runtime.frames.back();
+    if (ctx.runtime.tracking && !ctx.terminator.empty()) note_opened(ctx);
     if (!fast_allowed(ctx)) {
         leave_instructions(frame);
     } else if (frame.code->generation != ctx.runtime.generation) {
@@ -541,9 +663,47 @@ void settle_variable(Context& ctx, const Instr& instr) {
     settled.operand.variable = &variable->second;
 }
 
+std::vector<Place> running_chain(Runtime& runtime) {
+    // Recursion may be a million calls deep: the same call again and again
+    // is one place, and past the first few places only the outermost is
+    // kept, after a place that counts the calls left out.
+    constexpr std::size_t most_places = 24;
+    std::vector<Place> chain;
+    std::optional<Place> outermost;
+    std::size_t left_out = 0;
+    FrameStack& frames = runtime.frames;
+    for (std::size_t index = frames.size(); index-- > 0;) {
+        Frame& frame = frames[index];
+        Place place;
+        if (!running_place(runtime, frame, place)) continue;
+        // A barrier that runs a list's tokens one by one stands for the frame below.
+        if (frame.kind == Frame::Kind::barrier && index > 0) --index;
+        Place* const last = outermost ? &*outermost : chain.empty() ? nullptr : &chain.back();
+        if (last != nullptr && last->source == place.source && last->line == place.line &&
+            last->column == place.column && last->token == place.token) {
+            ++last->times;
+        } else if (chain.size() < most_places) {
+            chain.push_back(std::move(place));
+        } else {
+            if (outermost) left_out += outermost->times;
+            outermost = std::move(place);
+        }
+    }
+    if (outermost) {
+        if (left_out != 0) chain.push_back({.token = "... " + std::to_string(left_out) + " more calls"});
+        chain.push_back(std::move(*outermost));
+    }
+    return chain;
+}
+
 void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at) {
     const Scope scope(ctx);
     std::unique_ptr<TextState> state = new_text(nullptr, source);
+    if (ctx.runtime.tracking) {
+        state->start = ctx.runtime.text_start;
+        state->placed = true;
+        state->counted = state->lines = state->line_start = 0;
+    }
     Frame& frame = push(ctx, Frame::Kind::text, nullptr);  // before the release: it may throw
     frame.text = state.release();
     try {

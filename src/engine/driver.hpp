@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/context.hpp"
 #include "core/entry.hpp"
@@ -70,6 +71,10 @@ void start_over_slowly(Frame& frame);
 void call_word(Context& ctx, const Word& word);
 void call_sigil(Context& ctx, const Detail& detail);
 void settle_variable(Context& ctx, const Instr& instr);
+
+// The tokens running, innermost first, each where it was read: the one
+// the top frame runs, then the call that led to it, and so on out.
+std::vector<Place> running_chain(Runtime& runtime);
 
 // Runs the top frame's instructions until the driver must take over.
 void run_engine(Context& ctx);

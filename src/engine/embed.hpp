@@ -2,12 +2,14 @@
 
 #include <cstddef>
 #include <exception>
+#include <functional>
 #include <istream>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/context.hpp"
 #include "core/trap.hpp"
@@ -75,8 +77,28 @@ Outcome try_evaluate(Context& ctx, const std::string& text, const Source& source
 
 // Writes a failed outcome's report on the Context's error stream, and then,
 // when `with_location` and the location is known, "  at SOURCE:LINE: TOKEN"
-// on a line of its own; flushed. Writes nothing for a success.
+// on a line of its own, and "  from SOURCE:LINE: TOKEN" for each call that
+// led there; flushed. Writes nothing for a success.
 void write_report(Context& ctx, const Outcome& outcome, bool with_location);
+
+// Writes `prefix`, then "SOURCE:LINE: " when the place is known, then the
+// token, on a line.
+void write_place(std::ostream& out, std::string_view prefix, const Place& place);
+
+// Keeps where every token is read from now on, so that an error inside a
+// word reports the token that failed and the calls that led there. Turn it
+// on before defining anything: lists collected before it have no places.
+inline void track_places(Context& ctx) { ctx.runtime.tracking = true; }
+
+// Calls `trace` before each token runs, from now on (none: no longer);
+// it may look at running_places and the stack. Places are tracked from
+// then on. Tokens then run the long way, one at a time, which does what
+// the instructions do.
+void set_trace(Context& ctx, std::function<void(Context&)> trace);
+
+// The tokens running, innermost first, each with where it was read: the
+// token running, then the one that called its word or quote, and so on.
+std::vector<Place> running_places(Context& ctx);
 
 // The stack, bottom first.
 inline std::span<const double> stack_values(const Context& ctx) { return {ctx.stack.begin(), ctx.stack.end()}; }

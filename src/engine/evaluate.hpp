@@ -29,7 +29,8 @@ struct TextPosition {
 
 // Runs every white-space separated token of `source` until a lone backslash.
 // When an error leaves it after a token began, `failed_at` (if given) is set
-// to where the text stood.
+// to where the text stood. While places are tracked, the text was read at
+// Runtime::text_start.
 void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at = nullptr);
 
 // The single road of a token: collect it into an open construct, or run it

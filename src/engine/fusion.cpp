@@ -79,7 +79,11 @@ std::vector<const ListNode*>& being_compiled() {
 class Reader {
 public:
     Reader(Context& ctx, const ListNode& node, Code& code, const Code* previous)
-        : ctx_(ctx), node_(node), code_(code), previous_(previous), in_place_allowed_(!may_define(node)) {
+        : ctx_(ctx),
+          node_(node),
+          code_(code),
+          previous_(previous),
+          in_place_allowed_(!may_define(node) && !ctx.runtime.tracking) {
         being_compiled().push_back(&node);
     }
     ~Reader() { being_compiled().pop_back(); }
@@ -181,8 +185,13 @@ private:
                 }
             }
         }
-        for (std::uint32_t position = term.first + 1; position < last; ++position)
-            term.list.push_back(node_.token(position));
+        for (std::uint32_t position = term.first + 1; position < last; ++position) {
+            if (node_.origins.empty()) {
+                term.list.push_back(node_.token(position));
+            } else {
+                term.list.push_back(node_.token(position), node_.origin(position));
+            }
+        }
     }
 
     Context& ctx_;
@@ -542,7 +551,9 @@ void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* p
         if (ahead.empty()) break;
         std::size_t taken = 1;
         const Rule* matched = nullptr;
-        for (const Rule& rule : rules) {
+        // While places are tracked, each instruction stands for one token
+        // (or one whole construct), so that an error names its own.
+        for (const Rule& rule : ctx.runtime.tracking ? std::span<const Rule>() : std::span<const Rule>(rules)) {
             fill(rule.length);
             if (ahead.size() < rule.length) continue;
             bool all = true;

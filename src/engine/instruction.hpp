@@ -21,6 +21,7 @@ namespace forth {
     X(exit, false)           /* hands the top frame to the driver (engine/driver.cpp) */             \
     X(data, false)           /* the second slot of an instruction of two */                          \
     X(ret, false)            /* the end of a list run once */                                        \
+    X(ret_kept, false)       /* the same, whose last call keeps its frame: places are tracked */     \
     X(guard, true)           /* the head of a straight run: the depth it needs, the room it takes */ \
     X(number, true)          /* pushes its number */                                                 \
     X(fetch, true)           /* $v, its variable found */                                            \

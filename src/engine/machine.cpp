@@ -129,7 +129,7 @@ dispatch:
         }
         OP(data) : NEXT();  // never reached: the op before it steps over it
 
-        OP(ret) : {
+        OP(ret) : OP(ret_kept) : {
             if (fp->kind == Frame::Kind::tail) [[unlikely]]
                 goto leave_tail;
             --fp;
@@ -182,7 +182,7 @@ dispatch:
             NEXT2();
         }
         OP(variable_sigil) : {
-            SAVE(ip);
+            SAVE(ip + 1);
             settle_variable(ctx, *ip);
             LOAD_STACK();
             NEXT();
@@ -190,7 +190,7 @@ dispatch:
         // Once its variable exists: run outside the guards, they check for themselves.
         OP(fetch_checked) : {
             if (stack_end - sp <= 1) [[unlikely]] {
-                SAVE(ip);
+                SAVE(ip + 1);
                 stack.reserve_more(1);
                 LOAD_STACK();
             }
@@ -220,7 +220,7 @@ dispatch:
         }
 
         OP(native) : {
-            SAVE(ip);
+            SAVE(ip + 1);
             ip->operand.native(ctx);
             LOAD_STACK();
             NEXT();
@@ -244,7 +244,7 @@ dispatch:
             goto look;
         }
         OP(fail) : {
-            SAVE(ip);
+            SAVE(ip + 1);
             no_number(ip->operand.detail->name);
         }
 
@@ -409,7 +409,7 @@ dispatch:
 #define TOLVA_CHECK(domain, taken)           \
     if (!domain::holds(x, y)) [[unlikely]] { \
         taken;                               \
-        SAVE(ip);                            \
+        SAVE(ip + 1);                        \
         domain::fail(x, y);                  \
     }
 #define TOLVA_NONE static_cast<void>(0)
@@ -586,16 +586,20 @@ dispatch:
 enter_list:
     code = static_cast<Code*>(node->code.get());
     if (code == nullptr || code->generation != generation) [[unlikely]] {
-        SAVE(ip);
+        SAVE(resume);
         code = &current_code(ctx, *node, Role::call);
         LOAD();
     }
     if (fp + 1 == frames_limit) [[unlikely]] {
-        SAVE(ip);
+        SAVE(resume);
         make_room(ctx);
         LOAD();
     }
-    POLL();
+    if (trap) [[unlikely]] {
+        SAVE(resume);
+        service_poll(ctx);
+        LOAD();
+    }
     if (resume->op == Op::ret) {
         // The call is the list's last act: it takes the frame over (a list
         // run once, as only such lists end in ret), counted as the call it
@@ -684,10 +688,10 @@ guard_failed:
     // An op that takes a value finds the stack empty: it fails as pop does,
     // or, after dup, as dup does.
 underflow:
-    SAVE(ip);
+    SAVE(ip + 1);
     pop(ctx);
 copy_underflow:
-    SAVE(ip);
+    SAVE(ip + 1);
     row(Row::dup).word(ctx);
     __builtin_unreachable();
 

@@ -13,10 +13,12 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/user_word.hpp"
 #include "engine/code.hpp"
+#include "engine/embed.hpp"
 #include "engine/fusion.hpp"
 #include "sandbox.hpp"
 #include "session.hpp"
@@ -198,11 +200,24 @@ struct Outcome {
     bool completed;
 };
 
-Outcome run(const std::string& program, bool plain, std::set<std::string>* ops = nullptr) {
+// By instructions or token by token; and each with the places of tokens
+// tracked, token by token under a trace that looks at every token's chain.
+enum class Way { fast, plain, tracked, traced };
+
+Outcome run(const std::string& program, Way way, std::set<std::string>* ops = nullptr) {
     forth::Context ctx;
     forth::load_builtins(ctx);
     forth::add_shell_words(ctx);
-    ctx.runtime.plain = plain;
+    ctx.runtime.plain = way == Way::plain;
+    if (way == Way::tracked) forth::track_places(ctx);
+    if (way == Way::traced) {
+        // The chain of a token now and then: each walks every frame.
+        forth::set_trace(ctx, [tokens = 0](forth::Context& traced) mutable {
+            if (++tokens % 64 == 0) {
+                EXPECT_FALSE(forth::running_places(traced).empty());
+            }
+        });
+    }
     const Redirect in(std::cin), out(std::cout), err(std::cerr);
     forth::sandbox::confine(ctx, 3'000);
     const bool completed = forth::sandbox::run_lines(ctx, program);
@@ -228,8 +243,8 @@ TEST(Differential, BudgetRunsOutAtTheSameCall) {
              ":g 1- dup 0 > { g } iftrue ; 100000 g",
          }) {
         SCOPED_TRACE(program);
-        const Outcome fast = run(program, false);
-        const Outcome plain = run(program, true);
+        const Outcome fast = run(program, Way::fast);
+        const Outcome plain = run(program, Way::plain);
         EXPECT_FALSE(fast.completed);
         EXPECT_EQ(fast.stack, plain.stack);
         EXPECT_EQ(fast.state, plain.state);
@@ -242,8 +257,8 @@ TEST(Differential, BudgetRunsOutAtTheSameCall) {
 TEST(Differential, ListsThatRunNeverChange) {
     for (const char* program : {"[ 'dup /* w */ ] execute", "{ [ 1 ] /* w } execute */ 2 } execute"}) {
         SCOPED_TRACE(program);
-        const Outcome fast = run(program, false);
-        const Outcome plain = run(program, true);
+        const Outcome fast = run(program, Way::fast);
+        const Outcome plain = run(program, Way::plain);
         EXPECT_EQ(fast.errors, "");
         EXPECT_EQ(plain.errors, fast.errors);
         EXPECT_EQ(plain.state, fast.state);
@@ -257,13 +272,17 @@ TEST(Differential, InstructionsBehaveAsTokensResolvedAnew) {
     for (int index = 0; index < 8000; ++index) {
         const std::string program = generator.program();
         SCOPED_TRACE(program);
-        const Outcome fast = run(program, false, &ops);
-        const Outcome plain = run(program, true);
-        ASSERT_EQ(fast.output, plain.output);
-        ASSERT_EQ(fast.errors, plain.errors);
-        ASSERT_EQ(fast.stack, plain.stack);
-        ASSERT_EQ(fast.state, plain.state);
-        ASSERT_EQ(fast.completed, plain.completed);
+        // Every fourth program tracked too: reports then name the token that failed.
+        for (const auto& [one, other] : {std::pair{Way::fast, Way::plain}, std::pair{Way::tracked, Way::traced}}) {
+            if (one == Way::tracked && index % 4 != 0) continue;
+            const Outcome fast = run(program, one, &ops);
+            const Outcome plain = run(program, other);
+            ASSERT_EQ(fast.output, plain.output);
+            ASSERT_EQ(fast.errors, plain.errors);
+            ASSERT_EQ(fast.stack, plain.stack);
+            ASSERT_EQ(fast.state, plain.state);
+            ASSERT_EQ(fast.completed, plain.completed);
+        }
     }
     forth::on_rule_matched = nullptr;
     std::vector<std::string> never;

@@ -96,29 +96,89 @@ void define_source_words(forth::Context& ctx) {
     });
 }
 
-TEST(Embed, AnErrorIsLocatedAtItsTopLevelTokenInTheInnermostSource) {
+// A place as the reports write it, with its column, and its callers.
+std::string placed(const forth::ErrorLocation& at) {
+    std::string text;
+    const auto add = [&text](const forth::Place& place) {
+        text += place.source + ':' + std::to_string(place.line) + '.' + std::to_string(place.column) + ' ' +
+                place.token + (place.times > 1 ? " x" + std::to_string(place.times) : "");
+    };
+    add(at);
+    for (const forth::Place& caller : at.callers) add((text += " < ", caller));
+    return text;
+}
+
+// Untracked, at the token running at the top level of the innermost
+// source; tracked, at the token that failed, with the calls that led there.
+TEST(Embed, AnErrorIsLocatedInTheInnermostSource) {
     const struct {
         const char* text;
         forth::Source source;
-        std::string_view where;
+        std::string_view where, tracked;
     } cases[] = {
-        {"1 2 + nosuch", {"prog.tv", 7}, "prog.tv:7: nosuch"},
-        {"1\n2\r\n\n 3 + drop  drop drop", {"<command line>", 1}, "<command line>:4: drop"},
-        {":f drop drop ;\n1 2 f\n  1 f", {"prog.tv", 1}, "prog.tv:3: f"},
-        {"[ drop\ndrop ]\n1 execute", {"prog.tv", 1}, "prog.tv:3: execute"},
-        {"0 inner", {"outer.tv", 3}, "inner.tv:11: nosuch"},
-        {"tolerant drop drop", {"outer.tv", 1}, "outer.tv:1: drop"},
-        {"1 stillborn", {"outer.tv", 1}, "outer.tv:1: stillborn"},
+        {"1 2 + nosuch", {"prog.tv", 7}, "prog.tv:7.6 nosuch", "prog.tv:7.6 nosuch"},
+        {"1\n2\r\n\n 3 + drop  drop drop", {"<command line>", 1}, "<command line>:4.16 drop",
+         "<command line>:4.16 drop"},
+        {":f drop drop ;\n1 2 f\n  1 f", {"prog.tv", 1}, "prog.tv:3.4 f", "prog.tv:1.8 drop < prog.tv:3.4 f"},
+        {"[ drop\ndrop ]\n1 execute", {"prog.tv", 1}, "prog.tv:3.2 execute",
+         "prog.tv:2.0 drop < prog.tv:3.2 execute"},
+        {":g 1- dup { g } iftrue nosuch ;\n3 g", {"p.tv", 1}, "p.tv:2.2 g",
+         "p.tv:1.23 nosuch < p.tv:1.12 g < p.tv:1.16 iftrue < p.tv:1.12 g < p.tv:1.16 iftrue < p.tv:2.2 g"},
+        {":d 1- dup { nosuch } iffalse d ;\n:e 9 d ;\ne", {"p.tv", 1}, "p.tv:3.0 e",
+         "p.tv:1.12 nosuch < p.tv:1.21 iffalse < p.tv:1.29 d x8 < p.tv:2.5 d < p.tv:3.0 e"},
+        {"0 inner", {"outer.tv", 3}, "inner.tv:11.2 nosuch", "inner.tv:11.2 nosuch < outer.tv:3.2 inner"},
+        {"tolerant drop drop", {"outer.tv", 1}, "outer.tv:1.14 drop", "outer.tv:1.14 drop"},
+        {"1 stillborn", {"outer.tv", 1}, "outer.tv:1.2 stillborn", "outer.tv:1.2 stillborn"},
     };
-    for (const auto& expected : cases) {
-        SCOPED_TRACE(expected.text);
-        Embedded session;
-        define_source_words(session.ctx);
-        const forth::Outcome outcome = session.run(expected.text, expected.source);
-        ASSERT_TRUE(outcome.location);
-        const forth::ErrorLocation& at = *outcome.location;
-        EXPECT_EQ(at.source + ':' + std::to_string(at.line) + ": " + at.token, expected.where);
+    for (const bool tracked : {false, true}) {
+        for (const auto& expected : cases) {
+            SCOPED_TRACE(expected.text);
+            Embedded session;
+            if (tracked) forth::track_places(session.ctx);
+            define_source_words(session.ctx);
+            const forth::Outcome outcome = session.run(expected.text, expected.source);
+            ASSERT_TRUE(outcome.location);
+            EXPECT_EQ(placed(*outcome.location), tracked ? expected.tracked : expected.where);
+        }
     }
+}
+
+// Past two dozen places only the outermost is kept, after a count.
+TEST(Embed, ALongChainKeepsItsEnds) {
+    Embedded session;
+    forth::track_places(session.ctx);
+    std::string program = ":w0 nosuch ;";
+    for (int level = 1; level <= 30; ++level) {
+        program += " :w" + std::to_string(level) + " w" + std::to_string(level - 1) + " 1 ;";
+    }
+    const forth::Outcome outcome = session.run(program + "\nw30");
+    ASSERT_TRUE(outcome.location);
+    const std::vector<forth::Place>& callers = outcome.location->callers;
+    ASSERT_EQ(callers.size(), 25);
+    EXPECT_EQ(callers[22].token, "w22");
+    EXPECT_EQ(callers[23].token, "... 7 more calls");
+    EXPECT_EQ(placed({callers.back(), {}}), "test.tv:2.0 w30");
+}
+
+// A trace sees every token before it runs, where it was read, inside the
+// calls that led there, and the stack as the token finds it.
+TEST(Embed, ATraceSeesEachTokenInItsPlace) {
+    Embedded session;
+    std::vector<std::string> seen;
+    forth::set_trace(session.ctx, [&seen](forth::Context& ctx) {
+        const std::vector<forth::Place> chain = forth::running_places(ctx);
+        std::string step = std::to_string(chain.size()) + ' ' + chain.front().token + '@' +
+                           std::to_string(chain.front().line) + '.' + std::to_string(chain.front().column);
+        for (const double value : forth::stack_values(ctx)) step += ' ' + std::to_string(static_cast<int>(value));
+        seen.push_back(step);
+    });
+    EXPECT_TRUE(session.run(":sq dup * ;\n3 sq").ok);
+    EXPECT_EQ(seen, (std::vector<std::string>{"1 :sq@1.0", "1 dup@1.4", "1 *@1.8", "1 ;@1.10", "1 3@2.0",
+                                              "1 sq@2.2 3", "2 dup@1.4 3", "2 *@1.8 3 3"}));
+    forth::set_trace(session.ctx, nullptr);
+    EXPECT_TRUE(session.run("2 sq .").ok);
+    EXPECT_EQ(seen.size(), 8);
+    EXPECT_EQ(session.out.str(), "4 ");
 }
 
 TEST(Embed, LinesRunOneAtATimeUntilTheFirstError) {
