@@ -1,5 +1,6 @@
 // The embedding API (engine/embed.hpp) as plain C functions for the page's
-// worker (web/worker.js): sessions, evaluation, and what a run left behind.
+// worker (web/worker.js): sessions, evaluation, what a run left behind, and
+// completion.
 // Strings cross as UTF-8 in the module's memory; a returned string stays
 // valid until the next call on the same session.
 #include <emscripten.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "app/completion.hpp"
 #include "app/shell_words.hpp"
 #include "engine/embed.hpp"
 
@@ -128,7 +130,13 @@ EMSCRIPTEN_KEEPALIVE int tolva_enter_line(Session* session, const char* line, co
 // The last evaluation's error report, "Domain error: unknown word - foo".
 EMSCRIPTEN_KEEPALIVE const char* tolva_error(Session* session) { return session->outcome.report.c_str(); }
 
-// Where the last error happened: its line (0 when unknown) and token.
+// Where the last error happened: its source ("program", "<input>" or a
+// file's name), line (0 when unknown) and token.
+EMSCRIPTEN_KEEPALIVE const char* tolva_error_source(Session* session) {
+    const auto& location = session->outcome.location;
+    return location ? location->source.c_str() : "";
+}
+
 EMSCRIPTEN_KEEPALIVE int tolva_error_line(Session* session) {
     const auto& location = session->outcome.location;
     return location ? static_cast<int>(location->line) : 0;
@@ -147,11 +155,25 @@ EMSCRIPTEN_KEEPALIVE const char* tolva_closing_word(Session* session) {
     return forth::hand_over(*session, std::string(forth::closing_word(session->ctx)));
 }
 
-// The stack, bottom first, each value printed as `.` prints it.
-EMSCRIPTEN_KEEPALIVE const char* tolva_stack(Session* session) {
+EMSCRIPTEN_KEEPALIVE int tolva_depth(Session* session) {
+    return static_cast<int>(forth::stack_values(session->ctx).size());
+}
+
+// The top `count` values of the stack, bottom first, each printed as `.`
+// prints it: a stack of millions is not printed whole after every line.
+EMSCRIPTEN_KEEPALIVE const char* tolva_stack(Session* session, int count) {
+    const auto values = forth::stack_values(session->ctx);
     std::ostringstream text;
-    for (const double value : forth::stack_values(session->ctx)) text << value << ' ';
+    for (const double value : values.last(std::min(values.size(), static_cast<std::size_t>(count)))) text << value << ' ';
     return forth::hand_over(*session, text.str());
+}
+
+// What the last token of `text` can be completed to, a name a line, as Tab
+// completes it on a terminal.
+EMSCRIPTEN_KEEPALIVE const char* tolva_completions(Session* session, const char* text) {
+    std::string names;
+    for (const std::string& name : forth::completions(session->ctx, forth::last_token(text))) names += name + '\n';
+    return forth::hand_over(*session, names);
 }
 
 // The lines that open the terminal session.

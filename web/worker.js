@@ -8,7 +8,11 @@ const max_output = 1 << 20;  // characters per evaluation; a runaway program's r
 const window_length = 100;   // ms
 const posts_per_window = 100;
 
+// The stack's top values the page is told of; it learns the depth too.
+const stack_shown = 100;
+
 const decoders = [null, new TextDecoder(), new TextDecoder()];
+let muted = false;  // while a session is restored: its lines printed once already
 let pending = [];  // [stream, text] pairs not yet posted
 let pending_size = 0;
 let written = 0;
@@ -27,7 +31,7 @@ function flush_output() {
 // output (1) or standard error (2); a character may be split between calls.
 function write(stream, bytes) {
   const text = decoders[stream].decode(bytes, { stream: true });
-  if (truncated || text === '') return;
+  if (muted || truncated || text === '') return;
   if (written + text.length > max_output) {
     truncated = true;
     pending.push([0, '\n[output cut off after its first million characters]\n']);
@@ -57,40 +61,56 @@ function new_session() {
   session = tolva._tolva_new_session();
 }
 
-// Runs `call` on the session with the strings it takes, and answers with
-// what the evaluation left.
-function evaluate(call, ...strings) {
-  written = 0;
-  truncated = false;
-  const started = performance.now();
+// Calls `call` on the session with `strings` copied into the module's memory.
+function with_strings(strings, call) {
   const pointers = strings.map((text) => {
     const size = tolva.lengthBytesUTF8(text) + 1;
     const pointer = tolva._malloc(size);
     tolva.stringToUTF8(text, pointer, size);
     return pointer;
   });
+  try {
+    return call(session, ...pointers);
+  } finally {
+    for (const pointer of pointers) tolva._free(pointer);
+  }
+}
+
+// What a failed evaluation reports and where: the source ("program",
+// "<input>" or an included file), its line (0 when unknown) and token.
+function failure() {
+  return {
+    error: text_result(tolva._tolva_error(session)),
+    source: text_result(tolva._tolva_error_source(session)),
+    line: tolva._tolva_error_line(session),
+    token: text_result(tolva._tolva_error_token(session)),
+  };
+}
+
+// Runs `call` on the session with the strings it takes, and answers with
+// what the evaluation left.
+function evaluate(call, ...strings) {
+  written = 0;
+  truncated = false;
+  const started = performance.now();
   let ok;
   try {
-    ok = call(session, ...pointers) !== 0;
+    ok = with_strings(strings, call) !== 0;
   } catch (error) {
     // bye ends the session as it ends the program. Anything else thrown
-    // through the interpreter (the browser's own stack running out under
-    // deep native recursion) leaves it unfit to go on.
+    // through the interpreter leaves it unfit to go on.
     flush_output();
     if (error.name === 'ExitStatus') return { kind: 'ended' };
     return { kind: 'crashed', message: error.message ?? String(error) };
-  } finally {
-    for (const pointer of pointers) tolva._free(pointer);
   }
   flush_output();
   return {
     kind: 'done',
     ok,
-    error: ok ? '' : text_result(tolva._tolva_error(session)),
-    line: ok ? 0 : tolva._tolva_error_line(session),
-    token: ok ? '' : text_result(tolva._tolva_error_token(session)),
+    ...(ok ? {} : failure()),
     closing: text_result(tolva._tolva_closing_word(session)),
-    stack: text_result(tolva._tolva_stack(session)),
+    depth: tolva._tolva_depth(session),
+    stack: text_result(tolva._tolva_stack(session, stack_shown)),
     input_used: tolva._tolva_input_used(session),
     time: performance.now() - started,
   };
@@ -108,6 +128,25 @@ const handlers = {
     return { kind: 'started', banner: text_result(tolva._tolva_banner(session)) };
   },
   line({ code, input }) { return evaluate(tolva._tolva_enter_line, code, input); },
+  // A console session that was stopped starts again with the lines that
+  // had run to their end, each with the input it had.
+  restore({ lines }) {
+    new_session();
+    muted = true;
+    try {
+      for (const { code, input } of lines) {
+        const result = evaluate(tolva._tolva_enter_line, code, input);
+        if (result.kind !== 'done') return result;
+      }
+    } finally {
+      muted = false;
+    }
+    return { kind: 'restored' };
+  },
+  complete({ text }) {
+    const names = text_result(with_strings([text], tolva._tolva_completions));
+    return { kind: 'completions', names: names.split('\n').filter(Boolean) };
+  },
 };
 
 self.Module = {
