@@ -1,6 +1,7 @@
 // The program editor: CodeMirror with a mode that colours the words the
 // editors of editors/ know (words.json is made from their grammar when the
-// page is built), line numbers, and a mark on the line an error came from.
+// page is built), line numbers, wrapped lines, and a mark on the line and
+// the token an error came from.
 
 import { EditorState, Prec, RangeSet, StateEffect, StateField } from '@codemirror/state';
 import {
@@ -79,25 +80,28 @@ const tolva = StreamLanguage.define({
   tokenTable: tags,
 });
 
-// The line an error came from, by the position of its start; any edit clears it.
+// Where an error came from: {line, from, to}, the start of its line and
+// its token's range (empty when the token is not found); any edit clears it.
 const set_error = StateEffect.define();
 const error_number = new (class extends GutterMarker { elementClass = 'error'; })();
-const error_line = StateField.define({
+const error_token = Decoration.mark({ class: 'cm-error-token' });
+const error_place = StateField.define({
   create: () => null,
-  update(line, transaction) {
-    let marked = transaction.docChanged ? null : line;
+  update(place, transaction) {
+    let marked = transaction.docChanged ? null : place;
     for (const effect of transaction.effects) if (effect.is(set_error)) marked = effect.value;
     return marked;
   },
   provide: (field) => [
     EditorView.decorations.from(field, (at) => (at === null ? Decoration.none
-      : Decoration.set(Decoration.line({ class: 'cm-error-line' }).range(at)))),
-    gutterLineClass.from(field, (at) => (at === null ? RangeSet.empty : RangeSet.of(error_number.range(at)))),
+      : Decoration.set([Decoration.line({ class: 'cm-error-line' }).range(at.line),
+        ...(at.from < at.to ? [error_token.range(at.from, at.to)] : [])]))),
+    gutterLineClass.from(field, (at) => (at === null ? RangeSet.empty : RangeSet.of(error_number.range(at.line)))),
   ],
 });
 
 export class Editor {
-  constructor(parent, { text, label, on_run }) {
+  constructor(parent, { text, label, on_run, on_change }) {
     this.view = new EditorView({
       parent,
       state: EditorState.create({
@@ -109,7 +113,9 @@ export class Editor {
           drawSelection(),
           tolva,
           syntaxHighlighting(highlighter),
-          error_line,
+          error_place,
+          EditorView.lineWrapping,
+          EditorView.updateListener.of((update) => { if (update.docChanged) on_change(); }),
           Prec.highest(keymap.of([{ key: 'Mod-Enter', run: () => { on_run(); return true; } }])),
           keymap.of([...defaultKeymap, ...historyKeymap]),
           EditorView.contentAttributes.of({ 'aria-labelledby': label, spellcheck: 'false', autocapitalize: 'off', autocorrect: 'off' }),
@@ -126,19 +132,24 @@ export class Editor {
     });
   }
 
-  // Marks the line an error came from, selects its token (or the whole
-  // line) and brings it into view, ready to be corrected.
+  // Marks the line an error came from and its token, and puts the cursor
+  // before the token (at the line's start when it is not found), ready to
+  // be corrected: a selection would go with the next key pressed. The line
+  // is scrolled to the middle of the editor, and the page not at all: on a
+  // narrow screen the output, under the editor, is what stays in view.
   mark(number, token) {
     const { doc } = this.view.state;
     if (number < 1 || number > doc.lines) return;
     const line = doc.line(number);
     const parts = line.text.split(/(\s+)/);
     const index = parts.indexOf(token);
-    const at = index < 0 ? -1 : parts.slice(0, index).join('').length;
-    const selection = at < 0 ? { anchor: line.from, head: line.to }
-      : { anchor: line.from + at, head: line.from + at + token.length };
-    this.view.dispatch({ selection, effects: [set_error.of(line.from), EditorView.scrollIntoView(selection.anchor, { y: 'center' })] });
-    this.view.focus();
+    const from = index < 0 ? line.from : line.from + parts.slice(0, index).join('').length;
+    const to = index < 0 ? from : from + token.length;
+    this.view.dispatch({ selection: { anchor: from }, effects: set_error.of({ line: line.from, from, to }) });
+    const block = this.view.lineBlockAt(from);
+    const scroller = this.view.scrollDOM;
+    scroller.scrollTop = block.top - (scroller.clientHeight - block.height) / 2;
+    this.view.contentDOM.focus({ preventScroll: true });
   }
 
   clear_mark() { this.view.dispatch({ effects: set_error.of(null) }); }

@@ -1,101 +1,74 @@
 // The playground page. The program editor and the console each have an
 // interpreter in a worker of their own, so that stopping a program (which
-// ends its worker) leaves the console's session as it was.
+// ends its worker) leaves the console's session as it was. Each mode is a
+// <main> of its own, listed in `modes` with what it does when shown and
+// what Stop does in it.
 
+import { show_console, stop_line, type_lines } from './console.js';
 import { Editor } from './editor.js';
+import { Interpreter } from './interpreter.js';
+import { decode, fragment } from './links.js';
+import { $, append, bring_into_view, scroll_to_end } from './views.js';
 
-const $ = (id) => document.getElementById(id);
+// ---- The draft: the program, its input and the mode, kept for a reload
+// or Back in this tab's storage, and for a later visit in the browser's.
+// A program that a link brought becomes the draft only once it is edited,
+// so the draft it stands in for is there again on the next visit.
 
-// One worker and the request it is answering. Output arrives while the
-// request runs; the answer ends it.
-class Interpreter {
-  constructor(on_output) {
-    this.on_output = on_output;
-    this.start();
+const draft_key = 'tolva-draft';
+const draft = stored_draft() ?? {
+  code: '\\ Squares of 1 to 5, then what is left on the stack.\n:sq dup * ;\n[ $i 1+ sq . ] 5 times cr\n6 7',
+  input: '',
+  mode: 'program',
+};
+
+let loading = false;  // while the page, not the visitor, puts a program in the editor
+let saving = 0;       // the timer of the next save
+
+function stored_draft() {
+  for (const storage of ['sessionStorage', 'localStorage']) {
+    try {
+      const stored = JSON.parse(window[storage].getItem(draft_key));
+      if (typeof stored?.code === 'string' && typeof stored.input === 'string') return stored;
+    } catch {
+      // Storage may be refused, or hold something else: no draft there.
+    }
   }
+  return null;
+}
 
-  start() {
-    this.answer = null;
-    this.worker = new Worker('worker.js');
-    this.ready = new Promise((resolve, reject) => {
-      this.worker.onerror = (event) => {
-        event.preventDefault();
-        reject(new Error('The interpreter could not be loaded.'));
-        this.finish({ kind: 'crashed', message: event.message });
-      };
-      this.worker.onmessage = ({ data }) => {
-        if (data.kind === 'ready') {
-          resolve();
-        } else if (data.kind === 'output') {
-          for (const [stream, text] of data.chunks) this.on_output(stream, text);
-        } else {
-          this.finish(data);
-        }
-      };
-    });
-  }
-
-  get busy() { return this.answer !== null; }
-
-  async request(message) {
-    const answered = new Promise((resolve) => { this.answer = resolve; });
-    await this.ready;
-    this.worker.postMessage(message);
-    return answered;
-  }
-
-  finish(result) {
-    const answer = this.answer;
-    this.answer = null;
-    if (answer) answer(result);
-  }
-
-  // Code that runs cannot be asked to stop from here: the worker ends, and
-  // a new one with a fresh session takes its place.
-  stop() {
-    this.worker.terminate();
-    const answer = this.answer;
-    this.start();
-    if (answer) answer({ kind: 'stopped' });
+function save_draft() {
+  clearTimeout(saving);
+  for (const storage of ['sessionStorage', 'localStorage']) {
+    try {
+      window[storage].setItem(draft_key, JSON.stringify(draft));
+    } catch {
+      // Refused storage keeps no draft; the page works on without one.
+    }
   }
 }
 
-// Keeps the end of a growing <pre> in sight, once a frame however often it grows.
-const scrolling = new Set();
-function scroll_to_end(view) {
-  if (scrolling.size === 0) {
-    requestAnimationFrame(() => {
-      for (const box of scrolling) box.scrollTop = box.scrollHeight;
-      scrolling.clear();
-    });
-  }
-  scrolling.add(view);
+function save_soon() {
+  clearTimeout(saving);
+  saving = setTimeout(save_draft, 300);
 }
 
-// Appends text to a <pre>, standard error in spans of its own.
-function append(view, stream, text) {
-  const last = view.lastChild;
-  const kind = stream === 2 ? 'err' : stream === 0 ? 'note' : '';
-  if (last && (last.className || '') === kind && last.nodeType === Node.ELEMENT_NODE) {
-    last.append(text);
-  } else {
-    const span = document.createElement('span');
-    if (kind) span.className = kind;
-    span.textContent = text;
-    view.append(span);
-  }
+// Puts a program and its input in place without making them the draft.
+function load_program(code, input) {
+  loading = true;
+  editor.text = code;
+  loading = false;
+  $('input').value = input;
 }
 
-// Program text travels in links as its UTF-8 bytes in base64url.
-function encode(text) {
-  let binary = '';
-  for (const byte of new TextEncoder().encode(text)) binary += String.fromCharCode(byte);
-  return btoa(binary).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
-}
-
-function decode(text) {
-  const binary = atob(text.replace(/-/g, '+').replace(/_/g, '/'));
-  return new TextDecoder().decode(Uint8Array.from(binary, (c) => c.charCodeAt(0)));
+// Once the program is edited the address no longer carries it, so a reload
+// brings back the edited draft.
+function draft_edited() {
+  if (loading) return;
+  draft.code = editor.text;
+  draft.input = $('input').value;
+  if (location.hash) history.replaceState(null, '', location.pathname + location.search);
+  save_soon();
 }
 
 // ---- Program mode
@@ -117,9 +90,10 @@ function show_status(text, failed = false) {
 }
 
 const editor = new Editor($('editor'), {
-  text: '\\ Squares of 1 to 5, then what is left on the stack.\n:sq dup * ;\n[ $i 1+ sq . ] 5 times cr\n6 7',
+  text: draft.code,
   label: 'editor-heading',
   on_run: () => run_program(),
+  on_change: () => draft_edited(),
 });
 
 function set_running(running) {
@@ -130,6 +104,30 @@ function set_running(running) {
 
 function format_time(ms) { return ms < 1000 ? `${Math.round(ms)} ms` : `${(ms / 1000).toFixed(2)} s`; }
 
+// The stack as a run left it; of a deep one, its depth and top values.
+function show_stack(result) {
+  const stack = $('stack');
+  stack.replaceChildren();
+  if (result.depth === 0) {
+    stack.textContent = '(empty)';
+    return;
+  }
+  const shown = result.stack.trim().split(' ').length;
+  if (result.depth > shown) append(stack, 0, `${result.depth} values, the top ${shown} of them:\n`);
+  append(stack, 1, result.stack);
+}
+
+// Marks where an error happened, when known, and says it for the status.
+// An error in an included file is not marked in the editor.
+function show_error(result) {
+  if (!result.line) return `Error: ${result.error}`;
+  if (result.source === 'program') {
+    editor.mark(result.line, result.token);
+    return `Error on line ${result.line}, at ${result.token}: ${result.error}`;
+  }
+  return `Error in ${result.source} on line ${result.line}, at ${result.token}: ${result.error}`;
+}
+
 async function run_program() {
   if (program.busy) return;
   output.replaceChildren();
@@ -137,6 +135,7 @@ async function run_program() {
   editor.clear_mark();
   show_status('Running…');
   set_running(true);
+  bring_into_view(output, $('output-heading'));
   let result;
   try {
     result = await program.request({ kind: 'run', code: editor.text, input: $('input').value });
@@ -144,8 +143,14 @@ async function run_program() {
     result = { kind: 'failed', message: error.message };
   }
   set_running(false);
+  show_result(result);
+  bring_into_view(output, $('output-heading'));
+}
+
+function show_result(result) {
   if (result.kind === 'stopped') {
     append(output, 0, `${output.textContent && !output.textContent.endsWith('\n') ? '\n' : ''}[stopped]\n`);
+    scroll_to_end(output);
     show_status('Stopped. The interpreter was restarted.', true);
     return;
   }
@@ -161,16 +166,8 @@ async function run_program() {
     return;
   }
   if (!result.ok) append(output, 2, `${result.error}\n`);
-  $('stack').textContent = result.stack || '(empty)';
-  const notes = [];
-  if (result.ok) {
-    notes.push(`Finished in ${format_time(result.time)}.`);
-  } else if (result.line) {
-    notes.push(`Error on line ${result.line}, at ${result.token}: ${result.error}`);
-    editor.mark(result.line, result.token);
-  } else {
-    notes.push(`Error: ${result.error}`);
-  }
+  show_stack(result);
+  const notes = [result.ok ? `Finished in ${format_time(result.time)}.` : show_error(result)];
   if (result.closing) notes.push(`The program ends inside an open construct: it still waits for ${result.closing}`);
   show_status(notes.join(' '), !result.ok || result.closing !== '');
 }
@@ -179,38 +176,53 @@ function stop_program() {
   if (program.busy) program.stop();
 }
 
-function share_link() {
-  const input = $('input').value;
-  const fragment = `code=${encode(editor.text)}${input ? `&input=${encode(input)}` : ''}`;
-  history.replaceState(null, '', `#${fragment}`);
+async function share_link() {
+  history.replaceState(null, '', `#${fragment({ code: editor.text, input: $('input').value })}`);
   const link = $('link');
   link.value = location.href;
   link.hidden = false;
   link.select();
-  if (navigator.clipboard) navigator.clipboard.writeText(link.value).catch(() => {});
-}
-
-// #code=...&input=...&run: the program, its input, and whether to run it now.
-function open_link() {
-  const fields = new URLSearchParams(location.hash.slice(1));
-  if (!fields.has('code')) return;
+  const share = $('share');
   try {
-    const code = decode(fields.get('code'));
-    $('input').value = fields.has('input') ? decode(fields.get('input')) : '';
-    editor.text = code;
+    await navigator.clipboard.writeText(link.value);
   } catch {
-    show_status('This link does not carry a readable program.', true);
+    // No clipboard to write to: the link stands selected for copying by hand.
     return;
   }
-  show_mode('program');
-  if (fields.has('run')) run_program();
+  share.textContent = 'Copied';
+  setTimeout(() => { share.textContent = 'Share link'; }, 2000);
 }
 
-let examples = [];  // {name, input}: whether it comes with NAME.in
+// #code=...&input=...&run, or #code=...&console (links.js). True when the
+// address carries a program.
+function open_link() {
+  const fields = new URLSearchParams(location.hash.slice(1));
+  if (!fields.has('code')) return false;
+  let code;
+  let input;
+  try {
+    code = decode(fields.get('code'));
+    input = fields.has('input') ? decode(fields.get('input')) : '';
+  } catch {
+    show_status('This link does not carry a readable program.', true);
+    return true;
+  }
+  if (fields.has('console')) {
+    show_mode('console');
+    type_lines(code.split('\n'));
+    return true;
+  }
+  load_program(code, input);
+  show_mode('program');
+  if (fields.has('run')) run_program();
+  return true;
+}
+
+let examples = [];  // {name, input, description}: input tells whether it comes with NAME.in
 
 async function load_examples() {
   examples = await (await fetch('examples/index.json')).json();
-  for (const { name } of examples) $('examples').add(new Option(name, name));
+  for (const { name, description } of examples) $('examples').add(new Option(`${name}.tv — ${description}`, name));
 }
 
 async function open_example(name) {
@@ -219,163 +231,54 @@ async function open_example(name) {
   const input = entry.input ? await (await fetch(`examples/${name}.in`)).text() : '';
   editor.text = code;
   $('input').value = input;
+  draft_edited();
   output.replaceChildren();
   $('stack').textContent = '';
   show_status(`Example ${name}${input ? ', with its input' : ''}. Run it with Ctrl-Enter.`);
 }
 
-// ---- Console mode
-
-const transcript = $('transcript');
-const prompt = $('prompt');
-const line_input = $('console-input');
-const terminal = $('terminal');
-const past_lines = [];
-let recalled = 0;      // index into past_lines while Up/Down step through them
-let input_used = 0;    // lines of the Input box the session's accept has read
-let console_session = null;
-
-function show_console(stream, text) {
-  append(transcript, stream, text);
-  scroll_to_end(terminal);
-}
-
-function ensure_line_start() {
-  if (transcript.textContent && !transcript.textContent.endsWith('\n')) show_console(1, '\n');
-}
-
-async function start_console() {
-  input_used = 0;
-  prompt.textContent = '? ';
-  const started = await console_session.request({ kind: 'start' });
-  show_console(1, started.banner);
-  line_input.disabled = false;
-  line_input.focus();
-}
-
-function set_console_running(running) {
-  line_input.disabled = running;
-  $('console-stop').disabled = !running;
-  document.body.dataset.running = running;
-}
-
-async function enter_line(text) {
-  if (text.trim() && past_lines[past_lines.length - 1] !== text) past_lines.push(text);
-  recalled = past_lines.length;
-  show_console(1, `${prompt.textContent}${text}\n`);
-  line_input.value = '';
-  set_console_running(true);
-  const input = $('input').value.split('\n').slice(input_used).join('\n');
-  const result = await console_session.request({ kind: 'line', code: text, input });
-  set_console_running(false);
-  if (result.kind === 'stopped' || result.kind === 'ended' || result.kind === 'crashed') {
-    ensure_line_start();
-    if (result.kind === 'stopped') {
-      show_console(2, 'Interrupted\n');
-      show_console(0, 'The session was restarted: its definitions, variables and stack are gone.\n');
-    } else if (result.kind === 'ended') {
-      console_session.stop();
-      show_console(0, 'bye ended the session; a new one starts.\n');
-    } else {
-      console_session.stop();
-      show_console(0, `The interpreter failed (${result.message}); a new session starts.\n`);
-    }
-    line_input.disabled = true;
-    await start_console();
-    return;
-  }
-  input_used += result.input_used;
-  if (result.ok) {
-    show_console(1, 'ok\n');
-  } else {
-    ensure_line_start();
-    show_console(2, `${result.error}\n`);
-  }
-  prompt.textContent = result.closing ? '... ' : '? ';
-  line_input.focus();
-}
-
-function recall(step) {
-  const next = recalled + step;
-  if (next < 0 || next > past_lines.length) return;
-  recalled = next;
-  line_input.value = past_lines[recalled] ?? '';
-  line_input.setSelectionRange(line_input.value.length, line_input.value.length);
-}
-
-line_input.addEventListener('keydown', (event) => {
-  if (event.key === 'Enter') {
-    event.preventDefault();
-    if (!console_session.busy) enter_line(line_input.value);
-  } else if (event.key === 'ArrowUp') {
-    event.preventDefault();
-    recall(-1);
-  } else if (event.key === 'ArrowDown') {
-    event.preventDefault();
-    recall(1);
-  } else if (event.key === 'c' && event.ctrlKey && line_input.selectionStart === line_input.selectionEnd) {
-    // As at the terminal's prompt: the line being typed is thrown away.
-    event.preventDefault();
-    line_input.value = '';
-  }
-});
-
-terminal.addEventListener('click', () => {
-  if (!window.getSelection().toString()) line_input.focus();
-});
-
-$('console-stop').addEventListener('click', () => console_session.stop());
-$('console-restart').addEventListener('click', () => {
-  // A running line restarts the session anyway, once it has been stopped.
-  if (console_session.busy) {
-    console_session.stop();
-    return;
-  }
-  console_session.stop();
-  transcript.replaceChildren();
-  line_input.disabled = true;
-  start_console();
-});
-
 // ---- Modes and keys
 
+const modes = {
+  program: { show() {}, stop: stop_program },
+  console: { show: show_console, stop: stop_line },
+};
+let current_mode = 'program';
+
 function show_mode(mode) {
-  for (const name of ['program', 'console']) {
+  current_mode = mode;
+  draft.mode = mode;
+  for (const name of Object.keys(modes)) {
     $(name).hidden = name !== mode;
     $(`mode-${name}`).setAttribute('aria-pressed', name === mode);
   }
-  if (mode === 'console') {
-    if (!console_session) {
-      console_session = new Interpreter(show_console);
-      start_console();
-    }
-    line_input.focus();
-  }
+  modes[mode].show();
+  save_soon();
 }
 
-$('mode-program').addEventListener('click', () => show_mode('program'));
-$('mode-console').addEventListener('click', () => show_mode('console'));
+for (const name of Object.keys(modes)) $(`mode-${name}`).addEventListener('click', () => show_mode(name));
 
 document.addEventListener('keydown', (event) => {
-  const in_program = !$('program').hidden;
   // The editor runs the program on Ctrl-Enter itself, instead of a new line.
-  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && in_program && !event.defaultPrevented) {
+  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && current_mode === 'program' && !event.defaultPrevented) {
     event.preventDefault();
     run_program();
   } else if (event.key === 'Escape' || (event.key === 'c' && event.ctrlKey && document.body.dataset.running === 'true')) {
-    if (in_program) stop_program();
-    else if (console_session.busy) console_session.stop();
+    modes[current_mode].stop();
   }
 });
 
 $('run').addEventListener('click', run_program);
 $('stop').addEventListener('click', stop_program);
 $('share').addEventListener('click', share_link);
+$('input').addEventListener('input', draft_edited);
 $('examples').addEventListener('change', (event) => {
   if (event.target.value) open_example(event.target.value);
 });
 
 window.addEventListener('hashchange', open_link);
+window.addEventListener('pagehide', save_draft);
 
 load_examples();
-open_link();
+$('input').value = draft.input;
+if (!open_link()) show_mode(Object.hasOwn(modes, draft.mode) ? draft.mode : 'program');

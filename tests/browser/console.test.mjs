@@ -1,8 +1,9 @@
 // Console mode: the terminal session of the command-line program, line by
-// line, with its banner, prompts, ok and error reports, and history.
+// line, with its banner, prompts, ok and error reports, history,
+// completion, the example files, and Stop that keeps the session.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { open_playground } from './harness.mjs';
+import { enter as enter_line, open_playground } from './harness.mjs';
 
 const banner = "Welcome to Tolva v4.1b (27 Feb 2024)\nWords: 64 Sigils: 9 Aliases: 2\nEnter code or 'bye' to exit:\n";
 
@@ -14,12 +15,7 @@ before(async () => {
 });
 after(() => playground.close());
 
-async function enter(line) {
-  const { page } = playground;
-  await page.fill('#console-input', line);
-  await page.press('#console-input', 'Enter');
-  await page.waitForSelector('#console-input:not([disabled])');
-}
+const enter = (line) => enter_line(playground.page, line);
 
 const transcript = () => playground.page.textContent('#transcript');
 const errors = () => playground.page.$$eval('#transcript .err', (lines) => lines.map((line) => line.textContent));
@@ -58,6 +54,29 @@ test('Up and Down step through earlier lines', async () => {
   assert.ok((await transcript()).endsWith('? .s\n5 \nok\n'));
 });
 
+test('Tab completes a name as a terminal does, and a second Tab lists the names that fit', async () => {
+  const { page } = playground;
+  await page.fill('#console-input', '3 s');
+  await page.press('#console-input', 'Tab');
+  await page.press('#console-input', 'Tab');
+  await page.waitForFunction(() => document.getElementById('transcript').textContent.endsWith('swap\n'));
+  assert.ok((await transcript()).endsWith('\nsigils  space  spaces  sq  swap\n'));
+  await page.type('#console-input', 'q');
+  await page.press('#console-input', 'Tab');
+  await page.waitForFunction(() => document.getElementById('console-input').value === '3 sq ');
+  await page.press('#console-input', 'Enter');
+  await page.waitForSelector('#console-input:not([disabled])');
+  assert.ok((await transcript()).endsWith('? 3 sq \nok\n'));
+});
+
+test('the example programs are files to include', async () => {
+  await enter('( primes.tv ) included');
+  await enter('97 prime? . 91 prime? . cr');
+  await enter('( nosuch.tv ) included');
+  assert.ok((await transcript()).endsWith('25 primes below 100 \nok\n? 97 prime? . 91 prime? . cr\n1 0 \nok\n'
+    + '? ( nosuch.tv ) included\nRuntime error: can\'t open file\n'));
+});
+
 test('accept reads the input box, each line once in a session', async () => {
   const { page } = playground;
   await page.click('#mode-program');
@@ -68,20 +87,35 @@ test('accept reads the input box, each line once in a session', async () => {
   assert.ok((await transcript()).endsWith('? accept parse-name .. cr\nfirst \nok\n? accept parse-name .. cr\nsecond \nok\n'));
 });
 
-test('Stop ends an endless line; the session starts again and says so', async () => {
+test('Stop ends an endless line and undoes it; what the lines before it did stays', async () => {
   const { page } = playground;
-  await page.fill('#console-input', '[ 1 drop ] 1000000000 times');
+  await enter('clear 5 =x 7 [ 8');
+  await page.fill('#console-input', '] 9 =x :sq ; { 1 drop } while { 1 } repeat');
   await page.press('#console-input', 'Enter');
   await page.waitForTimeout(300);
   const started = Date.now();
   await page.keyboard.press('Control+c');
   await page.waitForSelector('#console-input:not([disabled])', { timeout: 2000 });
   assert.ok(Date.now() - started < 2000);
+  assert.equal(await playground.page.textContent('#prompt'), '... ');
+  await enter(']');
+  await enter('$x sq . 97 prime? . .s');
   const text = await transcript();
-  assert.ok(text.endsWith(`? [ 1 drop ] 1000000000 times\nInterrupted\n`
-    + `The session was restarted: its definitions, variables and stack are gone.\n${banner}`), text);
-  await enter('3 sq');
-  assert.ok((await transcript()).endsWith('? 3 sq\nDomain error: unknown word - sq\n'));
+  assert.ok(text.endsWith('... ] 9 =x :sq ; { 1 drop } while { 1 } repeat\nInterrupted\n'
+    + 'The line is undone; everything before it stays.\n... ]\nok\n? $x sq . 97 prime? . .s\n25 1 7 \nok\n'), text);
+});
+
+test('Stop while the session is being restored starts a new one', async () => {
+  const { page } = playground;
+  await enter('{ 1 +n } while { $n 10000000 < } repeat');
+  await page.fill('#console-input', '{ 1 drop } while { 1 } repeat');
+  await page.press('#console-input', 'Enter');
+  await page.waitForTimeout(300);
+  await page.click('#console-stop');
+  await page.waitForFunction(() => document.getElementById('transcript').textContent.endsWith('Interrupted\n'));
+  await page.click('#console-stop');
+  await page.waitForSelector('#console-input:not([disabled])');
+  assert.ok((await transcript()).endsWith('Interrupted\nThe session could not be restored; a new one starts.\n' + banner));
 });
 
 test('bye ends the session, and a new one starts', async () => {

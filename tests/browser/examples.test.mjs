@@ -1,5 +1,6 @@
 // Every example program, chosen from the menu with its input, prints
-// exactly its expected output and nothing on standard error.
+// exactly its expected output and nothing on standard error; the menu
+// describes each.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFile, readdir } from 'node:fs/promises';
@@ -28,7 +29,8 @@ for (const name of names) {
   });
 }
 
-test('the menu lists every example', async () => {
-  const options = await playground.page.$$eval('#examples option', (all) => all.map((option) => option.value));
-  assert.deepEqual(options.slice(1).sort(), [...names].sort());
+test('the menu lists every example by its file name and first line', async () => {
+  const options = await playground.page.$$eval('#examples option', (all) => all.slice(1).map((option) => option.textContent));
+  const expected = await Promise.all(names.map(async (name) => `${name}.tv — ${(await read(`${name}.tv`)).split('\n')[0].slice(2).replace(/\.$/, '')}`));
+  assert.deepEqual(options.sort(), expected.sort());
 });

@@ -41,12 +41,14 @@ export function launch() {
   });
 }
 
-// A browser, the server, and a page that has loaded the interpreter; every
-// request the page makes elsewhere, and every error it logs, is recorded.
+// A browser, the server, and a page that has loaded the interpreter and
+// may use the clipboard; every request the page makes elsewhere, and every
+// error it logs, is recorded.
 export async function open_playground(options = {}) {
   const { server, url } = await serve();
   const browser = await launch();
-  const page = await browser.newPage(options);
+  const context = await browser.newContext({ permissions: ['clipboard-read', 'clipboard-write'], ...options });
+  const page = await context.newPage();
   const problems = [];
   page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
   page.on('console', (message) => {
@@ -81,6 +83,13 @@ export async function type_program(page, code) {
 // The program as the editor shows it, line by line.
 export function program_text(page) {
   return page.$$eval('#editor .cm-line', (lines) => lines.map((line) => line.textContent).join('\n'));
+}
+
+// Enters a line at the console and waits for its end.
+export async function enter(page, line) {
+  await page.fill('#console-input', line);
+  await page.press('#console-input', 'Enter');
+  await page.waitForSelector('#console-input:not([disabled])');
 }
 
 // Types a program and its input, runs it with Ctrl-Enter and waits for its end.

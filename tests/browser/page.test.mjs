@@ -1,6 +1,6 @@
 // What a visitor gets: the size of what loads, how soon the interpreter is
-// ready, a phone-sized screen without sideways scrolling, the documentation,
-// and a screenshot of each mode in the build folder.
+// ready, a phone-sized touch screen, the documentation, and screenshots in
+// the build folder.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFile } from 'node:fs/promises';
@@ -62,17 +62,41 @@ test('screenshots of the program and console modes', async () => {
   await page.screenshot({ path: join(shots, 'console.png') });
 });
 
-test('a phone-sized screen needs no sideways scrolling', async () => {
-  const { page } = playground;
-  await page.setViewportSize({ width: 375, height: 740 });
-  assert.ok(await fits(page), 'console');
-  await page.click('#mode-program');
-  await type_program(page, `( ${'a-long-line-of-text '.repeat(10)}) .. cr`);
-  await page.click('#share');
-  await page.click('#run');
-  await page.waitForSelector('body[data-running="false"]');
-  assert.ok(await fits(page), 'program');
-  await page.screenshot({ path: join(shots, 'phone.png'), fullPage: true });
+test('a phone: no sideways scrolling, the output in sight after Run and Stop, no keys in the console\'s hint', async () => {
+  const phone = await playground.browser.newPage({ viewport: { width: 375, height: 740 }, hasTouch: true, isMobile: true });
+  await phone.goto(playground.url);
+  await phone.waitForSelector('body[data-ready="true"]');
+  const in_sight = () => phone.$eval('#output', (box) => {
+    const { top, bottom } = box.getBoundingClientRect();
+    return top >= 0 && bottom <= window.innerHeight;
+  });
+  await type_program(phone, `( ${'a-long-line-of-text '.repeat(10)}) .. cr`);
+  await phone.click('#share');
+  await phone.click('#run');
+  await phone.waitForSelector('body[data-running="false"]');
+  assert.ok(await fits(phone), 'program');
+  assert.ok(await in_sight(), 'after Run');
+  await phone.screenshot({ path: join(shots, 'phone.png') });
+
+  await phone.evaluate(() => window.scrollTo(0, 0));
+  await type_program(phone, '[ $i . cr ] 100000000 times');
+  await phone.click('#run');
+  await phone.waitForTimeout(500);
+  await phone.click('#stop');
+  await phone.waitForSelector('body[data-running="false"]');
+  assert.ok(await in_sight(), 'after Stop');
+  await phone.waitForFunction(() => {
+    const box = document.getElementById('output');
+    return box.textContent.endsWith('[stopped]\n') && box.scrollTop + box.clientHeight >= box.scrollHeight - 1;
+  }, null, { timeout: 2000 });
+
+  await phone.click('#mode-console');
+  await phone.waitForSelector('#console-input:not([disabled])');
+  assert.ok(await fits(phone), 'console');
+  assert.deepEqual(await phone.$$eval('#console .hint', (hints) => hints.filter((hint) => hint.offsetParent)
+    .map((hint) => /Escape|Ctrl|Tab/.test(hint.textContent))), [false]);
+  await phone.screenshot({ path: join(shots, 'phone-console.png') });
+  await phone.close();
 });
 
 test('the documentation pages render the Markdown of docs/', async () => {

@@ -1,8 +1,11 @@
-// Program mode: input for accept, errors and their line, an open construct
-// at the end, Stop, and links that carry a program.
+// Program mode: input for accept, errors and their line, the stack, the
+// example files, an open construct at the end, Stop, links that carry a
+// program, and the draft kept over a reload.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { open_playground, program_text, run, type_program } from './harness.mjs';
+import { readFile } from 'node:fs/promises';
+import { join } from 'node:path';
+import { examples, open_playground, program_text, run, type_program } from './harness.mjs';
 
 let playground;
 before(async () => { playground = await open_playground(); });
@@ -17,16 +20,42 @@ describe('a run', () => {
     assert.equal(result.stderr, '');
   });
 
-  test('an error is reported, its line marked, and the stack shown as it was left', async () => {
+  test('an error is reported, its line and token marked with the cursor before it, and the stack shown as it was left', async () => {
     const { page } = playground;
-    const result = await run(page, '1 2 + . cr\n7 8\n  9 nosuch 10\n11 . cr');
+    const result = await run(page, `1 2 + . cr\n7 8\n  9 nosuch 10\n11 . cr${'\n'.repeat(60)}`);
     assert.equal(result.stdout, '3 \n');
     assert.equal(result.stderr, 'Domain error: unknown word - nosuch\n');
     assert.equal(result.status, 'Error on line 3, at nosuch: Domain error: unknown word - nosuch');
     assert.equal(result.stack.trim(), '7 8 9');
     assert.deepEqual(await page.$$eval('#editor .cm-gutterElement.error', (marked) => marked.map((line) => line.textContent)), ['3']);
     assert.deepEqual(await page.$$eval('#editor .cm-error-line', (marked) => marked.map((line) => line.textContent)), ['  9 nosuch 10']);
-    assert.equal(await page.evaluate(() => window.getSelection().toString()), 'nosuch');
+    assert.equal(await page.textContent('#editor .cm-error-token'), 'nosuch');
+    await page.keyboard.type('X');
+    assert.equal((await program_text(page)).split('\n')[2], '  9 Xnosuch 10');
+
+    const error_at_end = await run(page, `${'\n'.repeat(60)}1 nosuch`);
+    assert.equal(error_at_end.status, 'Error on line 61, at nosuch: Domain error: unknown word - nosuch');
+    const [box, line] = await page.$$eval('#editor .cm-scroller, #editor .cm-error-line', (found) => found.map((element) => {
+      const { top, bottom } = element.getBoundingClientRect();
+      return { top, bottom };
+    }));
+    assert.ok(line.top >= box.top && line.bottom <= box.bottom, 'the line is scrolled into the editor\'s view');
+  });
+
+  test('a deep stack is shown by its depth and top values', async () => {
+    const result = await run(playground.page, '[ $i ] 1000000 times');
+    const values = Array.from({ length: 100 }, (_, index) => 999900 + index);
+    assert.equal(result.stack, `1000000 values, the top 100 of them:\n${values.join(' ')} `);
+  });
+
+  test('the example programs are files to include; an error in one is placed in it', async () => {
+    const { page } = playground;
+    const included = await run(page, '( gcd.tv ) included ( nosuch.tv ) included');
+    assert.equal(included.stdout, await readFile(join(examples, 'gcd.out'), 'utf8'));
+    assert.equal(included.status, 'Error on line 1, at included: Runtime error: can\'t open file');
+    const inside = await run(page, ':swap nosuch ;\n( gcd.tv ) included');
+    assert.match(inside.status, /^Error in gcd\.tv on line \d+, at show: Domain error: unknown word - nosuch$/);
+    assert.equal(await page.$$eval('#editor .cm-error-line', (marked) => marked.length), 0);
   });
 
   test('editing clears the mark; a clean run shows its time and stack', async () => {
@@ -112,7 +141,9 @@ describe('links', () => {
     await type_program(page, code);
     await page.fill('#input', 'fourty-two\n');
     await page.click('#share');
+    await page.waitForFunction(() => document.getElementById('share').textContent === 'Copied');
     const link = await page.inputValue('#link');
+    assert.equal(await page.evaluate(() => navigator.clipboard.readText()), link);
     const url = new URL(link);
     assert.equal(url.hash, `#code=${Buffer.from(code).toString('base64url')}&input=${Buffer.from('fourty-two\n').toString('base64url')}`);
 
@@ -136,6 +167,40 @@ describe('links', () => {
     assert.equal(await other.textContent('#status'), 'This link does not carry a readable program.');
     await other.close();
   });
+});
+
+test('the draft, its input and the mode survive a reload and Back; a link shows its program and keeps the draft', async () => {
+  const { page, url } = playground;
+  const shows = async (tab, code, input, mode) => {
+    await tab.waitForSelector('body[data-ready="true"]');
+    assert.equal(await program_text(tab), code);
+    assert.equal(await tab.inputValue('#input'), input);
+    assert.equal(await tab.getAttribute(`#mode-${mode}`, 'aria-pressed'), 'true');
+  };
+  await type_program(page, 'my draft');
+  await page.fill('#input', 'its input');
+  await page.click('#mode-console');
+  await page.reload();
+  await shows(page, 'my draft', 'its input', 'console');
+  await page.goto(`${url}docs.html#tutorial.md`);
+  await page.goBack();
+  await shows(page, 'my draft', 'its input', 'console');
+  await page.click('#mode-program');
+
+  const other = await page.context().newPage();
+  await other.goto(`${url}#code=${Buffer.from('from a link').toString('base64url')}`);
+  await shows(other, 'from a link', '', 'program');
+  await other.goto(url);
+  await shows(other, 'my draft', 'its input', 'program');
+  await other.goto(`${url}#code=${Buffer.from('from a link').toString('base64url')}`);
+  await other.waitForSelector('body[data-ready="true"]');
+  await other.click('#editor .cm-content');
+  await other.keyboard.press('Control+End');
+  await other.keyboard.type(', edited');
+  assert.equal(new URL(other.url()).hash, '');
+  await other.reload();
+  await shows(other, 'from a link, edited', '', 'program');
+  await other.close();
 });
 
 describe('the editor', () => {

@@ -1,0 +1,55 @@
+// One interpreter in a worker of its own (worker.js), and the request it is
+// answering. Output arrives while the request runs; the answer ends it.
+export class Interpreter {
+  constructor(on_output) {
+    this.on_output = on_output;
+    this.start();
+  }
+
+  start() {
+    this.answer = null;
+    this.worker = new Worker('worker.js');
+    this.ready = new Promise((resolve, reject) => {
+      this.worker.onerror = (event) => {
+        event.preventDefault();
+        reject(new Error('The interpreter could not be loaded.'));
+        this.finish({ kind: 'crashed', message: event.message });
+      };
+      this.worker.onmessage = ({ data }) => {
+        if (data.kind === 'ready') {
+          resolve();
+        } else if (data.kind === 'output') {
+          for (const [stream, text] of data.chunks) this.on_output(stream, text);
+        } else {
+          this.finish(data);
+        }
+      };
+    });
+  }
+
+  get busy() { return this.answer !== null; }
+
+  async request(message) {
+    const answered = new Promise((resolve) => { this.answer = resolve; });
+    const { worker } = this;
+    // A worker stopped before it was ready never will be; stop answers then.
+    await Promise.race([this.ready, answered]);
+    if (this.worker === worker) worker.postMessage(message);
+    return answered;
+  }
+
+  finish(result) {
+    const answer = this.answer;
+    this.answer = null;
+    if (answer) answer(result);
+  }
+
+  // Code that runs cannot be asked to stop from here: the worker ends, and
+  // a new one with a fresh session takes its place.
+  stop() {
+    this.worker.terminate();
+    const answer = this.answer;
+    this.start();
+    if (answer) answer({ kind: 'stopped' });
+  }
+}

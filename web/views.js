@@ -1,0 +1,38 @@
+// What the modes share of the page: finding its parts, and text views that
+// grow as output comes.
+
+export const $ = (id) => document.getElementById(id);
+
+// Keeps the end of a growing box in sight, once a frame however often it grows.
+const scrolling = new Set();
+export function scroll_to_end(view) {
+  if (scrolling.size === 0) {
+    requestAnimationFrame(() => {
+      for (const box of scrolling) box.scrollTop = box.scrollHeight;
+      scrolling.clear();
+    });
+  }
+  scrolling.add(view);
+}
+
+// Appends text to a <pre>, standard error (2) and the page's own notes (0)
+// in spans of their own.
+export function append(view, stream, text) {
+  const last = view.lastChild;
+  const kind = stream === 2 ? 'err' : stream === 0 ? 'note' : '';
+  if (last && (last.className || '') === kind && last.nodeType === Node.ELEMENT_NODE) {
+    last.append(text);
+  } else {
+    const span = document.createElement('span');
+    if (kind) span.className = kind;
+    span.textContent = text;
+    view.append(span);
+  }
+}
+
+// Scrolls the page so that `box` is wholly in sight, from `start` on, when
+// it is not: on a narrow screen the panes stand one under another.
+export function bring_into_view(box, start = box) {
+  const { top, bottom } = box.getBoundingClientRect();
+  if (top < 0 || bottom > window.innerHeight) start.scrollIntoView({ block: 'start' });
+}
