@@ -1,6 +1,6 @@
 // What a visitor gets: the size of what loads, how soon the interpreter is
-// ready, a phone-sized touch screen, the documentation, and screenshots in
-// the build folder.
+// ready, a phone-sized touch screen, the documentation with examples that
+// run in the playground, and screenshots in the build folder.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFile } from 'node:fs/promises';
@@ -99,13 +99,24 @@ test('a phone: no sideways scrolling, the output in sight after Run and Stop, no
   await phone.close();
 });
 
-test('the documentation pages render the Markdown of docs/', async () => {
+test('the documentation pages render the Markdown of docs/, and Run this runs an example in the playground', async () => {
   const { page } = playground;
   await page.goto(`${playground.url}docs.html#language.md`);
   await page.waitForSelector('article h1');
   assert.equal(await page.textContent('article h1'), 'The Tolva language');
-  assert.ok(await page.$$eval('article pre', (blocks) => blocks.length) > 10);
+  assert.ok(await page.$$eval('article pre', (blocks) => blocks.length) > 90);
+  assert.ok(await page.$$eval('article .run a', (links) => links.length) > 90);
   await page.click('article a[href="#language.md#first-steps"]');
   await page.waitForFunction(() => window.scrollY > 0);
+
+  // A session, indented in a list, is typed into the console.
+  await page.click('article pre:has-text("? 10 -5 $5 . cr") + .run a');
+  await page.waitForFunction(() => document.getElementById('transcript').textContent.endsWith('? 10 -5 $5 . cr\n-10 \nok\n'));
+  assert.match(await page.textContent('#transcript'), /\n\? -5\nOut of range: stack underflow\n\? 5 negate \. 0 5 - \. cr\n-5 -5 \nok\n/);
+  // A shell command runs as a program with the input piped to it.
+  await page.goBack();
+  await page.click('article pre:has-text("echo \'6 7 * . cr\' | tolva -e \'accept interpret\'") + .run a');
+  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Finished'));
+  assert.equal(await page.textContent('#output'), '42 \n');
   assert.deepEqual(playground.problems, []);
 });
