@@ -21,7 +21,6 @@ namespace forth {
     X(exit, false)           /* hands the top frame to the driver (engine/driver.cpp) */             \
     X(data, false)           /* the second slot of an instruction of two */                          \
     X(ret, false)            /* the end of a list run once */                                        \
-    X(ret_kept, false)       /* the same, whose last call keeps its frame: places are tracked */     \
     X(guard, true)           /* the head of a straight run: the depth it needs, the room it takes */ \
     X(number, true)          /* pushes its number */                                                 \
     X(fetch, true)           /* $v, its variable found */                                            \
@@ -58,7 +57,8 @@ namespace forth {
     X(times_back, false)    /* the end of a times loop's body: the next pass */                      \
     X(to_condition, false)  /* the end of a repeat loop's body */                                    \
     X(repeat_test, false)   /* the end of its condition: stop, or the next pass */                   \
-    X(repeat_back, false)   /* the end of a straight body and condition in one: the test */
+    X(repeat_back, false)   /* the end of a straight body and condition in one: the test */         \
+    X(ret_kept, false)      /* ret, whose last call keeps its frame: places are tracked */
 
 // The ops a row makes: a two-operand word alone, with a number (n) or a
 // variable (v) as its top operand, with a variable and a number (vn), after
