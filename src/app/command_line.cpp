@@ -31,6 +31,7 @@ void include_then_go_interactive(Context& ctx, const std::string& name) {
 
 int run_command_line(Context& ctx, const std::vector<std::string>& args) {
     if (locations_wanted()) track_places(ctx);
+    trace_if_wanted(ctx);
     if (args.size() < 2) {
         interactive_loop(ctx);
         return status_ok;

@@ -1,7 +1,11 @@
 #include "app/error_report.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ostream>
+#include <span>
+#include <string>
+#include <vector>
 
 namespace forth {
 
@@ -15,10 +19,6 @@ bool report_outcome(Context& ctx, const Outcome& outcome) {
     return outcome.ok;
 }
 
-}  // namespace forth
-
-namespace forth {
-
 void warn_if_left_open(Context& ctx, std::string_view source) {
     const std::string_view closing = closing_word(ctx);
     if (closing.empty() || !locations_wanted()) return;
@@ -27,6 +27,28 @@ void warn_if_left_open(Context& ctx, std::string_view source) {
     err << "Warning: " << source << " ends inside " << opened.token;
     if (!opened.source.empty()) err << ", opened at " << opened.source << ':' << opened.line;
     err << ", still waiting for " << closing << std::endl;
+}
+
+}  // namespace forth
+
+namespace forth {
+
+void trace_if_wanted(Context& ctx) {
+    const char* const trace = std::getenv("TOLVA_TRACE");
+    if (trace == nullptr || *trace == '\0') return;
+    set_trace(ctx, [](Context& traced) {
+        constexpr std::size_t shown = 8;  // values from the top
+        const std::vector<Place> chain = running_places(traced);
+        std::ostream& err = *traced.err;
+        err << "trace: " << std::string(2 * (chain.size() - 1), ' ');
+        const Place& at = chain.front();
+        if (!at.source.empty()) err << at.source << ':' << at.line << ": ";
+        err << at.token << "  [";
+        const std::span<const double> stack = stack_values(traced);
+        if (stack.size() > shown) err << " ...";
+        for (const double value : stack.last(std::min(shown, stack.size()))) err << ' ' << value;
+        err << " ]\n";
+    });
 }
 
 }  // namespace forth

@@ -18,4 +18,9 @@ bool locations_wanted();
 // ran, says so on the error stream: which construct, and where it opened.
 void warn_if_left_open(Context& ctx, std::string_view source);
 
+// With TOLVA_TRACE set and not empty, writes each token on the error stream
+// before it runs: indented by the calls it runs inside, where it was read,
+// and the top of the stack as it finds it.
+void trace_if_wanted(Context& ctx);
+
 }  // namespace forth
