@@ -45,8 +45,14 @@ async function start() {
   prompt.textContent = '? ';
   const started = await session.request({ kind: 'start' });
   if (started_in !== epoch) return;
-  show(1, started.banner);
-  set_running(false);
+  if (started.kind === 'stopped') {
+    await start();
+  } else if (started.kind === 'started') {
+    show(1, started.banner);
+    set_running(false);
+  } else {
+    show(0, `The interpreter failed (${started.message}).\n`);
+  }
 }
 
 // After a stop or a failure: a new session runs the completed lines again.

@@ -8,14 +8,18 @@ export class Interpreter {
 
   start() {
     this.answer = null;
-    this.worker = new Worker('worker.js');
+    const worker = new Worker('worker.js');
+    this.worker = worker;
     this.ready = new Promise((resolve, reject) => {
-      this.worker.onerror = (event) => {
+      // A worker ended while it loads may still report an error; what
+      // comes from a worker that was replaced concerns nobody.
+      worker.onerror = (event) => {
         event.preventDefault();
+        if (this.worker !== worker) return;
         reject(new Error('The interpreter could not be loaded.'));
         this.finish({ kind: 'crashed', message: event.message });
       };
-      this.worker.onmessage = ({ data }) => {
+      worker.onmessage = ({ data }) => {
         if (data.kind === 'ready') {
           resolve();
         } else if (data.kind === 'output') {
