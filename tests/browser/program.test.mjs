@@ -85,11 +85,12 @@ describe('a run', () => {
 
   test('native recursion as deep as the browser allows is an error report, not a failure', async () => {
     const { page } = playground;
-    for (const closing of [']', '}', ')', '*/']) {
-      const open = { ']': '[', '}': '{', ')': '(', '*/': '/*' }[closing];
-      const result = await run(page, `( deep ) .. cr :${closing} ${closing} ; ${open} 1 ${closing}`);
-      assert.equal(result.output, 'deep \nRuntime error: recursion too deep\n', closing);
-      assert.match(result.status, /^Error on line 1, at \S+: Runtime error: recursion too deep/);
+    // Closing words that close their own construct, and files included inside one another.
+    for (const code of [':] ] ; [ 1 ]', ':} } ; { 1 }', ':) ) ; ( 1 )', ':*/ */ ; /* 1 */',
+      ':swap ( gcd.tv ) included ;\n( gcd.tv ) included']) {
+      const result = await run(page, code);
+      assert.equal(result.stderr, 'Runtime error: recursion too deep\n', code);
+      assert.match(result.status, /^Error (in gcd\.tv )?on line \d+, at \S+: Runtime error: recursion too deep/);
     }
   });
 
