@@ -59,8 +59,7 @@ test('Tab completes a name as a terminal does, and a second Tab lists the names 
   await page.fill('#console-input', '3 s');
   await page.press('#console-input', 'Tab');
   await page.press('#console-input', 'Tab');
-  await page.waitForFunction(() => document.getElementById('transcript').textContent.endsWith('swap\n'));
-  assert.ok((await transcript()).endsWith('\nsigils  space  spaces  sq  swap\n'));
+  await page.waitForFunction(() => document.getElementById('transcript').textContent.endsWith('\nsigils  space  spaces  sq  swap\n'));
   await page.type('#console-input', 'q');
   await page.press('#console-input', 'Tab');
   await page.waitForFunction(() => document.getElementById('console-input').value === '3 sq ');
@@ -97,7 +96,6 @@ test('Stop ends an endless line and undoes it; what the lines before it did stay
   await page.keyboard.press('Control+c');
   await page.waitForSelector('#console-input:not([disabled])', { timeout: 2000 });
   assert.ok(Date.now() - started < 2000);
-  assert.equal(await playground.page.textContent('#prompt'), '... ');
   await enter(']');
   await enter('$x sq . 97 prime? . .s');
   const text = await transcript();
