@@ -1,6 +1,8 @@
 #include "app/source_files.hpp"
 
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "app/error_report.hpp"
 #include "engine/embed.hpp"
@@ -32,6 +34,10 @@ bool include_file(const std::string& name, Context& ctx) {
     const OpenFileCount count;
     std::ifstream file(name);
     if (!file.is_open()) return false;
+    // A directory opens; where reading it does not fail (a browser's
+    // file system), it would pass for an empty file.
+    std::error_code unknown;
+    if (std::filesystem::is_directory(name, unknown)) throw std::runtime_error("can't read file");
     evaluate_lines(ctx, file, {name});
     // A directory, or a device that fails, opens but cannot be read; that
     // is no successful run of an empty file.
