@@ -38,6 +38,9 @@ void note_location(Runtime& runtime, std::string_view text, const Source& source
 // name, for the places of its tokens. Out of line: text that runs
 // untracked pays nothing for it.
 [[gnu::noinline]] void set_text_start(Runtime& runtime, const Source& source) {
+    // A chain left by what ended a run without a report (a front end's own
+    // stop) is no error's now.
+    if (runtime.frames.empty()) runtime.chain_noted = false;
     std::vector<std::string>& sources = runtime.sources;
     auto known = std::find(sources.rbegin(), sources.rend(), source.name);
     if (known == sources.rend()) {

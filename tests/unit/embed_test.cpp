@@ -143,10 +143,13 @@ TEST(Embed, AnErrorIsLocatedInTheInnermostSource) {
     }
 }
 
-// Past two dozen places only the outermost is kept, after a count.
+// Past two dozen places only the outermost is kept, after a count; and a
+// run ended by what no report catches leaves no chain to the next error.
 TEST(Embed, ALongChainKeepsItsEnds) {
     Embedded session;
     forth::track_places(session.ctx);
+    forth::define_word(session.ctx, "halt", [](forth::Context&) { throw 0; });
+    EXPECT_THROW(session.run(":h halt ; h"), int);
     std::string program = ":w0 nosuch ;";
     for (int level = 1; level <= 30; ++level) {
         program += " :w" + std::to_string(level) + " w" + std::to_string(level - 1) + " 1 ;";
