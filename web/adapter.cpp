@@ -1,17 +1,20 @@
 // The embedding API (engine/embed.hpp) as plain C functions for the page's
 // worker (web/worker.js): sessions, evaluation, what a run left behind, and
 // completion.
-// Strings cross as UTF-8 in the module's memory; a returned string stays
-// valid until the next call on the same session.
+// Strings (UTF-8) and numbers cross in the module's memory; what a call
+// returns stays valid until the next call on the same session.
 #include <emscripten.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "app/completion.hpp"
 #include "app/shell_words.hpp"
@@ -52,6 +55,38 @@ private:
 PageBuffer out_buffer(1);
 PageBuffer err_buffer(2);
 
+std::uint32_t u32(std::size_t number) { return static_cast<std::uint32_t>(number); }
+
+// Places handed to the page by number, each asked for once. Number 0
+// stands for the calls a long chain leaves out.
+class Places {
+public:
+    // Appends the place's number and how many calls it stands for.
+    void add(std::vector<std::uint32_t>& numbers, const Place& place) {
+        // running_places names the calls it leaves out "... N more calls":
+        // one number for all of them, or a deep recursion adds a place a call.
+        if (place.source.empty() && place.token.starts_with("... ")) {
+            numbers.push_back(0);
+            numbers.push_back(u32(std::stoul(place.token.substr(4))));
+            return;
+        }
+        std::string key = place.token;
+        key += '\n';
+        key += std::to_string(place.line) + ':' + std::to_string(place.column) + ':' + place.source;
+        const auto [found, added] = numbers_.try_emplace(std::move(key), u32(places_.size()));
+        if (added) places_.push_back({place.source, place.line, place.column, place.token});
+        numbers.push_back(found->second);
+        numbers.push_back(u32(place.times));
+    }
+
+    const Place& operator[](std::size_t number) const { return places_[number]; }
+    std::size_t size() const { return places_.size(); }
+
+private:
+    std::vector<Place> places_{Place{}};
+    std::unordered_map<std::string, std::uint32_t> numbers_;
+};
+
 struct Session {
     Session() {
         load_builtins(ctx);
@@ -69,6 +104,8 @@ struct Session {
     Outcome outcome;
     std::size_t input_used = 0;
     std::string text;
+    Places places;
+    std::vector<std::uint32_t> numbers;  // handed to the page
 };
 
 // How many lines of `input` accept has taken.
@@ -103,11 +140,17 @@ const char* hand_over(Session& session, std::string text) {
 }  // namespace forth
 
 using forth::Session;
+using forth::u32;
 
 extern "C" {
 
 // A Context with the built-in words and those of the interactive shell.
-EMSCRIPTEN_KEEPALIVE Session* tolva_new_session() { return new Session; }
+// Places are tracked from the start, so that errors point inside words.
+EMSCRIPTEN_KEEPALIVE Session* tolva_new_session() {
+    auto* const session = new Session;
+    forth::track_places(session->ctx);
+    return session;
+}
 
 EMSCRIPTEN_KEEPALIVE void tolva_delete_session(Session* session) { delete session; }
 
@@ -127,24 +170,38 @@ EMSCRIPTEN_KEEPALIVE int tolva_enter_line(Session* session, const char* line, co
     });
 }
 
+// A place by its number: source ("program", "<input>" or a file's name),
+// line, column (bytes from the line's start) and token.
+EMSCRIPTEN_KEEPALIVE const char* tolva_place_source(Session* session, int number) {
+    return session->places[static_cast<std::size_t>(number)].source.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int tolva_place_line(Session* session, int number) {
+    return static_cast<int>(session->places[static_cast<std::size_t>(number)].line);
+}
+
+EMSCRIPTEN_KEEPALIVE int tolva_place_column(Session* session, int number) {
+    return static_cast<int>(session->places[static_cast<std::size_t>(number)].column);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* tolva_place_token(Session* session, int number) {
+    return session->places[static_cast<std::size_t>(number)].token.c_str();
+}
+
 // The last evaluation's error report, "Domain error: unknown word - foo".
 EMSCRIPTEN_KEEPALIVE const char* tolva_error(Session* session) { return session->outcome.report.c_str(); }
 
-// Where the last error happened: its source ("program", "<input>" or a
-// file's name), line (0 when unknown) and token.
-EMSCRIPTEN_KEEPALIVE const char* tolva_error_source(Session* session) {
-    const auto& location = session->outcome.location;
-    return location ? location->source.c_str() : "";
-}
-
-EMSCRIPTEN_KEEPALIVE int tolva_error_line(Session* session) {
-    const auto& location = session->outcome.location;
-    return location ? static_cast<int>(location->line) : 0;
-}
-
-EMSCRIPTEN_KEEPALIVE const char* tolva_error_token(Session* session) {
-    const auto& location = session->outcome.location;
-    return location ? location->token.c_str() : "";
+// Where the last error happened, innermost first: the count of places,
+// then each place's number and times (none when not known).
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* tolva_error_chain(Session* session) {
+    std::vector<std::uint32_t>& numbers = session->numbers;
+    numbers = {0};
+    if (const auto& location = session->outcome.location) {
+        session->places.add(numbers, *location);
+        for (const forth::Place& caller : location->callers) session->places.add(numbers, caller);
+    }
+    numbers[0] = u32(numbers.size() / 2);
+    return numbers.data();
 }
 
 // The lines of its input the last evaluation read with accept.

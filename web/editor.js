@@ -80,25 +80,39 @@ const tolva = StreamLanguage.define({
   tokenTable: tags,
 });
 
-// Where an error came from: {line, from, to}, the start of its line and
-// its token's range (empty when the token is not found); any edit clears it.
-const set_error = StateEffect.define();
-const error_number = new (class extends GutterMarker { elementClass = 'error'; })();
-const error_token = Decoration.mark({ class: 'cm-error-token' });
-const error_place = StateField.define({
-  create: () => null,
-  update(place, transaction) {
-    let marked = transaction.docChanged ? null : place;
-    for (const effect of transaction.effects) if (effect.is(set_error)) marked = effect.value;
+// Marked places, {kind, line, from, to} each: the kind ('error') names the
+// classes of its line, its line number and its token; `line` is where its
+// line starts, from and to its token's range. Any edit clears them.
+const set_marks = StateEffect.define();
+const kinds_of_mark = ['error'];
+const number_classes = Object.fromEntries(kinds_of_mark.map((kind) => [kind, new (class extends GutterMarker {
+  elementClass = kind;
+})()]));
+const line_classes = Object.fromEntries(kinds_of_mark.map((kind) => [kind, Decoration.line({ class: `cm-${kind}-line` })]));
+const token_classes = Object.fromEntries(kinds_of_mark.map((kind) => [kind, Decoration.mark({ class: `cm-${kind}-token` })]));
+const marked_places = StateField.define({
+  create: () => [],
+  update(marks, transaction) {
+    let marked = transaction.docChanged ? [] : marks;
+    for (const effect of transaction.effects) if (effect.is(set_marks)) marked = effect.value;
     return marked;
   },
   provide: (field) => [
-    EditorView.decorations.from(field, (at) => (at === null ? Decoration.none
-      : Decoration.set([Decoration.line({ class: 'cm-error-line' }).range(at.line),
-        ...(at.from < at.to ? [error_token.range(at.from, at.to)] : [])]))),
-    gutterLineClass.from(field, (at) => (at === null ? RangeSet.empty : RangeSet.of(error_number.range(at.line)))),
+    EditorView.decorations.from(field, (marks) => Decoration.set(marks.flatMap((at) => [line_classes[at.kind].range(at.line),
+      ...(at.from < at.to ? [token_classes[at.kind].range(at.from, at.to)] : [])]), true)),
+    gutterLineClass.from(field, (marks) => RangeSet.of(marks.map((at) => number_classes[at.kind].range(at.line)), true)),
   ],
 });
+
+// Where a place's token is in the text: its line and its column, which
+// counts bytes of UTF-8.
+function range_of(doc, { line: number, column, token }) {
+  if (number < 1 || number > doc.lines) return null;
+  const line = doc.line(number);
+  const before = new TextDecoder().decode(new TextEncoder().encode(line.text).subarray(0, column));
+  const from = line.from + before.length;
+  return { line: line.from, from, to: Math.min(from + token.length, line.to) };
+}
 
 export class Editor {
   constructor(parent, { text, label, on_run, on_change }) {
@@ -113,7 +127,7 @@ export class Editor {
           drawSelection(),
           tolva,
           syntaxHighlighting(highlighter),
-          error_place,
+          marked_places,
           EditorView.lineWrapping,
           EditorView.updateListener.of((update) => { if (update.docChanged) on_change(); }),
           Prec.highest(keymap.of([{ key: 'Mod-Enter', run: () => { on_run(); return true; } }])),
@@ -133,24 +147,35 @@ export class Editor {
   }
 
   // Marks the line an error came from and its token, and puts the cursor
-  // before the token (at the line's start when it is not found), ready to
-  // be corrected: a selection would go with the next key pressed. The line
-  // is scrolled to the middle of the editor, and the page not at all: on a
-  // narrow screen the output, under the editor, is what stays in view.
-  mark(number, token) {
-    const { doc } = this.view.state;
-    if (number < 1 || number > doc.lines) return;
-    const line = doc.line(number);
-    const parts = line.text.split(/(\s+)/);
-    const index = parts.indexOf(token);
-    const from = index < 0 ? line.from : line.from + parts.slice(0, index).join('').length;
-    const to = index < 0 ? from : from + token.length;
-    this.view.dispatch({ selection: { anchor: from }, effects: set_error.of({ line: line.from, from, to }) });
-    const block = this.view.lineBlockAt(from);
-    const scroller = this.view.scrollDOM;
-    scroller.scrollTop = block.top - (scroller.clientHeight - block.height) / 2;
-    this.view.contentDOM.focus({ preventScroll: true });
+  // before the token, ready to be corrected: a selection would go with the
+  // next key pressed.
+  mark(place) {
+    const at = range_of(this.view.state.doc, place);
+    if (!at) return;
+    this.view.dispatch({ effects: set_marks.of([{ kind: 'error', ...at }]) });
+    this.go_to(place);
   }
 
-  clear_mark() { this.view.dispatch({ effects: set_error.of(null) }); }
+  clear_mark() { this.view.dispatch({ effects: set_marks.of([]) }); }
+
+  // Puts the cursor before a place's token, in the middle of the editor.
+  go_to(place) {
+    const at = range_of(this.view.state.doc, place);
+    if (!at) return;
+    // Focused first: focusing takes up the selection the page had.
+    this.view.contentDOM.focus({ preventScroll: true });
+    this.view.dispatch({ selection: { anchor: at.from } });
+    this.scroll_to(at.from, true);
+  }
+
+  // Scrolls the editor, and the page not at all (on a narrow screen what is
+  // under the editor stays in view), to have `position` in the middle:
+  // always, or only when it is out of sight.
+  scroll_to(position, always) {
+    const block = this.view.lineBlockAt(position);
+    const scroller = this.view.scrollDOM;
+    if (always || block.top < scroller.scrollTop || block.bottom > scroller.scrollTop + scroller.clientHeight) {
+      scroller.scrollTop = block.top - (scroller.clientHeight - block.height) / 2;
+    }
+  }
 }

@@ -8,7 +8,7 @@ import { show_console, stop_line, type_lines } from './console.js';
 import { Editor } from './editor.js';
 import { Interpreter } from './interpreter.js';
 import { decode, fragment } from './links.js';
-import { $, append, bring_into_view, scroll_to_end } from './views.js';
+import { $, append, bring_into_view, scroll_to_end, show_chain } from './views.js';
 
 // ---- The draft: the program, its input and the mode, kept for a reload
 // or Back in this tab's storage, and for a later visit in the browser's.
@@ -117,21 +117,26 @@ function show_stack(result) {
   append(stack, 1, result.stack);
 }
 
-// Marks where an error happened, when known, and says it for the status.
-// An error in an included file is not marked in the editor.
+// Marks where an error happened, when known, lists the calls that led
+// there, and says it for the status. An error in an included file is not
+// marked in the editor.
 function show_error(result) {
-  if (!result.line) return `Error: ${result.error}`;
-  if (result.source === 'program') {
-    editor.mark(result.line, result.token);
-    return `Error on line ${result.line}, at ${result.token}: ${result.error}`;
+  $('failed-at').hidden = false;
+  show_chain($('chain'), result.chain, result.places, (place) => editor.go_to(place));
+  const at = result.places[result.chain[0]];
+  if (!at?.line) return `Error: ${result.error}`;
+  if (at.source === 'program') {
+    editor.mark(at);
+    return `Error on line ${at.line}, at ${at.token}: ${result.error}`;
   }
-  return `Error in ${result.source} on line ${result.line}, at ${result.token}: ${result.error}`;
+  return `Error in ${at.source} on line ${at.line}, at ${at.token}: ${result.error}`;
 }
 
 async function run_program() {
   if (program.busy) return;
   output.replaceChildren();
   $('stack').textContent = '';
+  $('failed-at').hidden = true;
   editor.clear_mark();
   show_status('Running…');
   set_running(true);
@@ -144,7 +149,8 @@ async function run_program() {
   }
   set_running(false);
   show_result(result);
-  bring_into_view(output, $('output-heading'));
+  // Under the output, what an error says and where it happened is to be seen too.
+  bring_into_view($('failed-at').hidden ? output : $('failed-at'), $('output-heading'));
 }
 
 function show_result(result) {
@@ -234,6 +240,7 @@ async function open_example(name) {
   draft_edited();
   output.replaceChildren();
   $('stack').textContent = '';
+  $('failed-at').hidden = true;
   show_status(`Example ${name}${input ? ', with its input' : ''}. Run it with Ctrl-Enter.`);
 }
 

@@ -36,3 +36,30 @@ export function bring_into_view(box, start = box) {
   const { top, bottom } = box.getBoundingClientRect();
   if (top < 0 || bottom > window.innerHeight) start.scrollIntoView({ block: 'start' });
 }
+
+// A chain of places, innermost first, given as pairs of a place's number
+// in `places` and how many times the call was made: "at line 2: drop",
+// then "from line 5: fact" for each call that led there. Places in the
+// program are buttons that hand their place to `pick`.
+export function show_chain(list, chain, places, pick) {
+  list.replaceChildren();
+  for (let index = 0; index < chain.length; index += 2) {
+    const place = places[chain[index]];
+    const times = chain[index + 1];
+    const where = place.source === 'program' ? `line ${place.line}: ` : place.source ? `${place.source}:${place.line}: ` : '';
+    const text = chain[index] === 0 ? `… ${times} more calls`
+      : `${index === 0 ? 'at' : 'from'} ${where}${place.token}${times > 1 ? ` (${times} times)` : ''}`;
+    const item = document.createElement('li');
+    if (place.source === 'program') {
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = text;
+      button.addEventListener('click', () => pick(place));
+      item.append(button);
+    } else {
+      item.textContent = text;
+    }
+    list.append(item);
+  }
+  list.hidden = chain.length === 0;
+}

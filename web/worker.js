@@ -53,13 +53,32 @@ function write(stream, bytes) {
 
 let tolva = null;
 let session = 0;
+let places = [];  // the session's places by number, as far as they were asked for
 
 function text_result(pointer) { return tolva.UTF8ToString(pointer); }
 
 function new_session() {
   if (session) tolva._tolva_delete_session(session);
   session = tolva._tolva_new_session();
+  places = [];
 }
+
+// Where a token was read: its source ("program", "<input>" or an included
+// file), line, column (bytes from the line's start) and the token. Number
+// 0 stands for the calls a long chain leaves out.
+function learn_places(count) {
+  for (let number = places.length; number < count; ++number) {
+    places.push({
+      source: text_result(tolva._tolva_place_source(session, number)),
+      line: tolva._tolva_place_line(session, number),
+      column: tolva._tolva_place_column(session, number),
+      token: text_result(tolva._tolva_place_token(session, number)),
+    });
+  }
+  return places;
+}
+
+function numbers(pointer, count) { return tolva.HEAPU32.slice(pointer >> 2, (pointer >> 2) + count); }
 
 // Calls `call` on the session with `strings` copied into the module's memory.
 function with_strings(strings, call) {
@@ -76,14 +95,16 @@ function with_strings(strings, call) {
   }
 }
 
-// What a failed evaluation reports and where: the source ("program",
-// "<input>" or an included file), its line (0 when unknown) and token.
+// What a failed evaluation reports and where: the failing token's place
+// and the calls that led there, innermost first, as pairs of a place's
+// number and how many times it was called.
 function failure() {
+  const at = tolva._tolva_error_chain(session);
+  const chain = Array.from(numbers(at + 4, 2 * tolva.HEAPU32[at >> 2]));
   return {
     error: text_result(tolva._tolva_error(session)),
-    source: text_result(tolva._tolva_error_source(session)),
-    line: tolva._tolva_error_line(session),
-    token: text_result(tolva._tolva_error_token(session)),
+    chain,
+    places: learn_places(Math.max(0, ...chain.filter((_, index) => index % 2 === 0)) + 1),
   };
 }
 

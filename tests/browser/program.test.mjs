@@ -1,6 +1,6 @@
-// Program mode: input for accept, errors and their line, the stack, the
-// example files, an open construct at the end, Stop, links that carry a
-// program, and the draft kept over a reload.
+// Program mode: input for accept, errors and their line, the calls that
+// led there, the stack, the example files, an open construct at the end,
+// Stop, links that carry a program, and the draft kept over a reload.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFile } from 'node:fs/promises';
@@ -10,6 +10,8 @@ import { examples, open_playground, program_text, run, type_program } from './ha
 let playground;
 before(async () => { playground = await open_playground(); });
 after(() => playground.close());
+
+const texts = (selector) => playground.page.$$eval(selector, (all) => all.map((element) => element.textContent));
 
 describe('a run', () => {
   test('accept reads the lines of the input box, one per call', async () => {
@@ -44,9 +46,24 @@ describe('a run', () => {
     const included = await run(page, '( gcd.tv ) included ( nosuch.tv ) included');
     assert.equal(included.stdout, await readFile(join(examples, 'gcd.out'), 'utf8'));
     assert.equal(included.status, 'Error on line 1, at included: Runtime error: can\'t open file');
-    const inside = await run(page, ':swap nosuch ;\n( gcd.tv ) included');
-    assert.match(inside.status, /^Error in gcd\.tv on line \d+, at show: Domain error: unknown word - nosuch$/);
+    const inside = await run(page, ':2dup ;\n( gcd.tv ) included');
+    assert.equal(inside.status, 'Error in gcd.tv on line 11, at -rot: Out of range: Stack underflow in -rot');
+    assert.deepEqual(await texts('#chain li'), ['at gcd.tv:11: -rot', 'from gcd.tv:16: lcm', 'from gcd.tv:18: show',
+      'from line 2: included']);
+    assert.deepEqual(await texts('#chain button'), ['from line 2: included']);
     assert.equal(await page.$$eval('#editor .cm-error-line', (marked) => marked.length), 0);
+  });
+
+  test('an error inside a word marks its token there, and lists the calls that led to it as links', async () => {
+    const { page } = playground;
+    const result = await run(page, ':pop drop drop ;\n:twice pop pop ;\n1 2 3 twice');
+    assert.equal(result.status, 'Error on line 1, at drop: Out of range: stack underflow');
+    assert.deepEqual(await texts('#chain li'), ['at line 1: drop', 'from line 2: pop', 'from line 3: twice']);
+    await page.click('#chain li:first-child button');
+    await page.keyboard.type('X');
+    await page.click('#chain li:nth-child(2) button');
+    await page.keyboard.type('Y');
+    assert.deepEqual((await program_text(page)).split('\n'), [':pop drop Xdrop ;', ':twice pop Ypop ;', '1 2 3 twice']);
   });
 
   test('editing clears the mark; a clean run shows its time and stack, a deep stack its depth and top values', async () => {
