@@ -1,6 +1,6 @@
 // The embedding API (engine/embed.hpp) as plain C functions for the page's
-// worker (web/worker.js): sessions, evaluation, what a run left behind, and
-// completion.
+// worker (web/worker.js): sessions, evaluation, what a run left behind, a
+// run recorded token by token, and completion.
 // Strings (UTF-8) and numbers cross in the module's memory; what a call
 // returns stays valid until the next call on the same session.
 #include <emscripten.h>
@@ -9,9 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
+#include <span>
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -28,10 +30,17 @@ EM_JS(void, write_to_page, (int stream, const char* data, std::size_t size), {
     Module.tolva_write(stream, HEAPU8.slice(data, data + size));
 });
 
+EM_JS(void, checkpoint_to_page, (), {
+    Module.tolva_checkpoint();
+});
+
 // Hands what a stream collects to the page whenever it is flushed or full.
 class PageBuffer : public std::streambuf {
 public:
     explicit PageBuffer(int stream) : stream_(stream) { setp(buffer_, buffer_ + sizeof buffer_); }
+
+    // Bytes handed to the page so far.
+    std::size_t written() const { return written_; }
 
 protected:
     int_type overflow(int_type c) override {
@@ -41,7 +50,9 @@ protected:
     }
 
     int sync() override {
-        if (pptr() != pbase()) write_to_page(stream_, pbase(), static_cast<std::size_t>(pptr() - pbase()));
+        const auto size = static_cast<std::size_t>(pptr() - pbase());
+        if (size != 0) write_to_page(stream_, pbase(), size);
+        written_ += size;
         setp(buffer_, buffer_ + sizeof buffer_);
         return 0;
     }
@@ -49,6 +60,7 @@ protected:
 private:
     int stream_;
     char buffer_[4096];
+    std::size_t written_ = 0;
 };
 
 // The page numbers these streams as the terminal does: 1 and 2.
@@ -57,8 +69,8 @@ PageBuffer err_buffer(2);
 
 std::uint32_t u32(std::size_t number) { return static_cast<std::uint32_t>(number); }
 
-// Places handed to the page by number, each asked for once. Number 0
-// stands for the calls a long chain leaves out.
+// Places handed to the page by number, so that a recording names each one
+// once. Number 0 stands for the calls a long chain leaves out.
 class Places {
 public:
     // Appends the place's number and how many calls it stands for.
@@ -87,6 +99,92 @@ private:
     std::unordered_map<std::string, std::uint32_t> numbers_;
 };
 
+// The interpreter as a token finds it, or as the run left it.
+struct Step {
+    std::vector<std::uint32_t> chain;  // place numbers and times, innermost first
+    std::vector<double> top;           // the stack's top values, bottom first
+    std::size_t depth = 0;
+    std::string closing;               // the word the open construct waits for
+    std::string buffer;                // the end of what it collected
+    std::size_t output = 0;            // bytes written on both streams since the run began
+};
+
+// A recording as the page reads it: per step six numbers (the chain's
+// pairs, the values kept, the depth, the closing word's and the buffer's
+// bytes, the output's bytes), then the steps' chains, values and texts
+// one after another.
+struct Flat {
+    std::vector<std::uint32_t> steps;
+    std::vector<std::uint32_t> chains;
+    std::vector<double> values;
+    std::string text;
+};
+
+// A run token by token. Of a long one the last steps are kept: a step is
+// the chain and the stack's top, never the whole stack.
+class Recording {
+public:
+    static constexpr std::size_t kept_steps = 10000;
+    static constexpr std::size_t kept_values = 32;
+    static constexpr std::size_t kept_text = 160;  // bytes of a construct's buffer
+
+    void take(Context& ctx, Places& places, std::size_t output) {
+        if (steps_.size() < kept_steps) steps_.emplace_back();
+        snapshot(steps_[taken_ % kept_steps], ctx, places, output);
+        ++taken_;
+    }
+
+    void end(Context& ctx, Places& places, std::size_t output) {
+        snapshot(end_, ctx, places, output);
+        ended_ = true;
+    }
+
+    std::uint64_t taken() const { return taken_; }
+
+    // The kept steps oldest first, then the end when there is one.
+    void flatten(Flat& flat) const {
+        flat = {};
+        const auto add = [&flat](const Step& step) {
+            flat.steps.insert(flat.steps.end(), {u32(step.chain.size() / 2), u32(step.top.size()), u32(step.depth),
+                                                 u32(step.closing.size()), u32(step.buffer.size()), u32(step.output)});
+            flat.chains.insert(flat.chains.end(), step.chain.begin(), step.chain.end());
+            flat.values.insert(flat.values.end(), step.top.begin(), step.top.end());
+            flat.text += step.closing;
+            flat.text += step.buffer;
+        };
+        const std::size_t kept = steps_.size();
+        for (std::size_t index = 0; index < kept; ++index) add(steps_[(taken_ + index) % kept]);
+        if (ended_) add(end_);
+    }
+
+    bool ended() const { return ended_; }
+
+private:
+    static void snapshot(Step& step, Context& ctx, Places& places, std::size_t output) {
+        step.chain.clear();
+        for (const Place& place : running_places(ctx)) places.add(step.chain, place);
+        const std::span<const double> stack = stack_values(ctx);
+        const auto top = stack.last(std::min(stack.size(), kept_values));
+        step.top.assign(top.begin(), top.end());
+        step.depth = stack.size();
+        step.closing = closing_word(ctx);
+        step.buffer = step.closing.empty() ? std::string() : tail(joined(ctx.buffer));
+        step.output = output;
+    }
+
+    // The end of a long buffer, from a token's start.
+    static std::string tail(std::string_view text) {
+        if (text.size() <= kept_text) return std::string(text);
+        const std::size_t blank = text.find(' ', text.size() - kept_text);
+        return "... " + std::string(text.substr(blank == text.npos ? text.size() - kept_text : blank + 1));
+    }
+
+    std::vector<Step> steps_;
+    std::uint64_t taken_ = 0;
+    Step end_;
+    bool ended_ = false;
+};
+
 struct Session {
     Session() {
         load_builtins(ctx);
@@ -105,8 +203,17 @@ struct Session {
     std::size_t input_used = 0;
     std::string text;
     Places places;
+    Recording recording;
     std::vector<std::uint32_t> numbers;  // handed to the page
+    Flat flat;
 };
+
+// Bytes written on both streams, once what they hold is handed over.
+std::size_t bytes_written(Session& session) {
+    session.out.flush();
+    session.err.flush();
+    return out_buffer.written() + err_buffer.written();
+}
 
 // How many lines of `input` accept has taken.
 std::size_t lines_taken(std::istringstream& in, const std::string& input) {
@@ -115,6 +222,18 @@ std::size_t lines_taken(std::istringstream& in, const std::string& input) {
     const auto lines = static_cast<std::size_t>(std::count(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
     // A last line without its newline counts once read.
     return end == input.size() && end > 0 && input.back() != '\n' ? lines + 1 : lines;
+}
+
+// Records every token that runs from now on, with the bytes written since
+// `start`, until the trace is taken away.
+void record_steps(Session& session, std::size_t start) {
+    set_trace(session.ctx, [&session, start, checkpoint = emscripten_get_now()](Context& ctx) mutable {
+        session.recording.take(ctx, session.places, bytes_written(session) - start);
+        if (session.recording.taken() % 1024 == 0 && emscripten_get_now() - checkpoint > 250) {
+            checkpoint_to_page();
+            checkpoint = emscripten_get_now();
+        }
+    });
 }
 
 // Runs `run` with `input` for accept, and notes how it went.
@@ -168,6 +287,37 @@ EMSCRIPTEN_KEEPALIVE int tolva_enter_line(Session* session, const char* line, co
     return forth::evaluate_with_input(*session, input, [&] {
         return forth::try_evaluate(session->ctx, line, {"<input>", ++session->lines_typed});
     });
+}
+
+// Runs a program as tolva_run_program does, token by token, recording
+// each step; now and then the page is handed what is recorded so far
+// (Module.tolva_checkpoint), as a run that never ends is stopped by ending
+// the worker.
+EMSCRIPTEN_KEEPALIVE int tolva_record_program(Session* session, const char* program, const char* name, const char* input) {
+    const std::size_t start = forth::bytes_written(*session);
+    forth::record_steps(*session, start);
+    const int ok = tolva_run_program(session, program, name, input);
+    forth::set_trace(session->ctx, nullptr);
+    session->recording.end(session->ctx, session->places, forth::bytes_written(*session) - start);
+    return ok;
+}
+
+// What is recorded (Flat): where each of its four parts is in memory and
+// how long it is, then how many places there are and whether the end is
+// there.
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* tolva_recording(Session* session) {
+    forth::Flat& flat = session->flat;
+    session->recording.flatten(flat);
+    const auto at = [](const auto& items) { return u32(reinterpret_cast<std::uintptr_t>(items.data())); };
+    session->numbers = {at(flat.steps), u32(flat.steps.size()), at(flat.chains), u32(flat.chains.size()),
+                        at(flat.values), u32(flat.values.size()), at(flat.text), u32(flat.text.size()),
+                        u32(session->places.size()), session->recording.ended()};
+    return session->numbers.data();
+}
+
+// Tokens run while recording, all of them, kept or not.
+EMSCRIPTEN_KEEPALIVE double tolva_steps_taken(Session* session) {
+    return static_cast<double>(session->recording.taken());
 }
 
 // A place by its number: source ("program", "<input>" or a file's name),

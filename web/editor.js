@@ -1,7 +1,7 @@
 // The program editor: CodeMirror with a mode that colours the words the
 // editors of editors/ know (words.json is made from their grammar when the
-// page is built), line numbers, wrapped lines, and a mark on the line and
-// the token an error came from.
+// page is built), line numbers, wrapped lines, and marks on the lines and
+// tokens an error came from or a step runs.
 
 import { EditorState, Prec, RangeSet, StateEffect, StateField } from '@codemirror/state';
 import {
@@ -80,11 +80,12 @@ const tolva = StreamLanguage.define({
   tokenTable: tags,
 });
 
-// Marked places, {kind, line, from, to} each: the kind ('error') names the
-// classes of its line, its line number and its token; `line` is where its
-// line starts, from and to its token's range. Any edit clears them.
+// Marked places, {kind, line, from, to} each: the kind ('error', 'step' or
+// 'caller') names the classes of its line, its line number and its token;
+// `line` is where its line starts, from and to its token's range. Any edit
+// clears them.
 const set_marks = StateEffect.define();
-const kinds_of_mark = ['error'];
+const kinds_of_mark = ['error', 'step', 'caller'];
 const number_classes = Object.fromEntries(kinds_of_mark.map((kind) => [kind, new (class extends GutterMarker {
   elementClass = kind;
 })()]));
@@ -115,7 +116,7 @@ function range_of(doc, { line: number, column, token }) {
 }
 
 export class Editor {
-  constructor(parent, { text, label, on_run, on_change }) {
+  constructor(parent, { text, label, on_run, on_change = () => {}, read_only = false }) {
     this.view = new EditorView({
       parent,
       state: EditorState.create({
@@ -128,6 +129,7 @@ export class Editor {
           tolva,
           syntaxHighlighting(highlighter),
           marked_places,
+          EditorState.readOnly.of(read_only),
           EditorView.lineWrapping,
           EditorView.updateListener.of((update) => { if (update.docChanged) on_change(); }),
           Prec.highest(keymap.of([{ key: 'Mod-Enter', run: () => { on_run(); return true; } }])),
@@ -154,6 +156,15 @@ export class Editor {
     if (!at) return;
     this.view.dispatch({ effects: set_marks.of([{ kind: 'error', ...at }]) });
     this.go_to(place);
+  }
+
+  // Marks places, [kind, place] each, and brings the first into view
+  // without taking the focus: the keys step on.
+  show_marks(places) {
+    const { doc } = this.view.state;
+    const marks = places.map(([kind, place]) => ({ kind, ...range_of(doc, place) })).filter((at) => at.line !== undefined);
+    this.view.dispatch({ effects: set_marks.of(marks) });
+    if (marks.length > 0) this.scroll_to(marks[0].from, false);
   }
 
   clear_mark() { this.view.dispatch({ effects: set_marks.of([]) }); }

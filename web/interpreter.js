@@ -1,8 +1,10 @@
 // One interpreter in a worker of its own (worker.js), and the request it is
-// answering. Output arrives while the request runs; the answer ends it.
+// answering. Output, and a recording's progress, arrive while the request
+// runs; the answer ends it.
 export class Interpreter {
-  constructor(on_output) {
+  constructor(on_output, on_progress = () => {}) {
     this.on_output = on_output;
+    this.on_progress = on_progress;
     this.start();
   }
 
@@ -24,6 +26,8 @@ export class Interpreter {
           resolve();
         } else if (data.kind === 'output') {
           for (const [stream, text] of data.chunks) this.on_output(stream, text);
+        } else if (data.kind === 'progress') {
+          if (this.worker === worker) this.on_progress(data);
         } else {
           this.finish(data);
         }

@@ -1,14 +1,15 @@
-// The playground page. The program editor and the console each have an
-// interpreter in a worker of their own, so that stopping a program (which
-// ends its worker) leaves the console's session as it was. Each mode is a
-// <main> of its own, listed in `modes` with what it does when shown and
-// what Stop does in it.
+// The playground page. The program editor, Step mode and the console each
+// have an interpreter in a worker of their own, so that stopping a program
+// (which ends its worker) leaves the console's session as it was. Each mode
+// is a <main> of its own, listed in `modes` with what it does when shown,
+// on Ctrl-Enter, on Stop and on other keys.
 
 import { show_console, stop_line, type_lines } from './console.js';
 import { Editor } from './editor.js';
 import { Interpreter } from './interpreter.js';
 import { decode, fragment } from './links.js';
 import { $, append, bring_into_view, scroll_to_end, show_chain } from './views.js';
+import { record_again, show_step, step_key, stop_recording } from './step.js';
 
 // ---- The draft: the program, its input and the mode, kept for a reload
 // or Back in this tab's storage, and for a later visit in the browser's.
@@ -246,38 +247,45 @@ async function open_example(name) {
 
 // ---- Modes and keys
 
+// Step mode goes through the program of Program mode, with its input.
 const modes = {
-  program: { show() {}, stop: stop_program },
+  program: { show() {}, run: run_program, stop: stop_program },
+  step: {
+    show: (options) => show_step(editor.text, $('input').value, options), run: record_again, stop: stop_recording, key: step_key,
+  },
   console: { show: show_console, stop: stop_line },
 };
 let current_mode = 'program';
 
-function show_mode(mode) {
+function show_mode(mode, options) {
   current_mode = mode;
   draft.mode = mode;
   for (const name of Object.keys(modes)) {
     $(name).hidden = name !== mode;
     $(`mode-${name}`).setAttribute('aria-pressed', name === mode);
   }
-  modes[mode].show();
+  modes[mode].show(options);
   save_soon();
 }
 
 for (const name of Object.keys(modes)) $(`mode-${name}`).addEventListener('click', () => show_mode(name));
 
 document.addEventListener('keydown', (event) => {
-  // The editor runs the program on Ctrl-Enter itself, instead of a new line.
-  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && current_mode === 'program' && !event.defaultPrevented) {
+  // An editor runs on Ctrl-Enter itself, instead of a new line.
+  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && modes[current_mode].run && !event.defaultPrevented) {
     event.preventDefault();
-    run_program();
+    modes[current_mode].run();
   } else if (event.key === 'Escape' || (event.key === 'c' && event.ctrlKey && document.body.dataset.running === 'true')) {
     modes[current_mode].stop();
+  } else {
+    modes[current_mode].key?.(event);
   }
 });
 
 $('run').addEventListener('click', run_program);
 $('stop').addEventListener('click', stop_program);
 $('share').addEventListener('click', share_link);
+$('step-here').addEventListener('click', () => show_mode('step', { at_end: true }));
 $('input').addEventListener('input', draft_edited);
 $('examples').addEventListener('change', (event) => {
   if (event.target.value) open_example(event.target.value);

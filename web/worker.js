@@ -13,6 +13,7 @@ const stack_shown = 100;
 
 const decoders = [null, new TextDecoder(), new TextDecoder()];
 let muted = false;  // while a session is restored: its lines printed once already
+let recorded = null;  // while a program is recorded: its output, {pieces: [[stream, bytes]], size}
 let pending = [];  // [stream, text] pairs not yet posted
 let pending_size = 0;
 let written = 0;
@@ -30,6 +31,12 @@ function flush_output() {
 // Called by the adapter with the bytes the interpreter wrote to standard
 // output (1) or standard error (2); a character may be split between calls.
 function write(stream, bytes) {
+  if (recorded) {
+    const piece = bytes.subarray(0, max_output - recorded.size);
+    if (piece.length > 0) recorded.pieces.push([stream, piece]);
+    recorded.size += piece.length;
+    return;
+  }
   const text = decoders[stream].decode(bytes, { stream: true });
   if (muted || truncated || text === '') return;
   if (written + text.length > max_output) {
@@ -108,6 +115,33 @@ function failure() {
   };
 }
 
+// What a recording holds so far (the adapter's Flat), with the places it
+// names and the output, in pieces of each stream: [stream, end] each.
+function recording() {
+  const [steps, step_count, chains, chain_count, values, value_count, text, text_length, place_count, ended] = numbers(
+    tolva._tolva_recording(session), 10);
+  const output = new Uint8Array(recorded.size);
+  const streams = [];
+  let end = 0;
+  for (const [stream, bytes] of recorded.pieces) {
+    output.set(bytes, end);
+    end += bytes.length;
+    if (streams.length > 0 && streams[streams.length - 1][0] === stream) streams[streams.length - 1][1] = end;
+    else streams.push([stream, end]);
+  }
+  return {
+    steps: numbers(steps, step_count),
+    chains: numbers(chains, chain_count),
+    values: tolva.HEAPF64.slice(values >> 3, (values >> 3) + value_count),
+    text: tolva.HEAPU8.slice(text, text + text_length),
+    places: learn_places(place_count),
+    ended: ended !== 0,
+    taken: tolva._tolva_steps_taken(session),
+    output,
+    streams,
+  };
+}
+
 // Runs `call` on the session with the strings it takes, and answers with
 // what the evaluation left.
 function evaluate(call, ...strings) {
@@ -149,6 +183,19 @@ const handlers = {
     return { kind: 'started', banner: text_result(tolva._tolva_banner(session)) };
   },
   line({ code, input }) { return evaluate(tolva._tolva_enter_line, code, input); },
+  // A program recorded token by token, in a session of its own. A run
+  // ended by bye still has its steps; one that crashed has only what it
+  // handed over before.
+  record({ code, input }) {
+    new_session();
+    recorded = { pieces: [], size: 0 };
+    try {
+      const result = evaluate(tolva._tolva_record_program, code, 'program', input);
+      return result.kind === 'crashed' ? result : { ...result, recording: recording() };
+    } finally {
+      recorded = null;
+    }
+  },
   // A console session that was stopped starts again with the lines that
   // had run to their end, each with the input it had.
   restore({ lines }) {
@@ -172,6 +219,7 @@ const handlers = {
 
 self.Module = {
   tolva_write(stream, bytes) { write(stream, bytes); },
+  tolva_checkpoint() { postMessage({ kind: 'progress', recording: recording() }); },
   onRuntimeInitialized() {
     tolva = self.Module;
     postMessage({ kind: 'ready' });

@@ -106,3 +106,33 @@ export async function run(page, code, input = '') {
     stack: await page.textContent('#stack'),
   };
 }
+
+// Shows Step mode, which records the program of Program mode when it has
+// none of it yet, and waits for the recording.
+export async function record(page) {
+  await page.click('#mode-step');
+  await page.waitForFunction(() => !/^(Recording|$)/.test(document.getElementById('step-status').textContent));
+}
+
+// What Step mode shows of its step: the token marked and its column, the
+// chain of calls, the stack before and after it ([value] for a value
+// changed) and the output.
+export function step_shown(page) {
+  return page.evaluate(() => {
+    const token = document.querySelector('#step-editor .cm-step-token');
+    const before_token = document.createRange();
+    if (token) {
+      before_token.setStart(token.closest('.cm-line'), 0);
+      before_token.setEnd(token, 0);
+    }
+    return {
+      position: document.getElementById('step-position').textContent,
+      token: token?.textContent,
+      column: before_token.toString().length,
+      chain: [...document.querySelectorAll('#step-chain li')].map((item) => item.textContent),
+      stack: [...document.querySelectorAll('#step-stack .stack-row')].map((row) => [...row.querySelectorAll('.cell')]
+        .map((cell) => (cell.classList.contains('changed') ? `[${cell.textContent}]` : cell.textContent)).join(' ')),
+      output: document.getElementById('step-output').textContent,
+    };
+  });
+}

@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { readFile } from 'node:fs/promises';
 import { join } from 'node:path';
 import { gzipSync } from 'node:zlib';
-import { launch, open_playground, serve, site, type_program } from './harness.mjs';
+import { launch, open_playground, record, run, serve, site, type_program } from './harness.mjs';
 
 const shots = process.env.TOLVA_SCREENSHOTS;
 
@@ -45,13 +45,27 @@ async function fits(page) {
   return page.evaluate(() => document.documentElement.scrollWidth <= document.documentElement.clientWidth);
 }
 
-test('screenshots of the program and console modes', async () => {
+// Screenshots PREFIXerror.png of an error inside a word and PREFIXstep.png
+// of Step mode in the middle of a recursion; back in Program mode after.
+async function error_and_step(page, prefix) {
+  await run(page, '\\ The mean of two values\n:average + 2 / ;\n:report ( mean: ) .. average . cr ;\n4 6 report\n7 report');
+  await page.screenshot({ path: join(shots, `${prefix}error.png`) });
+  await type_program(page, '\\ Factorial, by recursion: n! = n * (n - 1)!\n:fact dup 1 > { dup 1- fact * } iftrue ;\n( 5! = ) .. 5 fact . cr');
+  await record(page);
+  for (let step = 1; step < 43; ++step) await page.keyboard.press('ArrowRight');
+  assert.ok(await fits(page), 'step');
+  await page.screenshot({ path: join(shots, `${prefix}step.png`) });
+  await page.click('#mode-program');
+}
+
+test('screenshots of the program, step and console modes, and of an error inside a word', async () => {
   const { page } = playground;
   await page.selectOption('#examples', 'collatz');
   await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Example'));
   await page.click('#run');
   await page.waitForSelector('body[data-running="false"]');
   await page.screenshot({ path: join(shots, 'program.png') });
+  await error_and_step(page, '');
   await page.click('#mode-console');
   await page.waitForSelector('#console-input:not([disabled])');
   for (const line of [':sq dup * ;', '7 sq . cr', '1 nosuch', '[ 1 2']) {
@@ -87,6 +101,7 @@ test('a phone: no sideways scrolling, the output in sight after Run and Stop, no
   await phone.waitForSelector('body[data-running="false"]');
   await phone.waitForFunction(in_sight, await phone.$('#output'), { timeout: 2000 });
   assert.ok((await phone.textContent('#output')).endsWith('[stopped]\n'));
+  await error_and_step(phone, 'phone-');
 
   await phone.click('#mode-console');
   await phone.waitForSelector('#console-input:not([disabled])');

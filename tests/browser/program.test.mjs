@@ -1,11 +1,12 @@
 // Program mode: input for accept, errors and their line, the calls that
 // led there, the stack, the example files, an open construct at the end,
-// Stop, links that carry a program, and the draft kept over a reload.
+// Stop, links that carry a program, and the draft kept over a reload. Step
+// mode: a run gone through token by token, Stop, and Step to here.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFile } from 'node:fs/promises';
 import { join } from 'node:path';
-import { examples, open_playground, program_text, run, type_program } from './harness.mjs';
+import { examples, open_playground, program_text, record, run, step_shown, type_program } from './harness.mjs';
 
 let playground;
 before(async () => { playground = await open_playground(); });
@@ -54,11 +55,16 @@ describe('a run', () => {
     assert.equal(await page.$$eval('#editor .cm-error-line', (marked) => marked.length), 0);
   });
 
-  test('an error inside a word marks its token there, and lists the calls that led to it as links', async () => {
+  test('an error inside a word marks its token there, lists the calls that led to it as links, and Step to here steps to it', async () => {
     const { page } = playground;
     const result = await run(page, ':pop drop drop ;\n:twice pop pop ;\n1 2 3 twice');
     assert.equal(result.status, 'Error on line 1, at drop: Out of range: stack underflow');
-    assert.deepEqual(await texts('#chain li'), ['at line 1: drop', 'from line 2: pop', 'from line 3: twice']);
+    const chain = ['at line 1: drop', 'from line 2: pop', 'from line 3: twice'];
+    assert.deepEqual(await texts('#chain li'), chain);
+    await page.click('#step-here');
+    await page.waitForFunction(() => document.getElementById('step-status').textContent.endsWith('(at step 18)'));
+    assert.deepEqual(await step_shown(page), { position: 'Step 18 of 18', token: 'drop', column: 10, chain, stack: ['', ''], output: '' });
+    await page.click('#mode-program');
     await page.click('#chain li:first-child button');
     await page.keyboard.type('X');
     await page.click('#chain li:nth-child(2) button');
@@ -141,6 +147,60 @@ describe('Stop', () => {
     assert.ok(shown.length <= (1 << 20) + 100, `${shown.length} characters`);
     assert.ok(shown.startsWith('12345 12345 '), shown.slice(0, 100));
     assert.ok(shown.endsWith('\n[output cut off after its first million characters]\n[stopped]\n'), shown.slice(-100));
+  });
+});
+
+describe('Step mode', () => {
+  test('goes through a recursive word token by token, back and forth, with the calls that led there and what each changed', async () => {
+    const { page } = playground;
+    await type_program(page, ':fact dup 1 > { dup 1- fact * } iftrue ;\n3 fact . cr');
+    await record(page);
+    assert.equal(await page.textContent('#step-status'), 'Finished after 54 steps.');
+    assert.deepEqual(await step_shown(page), {
+      position: 'Step 1 of 54', token: ':fact', column: 0, chain: ['at line 1: :fact'], stack: ['', ''], output: '' });
+    for (let step = 1; step < 28; ++step) await page.keyboard.press('ArrowRight');
+    const inner_dup = {
+      position: 'Step 28 of 54',
+      token: 'dup',
+      column: 6,
+      chain: ['at line 1: dup', 'from line 1: fact', 'from line 1: iftrue', 'from line 2: fact'],
+      stack: ['3 2', '3 2 [2]'],
+      output: '',
+    };
+    assert.deepEqual(await step_shown(page), inner_dup);
+    await page.click('#step-back');
+    assert.deepEqual(await step_shown(page), {
+      position: 'Step 27 of 54', token: 'fact', column: 23, chain: ['at line 1: fact', 'from line 1: iftrue', 'from line 2: fact'],
+      stack: ['3 2', '3 2'], output: '' });
+    await page.click('#step-forward');
+    assert.deepEqual(await step_shown(page), inner_dup);
+    await page.click('#step-end');
+    assert.deepEqual(await step_shown(page), {
+      position: 'Step 54 of 54', token: 'cr', column: 9, chain: ['at line 2: cr'], stack: ['', ''], output: '6 \n' });
+    await page.keyboard.press('ArrowLeft');
+    assert.equal((await step_shown(page)).output, '6 ');
+  });
+
+  test('Stop ends an endless program within 2 s, and its last steps are kept', async () => {
+    const { page } = playground;
+    await page.click('#mode-program');
+    await type_program(page, '[ $i . ] 1000000000 times');
+    await page.click('#mode-step');
+    await page.waitForFunction(() => /^Recording… [\d,]+ steps so far\.$/.test(document.getElementById('step-status').textContent));
+    const started = Date.now();
+    await page.click('#step-stop');
+    await page.waitForSelector('body[data-running="false"]', { timeout: 2000 });
+    assert.ok(Date.now() - started < 2000);
+    const taken = Number((await page.textContent('#step-status')).match(/^Stopped after ([\d,]+) steps or more\.$/)[1].replace(/,/g, ''));
+    const count = (number) => number.toLocaleString('en');
+    const shown = await step_shown(page);
+    assert.equal(shown.position, `Step ${count(taken)} of ${count(taken)} (showing steps ${count(taken - 9999)}–${count(taken)} of `
+      + `${count(taken)}: the earlier ones are not kept)`);
+    assert.deepEqual(shown.chain.slice(1), ['from line 1: times']);
+    assert.match(shown.output, /^0 1 2 3 (\d+ )+$/);
+    await page.keyboard.press('Home');
+    assert.match((await step_shown(page)).position, new RegExp(`^Step ${count(taken - 9999)} of`));
+    await page.click('#mode-program');
   });
 });
 

@@ -1,0 +1,227 @@
+// Step mode: the program runs once, token by token, in a worker of its own
+// that records every step (of a long run the adapter keeps the last
+// 10,000); then Back and Forward go through them. A run that never ends is
+// stopped as in Program mode, and what the worker handed over last is
+// gone through instead.
+
+import { Editor } from './editor.js';
+import { Interpreter } from './interpreter.js';
+import { $, append, scroll_to_end, show_chain } from './views.js';
+
+let interpreter = null;  // made when Step mode is first shown
+let editor = null;
+let recorded = null;     // {code, input} of the recording shown or being made
+let progress = null;     // what the worker handed over last while it records
+let view = null;         // the recording shown (decoded)
+let position = 0;        // index of the step shown among those kept
+let epoch = 0;           // counts recordings: what a stopped one answers is past caring about
+
+const decoder = new TextDecoder();
+
+// The worker's recording (worker.js) as steps, oldest first: its chain
+// (pairs of a place's number and times), the stack's depth and top values,
+// the open construct's closing word and buffer, and the output's length.
+// After the kept steps comes the state the run ended in, when it ended.
+function decode(data) {
+  const steps = [];
+  let chain = 0;
+  let value = 0;
+  let text = 0;
+  const next_text = (length) => decoder.decode(data.text.subarray(text, text += length));
+  for (let index = 0; index < data.steps.length; index += 6) {
+    const [pairs, values, depth, closing, buffer, output] = data.steps.subarray(index, index + 6);
+    steps.push({
+      chain: data.chains.subarray(chain, chain += 2 * pairs),
+      values: data.values.subarray(value, value += values),
+      depth,
+      closing: next_text(closing),
+      buffer: next_text(buffer),
+      output,
+    });
+  }
+  const kept = steps.length - (data.ended ? 1 : 0);
+  return { ...data, steps, kept, first: data.taken - kept + 1 };
+}
+
+// A value as the interpreter prints it: six significant digits, as C++
+// streams print a double by default.
+function format_value(value) {
+  if (Number.isNaN(value)) return 'nan';
+  if (!Number.isFinite(value)) return value < 0 ? '-inf' : 'inf';
+  if (value === 0) return Object.is(value, -0) ? '-0' : '0';
+  const trim = (digits) => (digits.includes('.') ? digits.replace(/\.?0+$/, '') : digits);
+  const [mantissa, exponent] = value.toExponential(5).split('e');
+  const power = Number(exponent);
+  if (power < -4 || power >= 6) return `${trim(mantissa)}e${power < 0 ? '-' : '+'}${String(Math.abs(power)).padStart(2, '0')}`;
+  return trim(value.toFixed(5 - power));
+}
+
+const count = (number) => number.toLocaleString('en');
+
+// The value at `index` from the bottom, when that far down is kept.
+function value_at(step, index) {
+  const kept = index - (step.depth - step.values.length);
+  return kept >= 0 ? step.values[kept] : undefined;
+}
+
+function span(class_name, text) {
+  const element = document.createElement('span');
+  element.className = class_name;
+  element.textContent = text;
+  return element;
+}
+
+// The stack as the token finds it and after it ran, bottom first: what the
+// token took away or changed is marked in the first row, what it left in
+// the second.
+function show_stack(before, after) {
+  const box = $('step-stack');
+  box.replaceChildren();
+  for (const [label, step, other] of [['before', before, after], ['after', after, before]]) {
+    const row = document.createElement('div');
+    row.className = 'stack-row';
+    let note = '';
+    if (!step) note = 'not recorded';
+    else if (step.depth === 0) note = '(empty)';
+    else if (step.depth > step.values.length) note = `${count(step.depth - step.values.length)} more below`;
+    row.append(span('label', label), span('note', note));
+    for (let index = step ? step.depth - step.values.length : 0; step && index < step.depth; ++index) {
+      const value = value_at(step, index);
+      const changed = other && (index >= other.depth || (value_at(other, index) !== undefined && !Object.is(value_at(other, index), value)));
+      row.append(span(changed ? 'cell changed' : 'cell', format_value(value)));
+    }
+    box.append(row);
+  }
+}
+
+function show_output(end) {
+  const output = $('step-output');
+  output.replaceChildren();
+  let start = 0;
+  for (const [stream, stop] of view.streams) {
+    if (start >= end) break;
+    append(output, stream, decoder.decode(view.output.subarray(start, Math.min(stop, end))));
+    start = stop;
+  }
+  scroll_to_end(output);
+}
+
+function show_position() {
+  const step = view.steps[position];
+  const after = view.steps[position + 1];
+  // The token in the editor, and the calls that led to it.
+  const places = Array.from(step.chain).filter((_, index) => index % 2 === 0).map((number) => view.places[number]);
+  editor.show_marks(places.map((place, index) => [index === 0 ? 'step' : 'caller', place])
+    .filter(([, place]) => place.source === 'program'));
+  show_chain($('step-chain'), step.chain, view.places, (place) => editor.go_to(place));
+  show_stack(step, after);
+  $('step-construct').hidden = step.closing === '';
+  $('step-buffer').textContent = `${step.buffer || '(nothing yet)'} … until ${step.closing}`;
+  show_output((after ?? step).output);
+  const last = position === view.kept - 1;
+  $('step-position').textContent = `Step ${count(view.first + position)} of ${count(view.taken)}`
+    + (view.first > 1 ? ` (showing steps ${count(view.first)}–${count(view.taken)} of ${count(view.taken)}: the earlier ones are not kept)` : '');
+  $('step-back').disabled = position === 0;
+  $('step-forward').disabled = last;
+  $('step-end').disabled = last;
+}
+
+function go(to) {
+  if (!view || view.kept === 0 || busy()) return;
+  position = Math.max(0, Math.min(view.kept - 1, to));
+  show_position();
+}
+
+function busy() { return interpreter?.busy ?? false; }
+
+function set_recording(running) {
+  for (const id of ['step-back', 'step-forward', 'step-end']) $(id).disabled = running;
+  $('step-stop').disabled = !running;
+  $('step-again').disabled = running;
+  document.body.dataset.running = running;
+}
+
+function show_status(text, failed = false) {
+  const status = $('step-status');
+  status.textContent = text;
+  status.classList.toggle('failed', failed);
+}
+
+// What became of the run, said once its recording is there.
+function outcome(result, data) {
+  const steps = `${count(data?.taken ?? 0)} steps`;
+  if (result.kind === 'stopped') return [`Stopped after ${steps} or more.`, true];
+  if (result.kind === 'ended') return [`The program ended with bye after ${steps}.`, false];
+  if (result.kind === 'crashed') return [`The interpreter failed (${result.message}) and was restarted.`, true];
+  if (!result.ok) return [`${result.error} (at step ${count(data.taken)})`, true];
+  const open = result.closing ? ` It ends inside an open construct: it still waits for ${result.closing}` : '';
+  return [`Finished after ${steps}.${open}`, open !== ''];
+}
+
+// Runs the program, recording it, and shows its first step; or the last
+// when `at_end` (the one that failed, after an error) or when the first is
+// no longer kept. A recording under way gives way to it.
+async function record(code, input, at_end = false) {
+  const mine = ++epoch;
+  if (busy()) interpreter.stop();
+  recorded = { code, input };
+  progress = null;
+  view = null;
+  editor.text = code;
+  for (const id of ['step-chain', 'step-stack', 'step-output', 'step-buffer', 'step-position']) $(id).replaceChildren();
+  $('step-construct').hidden = true;
+  show_status('Recording…');
+  set_recording(true);
+  let result;
+  try {
+    result = await interpreter.request({ kind: 'record', code, input });
+  } catch (error) {
+    result = { kind: 'crashed', message: error.message };
+  }
+  if (mine !== epoch) return;
+  set_recording(false);
+  // Neither a crash nor bye leaves the interpreter fit to go on.
+  if (result.kind === 'ended' || result.kind === 'crashed') interpreter.stop();
+  const data = result.recording ?? progress;
+  show_status(...outcome(result, data));
+  if (!data || data.taken === 0) return;
+  view = decode(data);
+  go(at_end || view.first > 1 ? view.kept - 1 : 0);
+}
+
+export function stop_recording() {
+  if (busy()) interpreter.stop();
+}
+
+// Shows Step mode with a recording of `code` and `input`: the one there is
+// when it is theirs, else a new one.
+export function show_step(code, input, { at_end = false } = {}) {
+  if (!interpreter) {
+    interpreter = new Interpreter(() => {}, ({ recording: data }) => {
+      progress = data;
+      show_status(`Recording… ${count(data.taken)} steps so far.`);
+    });
+    editor = new Editor($('step-editor'), { text: code, label: 'step-heading', on_run: () => record_again(), read_only: true });
+  }
+  if (at_end || recorded?.code !== code || recorded?.input !== input) record(code, input, at_end);
+}
+
+export function record_again() {
+  if (recorded) record(recorded.code, recorded.input);
+}
+
+// Left and Right step, Home and End go to the first and the last step,
+// unless the focus is where these keys have work of their own.
+export function step_key(event) {
+  if (event.target.closest?.('.cm-editor, input, textarea, select')) return;
+  const moves = { ArrowLeft: position - 1, ArrowRight: position + 1, Home: 0, End: Infinity };
+  if (!(event.key in moves) || event.ctrlKey || event.altKey || event.metaKey) return;
+  event.preventDefault();
+  go(moves[event.key]);
+}
+
+$('step-back').addEventListener('click', () => go(position - 1));
+$('step-forward').addEventListener('click', () => go(position + 1));
+$('step-end').addEventListener('click', () => go(Infinity));
+$('step-stop').addEventListener('click', stop_recording);
+$('step-again').addEventListener('click', record_again);
