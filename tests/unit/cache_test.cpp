@@ -84,22 +84,6 @@ TEST(Cache, BodiesAndQuotationsAreHeldWhileTheyRun) {
     });
 }
 
-TEST(Cache, FusedStepsFailAsTheTokensWould) {
-    check_all({
-        {"[ dup 2 < not ] execute", "", "Out of range: Stack underflow in dup\n", ""},
-        {"[ 5 dup 1- dup 2 < not 3 $x ] execute", "", "Out of range: _Map_base::at\n", "5 4 1 3 "},
-        {"4 =x [ 5 dup $x <= not ] execute", "", "", "5 1 "},
-        {"4 =x [ $x 3 < not $x 3 - ] execute", "", "", "1 1 "},
-        {"[ 0 0 / dup 2 >= not ] execute", "", "", "-nan 1 "},
-        {"[ 2 < ] execute", "", "Out of range: stack underflow\n", ""},
-        {"1 =a [ $a < ] execute", "", "Out of range: stack underflow\n", ""},
-        {"[ 1 2 + undefined 3 ] execute", "", "Domain error: unknown word - undefined\n", "3 "},
-        {"[ { 1 } iftrue ] execute", "", "Out of range: stack underflow\n", ""},
-        {"[ { 1 } iftrue ] /r 0 0 / r 0 negate r", "", "", "1 "},
-        {"[ 1 { 2 } iffalse ] execute .buffer", "2 \n", "", ""},
-    });
-}
-
 TEST(Cache, RecursionIsBoundedByACountOfNestedCalls) {
     check_all({
         {":cd 1- dup { cd } iftrue ; 0 cd\n7", "", "Runtime error: recursion too deep\n", "-500000 7 "},

@@ -5,15 +5,6 @@
 
 using forth::testing::check_all;
 
-TEST(Resolve, NumbersTakeTheLongestLeadingNumber) {
-    check_all({
-        {"3 3.5e2 0x10 0X1f 12abc 2\\ inf", "", "", "3 350 16 31 12 2 inf "},
-        {"1e400", "", "Out of range: stod\n", ""},
-        {"1e-320", "", "Out of range: stod\n", ""},
-        {"1 2 foo 3", "", "Domain error: unknown word - foo\n", "1 2 "},
-    });
-}
-
 // Plain digits are read without strtod: the same value, found and in range,
 // as strtod gives, up to where the long way takes over.
 TEST(Resolve, ShortWholeNumbersReadAsStrtodReadsThem) {
@@ -35,16 +26,6 @@ TEST(Resolve, WordsShadowSigilsAndSigilsShadowNumbers) {
         {"-5", "", "Out of range: stack underflow\n", ""},
         {"$", "", "Out of range: _Map_base::at\n", ""},
         {":1 42 ; true 1", "", "", "42 42 "},
-    });
-}
-
-TEST(Resolve, AliasesExpandOneLevelAsOneToken) {
-    check_all({
-        {"true false", "", "", "1 0 "},
-        {"( true ) @t t", "", "Domain error: unknown word - true\n", ""},
-        {"( 1 2 + ) @x x", "", "", "1 "},
-        {"( ) @e e", "", "Domain error: unknown word - \n", ""},
-        {"( drop ) @dup 1 2 dup ( dup ) @dup 3 dup", "", "", "1 3 3 "},
     });
 }
 
