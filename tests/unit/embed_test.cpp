@@ -163,27 +163,6 @@ TEST(Embed, ALongChainKeepsItsEnds) {
     EXPECT_EQ(placed({callers.back(), {}}), "test.tv:2.0 w30");
 }
 
-// A trace sees every token before it runs, where it was read, inside the
-// calls that led there, and the stack as the token finds it.
-TEST(Embed, ATraceSeesEachTokenInItsPlace) {
-    Embedded session;
-    std::vector<std::string> seen;
-    forth::set_trace(session.ctx, [&seen](forth::Context& ctx) {
-        const std::vector<forth::Place> chain = forth::running_places(ctx);
-        std::string step = std::to_string(chain.size()) + ' ' + chain.front().token + '@' +
-                           std::to_string(chain.front().line) + '.' + std::to_string(chain.front().column);
-        for (const double value : forth::stack_values(ctx)) step += ' ' + std::to_string(static_cast<int>(value));
-        seen.push_back(step);
-    });
-    EXPECT_TRUE(session.run(":sq dup * ;\n3 sq").ok);
-    EXPECT_EQ(seen, (std::vector<std::string>{"1 :sq@1.0", "1 dup@1.4", "1 *@1.8", "1 ;@1.10", "1 3@2.0",
-                                              "1 sq@2.2 3", "2 dup@1.4 3", "2 *@1.8 3 3"}));
-    forth::set_trace(session.ctx, nullptr);
-    EXPECT_TRUE(session.run("2 sq .").ok);
-    EXPECT_EQ(seen.size(), 8);
-    EXPECT_EQ(session.out.str(), "4 ");
-}
-
 TEST(Embed, LinesRunOneAtATimeUntilTheFirstError) {
     Embedded session;
     std::istringstream program("1 \\ a comment ends its line only\n2 nosuch 3\n4\n");

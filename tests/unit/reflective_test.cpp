@@ -25,14 +25,6 @@ TEST(Reflective, AcceptClearsAFailedRead) {
     });
 }
 
-TEST(Reflective, ExecuteRunsTheQuotationItHadWhenItBegan) {
-    check_all({
-        {"[ 1 2 + ] execute execute", "", "", "3 3 "},
-        {"5 'dup execute", "", "", "5 5 "},
-        {"{ 'dup 1 } execute execute", "", "", "1 1 "},
-    });
-}
-
 // number reads a short whole number from the line itself, and anything else
 // through the stream: either way it takes what the stream would take, and
 // leaves the stream as the stream would.
