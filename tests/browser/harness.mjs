@@ -1,138 +1,111 @@
-// Serves the playground's folder on a local port and opens it in Chromium.
+// Serves the playground's folder on a local port, opens it in Chromium, and
+// reads what its modes show.
 import { createServer } from 'node:http';
 import { readFile } from 'node:fs/promises';
 import { extname, join, normalize } from 'node:path';
+import assert from 'node:assert/strict';
 import { chromium } from 'playwright-core';
 
-export const site = process.env.TOLVA_SITE;
-export const examples = process.env.TOLVA_EXAMPLES;
+export const { TOLVA_SITE: site, TOLVA_EXAMPLES: examples, TOLVA_SCREENSHOTS: shots } = process.env;
+export const example = (file) => readFile(join(examples, file), 'utf8').catch(() => '');
+const types = { '.html': 'text/html; charset=utf-8', '.css': 'text/css', '.js': 'text/javascript', '.wasm': 'application/wasm' };
 
-const types = {
-  '.html': 'text/html; charset=utf-8',
-  '.css': 'text/css',
-  '.js': 'text/javascript',
-  '.wasm': 'application/wasm',
-  '.json': 'application/json',
-};
-
-export async function serve() {
+// The server, a browser and a page that may use the clipboard; open() opens
+// more. A page must load the interpreter within 5 s, and any request it
+// makes elsewhere, or error it logs, fails the file when it closes.
+export async function open_playground(options = {}) {
   const server = createServer(async (request, response) => {
     let path = normalize(decodeURIComponent(new URL(request.url, 'http://localhost').pathname));
     if (path.endsWith('/')) path += 'index.html';
-    try {
-      const body = await readFile(join(site, path));
-      response.writeHead(200, { 'Content-Type': types[extname(path)] ?? 'text/plain; charset=utf-8' });
-      response.end(body);
-    } catch {
-      response.writeHead(404);
-      response.end();
-    }
+    const body = await readFile(join(site, path)).catch(() => null);
+    if (!body) return response.writeHead(404).end();
+    return response.writeHead(200, { 'Content-Type': types[extname(path)] ?? 'text/plain; charset=utf-8' }).end(body);
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  return { server, url: `http://127.0.0.1:${server.address().port}/` };
-}
-
-// Chromium may reach nothing but the local server: no background requests.
-export function launch() {
-  return chromium.launch({
-    executablePath: process.env.TOLVA_CHROMIUM ?? '/usr/bin/chromium',
-    args: ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
-  });
-}
-
-// A browser, the server, and a page that has loaded the interpreter and
-// may use the clipboard; every request the page makes elsewhere, and every
-// error it logs, is recorded.
-export async function open_playground(options = {}) {
-  const { server, url } = await serve();
-  const browser = await launch();
+  const url = `http://127.0.0.1:${server.address().port}/`;
+  // Nothing in the background: no requests but the page's own.
+  const browser = await chromium.launch({ executablePath: process.env.TOLVA_CHROMIUM ?? '/usr/bin/chromium', args: ['--disable-gpu',
+    '--disable-quic', '--no-first-run', '--disable-background-networking', '--disable-component-update', '--disable-sync'] });
   const context = await browser.newContext({ permissions: ['clipboard-read', 'clipboard-write'], ...options });
-  const page = await context.newPage();
   const problems = [];
-  page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
-  page.on('console', (message) => {
-    if (message.type() === 'error') problems.push(`console: ${message.text()}`);
-  });
-  page.on('request', (request) => {
-    if (!request.url().startsWith(url)) problems.push(`outside request: ${request.url()}`);
-  });
-  await page.goto(url);
-  await page.waitForSelector('body[data-ready="true"]');
-  return {
-    browser,
-    page,
-    url,
-    problems,
-    async close() {
-      await browser.close();
-      server.close();
-    },
+  const open = async (address = url, page_options = null) => {
+    const page = await (page_options ? browser.newPage(page_options) : context.newPage());
+    page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+    page.on('console', (message) => message.type() === 'error' && problems.push(`console: ${message.text()}`));
+    page.on('request', (request) => request.url().startsWith(url) || problems.push(`outside request: ${request.url()}`));
+    await page.goto(address, { waitUntil: 'commit' });
+    await page.waitForSelector('body[data-ready="true"]', { timeout: 5000 });
+    return page;
   };
+  const close = async () => { await browser.close(); server.close(); assert.deepEqual(problems, []); };
+  return { page: await open(), url, open, close };
 }
 
-// Types a program in place of the editor's as a person would: a click
-// into it, Ctrl-A, Backspace, then the keys.
+// Types a program in place of the editor's as a person would, in Program mode.
 export async function type_program(page, code) {
+  await page.click('#mode-program');
   await page.click('#editor .cm-content');
   await page.keyboard.press('Control+A');
   await page.keyboard.press('Backspace');
   await page.keyboard.type(code);
 }
 
-// The program as the editor shows it, line by line.
-export function program_text(page) {
-  return page.$$eval('#editor .cm-line', (lines) => lines.map((line) => line.textContent).join('\n'));
-}
+export const program_text = (page) => page.$$eval('#editor .cm-line', (lines) => lines.map((line) => line.textContent).join('\n'));
 
-// Enters a line at the console and waits for its end.
-export async function enter(page, line) {
-  await page.fill('#console-input', line);
-  await page.press('#console-input', 'Enter');
-  await page.waitForSelector('#console-input:not([disabled])');
-}
+// What Program mode shows of a run: its output with the page's notes,
+// standard error, the status (a clean run's time as T), the stack, the
+// calls that led to an error, and the line number, line and token marked.
+export const shown = (page) => page.evaluate(() => {
+  const texts = (selector) => [...document.querySelectorAll(selector)].map((element) => element.textContent);
+  return {
+    out: texts('#output > span:not(.err)').join(''),
+    err: texts('#output > span.err').join(''),
+    status: document.getElementById('status').textContent.replace(/^Finished in (\d+ ms|\d+\.\d\d s)\./, 'Finished in T.'),
+    stack: document.getElementById('stack').textContent,
+    chain: document.getElementById('failed-at').hidden ? [] : texts('#chain li'),
+    marks: texts('#editor .cm-gutterElement.error, #editor .cm-error-line, #editor .cm-error-token'),
+  };
+});
 
-// Types a program and its input, runs it with Ctrl-Enter and waits for its end.
+// Types a program and its input, and runs it with Ctrl-Enter.
 export async function run(page, code, input = '') {
   await page.fill('#input', input);
   await type_program(page, code);
   await page.keyboard.press('Control+Enter');
   await page.waitForSelector('body[data-running="false"]');
-  return {
-    output: await page.textContent('#output'),
-    stdout: (await page.$$eval('#output > span:not(.err):not(.note)', (spans) => spans.map((s) => s.textContent))).join(''),
-    stderr: (await page.$$eval('#output > span.err', (spans) => spans.map((s) => s.textContent))).join(''),
-    status: await page.textContent('#status'),
-    stack: await page.textContent('#stack'),
-  };
+  return shown(page);
 }
 
-// Shows Step mode, which records the program of Program mode when it has
-// none of it yet, and waits for the recording.
-export async function record(page) {
-  await page.click('#mode-step');
-  await page.waitForFunction(() => !/^(Recording|$)/.test(document.getElementById('step-status').textContent));
+// Lets what runs go on a moment, then ends it with a key or a button within 2 s.
+export async function stop(page, how) {
+  await page.waitForTimeout(500);
+  assert.equal(await page.getAttribute('body', 'data-running'), 'true');
+  const started = Date.now();
+  await (how.startsWith('#') ? page.click(how) : page.keyboard.press(how));
+  await page.waitForSelector('body[data-running="false"]', { timeout: 2000 });
+  assert.ok(Date.now() - started < 2000);
 }
 
-// What Step mode shows of its step: the token marked and its column, the
-// chain of calls, the stack before and after it ([value] for a value
-// changed) and the output.
-export function step_shown(page) {
-  return page.evaluate(() => {
-    const token = document.querySelector('#step-editor .cm-step-token');
-    const before_token = document.createRange();
-    if (token) {
-      before_token.setStart(token.closest('.cm-line'), 0);
-      before_token.setEnd(token, 0);
-    }
-    return {
-      position: document.getElementById('step-position').textContent,
-      token: token?.textContent,
-      column: before_token.toString().length,
-      chain: [...document.querySelectorAll('#step-chain li')].map((item) => item.textContent),
-      stack: [...document.querySelectorAll('#step-stack .stack-row')].map((row) => [...row.querySelectorAll('.cell')]
-        .map((cell) => (cell.classList.contains('changed') ? `[${cell.textContent}]` : cell.textContent)).join(' ')),
-      output: document.getElementById('step-output').textContent,
-    };
-  });
+// Enters lines at the console, each once the one before has ended.
+export async function enter(page, ...lines) {
+  for (const line of lines) {
+    await page.fill('#console-input', line);
+    await page.press('#console-input', 'Enter');
+    await page.waitForSelector('#console-input:not([disabled])');
+  }
 }
+
+// What Step mode shows of its step: where it is, the token marked with
+// the column it starts at, the chain of calls, the stack before and after
+// it ([value] for a value changed) and the output.
+export const step_shown = (page) => page.evaluate(() => {
+  const token = document.querySelector('#step-editor .cm-step-token');
+  const before_token = document.createRange();
+  before_token.setStart(token.closest('.cm-line'), 0);
+  before_token.setEnd(token, 0);
+  return [document.getElementById('step-position').textContent, `${before_token.toString().length}: ${token.textContent}`,
+    [...document.querySelectorAll('#step-chain li')].map((item) => item.textContent),
+    [...document.querySelectorAll('#step-stack .stack-row')].map((row) => [...row.querySelectorAll('.cell')]
+      .map((cell) => (cell.classList.contains('changed') ? `[${cell.textContent}]` : cell.textContent)).join(' ')),
+    document.getElementById('step-output').textContent];
+});

@@ -1,120 +1,89 @@
-// What a visitor gets: the size of what loads, how soon the interpreter is
-// ready, a phone-sized touch screen, the documentation with examples that
-// run in the playground, and screenshots in the build folder.
-import { after, before, test } from 'node:test';
+// What a visitor gets: the size of what loads, every example and mode on a
+// screen and on a phone, and the documentation with examples to run.
+import { after, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFile } from 'node:fs/promises';
+import { readFile, readdir } from 'node:fs/promises';
 import { join } from 'node:path';
 import { gzipSync } from 'node:zlib';
-import { launch, open_playground, record, run, serve, site, type_program } from './harness.mjs';
+import { enter, example, examples, open_playground, program_text, run, shots, shown, site, type_program } from './harness.mjs';
 
-const shots = process.env.TOLVA_SCREENSHOTS;
+const { page, url, open, close } = await open_playground({ viewport: { width: 1280, height: 800 } });
+after(close);
 
 test('what the page loads is under 500 KB gzip-compressed', async () => {
-  let total = 0;
-  const sizes = [];
-  for (const file of ['index.html', 'playground.css', 'playground.js', 'worker.js', 'tolva.js', 'tolva.wasm']) {
-    const size = gzipSync(await readFile(join(site, file)), { level: 9 }).length;
-    sizes.push(`${file} ${size}`);
-    total += size;
-  }
-  console.log(`gzip-compressed bytes: ${sizes.join(', ')}; total ${total}`);
+  const files = ['index.html', 'playground.css', 'playground.js', 'worker.js', 'tolva.js', 'tolva.wasm'];
+  const sizes = await Promise.all(files.map(async (file) => gzipSync(await readFile(join(site, file)), { level: 9 }).length));
+  const total = sizes.reduce((sum, size) => sum + size);
+  console.log(`gzip-compressed bytes: ${files.map((file, index) => `${file} ${sizes[index]}`).join(', ')}; total ${total}`);
   assert.ok(total < 500 * 1000, `${total} bytes`);
 });
 
-test('the interpreter is ready within 5 s of opening the page', async () => {
-  const { server, url } = await serve();
-  const browser = await launch();
-  try {
-    const page = await browser.newPage();
-    const started = Date.now();
-    await page.goto(url);
-    await page.waitForSelector('body[data-ready="true"]', { timeout: 5000 });
-    console.log(`ready after ${Date.now() - started} ms`);
-  } finally {
-    await browser.close();
-    server.close();
-  }
-});
-
-let playground;
-before(async () => { playground = await open_playground({ viewport: { width: 1280, height: 800 } }); });
-after(() => playground.close());
-
-async function fits(page) {
-  return page.evaluate(() => document.documentElement.scrollWidth <= document.documentElement.clientWidth);
-}
-
-// Screenshots PREFIXerror.png of an error inside a word and PREFIXstep.png
-// of Step mode in the middle of a recursion; back in Program mode after.
-async function error_and_step(page, prefix) {
-  await run(page, '\\ The mean of two values\n:average + 2 / ;\n:report ( mean: ) .. average . cr ;\n4 6 report\n7 report');
-  await page.screenshot({ path: join(shots, `${prefix}error.png`) });
-  await type_program(page, '\\ Factorial, by recursion: n! = n * (n - 1)!\n:fact dup 1 > { dup 1- fact * } iftrue ;\n( 5! = ) .. 5 fact . cr');
-  await record(page);
-  for (let step = 1; step < 43; ++step) await page.keyboard.press('ArrowRight');
-  assert.ok(await fits(page), 'step');
-  await page.screenshot({ path: join(shots, `${prefix}step.png`) });
-  await page.click('#mode-program');
-}
-
-test('screenshots of the program, step and console modes, and of an error inside a word', async () => {
-  const { page } = playground;
-  await page.selectOption('#examples', 'collatz');
-  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Example'));
-  await page.click('#run');
-  await page.waitForSelector('body[data-running="false"]');
-  await page.screenshot({ path: join(shots, 'program.png') });
-  await error_and_step(page, '');
-  await page.click('#mode-console');
-  await page.waitForSelector('#console-input:not([disabled])');
-  for (const line of [':sq dup * ;', '7 sq . cr', '1 nosuch', '[ 1 2']) {
-    await page.fill('#console-input', line);
-    await page.press('#console-input', 'Enter');
-    await page.waitForSelector('#console-input:not([disabled])');
-  }
-  await page.screenshot({ path: join(shots, 'console.png') });
-});
-
-test('a phone: no sideways scrolling, the output in sight after Run and Stop, no keys in the console\'s hint', async () => {
-  const phone = await playground.browser.newPage({ viewport: { width: 375, height: 740 }, hasTouch: true, isMobile: true });
-  await phone.goto(playground.url);
-  await phone.waitForSelector('body[data-ready="true"]');
+// Runs every example, chosen from the menu by its file name and first line,
+// with its input, and takes screenshots PREFIXprogram.png of one,
+// PREFIXerror.png of an error inside a word, PREFIXstep.png of Step mode in
+// a recursion and PREFIXconsole.png. The page never scrolls sideways, the
+// output is in sight after Run and after Stop, and the console's hint
+// names keys only where there are keys.
+async function tour(page, prefix, keys) {
+  const shot = (name) => page.screenshot({ path: join(shots, `${prefix}${name}.png`) });
+  const fits = async (mode) => assert.ok(await page.evaluate(() => document.documentElement.scrollWidth
+    <= document.documentElement.clientWidth), mode);
   // The output wholly on the screen, scrolled to its end.
-  const in_sight = (box) => {
+  const in_sight = () => page.waitForFunction(() => {
+    const box = document.getElementById('output');
     const { top, bottom } = box.getBoundingClientRect();
     return top >= 0 && bottom <= window.innerHeight && box.scrollTop + box.clientHeight >= box.scrollHeight - 1;
-  };
-  await type_program(phone, `( ${'a-long-line-of-text '.repeat(10)}) .. cr`);
-  await phone.click('#share');
-  await phone.click('#run');
-  await phone.waitForSelector('body[data-running="false"]');
-  assert.ok(await fits(phone), 'program');
-  await phone.waitForFunction(in_sight, await phone.$('#output'), { timeout: 2000 });
-  await phone.screenshot({ path: join(shots, 'phone.png') });
+  }, null, { timeout: 2000 });
+  const names = (await readdir(examples)).filter((file) => file.endsWith('.tv')).map((file) => file.slice(0, -3));
+  const options = await page.$$eval('#examples option', (all) => all.slice(1).map((option) => option.textContent));
+  assert.deepEqual(options.sort(), await Promise.all(names.map(async (name) => `${name}.tv — ${(await example(`${name}.tv`))
+    .split('\n')[0].slice(2).replace(/\.$/, '')}`)));
+  for (const name of names) {
+    const files = await Promise.all(['tv', 'in', 'out'].map((extension) => example(`${name}.${extension}`)));
+    await page.selectOption('#examples', name);
+    await page.waitForFunction((name) => document.getElementById('status').textContent.startsWith(`Example ${name}`), name);
+    await page.click('#run');
+    await page.waitForSelector('body[data-running="false"]');
+    const { out, err, status } = await shown(page);
+    assert.deepEqual([await program_text(page), await page.inputValue('#input'), out, err, status], [...files, '', 'Finished in T.']);
+    await in_sight();
+    if (name === 'collatz') await shot('program');
+  }
+  await page.evaluate(() => window.scrollTo(0, 0));
+  await type_program(page, `[ ( ${'a-long-line-of-text '.repeat(10)}) .. cr ] 100000000 times`);
+  await page.click('#share');
+  await page.click('#run');
+  await page.waitForTimeout(500);
+  await page.click('#stop');
+  await page.waitForSelector('body[data-running="false"]');
+  await in_sight();
+  await fits('program');
+  assert.ok((await page.textContent('#output')).endsWith('[stopped]\n'));
 
-  await phone.evaluate(() => window.scrollTo(0, 0));
-  await type_program(phone, '[ $i . cr ] 100000000 times');
-  await phone.click('#run');
-  await phone.waitForTimeout(500);
-  await phone.click('#stop');
-  await phone.waitForSelector('body[data-running="false"]');
-  await phone.waitForFunction(in_sight, await phone.$('#output'), { timeout: 2000 });
-  assert.ok((await phone.textContent('#output')).endsWith('[stopped]\n'));
-  await error_and_step(phone, 'phone-');
+  await run(page, '\\ The mean of two values\n:average + 2 / ;\n:report ( mean: ) .. average . cr ;\n4 6 report\n7 report');
+  await shot('error');
+  await type_program(page, '\\ Factorial, by recursion: n! = n * (n - 1)!\n:fact dup 1 > { dup 1- fact * } iftrue ;\n( 5! = ) .. 5 fact . cr');
+  await page.click('#mode-step');
+  await page.waitForFunction(() => !/^(Recording|$)/.test(document.getElementById('step-status').textContent));
+  assert.equal(await page.textContent('#step-status'), 'Finished after 87 steps.');
+  for (let step = 1; step < 43; ++step) await page.keyboard.press('ArrowRight');
+  await fits('step');
+  await shot('step');
+  await page.click('#mode-console');
+  await enter(page, ':sq dup * ;', '7 sq . cr', '1 nosuch', '[ 1 2');
+  await fits('console');
+  assert.deepEqual(await page.$$eval('#console .hint', (hints) => hints.filter((hint) => hint.offsetParent)
+    .map((hint) => /Escape|Ctrl|Tab/.test(hint.textContent))), [keys]);
+  await shot('console');
+}
 
-  await phone.click('#mode-console');
-  await phone.waitForSelector('#console-input:not([disabled])');
-  assert.ok(await fits(phone), 'console');
-  assert.deepEqual(await phone.$$eval('#console .hint', (hints) => hints.filter((hint) => hint.offsetParent)
-    .map((hint) => /Escape|Ctrl|Tab/.test(hint.textContent))), [false]);
-  await phone.screenshot({ path: join(shots, 'phone-console.png') });
-  await phone.close();
+test('every example and every mode, on a screen and on a phone, with screenshots', async () => {
+  await tour(page, '', true);
+  await tour(await open(url, { viewport: { width: 375, height: 740 }, hasTouch: true, isMobile: true }), 'phone-', false);
 });
 
 test('the documentation pages render the Markdown of docs/, and Run this runs an example in the playground', async () => {
-  const { page } = playground;
-  await page.goto(`${playground.url}docs.html#language.md`);
+  await page.goto(`${url}docs.html#language.md`);
   await page.waitForSelector('article h1');
   assert.equal(await page.textContent('article h1'), 'The Tolva language');
   assert.ok(await page.$$eval('article pre + .run a', (links) => links.length) > 90);
@@ -130,5 +99,4 @@ test('the documentation pages render the Markdown of docs/, and Run this runs an
   await page.click('article pre:has-text("echo \'6 7 * . cr\' | tolva -e \'accept interpret\'") + .run a');
   await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Finished'));
   assert.equal(await page.textContent('#output'), '42 \n');
-  assert.deepEqual(playground.problems, []);
 });
