@@ -20,8 +20,6 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
         {":f 1+ ; :g { f } iftrue ; 0 1 g :f [ 10 + ] execute ; 1 g", "", "", "11 "},
         // and in a quote that only calls a word, which iftrue enters directly
         {":f 1 [ ] execute ; :g { f } iftrue ; 1 g :f 2 [ ] execute ; 1 g", "", "", "1 2 "},
-        // and the dup that the if-else idiom's quote takes in
-        {":g dup { 5 [ ] execute } iftrue ; 1 g :dup 0 ; 1 g", "", "", "1 5 1 "},
         // and a loop whose body and condition run as one code, even when
         // its condition (left in the quotation, run by execute) is current
         {":inc 1+ ; :f 0 { inc } while { dup 3 < } repeat ; f :inc 2 + ; execute f", "", "", "3 0 4 "},
@@ -31,7 +29,6 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
         {":g 1 ; :c [ 2 ] /g ; :b 0 drop c ; :a b g ; a", "", "", "2 "},
         // a built-in used inline, replaced
         {"[ 1 2 + ] /s s :+ * ; s", "", "", "3 2 "},
-        {"[ 3 4 < ] /s s :< 9 ; s", "", "", "1 3 4 9 "},
     });
 }
 
@@ -40,7 +37,6 @@ TEST(Cache, NewNamesShadowSigilsNumbersAndWords) {
         // a word reached through an alias, in a step made of several tokens
         {"( < ) @lt [ 3 2 lt ] /r r :< 7 ; r", "", "", "0 3 2 7 "},
         {"( iftrue ) @it [ 1 { 5 } it ] /r r :iftrue drop 6 ; r", "", "", "5 6 "},
-        {"[ 1 :1 42 ; 1 ] execute", "", "", "1 42 "},
         {"0 =x [ $x :$x 9 ; $x ] execute", "", "", "0 9 "},
         {":w 1 ; [ w ( 2 ) @w w ( 3 ) @w w ] execute", "", "", "1 2 3 "},
         {"[ 5 =c :=c 8 ; 6 =c ] execute $c", "", "", "6 8 5 "},
@@ -49,12 +45,10 @@ TEST(Cache, NewNamesShadowSigilsNumbersAndWords) {
 
 TEST(Cache, VariablesCreatedAfterCompiling) {
     check_all({
-        {"[ $z ] /r r\n1 =z r", "", "Out of range: _Map_base::at\n", "1 "},
         {"[ 2 +y ] /r r r $y", "", "", "4 "},
         {"[ =f ] /r r\n$f", "", "Out of range: stack underflow\n", "0 "},
         // made by the loop's first pass; the next passes find it, one value left to take
         {"{ 1 -b } 3 times $b", "", "", "-3 "},
-        {"{ 1 +b } 3 times $b", "", "", "3 "},
         {"{ 7 =b } 3 times $b", "", "", "7 "},
     });
 }
@@ -69,7 +63,6 @@ TEST(Cache, ConstructsRunWholeOnlyWithTheBuiltInClosingWord) {
         {"( [ ) @q { q 1 2 ] execute } execute", "", "", "1 2 "},
         // a construct opened in a body collects the caller's tokens
         {":o [ ; o 1 2 ] execute", "", "", "1 2 "},
-        {"[ { ] execute 3 } execute", "", "", "3 "},
     });
 }
 

@@ -69,17 +69,6 @@ TEST(Embed, AnInterruptStopsTheRunningLoopAndKeepsWhatItDid) {
     EXPECT_EQ(session.stack(), std::vector<double>{7});
 }
 
-TEST(Embed, TheStackAndTheOpenConstructReadBack) {
-    Embedded session;
-    session.run("1 2 [ 3");
-    EXPECT_EQ(forth::closing_word(session.ctx), "]");
-    session.run("] :sq dup");
-    EXPECT_EQ(forth::closing_word(session.ctx), ";");
-    session.run("* ; 3 sq");
-    EXPECT_EQ(forth::closing_word(session.ctx), "");
-    EXPECT_EQ(session.stack(), (std::vector<double>{1, 2, 9}));
-}
-
 // A word that evaluates text of its own source, as included does with a file.
 void define_source_words(forth::Context& ctx) {
     forth::define_word(ctx, "inner", [](forth::Context& ctx) {
@@ -116,7 +105,6 @@ TEST(Embed, AnErrorIsLocatedInTheInnermostSource) {
         forth::Source source;
         std::string_view where, tracked;
     } cases[] = {
-        {"1 2 + nosuch", {"prog.tv", 7}, "prog.tv:7.6 nosuch", "prog.tv:7.6 nosuch"},
         {"1\n2\r\n\n 3 + drop  drop drop", {"<command line>", 1}, "<command line>:4.16 drop",
          "<command line>:4.16 drop"},
         {":f drop drop ;\n1 2 f\n  1 f", {"prog.tv", 1}, "prog.tv:3.4 f", "prog.tv:1.8 drop < prog.tv:3.4 f"},
@@ -161,16 +149,6 @@ TEST(Embed, ALongChainKeepsItsEnds) {
     EXPECT_EQ(callers[22].token, "w22");
     EXPECT_EQ(callers[23].token, "... 7 more calls");
     EXPECT_EQ(placed({callers.back(), {}}), "test.tv:2.0 w30");
-}
-
-TEST(Embed, LinesRunOneAtATimeUntilTheFirstError) {
-    Embedded session;
-    std::istringstream program("1 \\ a comment ends its line only\n2 nosuch 3\n4\n");
-    const forth::Outcome outcome =
-        forth::catch_errors(session.ctx, [&] { forth::evaluate_lines(session.ctx, program, {"prog.tv", 5}); });
-    forth::write_report(session.ctx, outcome, true);
-    EXPECT_EQ(session.err.str(), "Domain error: unknown word - nosuch\n  at prog.tv:6: nosuch\n");
-    EXPECT_EQ(session.stack(), (std::vector<double>{1, 2}));
 }
 
 }  // namespace

@@ -7,7 +7,6 @@ using forth::testing::check_all;
 
 TEST(Reflective, AcceptFeedsParseNameNumberAndInterpret) {
     check_all({
-        {"accept interpret .", "3 ", "", "", "1 2 +\n"},
         {"accept interpret interpret", "", "", "1 1 ", "1\n"},
         {"accept interpret 2", "", "", "1 2 ", "1 \\ 5\n"},
         {"accept parse-name .. parse-name .. parse-name ..", "hello world world ", "", "", "   hello   world  \n"},
