@@ -3,7 +3,6 @@
 # the version in its title line must be the one the program prints.
 set -uo pipefail
 page=$1 tolva=$2 failed=0
-command -v mandoc >/dev/null || { echo "FAIL: mandoc is missing (tools/install-deps installs it)"; exit 1; }
 messages=$(mandoc -T lint -W all "$page" 2>&1) status=$?
 [[ $status -eq 0 && -z $messages ]] || { echo "FAIL: mandoc -T lint (status $status):"; echo "$messages"; failed=1; }
 prog=$("$tolva" --version | sed -n 's/^Tolva v\([^ ]*\) .*/\1/p')
