@@ -1,10 +1,5 @@
-// libFuzzer target: the input is source text, evaluated line by line on a
-// fresh interpreter the way the interactive loop does it. What follows the
-// first NUL byte, if any, is standard input, for accept and the words that
-// read what it read.
-//
-// The sandbox bounds the work and memory of one input and keeps it inside
-// the process (bye, included); see tests/sandbox.
+// libFuzzer target: source text, then after the first NUL byte standard
+// input, run in the sandbox; fuzz/README.md tells how.
 
 #include <sys/resource.h>
 
