@@ -132,7 +132,11 @@ private:
             if (in_place_allowed_ &&
                 std::find(being_compiled().begin(), being_compiled().end(), term.body) == being_compiled().end()) {
                 const Code& callee = current_code(ctx_, *term.body, Role::call);
-                if (callee.in_place) {
+                // Its lists would be held by this list's own code: a callee
+                // that holds this very list (a quote of a call of it) would
+                // make a cycle that nothing frees.
+                const auto holds_this = [this](const Code::Construct& held) { return held.list.node() == &node_; };
+                if (callee.in_place && std::ranges::none_of(callee.constructs, holds_this)) {
                     term.in_place = &callee;
                     code_.depends_on_all = true;
                     // Its instructions, copied in, point at its lists: kept as long as this code.
