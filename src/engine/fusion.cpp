@@ -136,7 +136,7 @@ private:
                 // that holds this very list (a quote of a call of it) would
                 // make a cycle that nothing frees.
                 const auto holds_this = [this](const Code::Construct& held) { return held.list.node() == &node_; };
-                if (callee.in_place && std::ranges::none_of(callee.constructs, holds_this)) {
+                if (callee.in_place && std::none_of(callee.constructs.begin(), callee.constructs.end(), holds_this)) {
                     term.in_place = &callee;
                     code_.depends_on_all = true;
                     // Its instructions, copied in, point at its lists: kept as long as this code.
