@@ -40,8 +40,9 @@ void terminal_loop(Context& ctx, TerminalSession& terminal) {
         if (read == TerminalSession::Read::ended) return;
         if (read == TerminalSession::Read::cancelled) continue;
         if (report_outcome(ctx, try_evaluate(ctx, line, {typed_lines, ++number}))) *ctx.out << "ok\n";
-        // A Ctrl-C that came too late to stop this line must not stop the next.
-        interrupt_requested = 0;
+        // A Ctrl-C that came too late to stop this line must not cancel the
+        // reading of the next.
+        ctx.runtime.interrupt_requested = 0;
     }
 }
 

@@ -37,7 +37,12 @@ constexpr int default_columns = 80;
 volatile std::sig_atomic_t resized = 0;
 volatile std::sig_atomic_t resumed = 0;
 
-void on_interrupt(int) { request_interrupt(); }
+// The interpreter that Ctrl-C stops: the open session's.
+Runtime* signalled = nullptr;
+
+void on_interrupt(int) {
+    if (signalled != nullptr) request_interrupt(*signalled);
+}
 void on_resize(int) { resized = 1; }
 void on_resume(int) { resumed = 1; }
 
@@ -112,7 +117,7 @@ HistoryList new_history(int size) {
 
 class EditorSession final : public TerminalSession {
 public:
-    explicit EditorSession(const Context& ctx);
+    explicit EditorSession(Context& ctx);
     ~EditorSession() override;
 
     Read read_code(const std::string& prompt, std::string& line) override;
@@ -133,7 +138,7 @@ private:
     static int read_char(EditLine* editor, wchar_t* character);
     static unsigned char complete(EditLine* editor, int key);
 
-    const Context& ctx_;
+    Context& ctx_;
     TerminalEncoding encoding_;
     SignalHandler interrupt_{SIGINT, on_interrupt};
     SignalHandler resize_{SIGWINCH, on_resize};
@@ -149,8 +154,9 @@ private:
     bool ended_ = false;
 };
 
-EditorSession::EditorSession(const Context& ctx) : ctx_(ctx) {
+EditorSession::EditorSession(Context& ctx) : ctx_(ctx) {
     if (!editor_) throw std::bad_alloc();
+    signalled = &ctx.runtime;
     EditLine* const editor = editor_.get();
     edit->el_set(editor, EL_CLIENTDATA, this);
     edit->el_set(editor, EL_EDITOR, "emacs");
@@ -179,7 +185,10 @@ EditorSession::EditorSession(const Context& ctx) : ctx_(ctx) {
     set_line_source([this](std::string& line) { return read_data(line); });
 }
 
-EditorSession::~EditorSession() { set_line_source({}); }
+EditorSession::~EditorSession() {
+    set_line_source({});
+    signalled = nullptr;
+}
 
 TerminalSession::Read EditorSession::read_code(const std::string& prompt, std::string& line) {
     const Got got = get_line(prompt, line);
@@ -321,7 +330,8 @@ int EditorSession::read_char(EditLine* editor, wchar_t* character) {
     for (;;) {
         sigprocmask(SIG_BLOCK, &watched, &previous);
         int ready = 0;
-        if (interrupt_requested == 0 && resized == 0 && resumed == 0) {
+        Runtime& runtime = of(editor).ctx_.runtime;
+        if (runtime.interrupt_requested == 0 && resized == 0 && resumed == 0) {
             fd_set input;
             FD_ZERO(&input);
             FD_SET(STDIN_FILENO, &input);
@@ -329,8 +339,8 @@ int EditorSession::read_char(EditLine* editor, wchar_t* character) {
         }
         const int wait_error = ready < 0 ? errno : 0;
         sigprocmask(SIG_SETMASK, &previous, nullptr);
-        if (interrupt_requested != 0) {
-            interrupt_requested = 0;
+        if (runtime.interrupt_requested != 0) {
+            runtime.interrupt_requested = 0;
             of(editor).interrupted_ = true;
             *character = L'\n';
             return 1;
@@ -401,7 +411,7 @@ unsigned char EditorSession::complete(EditLine* editor, int) try {
 
 }  // namespace
 
-std::unique_ptr<TerminalSession> open_terminal_session(const Context& ctx) {
+std::unique_ptr<TerminalSession> open_terminal_session(Context& ctx) {
     if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) return nullptr;
     edit = load_line_editor();
     if (edit == nullptr) return nullptr;

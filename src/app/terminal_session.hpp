@@ -29,7 +29,8 @@ public:
 
 // A session when standard input and standard output are both terminals and
 // the program was built with a line editor; null otherwise. While it lives,
-// SIGINT sets interrupt_requested, and accept reads through the editor too.
-std::unique_ptr<TerminalSession> open_terminal_session(const Context& ctx);
+// SIGINT requests an interrupt of `ctx`, and accept reads through the
+// editor too.
+std::unique_ptr<TerminalSession> open_terminal_session(Context& ctx);
 
 }  // namespace forth

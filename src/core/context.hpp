@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bitset>
+#include <csignal>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -25,12 +26,15 @@ struct Context;
 // A value no Context has had yet; see Runtime::generation.
 std::uint64_t new_generation();
 
-// The bit of Runtime::word_names for `name`: a quick hash of its bytes.
-inline std::size_t word_name_bit(std::string_view name) {
+// A quick hash of a name's bytes, for the filters that tell at once that a
+// name is not among some: the dictionary's (Runtime::word_names) and the
+// names a compiled list looked up (Code::names).
+inline std::uint32_t name_hash(std::string_view name) {
     std::uint32_t hash = 2166136261u;
     for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-    return hash % 4096;
+    return hash;
 }
+inline std::size_t word_name_bit(std::uint32_t hash) { return hash % 4096; }
 
 using Word = std::function<void(Context&)>;
 using SigilHandler = std::function<void(Context&, const std::string&)>;
@@ -56,6 +60,22 @@ struct ErrorLocation : Place {
 
 // The evaluator's own bookkeeping; no word looks at it.
 struct Runtime {
+    // The one word the evaluator tests to learn that it must look at its
+    // state again: set by an interrupt request, by any change to the
+    // dictionary or the aliases, by an opening word, by plain mode and while
+    // a poll hook is set. It is tested where work may go on without end, at
+    // every call and every pass of a loop, and after every instruction that
+    // may have set it; what it stands for is read from the state itself, so
+    // setting it when nothing changed is safe. Set by signal handlers, hence
+    // volatile (core/trap.hpp).
+    volatile std::sig_atomic_t trap = 0;
+    volatile std::sig_atomic_t interrupt_requested = 0;
+    // Called at every call and loop pass while set: a harness that bounds
+    // the work of what runs spends from its budget here, and may throw.
+    std::function<void(Context&)> on_poll;
+    // Tokens compiled so far, which no call or pass counts, for such a harness.
+    std::size_t tokens_compiled = 0;
+
     // Changes whenever a word or an alias is added or replaced, so compiled
     // token lists know when to look their tokens up again. Values are never
     // reused, not even by another Context.
@@ -89,6 +109,7 @@ struct Runtime {
     std::size_t stale_below = 0;
     std::size_t reentries = 0;  // runs of the evaluator inside one another, from native code
     bool plain = false;         // resolve every token anew (for tests that compare the two ways)
+    bool eager = false;         // compile every list at its first run (ListNode::ran), for the same tests
     // Where tokens come from is kept with the lists they are collected
     // into, so that errors point inside words; source names by number
     // (Origin::source - 1). Fusion and calls run in place stay off, so
@@ -134,9 +155,9 @@ struct Context {
 // The dictionary's entry for `token`, or null: the filter, the words found
 // last, then the dictionary itself. The entries stay where they are, as
 // nothing removes one.
-inline Word* find_word(Context& ctx, const std::string& token) {
+inline Word* find_word(Context& ctx, const std::string& token, std::uint32_t hash) {
     Runtime& runtime = ctx.runtime;
-    const std::size_t bit = word_name_bit(token);
+    const std::size_t bit = word_name_bit(hash);
     if (!runtime.word_names.test(bit)) return nullptr;
     Runtime::FoundWord& found = runtime.found_words[bit % runtime.found_words.size()];
     if (found.generation == runtime.generation && found.name == token) return found.word;
@@ -145,6 +166,7 @@ inline Word* find_word(Context& ctx, const std::string& token) {
     found = {runtime.generation, token, &word->second};
     return &word->second;
 }
+inline Word* find_word(Context& ctx, const std::string& token) { return find_word(ctx, token, name_hash(token)); }
 
 // Throws std::out_of_range with `message`. Out of line, so that the words
 // that check the stack's depth keep no registers for the throw they rarely make.

@@ -7,6 +7,24 @@ namespace forth {
 
 namespace {
 
+// Deleting a list lets go of the lists its code holds, which may let go of
+// more, down a chain of any length. Each waits its turn on a list linked
+// through the lists themselves, so freeing takes constant machine stack
+// and allocates nothing.
+void delete_in_turn(ListNode* node) {
+    static ListNode* doomed = nullptr;
+    static bool deleting = false;
+    node->next_doomed = doomed;
+    doomed = node;
+    if (deleting) return;
+    deleting = true;
+    while (doomed != nullptr) {
+        ListNode* const next = std::exchange(doomed, doomed->next_doomed);
+        delete next;
+    }
+    deleting = false;
+}
+
 struct RetiredLists {
     std::size_t keepers = 0;
     std::vector<ListNode*> lists;
@@ -19,7 +37,7 @@ struct RetiredLists {
             std::vector<std::unique_ptr<Compiled>> gone_forms = std::exchange(forms, {});
             for (ListNode* list : gone_lists) {
                 if (list->references == 0)
-                    delete list;
+                    delete_in_turn(list);
                 else
                     list->retired = false;
             }
@@ -44,7 +62,7 @@ KeepRetired::~KeepRetired() {
 void dispose(ListNode* node) {
     RetiredLists& lists = retired();
     if (lists.keepers == 0) {
-        delete node;
+        delete_in_turn(node);
     } else if (!node->retired) {
         node->retired = true;
         lists.lists.push_back(node);

@@ -32,17 +32,17 @@ void note_change(Context& ctx, const std::string& name) {
     if (runtime.words_seen != ctx.words.size() || name.empty()) {
         if (name.empty() || ctx.words.size() != runtime.words_seen + 1) {
             runtime.word_names.reset();
-            for (const auto& word : ctx.words) runtime.word_names.set(word_name_bit(word.first));
+            for (const auto& word : ctx.words) runtime.word_names.set(word_name_bit(name_hash(word.first)));
         }
         runtime.words_seen = ctx.words.size();
     }
-    if (!name.empty()) runtime.word_names.set(word_name_bit(name));
+    if (!name.empty()) runtime.word_names.set(word_name_bit(name_hash(name)));
     if (runtime.aliases_seen != ctx.aliases.size()) {
         runtime.alias_initials.reset();
         for (const auto& alias : ctx.aliases) runtime.alias_initials.set(initial(alias.first));
         runtime.aliases_seen = ctx.aliases.size();
     }
-    set_trap();
+    set_trap(ctx.runtime);
 }
 
 void define_word(Context& ctx, const std::string& name, Word word) {

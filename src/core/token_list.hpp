@@ -56,6 +56,11 @@ struct ListNode {
     // token copies it, since a run may still be reading it.
     bool frozen = false;
     bool retired = false;  // waiting in the retired lists (core/retired.hpp)
+    // Whether it began to run once before, uncompiled: a list is compiled
+    // the second time it runs, since most that run once (made as a program
+    // runs) cost less run token by token than compiled.
+    bool ran = false;
+    ListNode* next_doomed = nullptr;  // the next list waiting to be deleted (dispose)
 
     ListNode();
     ~ListNode();

@@ -120,6 +120,7 @@ private:
 };
 
 std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous) {
+    ctx.runtime.tokens_compiled += node.size();
     auto code = std::make_unique<Code>();
     code->node = &node;
     code->generation = ctx.runtime.generation;
@@ -186,8 +187,7 @@ bool repair(const Context& ctx, Code& code) {
     for (auto change = since; change != changes.end(); ++change) {
         const std::string& name = change->name;
         if (name.empty()) return false;
-        const std::uint64_t bit = std::uint64_t{1} << (std::hash<std::string_view>{}(name) % 64);
-        if ((code.names & bit) == 0) continue;
+        if ((code.names & name_bit(name_hash(name))) == 0) continue;
         for (std::uint32_t index = 0; index < code.node->size(); ++index) {
             if (code.node->token(index) != name) continue;
             Instr* const call = instruction_at(code, index);
@@ -251,11 +251,8 @@ Code& repeat_loop(Code& body, const Code& condition) {
     const bool balanced = body.delta + condition.delta == 1;
     std::vector<Instr>& instrs = loop->instrs;
     instrs.push_back(make_guard(need, room, 0, 0));
-    // The lists their instructions point at, kept as long as it is.
-    for (const Code* code : {static_cast<const Code*>(&body), &condition}) {
-        for (const Code::Construct& held : code->constructs)
-            loop->constructs.push_back({Code::no_token, Code::no_token, held.list});
-    }
+    // Their instructions point at the lists the two codes hold, without
+    // holding them: the loop runs only while both codes are current.
     const auto append = [&instrs](const Code& code) {
         const std::size_t guarded = code.instrs.front().op == Op::guard ? 1 : 0;
         for (std::size_t index = guarded; index + 1 < code.instrs.size(); ++index) {

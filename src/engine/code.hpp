@@ -28,18 +28,20 @@ struct Code final : Compiled {
     std::uint64_t serial;
     ListNode* node = nullptr;
     std::uint64_t generation = 0;  // of the tables it was last found current in
-    std::uint64_t names = 0;       // a filter of the tokens it looked up, one bit each
+    std::uint64_t names = 0;       // a filter of the tokens it looked up, one bit each (name_bit)
     // A token was found through an alias, or a call runs its body's
     // instructions in place: a change to any name may touch it.
     bool depends_on_all = false;
     // What its instructions point at: the lists of its whole constructs
     // (with the first and end token of each, to keep them when compiled
-    // again) and the operands kept out of the instructions.
+    // again) and the operands kept out of the instructions. A code holds
+    // only lists made from its own tokens, so no list can hold itself
+    // through codes; what it runs of other lists (calls, bodies in place)
+    // it points at without holding, valid while it is current.
     struct Construct {
-        std::uint32_t first, end;  // no_token for a list held for another code's instructions
+        std::uint32_t first, end;
         TokenList list;
     };
-    static constexpr std::uint32_t no_token = 0xFFFFFFFF;
     std::vector<Construct> constructs;
     std::vector<std::unique_ptr<Detail>> details;
     // The same instructions, ending as a loop's body or condition ends;
@@ -74,6 +76,9 @@ struct Code final : Compiled {
     // when there is none.
     const Instr* entry_at(std::uint32_t token) const;
 };
+
+// The bit of a name in Code::names, from its name_hash.
+inline std::uint64_t name_bit(std::uint32_t hash) { return std::uint64_t{1} << (hash % 64); }
 
 // Instructions that only some frames may start at carry this in `aux`.
 inline constexpr std::uint16_t entry_flag = 0x8000;

@@ -27,6 +27,7 @@ namespace {
 
 bool fast_allowed(const Context& ctx) { return !ctx.runtime.plain && ctx.terminator.empty(); }
 
+
 Role role_of(Frame::Kind kind) {
     switch (kind) {
         case Frame::Kind::times:
@@ -60,7 +61,7 @@ void leave_instructions(Frame& frame) {
 }
 
 void poll(Context& ctx) {
-    if (trap) service_poll(ctx);
+    if (ctx.runtime.trap) service_poll(ctx);
 }
 
 ListNode& list_or_empty(ListNode* node) { return node != nullptr ? *node : empty_list(); }
@@ -299,6 +300,13 @@ void sweep_when_many_retired() {
     threshold = std::max<std::size_t>(4096, 2 * retired_count());
 }
 
+// A loop's frame, run token by token, begins a pass of its list: by
+// instructions from the second.
+void begin_again(Context& ctx, Frame& frame) {
+    frame.pc = 0;
+    if (fast_allowed(ctx) && runs_compiled(ctx, *frame.node)) start(ctx, frame);
+}
+
 // A list has run to its end, token by token: its frame ends, or its loop
 // goes on, as the ops that end a list do it by instructions.
 void end_of_list(Context& ctx, Frame& frame) {
@@ -307,12 +315,12 @@ void end_of_list(Context& ctx, Frame& frame) {
             if (frame.times.index == frame.times.passes) break;
             poll(ctx);
             *frame.times.counter = frame.times.index++;
-            frame.pc = 0;
+            begin_again(ctx, frame);
             return;
         case Frame::Kind::repeat_body:
             std::swap(frame.node, frame.repeat.other);
             frame.kind = Frame::Kind::repeat_condition;
-            frame.pc = 0;
+            begin_again(ctx, frame);
             return;
         case Frame::Kind::repeat_condition:
             // IEEE: never equal when either is NaN
@@ -320,7 +328,7 @@ void end_of_list(Context& ctx, Frame& frame) {
             poll(ctx);
             std::swap(frame.node, frame.repeat.other);
             frame.kind = Frame::Kind::repeat_body;
-            frame.pc = 0;
+            begin_again(ctx, frame);
             return;
         default:
             break;
@@ -362,7 +370,7 @@ void drive(Context& ctx, std::size_t base) {
             step_text(ctx, frame);
         } else {
             if (fast_allowed(ctx)) {
-                if (frame.ip == exit_instr()) {
+                if (frame.ip == exit_instr() && frame.node->code != nullptr) {
                     Code& code = current_code(ctx, *frame.node, role_of(frame.kind));
                     if (const Instr* const at = code.entry_at(frame.pc)) {
                         frame.code = &code;
@@ -520,7 +528,7 @@ void run_tokens(Context& ctx, const Frame& frame, std::uint32_t first, std::uint
 }
 
 void start(Context& ctx, Frame& frame) {
-    if (!fast_allowed(ctx)) {
+    if (!fast_allowed(ctx) || !runs_compiled(ctx, *frame.node)) {
         to_slow(frame, 0);
         return;
     }
@@ -536,6 +544,14 @@ void start(Context& ctx, Frame& frame) {
 }
 
 void start_over_slowly(Frame& frame) { to_slow(frame, 0); }
+
+bool runs_compiled(Context& ctx, ListNode& node) {
+    if (node.code != nullptr || node.ran || ctx.runtime.eager) return true;
+    node.ran = true;
+    return false;
+}
+
+void call_slowly(Context& ctx, ListNode* node) { push(ctx, Frame::Kind::list, node); }
 
 void enter(Context& ctx, Entry entry) {
     switch (entry.kind) {
@@ -584,14 +600,21 @@ void enter_in_place(Context& ctx, std::uint16_t level) {
 }
 
 void service_poll(Context& ctx) {
-    trap = 0;
-    if (interrupt_requested != 0) take_interrupt();
-    if (!fast_allowed(ctx)) trap = 1;
+    Runtime& runtime = ctx.runtime;
+    runtime.trap = 0;
+    if (runtime.interrupt_requested != 0) take_interrupt(runtime);
+    if (runtime.on_poll) {
+        runtime.trap = 1;
+        runtime.on_poll(ctx);
+    }
+    if (!fast_allowed(ctx)) runtime.trap = 1;
 }
 
 void look_again(Context& ctx) {
-    // An interrupt is taken at the next call or pass, as the long way takes it.
-    trap = interrupt_requested != 0 ? 1 : 0;
+    // Requests and the poll hook are taken at the next call or pass, as the
+    // long way takes them.
+    Runtime& runtime = ctx.runtime;
+    runtime.trap = runtime.interrupt_requested != 0 || runtime.on_poll ? 1 : 0;
     Frame& frame = ctx.runtime.frames.back();
     if (ctx.runtime.tracking && !ctx.terminator.empty()) note_opened(ctx);
     if (!fast_allowed(ctx)) {

@@ -63,6 +63,13 @@ void revalidate(Context& ctx, Frame& frame);
 // Sets `frame` to run its list from the start, as its kind says.
 void start(Context& ctx, Frame& frame);
 
+// Whether `node`, beginning a run, runs by instructions: it has them, or
+// it ran before (ListNode::ran), or every list is compiled at once.
+bool runs_compiled(Context& ctx, ListNode& node);
+
+// Calls `node` to run token by token: a frame, counted and polled.
+void call_slowly(Context& ctx, ListNode* node);
+
 // Sets a repeat loop's frame that runs its pass in one code to run the
 // pass token by token from the start of its body.
 void start_over_slowly(Frame& frame);

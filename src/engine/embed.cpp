@@ -51,9 +51,7 @@ void note_location(Runtime& runtime, std::string_view text, const Source& source
                           static_cast<std::uint32_t>(source.first_line), 0};
 }
 
-}  // namespace
-
-void evaluate_source(Context& ctx, const std::string& text, const Source& source) {
+void evaluate_text(Context& ctx, const std::string& text, const Source& source) {
     TextPosition failed_at;
     if (ctx.runtime.tracking) set_text_start(ctx.runtime, source);
     try {
@@ -64,10 +62,24 @@ void evaluate_source(Context& ctx, const std::string& text, const Source& source
     }
 }
 
+// An evaluation begins: a request made while nothing ran was meant for
+// code that has ended.
+void begin(Context& ctx) {
+    if (ctx.runtime.frames.empty()) ctx.runtime.interrupt_requested = 0;
+}
+
+}  // namespace
+
+void evaluate_source(Context& ctx, const std::string& text, const Source& source) {
+    begin(ctx);
+    evaluate_text(ctx, text, source);
+}
+
 void evaluate_lines(Context& ctx, std::istream& lines, const Source& source) {
+    begin(ctx);
     std::string line;
     for (std::size_t number = source.first_line; std::getline(lines, line); ++number) {
-        evaluate_source(ctx, line, {source.name, number});
+        evaluate_text(ctx, line, {source.name, number});
     }
 }
 
@@ -111,6 +123,11 @@ void write_place(std::ostream& out, std::string_view prefix, const Place& place)
     out << place.token;
     if (place.times > 1) out << " (" << place.times << " times)";
     out << '\n';
+}
+
+void set_poll_hook(Context& ctx, std::function<void(Context&)> hook) {
+    ctx.runtime.on_poll = std::move(hook);
+    set_trap(ctx.runtime);
 }
 
 void set_trace(Context& ctx, std::function<void(Context&)> trace) {

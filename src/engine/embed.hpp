@@ -85,6 +85,19 @@ void write_report(Context& ctx, const Outcome& outcome, bool with_location);
 // token, on a line.
 void write_place(std::ostream& out, std::string_view prefix, const Place& place);
 
+// Asks the code running in `ctx` to stop at its next call or loop pass,
+// with the report "Interrupted"; what ran before stays done. Safe in a
+// signal handler, and for `ctx` alone. A request made while nothing runs
+// is dropped when the next evaluation begins (evaluate_source,
+// evaluate_lines, try_evaluate): it was meant for code that has ended.
+inline void request_interrupt(Context& ctx) { request_interrupt(ctx.runtime); }
+
+// Calls `hook` at every call and loop pass from now on (none: no longer),
+// where an interrupt would be taken: a harness that bounds the work of
+// what runs spends from its budget there, and ends the run by throwing.
+// Tokens compiled, which no call counts, are in Runtime::tokens_compiled.
+void set_poll_hook(Context& ctx, std::function<void(Context&)> hook);
+
 // Keeps where every token is read from now on, so that an error inside a
 // word reports the token that failed and the calls that led there. Turn it
 // on before defining anything: lists collected before it have no places.

@@ -45,15 +45,11 @@ struct Term {
     SigilHandler* handler = nullptr;
     std::string name;  // a sigil's name, a definition's name, a failing token
     TokenList list;    // a construct's tokens
+    std::uint32_t classes = 0;  // the classes of terms it is of, a bit each (Class)
 
     bool is(Row which) const { return shape == Shape::builtin && row == &forth::row(which); }
     bool is(Kind kind) const { return shape == Shape::builtin && row->kind == kind; }
 };
-
-// The filter bit of a token, for Code::names.
-std::uint64_t name_bit(std::string_view token) {
-    return std::uint64_t{1} << (std::hash<std::string_view>{}(token) % 64);
-}
 
 // Whether a list may define a word or an alias itself: then every run
 // would compile it anew if it ran calls in place, which depend on the
@@ -96,14 +92,16 @@ public:
         term.first = first;
         term.end = first + 1;
         std::string token(node_.token(first));
-        code_.names |= name_bit(token);
+        std::uint32_t hash = name_hash(token);
+        code_.names |= name_bit(hash);
         if (ctx_.runtime.alias_initials.test(static_cast<unsigned char>(token.c_str()[0]))) {
             if (const auto alias = ctx_.aliases.find(token); alias != ctx_.aliases.end()) {
                 code_.depends_on_all = true;
                 token = alias->second;
+                hash = name_hash(token);
             }
         }
-        if (Word* const word = find_word(ctx_, token)) {
+        if (Word* const word = find_word(ctx_, token, hash)) {
             look_up_word(*word, term);
         } else if (const auto sigil = ctx_.sigils.find(token[0]); sigil != ctx_.sigils.end()) {
             // token[0] of an empty token is its terminating NUL, which is no sigil.
@@ -132,16 +130,14 @@ private:
             if (in_place_allowed_ &&
                 std::find(being_compiled().begin(), being_compiled().end(), term.body) == being_compiled().end()) {
                 const Code& callee = current_code(ctx_, *term.body, Role::call);
-                // Its lists would be held by this list's own code: a callee
-                // that holds this very list (a quote of a call of it) would
-                // make a cycle that nothing frees.
-                const auto holds_this = [this](const Code::Construct& held) { return held.list.node() == &node_; };
-                if (callee.in_place && std::none_of(callee.constructs.begin(), callee.constructs.end(), holds_this)) {
+                if (callee.in_place) {
+                    // Its instructions, copied in, point at the lists its
+                    // code holds, without holding them: a code that held
+                    // them could hold itself through them. They live as long
+                    // as the callee's code, which only a change replaces,
+                    // and any change makes this code compile anew.
                     term.in_place = &callee;
                     code_.depends_on_all = true;
-                    // Its instructions, copied in, point at its lists: kept as long as this code.
-                    for (const Code::Construct& held : callee.constructs)
-                        code_.constructs.push_back({Code::no_token, Code::no_token, held.list});
                 }
             }
         } else {
@@ -169,24 +165,22 @@ private:
     // that is the built-in one, does in one instruction what collecting
     // token by token does.
     void whole_construct(Term& term) {
-        const std::string closer(term.row->closer);
-        const auto closing = ctx_.words.find(closer);
-        const Builtin* closing_row = closing == ctx_.words.end() ? nullptr : row_of(closing->second);
-        if (closing_row == nullptr || closing_row->name != closer) return;
-        std::uint32_t last = term.first + 1;
-        while (last < node_.size() && node_.token(last) != closer) ++last;
+        Scan& scan = scan_for(term.row->closer);
+        if (!scan.built_in) return;
+        const std::uint32_t last = next_closer(scan, term.first + 1);
         if (last == node_.size()) return;  // stays open after the list: collected token by token
         term.shape = Term::Shape::construct;
         term.end = last + 1;
-        code_.names |= name_bit(closer);
+        code_.names |= name_bit(name_hash(scan.closer));
         // Compiled again after a change elsewhere: the same tokens, kept,
         // with what they compiled to.
         if (previous_ != nullptr) {
-            for (const Code::Construct& kept : previous_->constructs) {
-                if (kept.first == term.first && kept.end == term.end) {
-                    term.list = kept.list;
-                    return;
-                }
+            // Both in the order of their tokens: the search goes on from the last.
+            const auto& kept = previous_->constructs;
+            while (kept_ < kept.size() && kept[kept_].first < term.first) ++kept_;
+            if (kept_ < kept.size() && kept[kept_].first == term.first && kept[kept_].end == term.end) {
+                term.list = kept[kept_].list;
+                return;
             }
         }
         for (std::uint32_t position = term.first + 1; position < last; ++position) {
@@ -198,11 +192,42 @@ private:
         }
     }
 
+    // Of each closing word: whether it is the built-in one, and where the
+    // last search for it in the list found it.
+    struct Scan {
+        std::string_view closer;
+        bool built_in;
+        std::uint32_t found;
+    };
+
+    Scan& scan_for(std::string_view closer) {
+        for (Scan& scan : scans_) {
+            if (scan.closer == closer) return scan;
+        }
+        const auto closing = ctx_.words.find(std::string(closer));
+        const Builtin* const row = closing == ctx_.words.end() ? nullptr : row_of(closing->second);
+        return scans_.emplace_back(Scan{closer, row != nullptr && row->name == closer, 0});
+    }
+
+    // Where the first of the scan's closing word at or after `from` is, or
+    // the list's end. Terms are read in order, so each search goes on from
+    // where the last one ended: a list is read once per closing word, not
+    // once per opening word.
+    std::uint32_t next_closer(Scan& scan, std::uint32_t from) {
+        if (from <= scan.found) return scan.found;
+        const auto size = static_cast<std::uint32_t>(node_.size());
+        scan.found = from;
+        while (scan.found < size && node_.token(scan.found) != scan.closer) ++scan.found;
+        return scan.found;
+    }
+
     Context& ctx_;
     const ListNode& node_;
     Code& code_;
     const Code* previous_;
     bool in_place_allowed_;
+    std::vector<Scan> scans_;
+    std::size_t kept_ = 0;  // the next of the previous code's constructs to look at
 };
 
 // What the rules match a term against.
@@ -270,6 +295,32 @@ bool matches(Class c, const Term& term) {
             return term.in_place != nullptr;
     }
     return false;
+}
+
+std::uint32_t bit(Class c) { return std::uint32_t{1} << static_cast<unsigned>(c); }
+
+std::uint32_t matching_classes(const Term& term) {
+    std::uint32_t classes = 0;
+    for (std::size_t c = 0; c < std::size(class_names); ++c) {
+        if (matches(static_cast<Class>(c), term)) classes |= bit(static_cast<Class>(c));
+    }
+    return classes;
+}
+
+std::uint32_t classes_of(const Term& term) {
+    // A built-in word's classes are its row's: worked out once for each row.
+    static const auto of_row = [] {
+        std::array<std::uint32_t, static_cast<std::size_t>(Row::count)> classes{};
+        for (const Builtin& row : vocabulary()) {
+            Term probe;
+            probe.shape = Term::Shape::builtin;
+            probe.row = &row;
+            classes[static_cast<std::size_t>(row_number(row))] = matching_classes(probe);
+        }
+        return classes;
+    }();
+    if (term.shape == Term::Shape::builtin) return of_row[static_cast<std::size_t>(row_number(*term.row))];
+    return matching_classes(term);
 }
 
 class Builder;
@@ -547,6 +598,7 @@ void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* p
     const auto fill = [&](std::size_t count) {
         while (ahead.size() < count && next < node.size()) {
             ahead.push_back(reader.term(next));
+            ahead.back().classes = classes_of(ahead.back());
             next = ahead.back().end;
         }
     };
@@ -558,11 +610,12 @@ void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* p
         // While places are tracked, each instruction stands for one token
         // (or one whole construct), so that an error names its own.
         for (const Rule& rule : ctx.runtime.tracking ? std::span<const Rule>() : std::span<const Rule>(rules)) {
+            if ((ahead.front().classes & bit(rule.pattern[0])) == 0) continue;
             fill(rule.length);
             if (ahead.size() < rule.length) continue;
             bool all = true;
-            for (std::size_t index = 0; all && index < rule.length; ++index)
-                all = matches(rule.pattern[index], ahead[index]);
+            for (std::size_t index = 1; all && index < rule.length; ++index)
+                all = (ahead[index].classes & bit(rule.pattern[index])) != 0;
             if (all) {
                 matched = &rule;
                 break;

@@ -119,11 +119,11 @@ void run_engine(Context& ctx) {
         DISPATCH(); \
     } while (0)
 // Interrupt requests, at a call or a pass of a loop.
-#define POLL()               \
-    if (trap) [[unlikely]] { \
-        SAVE(ip);            \
-        service_poll(ctx);   \
-        LOAD();              \
+#define POLL()                       \
+    if (runtime.trap) [[unlikely]] { \
+        SAVE(ip);                    \
+        service_poll(ctx);           \
+        LOAD();                      \
     }
 
     LOAD();
@@ -266,7 +266,7 @@ dispatch:
             goto enter_list;
         }
         OP(call_in_place) : {
-            if (fp + ip->aux >= frames_limit || trap) [[unlikely]] {
+            if (fp + ip->aux >= frames_limit || runtime.trap) [[unlikely]] {
                 SAVE(ip);
                 enter_in_place(ctx, ip->aux);
                 LOAD();
@@ -599,6 +599,11 @@ enter_list:
     code = static_cast<Code*>(node->code.get());
     if (code == nullptr || code->generation != generation) [[unlikely]] {
         SAVE(resume);
+        if (code == nullptr && !runs_compiled(ctx, *node)) {
+            call_slowly(ctx, node);
+            LOAD();
+            DISPATCH();
+        }
         code = &current_code(ctx, *node, Role::call);
         LOAD();
     }
@@ -607,7 +612,7 @@ enter_list:
         make_room(ctx);
         LOAD();
     }
-    if (trap) [[unlikely]] {
+    if (runtime.trap) [[unlikely]] {
         SAVE(resume);
         service_poll(ctx);
         LOAD();
@@ -671,7 +676,7 @@ returned_to_stale:
 
     // After an op that may have changed anything, at the next instruction.
 look:
-    if (!trap && fp->code->generation == generation && ctx.terminator.empty()) DISPATCH();
+    if (!runtime.trap && fp->code->generation == generation && ctx.terminator.empty()) DISPATCH();
     SAVE(ip);
     look_again(ctx);
     LOAD();

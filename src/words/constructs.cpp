@@ -17,7 +17,7 @@ namespace {
 void wait_for(Context& ctx, Row opener) {
     const std::string_view closing_word = row(opener).closer;
     ctx.terminator.assign(closing_word.begin(), closing_word.end());
-    set_trap();
+    set_trap(ctx.runtime);
 }
 
 void open(Context& ctx, Row opener) {

@@ -67,7 +67,7 @@ void spaces(Context& ctx) {
     // One at a time: a huge count must not become a huge string, and it
     // may be interrupted.
     for (std::int32_t count = to_int32(pop(ctx)); count > 0; --count) {
-        if (count % 4096 == 0) poll_interrupt();
+        if (count % 4096 == 0) poll_interrupt(ctx.runtime);
         out.put(' ');
     }
 }

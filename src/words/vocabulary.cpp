@@ -66,7 +66,9 @@ using namespace builtin;
 
 #define TOLVA_LIST(...) \
     { __VA_ARGS__ }
-constexpr Builtin rows[] = {
+}  // namespace
+
+constexpr Builtin builtin_rows[] = {
 #define BINARY(spelled, id, ...) {.name = spelled, .kind = Kind::binary, .in = 2, .out = 1, .word = plain::id},
 #define BINARY2(spelled, id, ...) {.name = spelled, .kind = Kind::binary2, .in = 2, .out = 2, .word = plain::id},
 #define UNARY(spelled, id, ...) {.name = spelled, .kind = Kind::unary, .in = 1, .out = 1, .word = plain::id},
@@ -94,9 +96,5 @@ constexpr Builtin rows[] = {
 #include "words/vocabulary.def"
 };
 #undef TOLVA_LIST
-
-}  // namespace
-
-std::span<const Builtin> vocabulary() { return rows; }
 
 }  // namespace forth

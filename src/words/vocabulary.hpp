@@ -54,7 +54,8 @@ enum class Row : std::uint8_t {
 };
 
 // The whole vocabulary, in registration order.
-std::span<const Builtin> vocabulary();
+extern const Builtin builtin_rows[static_cast<std::size_t>(Row::count)];
+inline std::span<const Builtin> vocabulary() { return builtin_rows; }
 inline const Builtin& row(Row which) { return vocabulary()[static_cast<std::size_t>(which)]; }
 inline Row row_number(const Builtin& builtin) { return static_cast<Row>(&builtin - vocabulary().data()); }
 

@@ -1,5 +1,6 @@
 #include "sandbox.hpp"
 
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -7,28 +8,46 @@
 
 #include "engine/embed.hpp"
 #include "engine/evaluate.hpp"
-#include "core/trap.hpp"
 
 namespace forth::sandbox {
 
 namespace {
 
-Context* confined = nullptr;
-std::size_t budget_left = 0;
+// What is left of a confined Context's budget: of calls and loop passes,
+// and of tokens compiled, which the evaluator's ways of running lists do
+// differently and so pay for apart, each way with room to spare.
+struct Budget {
+    std::size_t left = 0;
+    std::size_t compiled_left = 0;
+    std::size_t compiled = 0;  // Runtime::tokens_compiled when last paid for
 
-void spend(std::size_t units) {
-    if (units > budget_left) throw Stop{};
-    budget_left -= units;
-}
+    void spend(std::size_t units) {
+        if (units > left) throw Stop{};
+        left -= units;
+    }
+    void spend_compiling(std::size_t tokens) {
+        if (tokens > compiled_left) throw Stop{};
+        compiled_left -= tokens;
+    }
+};
+
+constexpr std::size_t tokens_compiled_per_unit = 100;
 
 // The state that makes one step expensive: a long stack to print, a long
 // buffer to join, a long text to print or alias.
 std::size_t weight(const Context& ctx) { return (ctx.stack.size() + ctx.buffer.size() + ctx.text.size() / 16) / 64; }
 
-// Every call and loop pass polls for an interrupt; here each one pays.
-void on_poll() {
-    spend(1 + (confined != nullptr ? weight(*confined) : 0));
-    request_interrupt();
+// Every call and loop pass pays, and so do the tokens compiled since the last.
+std::shared_ptr<Budget> limit(Context& ctx, std::size_t budget, bool weighed) {
+    auto shared = std::make_shared<Budget>(
+        Budget{budget, budget * tokens_compiled_per_unit, ctx.runtime.tokens_compiled});
+    set_poll_hook(ctx, [shared, weighed](Context& polled) {
+        Budget& paying = *shared;
+        paying.spend(1 + (weighed ? weight(polled) : 0));
+        paying.spend_compiling(polled.runtime.tokens_compiled - paying.compiled);
+        paying.compiled = polled.runtime.tokens_compiled;
+    });
+    return shared;
 }
 
 void stop(Context&) { throw Stop{}; }
@@ -37,9 +56,9 @@ void cannot_open(Context&) { throw std::runtime_error("can't open file"); }
 
 // Wraps a word so that it pays for its work first. The wrapper may be
 // replaced while the word runs, so it copies what it needs before calling.
-Word paying(Word word, std::size_t (*cost)(const Context&)) {
-    return [word = std::move(word), cost](Context& ctx) {
-        spend(1 + cost(ctx));
+Word paying(const std::shared_ptr<Budget>& budget, Word word, std::size_t (*cost)(const Context&)) {
+    return [budget, word = std::move(word), cost](Context& ctx) {
+        budget->spend(1 + cost(ctx));
         const Word original = word;
         original(ctx);
     };
@@ -62,36 +81,28 @@ void clamped_spaces(Context& ctx, const Word& spaces) {
 
 }  // namespace
 
-void limit_steps(std::size_t budget) {
-    budget_left = budget;
-    interrupt_handler = on_poll;
-    request_interrupt();
-}
+void limit_steps(Context& ctx, std::size_t budget) { limit(ctx, budget, false); }
 
-void unlimit() {
-    interrupt_requested = 0;
-    interrupt_handler = nullptr;
-    confined = nullptr;
-}
+void unlimit(Context& ctx) { set_poll_hook(ctx, nullptr); }
 
 void confine(Context& ctx, std::size_t budget) {
-    limit_steps(budget);
-    confined = &ctx;
+    const std::shared_ptr<Budget> shared = limit(ctx, budget, true);
 
     ctx.words["bye"] = stop;
     ctx.words["included"] = cannot_open;
     ctx.words["spaces"] = [spaces = ctx.words["spaces"]](Context& context) { clamped_spaces(context, spaces); };
-    ctx.words[".s"] = paying(ctx.words[".s"], stack_cost);
-    ctx.words[".buffer"] = paying(ctx.words[".buffer"], buffer_cost);
-    for (const char* name : {"words", "aliases", "sigils"}) ctx.words[name] = paying(ctx.words[name], table_cost);
-    for (const char* name : {"..", ".input"}) ctx.words[name] = paying(ctx.words[name], text_cost);
+    ctx.words[".s"] = paying(shared, ctx.words[".s"], stack_cost);
+    ctx.words[".buffer"] = paying(shared, ctx.words[".buffer"], buffer_cost);
+    for (const char* name : {"words", "aliases", "sigils"})
+        ctx.words[name] = paying(shared, ctx.words[name], table_cost);
+    for (const char* name : {"..", ".input"}) ctx.words[name] = paying(shared, ctx.words[name], text_cost);
     // Every use of an alias or a definition shown by ? rereads it whole.
     ctx.sigils['@'] = [make = ctx.sigils['@']](Context& context, const std::string& name) {
         if (context.text.size() > 256) throw Stop{};
         make(context, name);
     };
-    ctx.sigils['?'] = [show = ctx.sigils['?']](Context& context, const std::string& name) {
-        spend(1 + context.words.size() / 64);
+    ctx.sigils['?'] = [shared, show = ctx.sigils['?']](Context& context, const std::string& name) {
+        shared->spend(1 + context.words.size() / 64);
         show(context, name);
     };
     note_change(ctx);
@@ -108,7 +119,7 @@ bool run_lines(Context& ctx, std::string_view source) {
     } catch (const Stop&) {
         completed = false;  // bye, or the budget used up: the rest of the input is not run
     }
-    unlimit();
+    unlimit(ctx);
     return completed;
 }
 

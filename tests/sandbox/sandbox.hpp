@@ -6,18 +6,18 @@
 #include "core/context.hpp"
 
 // Runs arbitrary source text in bounded time and memory, for the fuzzer and
-// the tests that compare the evaluator's two ways of running lists.
+// the tests that compare the evaluator's ways of running lists.
 namespace forth::sandbox {
 
 // Ends the current input: bye, or the budget used up. Not derived from
 // std::exception, so catch_errors lets it through.
 struct Stop {};
 
-// Bounds what runs from now on: every call and loop pass spends one unit
-// of `budget`, and the poll that finds it spent throws Stop. Ended by
-// run_lines, or by unlimit.
-void limit_steps(std::size_t budget);
-void unlimit();
+// Bounds what runs in `ctx` from now on: every call and loop pass spends
+// one unit of `budget`, and a unit allows 100 tokens compiled; the poll
+// that finds either spent throws Stop. Ended by run_lines, or by unlimit.
+void limit_steps(Context& ctx, std::size_t budget);
+void unlimit(Context& ctx);
 
 // Makes `ctx` safe to run any input in: bye stops the input, included opens
 // no file, spaces writes at most a screenful, listings and long aliases

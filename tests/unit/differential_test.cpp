@@ -200,15 +200,18 @@ struct Outcome {
     bool completed;
 };
 
-// By instructions or token by token; and each with the places of tokens
-// tracked, token by token under a trace that looks at every token's chain.
-enum class Way { fast, plain, tracked, traced };
+// By instructions (from a list's second run, or from its first) or token
+// by token; and with the places of tokens tracked, by instructions from the
+// first run, or token by token under a trace that looks at every token's
+// chain.
+enum class Way { fast, eager, plain, tracked, traced };
 
 Outcome run(const std::string& program, Way way, std::set<std::string>* ops = nullptr) {
     forth::Context ctx;
     forth::load_builtins(ctx);
     forth::add_shell_words(ctx);
     ctx.runtime.plain = way == Way::plain;
+    ctx.runtime.eager = way == Way::eager || way == Way::tracked;
     if (way == Way::tracked) forth::track_places(ctx);
     if (way == Way::traced) {
         // The chain of a token now and then: each walks every frame.
@@ -243,12 +246,14 @@ TEST(Differential, BudgetRunsOutAtTheSameCall) {
              ":g 1- dup 0 > { g } iftrue ; 100000 g",
          }) {
         SCOPED_TRACE(program);
-        const Outcome fast = run(program, Way::fast);
         const Outcome plain = run(program, Way::plain);
-        EXPECT_FALSE(fast.completed);
-        EXPECT_EQ(fast.stack, plain.stack);
-        EXPECT_EQ(fast.state, plain.state);
-        EXPECT_EQ(fast.completed, plain.completed);
+        for (const Way way : {Way::fast, Way::eager}) {
+            const Outcome fast = run(program, way);
+            EXPECT_FALSE(fast.completed);
+            EXPECT_EQ(fast.stack, plain.stack);
+            EXPECT_EQ(fast.state, plain.state);
+            EXPECT_EQ(fast.completed, plain.completed);
+        }
     }
 }
 
@@ -257,11 +262,13 @@ TEST(Differential, BudgetRunsOutAtTheSameCall) {
 TEST(Differential, ListsThatRunNeverChange) {
     for (const char* program : {"[ 'dup /* w */ ] execute", "{ [ 1 ] /* w } execute */ 2 } execute"}) {
         SCOPED_TRACE(program);
-        const Outcome fast = run(program, Way::fast);
         const Outcome plain = run(program, Way::plain);
-        EXPECT_EQ(fast.errors, "");
-        EXPECT_EQ(plain.errors, fast.errors);
-        EXPECT_EQ(plain.state, fast.state);
+        for (const Way way : {Way::fast, Way::eager}) {
+            const Outcome fast = run(program, way);
+            EXPECT_EQ(fast.errors, "");
+            EXPECT_EQ(plain.errors, fast.errors);
+            EXPECT_EQ(plain.state, fast.state);
+        }
     }
 }
 
@@ -273,15 +280,17 @@ TEST(Differential, InstructionsBehaveAsTokensResolvedAnew) {
         const std::string program = generator.program();
         SCOPED_TRACE(program);
         // Every fourth program tracked too: reports then name the token that failed.
-        for (const auto& [one, other] : {std::pair{Way::fast, Way::plain}, std::pair{Way::tracked, Way::traced}}) {
+        const Outcome plain = run(program, Way::plain);
+        for (const auto& [one, other] : {std::pair{Way::fast, Way::plain}, std::pair{Way::eager, Way::plain},
+                                         std::pair{Way::tracked, Way::traced}}) {
             if (one == Way::tracked && index % 4 != 0) continue;
-            const Outcome fast = run(program, one, &ops);
-            const Outcome plain = run(program, other);
-            ASSERT_EQ(fast.output, plain.output);
-            ASSERT_EQ(fast.errors, plain.errors);
-            ASSERT_EQ(fast.stack, plain.stack);
-            ASSERT_EQ(fast.state, plain.state);
-            ASSERT_EQ(fast.completed, plain.completed);
+            const Outcome fast = run(program, one, one == Way::fast ? nullptr : &ops);
+            const Outcome other_way = other == Way::plain ? plain : run(program, other);
+            ASSERT_EQ(fast.output, other_way.output);
+            ASSERT_EQ(fast.errors, other_way.errors);
+            ASSERT_EQ(fast.stack, other_way.stack);
+            ASSERT_EQ(fast.state, other_way.state);
+            ASSERT_EQ(fast.completed, other_way.completed);
         }
     }
     forth::on_rule_matched = nullptr;

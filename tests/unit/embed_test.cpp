@@ -59,14 +59,28 @@ TEST(Embed, EveryWordUsesTheContextsStreams) {
 
 TEST(Embed, AnInterruptStopsTheRunningLoopAndKeepsWhatItDid) {
     Embedded session;
-    forth::define_word(session.ctx, "stop", [](forth::Context&) { forth::request_interrupt(); });
+    forth::define_word(session.ctx, "stop", [](forth::Context& ctx) { forth::request_interrupt(ctx); });
     const forth::Outcome outcome = session.run("0 =n 7\n[ 1 +n $n 3 = { stop } iftrue ] 1000 times 8");
     EXPECT_EQ(outcome.report, "Interrupted");
     EXPECT_EQ(session.err.str(), "Interrupted\n  at test.tv:2: times\n");
-    EXPECT_EQ(forth::interrupt_requested, 0);
+    EXPECT_EQ(session.ctx.runtime.interrupt_requested, 0);
     EXPECT_TRUE(session.run("$n .").ok);
     EXPECT_EQ(session.out.str(), "3 ");
     EXPECT_EQ(session.stack(), std::vector<double>{7});
+}
+
+// A request stops the code of its own interpreter alone; one made while
+// nothing runs there was meant for code that has ended, and is dropped.
+TEST(Embed, AnInterruptBelongsToOneInterpreterAndToWhatRuns) {
+    Embedded one, other;
+    forth::define_word(one.ctx, "stop-other", [&other](forth::Context&) { forth::request_interrupt(other.ctx); });
+    EXPECT_TRUE(one.run("[ stop-other ] 3 times 1").ok);
+    EXPECT_TRUE(other.run("[ 2 ] 2 times 1 2 + . cr").ok);
+    EXPECT_EQ(other.out.str(), "3 \n");
+    forth::define_word(other.ctx, "stop", [](forth::Context& ctx) { forth::request_interrupt(ctx); });
+    EXPECT_EQ(other.run("stop [ 3 ] execute").report, "Interrupted");
+    EXPECT_EQ(one.stack(), std::vector<double>{1});
+    EXPECT_EQ(other.stack(), (std::vector<double>{2, 2}));
 }
 
 // A word that evaluates text of its own source, as included does with a file.
@@ -80,7 +94,7 @@ void define_source_words(forth::Context& ctx) {
     });
     // Stopped before a token of its own ran.
     forth::define_word(ctx, "stillborn", [](forth::Context& ctx) {
-        forth::request_interrupt();
+        forth::request_interrupt(ctx);
         forth::evaluate_source(ctx, "1", {"inner.tv", 1});
     });
 }

@@ -41,18 +41,22 @@ struct Case {
 // a second instead of running on.
 constexpr std::size_t step_budget = 4'000'000;
 
-// Runs the lines in a fresh interpreter the way the interactive loop does.
-// After every line, finished or failed, no call may be left counted or
-// running.
+// Runs the lines in a fresh interpreter the way the interactive loop does,
+// as lists are run by default (compiled at their second run) and with
+// every list compiled at its first. After every line, finished or failed,
+// no call may be left counted or running.
 inline void check_all(std::initializer_list<Case> cases) {
     for (const Case& expected : cases) {
+      for (const bool eager : {false, true}) {
         SCOPED_TRACE(expected.source);
+        SCOPED_TRACE(eager ? "compiled at first" : "compiled at second");
         Context ctx;
         load_builtins(ctx);
         add_shell_words(ctx);
+        ctx.runtime.eager = eager;
         const Redirect in(std::cin, expected.standard_input), out(std::cout), err(std::cerr);
         std::istringstream lines{std::string(expected.source)};
-        sandbox::limit_steps(step_budget);
+        sandbox::limit_steps(ctx, step_budget);
         try {
             for (std::string line; std::getline(lines, line);) {
                 write_report(ctx, try_evaluate(ctx, line, {"<input>"}), false);
@@ -61,12 +65,13 @@ inline void check_all(std::initializer_list<Case> cases) {
         } catch (const sandbox::Stop&) {
             ADD_FAILURE() << "ran out of its budget of steps";
         }
-        sandbox::unlimit();
+        sandbox::unlimit(ctx);
         std::ostringstream stack;
         for (const double value : ctx.stack) stack << value << ' ';
         EXPECT_EQ(out.text(), expected.output);
         EXPECT_EQ(err.text(), expected.errors);
         EXPECT_EQ(stack.str(), expected.stack);
+      }
     }
 }
 
