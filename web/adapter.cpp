@@ -75,7 +75,7 @@ class Places {
 public:
     // Appends the place's number and how many calls it stands for.
     void add(std::vector<std::uint32_t>& numbers, const Place& place) {
-        // running_places names the calls it leaves out "... N more calls":
+        // recent_places names the calls it leaves out "... N more calls":
         // one number for all of them, or a deep recursion adds a place a call.
         if (place.source.empty() && place.token.starts_with("... ")) {
             numbers.push_back(0);
@@ -127,6 +127,7 @@ public:
     static constexpr std::size_t kept_steps = 10000;
     static constexpr std::size_t kept_values = 32;
     static constexpr std::size_t kept_text = 160;  // bytes of a construct's buffer
+    static constexpr std::size_t kept_calls = 24;  // innermost; the outermost is kept too
 
     void take(Context& ctx, Places& places, std::size_t output) {
         if (steps_.size() < kept_steps) steps_.emplace_back();
@@ -162,7 +163,7 @@ public:
 private:
     static void snapshot(Step& step, Context& ctx, Places& places, std::size_t output) {
         step.chain.clear();
-        for (const Place& place : running_places(ctx)) places.add(step.chain, place);
+        for (const Place& place : recent_places(ctx, kept_calls)) places.add(step.chain, place);
         const std::span<const double> stack = stack_values(ctx);
         const auto top = stack.last(std::min(stack.size(), kept_values));
         step.top.assign(top.begin(), top.end());

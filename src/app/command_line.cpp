@@ -13,12 +13,10 @@ namespace forth {
 
 namespace {
 
-constexpr int status_ok = 0;
-constexpr int status_missing_argument = 1;
-constexpr int status_failed = 2;
-
 void include_then_go_interactive(Context& ctx, const std::string& name) {
-    if (include_and_report(name, ctx)) {
+    const bool included = include_and_report(name, ctx);
+    if (streams_lost(ctx)) return;
+    if (included) {
         warn_if_left_open(ctx, name);
         *ctx.out << "Included " << name << std::endl;
     } else {
@@ -27,9 +25,17 @@ void include_then_go_interactive(Context& ctx, const std::string& name) {
     interactive_loop(ctx);
 }
 
+int run_action(Context& ctx, const std::vector<std::string>& args);
+
 }  // namespace
 
 int run_command_line(Context& ctx, const std::vector<std::string>& args) {
+    return exit_status(ctx, run_action(ctx, args));
+}
+
+namespace {
+
+int run_action(Context& ctx, const std::vector<std::string>& args) {
     if (locations_wanted()) track_places(ctx);
     trace_if_wanted(ctx);
     if (args.size() < 2) {
@@ -72,5 +78,7 @@ int run_command_line(Context& ctx, const std::vector<std::string>& args) {
     warn_if_left_open(ctx, option);
     return status_ok;
 }
+
+}  // namespace
 
 }  // namespace forth

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <ostream>
 #include <span>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "core/streams.hpp"
 
 namespace forth {
 
@@ -14,9 +18,35 @@ bool locations_wanted() {
     return where != nullptr && *where != '\0';
 }
 
+namespace {
+
+// The first failed write seen, as it is reported, with the reason it left
+// while that was still to be read; and whether a report said so.
+std::string write_lost;
+bool write_loss_said = false;
+
+}  // namespace
+
 bool report_outcome(Context& ctx, const Outcome& outcome) {
     write_report(ctx, outcome, !outcome.ok && locations_wanted());
+    if (outcome.write_failed) write_loss_said = true;
     return outcome.ok;
+}
+
+bool streams_lost(const Context& ctx) {
+    if (!ctx.out->fail() && !ctx.err->fail()) return false;
+    if (write_lost.empty()) write_lost = write_failure(ctx.out->fail() ? "standard output" : "standard error");
+    return true;
+}
+
+int exit_status(Context& ctx, int status) {
+    ctx.out->flush();
+    if (!streams_lost(ctx)) return status;
+    if (!write_loss_said && !ctx.err->fail()) {
+        *ctx.err << "Error: " << write_lost << std::endl;
+        write_loss_said = true;
+    }
+    return status_failed;
 }
 
 void warn_if_left_open(Context& ctx, std::string_view source) {
@@ -36,18 +66,24 @@ namespace forth {
 void trace_if_wanted(Context& ctx) {
     const char* const trace = std::getenv("TOLVA_TRACE");
     if (trace == nullptr || *trace == '\0') return;
-    set_trace(ctx, [](Context& traced) {
-        constexpr std::size_t shown = 8;  // values from the top
-        const std::vector<Place> chain = running_places(traced);
-        std::ostream& err = *traced.err;
-        err << "trace: " << std::string(2 * (chain.size() - 1), ' ');
-        const Place& at = chain.front();
-        if (!at.source.empty()) err << at.source << ':' << at.line << ": ";
-        err << at.token << "  [";
+    // A line is made whole, then written at once: standard error writes
+    // every piece it is given.
+    set_trace(ctx, [made = std::make_shared<std::ostringstream>()](Context& traced) {
+        std::ostringstream& line = *made;
+        constexpr std::size_t shown = 8;        // values from the top
+        constexpr std::size_t most_indent = 25;  // calls deep: a deep recursion's lines stay short
+        const RunningToken running = running_token(traced);
+        line.str("");
+        line << "trace: " << std::string(2 * std::min(running.depth, most_indent), ' ');
+        const Place& at = running.place;
+        if (!at.source.empty()) line << at.source << ':' << at.line << ": ";
+        line << at.token << "  [";
         const std::span<const double> stack = stack_values(traced);
-        if (stack.size() > shown) err << " ...";
-        for (const double value : stack.last(std::min(shown, stack.size()))) err << ' ' << value;
-        err << " ]\n";
+        if (stack.size() > shown) line << " ...";
+        for (const double value : stack.last(std::min(shown, stack.size()))) line << ' ' << value;
+        line << " ]\n";
+        *traced.err << line.view();
+        check_errors(traced);
     });
 }
 

@@ -6,10 +6,24 @@
 
 namespace forth {
 
+// The process's exit statuses.
+inline constexpr int status_ok = 0;
+inline constexpr int status_missing_argument = 1;
+inline constexpr int status_failed = 2;
+
 // Writes the report of a failed outcome on the Context's error stream (see
 // write_report), with where the error happened when the environment
 // variable TOLVA_WHERE is set and not empty. True for a success.
 bool report_outcome(Context& ctx, const Outcome& outcome);
+
+// Whether standard output or standard error can no longer be written, so
+// that the session must end.
+bool streams_lost(const Context& ctx);
+
+// The status to exit with: `status`, unless standard output (flushed here)
+// or standard error could not be written; then status_failed, having said
+// so on standard error, once, while it can be written.
+int exit_status(Context& ctx, int status);
 
 // Whether TOLVA_WHERE asks for where errors happened.
 bool locations_wanted();

@@ -22,12 +22,15 @@ constexpr std::string_view typed_lines = "<input>";
 // "ok" and the prompts are not flushed here: standard input is tied to
 // standard output, so they appear before the next line is read. The first
 // prompt is "? " even when an included file left a construct open.
+// A write that failed ends the session: one that running a line found, or
+// one of "ok" or a prompt, which reading the next line flushed.
 void plain_loop(Context& ctx) {
     std::ostream& out = *ctx.out;
     out << "? ";
     std::string line;
-    for (std::size_t number = 1; read_line(ctx, line); ++number) {
+    for (std::size_t number = 1; read_line(ctx, line) && !streams_lost(ctx); ++number) {
         if (report_outcome(ctx, try_evaluate(ctx, line, {typed_lines, number}))) out << "ok\n";
+        if (streams_lost(ctx)) return;
         out << prompt(ctx);
     }
 }
@@ -40,6 +43,7 @@ void terminal_loop(Context& ctx, TerminalSession& terminal) {
         if (read == TerminalSession::Read::ended) return;
         if (read == TerminalSession::Read::cancelled) continue;
         if (report_outcome(ctx, try_evaluate(ctx, line, {typed_lines, ++number}))) *ctx.out << "ok\n";
+        if (streams_lost(ctx)) return;
         // A Ctrl-C that came too late to stop this line must not cancel the
         // reading of the next.
         ctx.runtime.interrupt_requested = 0;
@@ -50,6 +54,7 @@ void terminal_loop(Context& ctx, TerminalSession& terminal) {
 
 void interactive_loop(Context& ctx) {
     write_banner(*ctx.out, ctx);
+    if (streams_lost(ctx)) return;
     if (const auto terminal = open_terminal_session(ctx)) {
         terminal_loop(ctx, *terminal);
     } else {

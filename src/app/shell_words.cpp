@@ -6,6 +6,7 @@
 #include "app/error_report.hpp"
 #include "app/source_files.hpp"
 #include "app/texts.hpp"
+#include "core/streams.hpp"
 #include "engine/embed.hpp"
 
 namespace forth {
@@ -16,13 +17,17 @@ void show_buffer(Context& ctx) {
     std::ostream& out = *ctx.out;
     for (const std::string_view token : ctx.buffer) out << token << ' ';
     out << '\n' << std::flush;
+    check_output(ctx);
 }
 
-void show_input(Context& ctx) { *ctx.out << ctx.input.str() << '\n' << std::flush; }
+void show_input(Context& ctx) {
+    *ctx.out << ctx.input.str() << '\n' << std::flush;
+    check_output(ctx);
+}
 
 void clear(Context& ctx) { ctx.stack.clear(); }
 
-void bye(Context&) { std::exit(0); }
+void bye(Context& ctx) { std::exit(exit_status(ctx, status_ok)); }
 
 }  // namespace
 
@@ -45,6 +50,7 @@ void run_self_test(Context& ctx) {
     std::size_t number = 1;
     for (const std::string_view line : test_lines) {
         report_outcome(ctx, try_evaluate(ctx, std::string(line), {"<self-test>", number++}));
+        if (streams_lost(ctx)) return;
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/retired.hpp"
+#include "core/streams.hpp"
 #include "core/trap.hpp"
 #include "core/user_word.hpp"
 #include "engine/code.hpp"
@@ -158,6 +159,11 @@ Place place_of(const Runtime& runtime, Origin origin, std::string_view token) {
     return place;
 }
 
+bool same_place(const Place& one, const Place& other) {
+    return one.source == other.source && one.line == other.line && one.column == other.column &&
+           one.token == other.token;
+}
+
 // The place of the token `frame` runs; false for a frame that runs none.
 bool running_place(const Runtime& runtime, Frame& frame, Place& place) {
     if (frame.kind == Frame::Kind::text) {
@@ -239,6 +245,7 @@ void warn_if_nested(Context& ctx, const std::string& token, Origin origin) {
     *ctx.err << "Warning: " << token << " collected inside an open " << token;
     if (!place.source.empty()) *ctx.err << " at " << place.source << ':' << place.line;
     *ctx.err << "; the next " << ctx.terminator << " ends the outer one" << std::endl;
+    check_errors(ctx);
 }
 
 // A token met while a construct is open.
@@ -702,8 +709,7 @@ std::vector<Place> running_chain(Runtime& runtime) {
         // A barrier that runs a list's tokens one by one stands for the frame below.
         if (frame.kind == Frame::Kind::barrier && index > 0) --index;
         Place* const last = outermost ? &*outermost : chain.empty() ? nullptr : &chain.back();
-        if (last != nullptr && last->source == place.source && last->line == place.line &&
-            last->column == place.column && last->token == place.token) {
+        if (last != nullptr && same_place(*last, place)) {
             ++last->times;
         } else if (chain.size() < most_places) {
             chain.push_back(std::move(place));
@@ -717,6 +723,50 @@ std::vector<Place> running_chain(Runtime& runtime) {
         chain.push_back(std::move(*outermost));
     }
     return chain;
+}
+
+std::vector<Place> recent_calls(Runtime& runtime, std::size_t most) {
+    std::vector<Place> chain;
+    FrameStack& frames = runtime.frames;
+    std::size_t below = frames.size();  // frames not walked: those below this
+    std::size_t walked = 0, barriers_walked = 0;
+    while (below > 0 && walked < most) {
+        Frame& frame = frames[--below];
+        if (frame.kind == Frame::Kind::barrier) ++barriers_walked;
+        Place place;
+        if (!running_place(runtime, frame, place)) continue;
+        // A barrier that runs a list's tokens one by one stands for the frame below.
+        if (frame.kind == Frame::Kind::barrier && below > 0) --below;
+        ++walked;
+        if (!chain.empty() && same_place(chain.back(), place)) {
+            ++chain.back().times;
+        } else {
+            chain.push_back(std::move(place));
+        }
+    }
+    // Every frame left stands for a call, but the barriers (see call_depth);
+    // the outermost is the first from the bottom that runs a token.
+    std::size_t left = below - (frames.barriers - barriers_walked);
+    for (std::size_t index = 0; index < below && left > 0; ++index) {
+        Place outermost;
+        if (!running_place(runtime, frames[index], outermost)) continue;
+        if (left > 1) chain.push_back({.token = "... " + std::to_string(left - 1) + " more calls"});
+        chain.push_back(std::move(outermost));
+        break;
+    }
+    return chain;
+}
+
+Place running_token(Runtime& runtime) {
+    Place place;
+    if (!runtime.frames.empty()) running_place(runtime, runtime.frames.back(), place);
+    return place;
+}
+
+std::size_t call_depth(const Runtime& runtime) {
+    // A barrier either runs no token or stands for the frame below it.
+    const FrameStack& frames = runtime.frames;
+    return frames.size() - frames.barriers - (frames.size() > frames.barriers ? 1 : 0);
 }
 
 void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at) {

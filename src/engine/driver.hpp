@@ -83,6 +83,15 @@ void settle_variable(Context& ctx, const Instr& instr);
 // the top frame runs, then the call that led to it, and so on out.
 std::vector<Place> running_chain(Runtime& runtime);
 
+// The same from at most the `most` innermost calls; when there are more,
+// then "... N more calls" for those left out and the outermost call. In
+// time independent of the depth, for what is kept of every token.
+std::vector<Place> recent_calls(Runtime& runtime, std::size_t most);
+
+// The token the top frame runs, and how many calls deep it runs.
+Place running_token(Runtime& runtime);
+std::size_t call_depth(const Runtime& runtime);
+
 // Runs the top frame's instructions until the driver must take over.
 void run_engine(Context& ctx);
 

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "core/streams.hpp"
 #include "engine/driver.hpp"
 
 namespace forth {
@@ -101,7 +102,7 @@ std::string error_report(const std::exception& error) {
 }
 
 Outcome failure(Context& ctx, const std::exception& error) {
-    Outcome outcome{false, error_report(error), std::nullopt};
+    Outcome outcome{false, error_report(error), std::nullopt, dynamic_cast<const WriteFailed*>(&error) != nullptr};
     Runtime& runtime = ctx.runtime;
     if (runtime.failing != nullptr && runtime.failing == std::current_exception()) {
         outcome.location = std::move(runtime.failed_at);
@@ -138,6 +139,10 @@ void set_trace(Context& ctx, std::function<void(Context&)> trace) {
 }
 
 std::vector<Place> running_places(Context& ctx) { return running_chain(ctx.runtime); }
+
+std::vector<Place> recent_places(Context& ctx, std::size_t most) { return recent_calls(ctx.runtime, most); }
+
+RunningToken running_token(Context& ctx) { return {running_token(ctx.runtime), call_depth(ctx.runtime)}; }
 
 void write_report(Context& ctx, const Outcome& outcome, bool with_location) {
     if (outcome.ok) return;

@@ -38,6 +38,9 @@ struct Outcome {
     // Where it happened; none for an error outside any source text, such as
     // a file that cannot be read.
     std::optional<ErrorLocation> location;
+    // Standard output or standard error could not be written
+    // (core/streams.hpp): a front end says so and ends.
+    bool write_failed = false;
 };
 
 // Evaluates `text`, whose lines are lines of `source`. Errors are thrown as
@@ -111,7 +114,23 @@ void set_trace(Context& ctx, std::function<void(Context&)> trace);
 
 // The tokens running, innermost first, each with where it was read: the
 // token running, then the one that called its word or quote, and so on.
+// A call made again and again is one place with its count; past 24 places,
+// "... N more calls" stands for those left out before the outermost. It
+// walks every call.
 std::vector<Place> running_places(Context& ctx);
+
+// The same from at most the `most` innermost calls, then "... N more
+// calls" for any left out and the outermost call: in time independent of
+// the depth, for a trace or a recording that keeps every token's.
+std::vector<Place> recent_places(Context& ctx, std::size_t most);
+
+// The token running, where it was read, and how many calls deep it runs:
+// what a trace shows of each token, in time independent of the depth.
+struct RunningToken {
+    Place place;
+    std::size_t depth = 0;
+};
+RunningToken running_token(Context& ctx);
 
 // The stack, bottom first.
 inline std::span<const double> stack_values(const Context& ctx) { return {ctx.stack.begin(), ctx.stack.end()}; }

@@ -5,16 +5,22 @@
 #include <ostream>
 
 #include "core/integer.hpp"
+#include "core/streams.hpp"
 #include "core/trap.hpp"
 #include "words/builtins.hpp"
 
 // Every word prints on the Context's output stream. Only the words that end
-// a line flush; the rest leave it to the stream.
+// a line flush; the rest leave it to the stream. Each looks at the stream
+// after it wrote: a write that failed, there or in an earlier word whose
+// output the stream held, stops what runs (core/streams.hpp).
 namespace forth::builtin {
 
 namespace {
 
-void end_line(Context& ctx) { *ctx.out << '\n' << std::flush; }
+void end_line(Context& ctx) {
+    *ctx.out << '\n' << std::flush;
+    check_output(ctx);
+}
 
 // As `out << value << ' '`. The stream formats a double as printf's %g
 // does, at length; a whole number of at most six digits, which %g writes
@@ -43,7 +49,10 @@ void list_keys(Context& ctx, const Table& table) {
 
 }  // namespace
 
-void print_number(Context& ctx) { write_number(*ctx.out, pop(ctx)); }
+void print_number(Context& ctx) {
+    write_number(*ctx.out, pop(ctx));
+    check_output(ctx);
+}
 
 void print_stack(Context& ctx) {
     std::ostream& out = *ctx.out;
@@ -58,22 +67,33 @@ void list_aliases(Context& ctx) { list_keys(ctx, ctx.aliases); }
 void emit(Context& ctx) {
     const std::int32_t code = to_int32(pop(ctx));
     ctx.out->put(static_cast<char>(code & 0xFF));
+    check_output(ctx);
 }
 
-void space(Context& ctx) { *ctx.out << ' '; }
+void space(Context& ctx) {
+    *ctx.out << ' ';
+    check_output(ctx);
+}
 
 void spaces(Context& ctx) {
     std::ostream& out = *ctx.out;
     // One at a time: a huge count must not become a huge string, and it
     // may be interrupted.
     for (std::int32_t count = to_int32(pop(ctx)); count > 0; --count) {
-        if (count % 4096 == 0) poll_interrupt(ctx.runtime);
+        if (count % 4096 == 0) {
+            poll_interrupt(ctx.runtime);
+            check_output(ctx);
+        }
         out.put(' ');
     }
+    check_output(ctx);
 }
 
 void cr(Context& ctx) { end_line(ctx); }
 
-void print_text(Context& ctx) { *ctx.out << ctx.text << ' '; }
+void print_text(Context& ctx) {
+    *ctx.out << ctx.text << ' ';
+    check_output(ctx);
+}
 
 }  // namespace forth::builtin

@@ -1,5 +1,6 @@
 #include <ostream>
 
+#include "core/streams.hpp"
 #include "core/tables.hpp"
 #include "core/user_word.hpp"
 #include "words/builtins.hpp"
@@ -40,6 +41,7 @@ void show_definition(Context& ctx, const std::string& name) {
         out << "(native code)";
     }
     out << '\n' << std::flush;
+    check_output(ctx);
 }
 
 void make_alias(Context& ctx, const std::string& name) { define_alias(ctx, name, ctx.text); }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/line_input.hpp"
+#include "core/streams.hpp"
 #include "words/builtins.hpp"
 
 namespace forth::builtin {
@@ -45,6 +46,7 @@ bool read_whole_number(std::stringstream& input, double& value) {
 void accept(Context& ctx) {
     std::string line;  // stays empty at end of input
     read_line(ctx, line);
+    check_output(ctx);  // which reading from standard input flushed
     ctx.input.str(line);
     // Clearing every error flag, not only end-of-input, lets parse-name and
     // number work on the new line after an earlier read failed.

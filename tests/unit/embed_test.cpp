@@ -166,3 +166,23 @@ TEST(Embed, ALongChainKeepsItsEnds) {
 }
 
 }  // namespace
+
+// A trace learns each token's place and depth, and a recording the recent
+// calls, in time independent of the depth: a recursion 20,000 calls deep
+// is looked at, token by token, from its top.
+TEST(Embed, ATraceLooksAtTheTopCallsAlone) {
+    Embedded session;
+    std::size_t deepest = 0;
+    std::vector<forth::Place> recent;
+    forth::set_trace(session.ctx, [&](forth::Context& ctx) {
+        const forth::RunningToken running = forth::running_token(ctx);
+        if (running.depth <= deepest) return;
+        deepest = running.depth;
+        recent = forth::recent_places(ctx, 3);
+    });
+    EXPECT_TRUE(session.run(":d 1- dup { d } iftrue ;\n20000 d").ok);
+    EXPECT_EQ(deepest, 39999);
+    std::string chain;
+    for (const forth::Place& place : recent) chain += placed({place, {}}) + " | ";
+    EXPECT_EQ(chain, "test.tv:1.3 1- | test.tv:1.12 d | test.tv:1.16 iftrue | :0.0 ... 39996 more calls | test.tv:2.6 d | ");
+}
