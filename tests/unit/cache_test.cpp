@@ -182,3 +182,19 @@ TEST(Cache, AWordOfTheEmbedderMayRedefine) {
     forth::evaluate(ctx, ":x 0 ; [ x define-x x ] /r r r");
     EXPECT_EQ(ctx.stack, (std::vector<double>{0, 1, 1, 2}));
 }
+
+// Compiling reads a list once for each closing word, however many
+// constructs its opening words leave open; and a list that grows itself as
+// it runs costs what it runs. Either done again and again for each opening
+// word runs far past the tests' time limit.
+TEST(Cache, CompilingIsLinearInTheList) {
+    std::string openers;
+    for (int count = 0; count < 100'000; ++count) openers += "{ ";
+    const std::string unclosed = "[ " + openers + "] execute } execute } depth";
+    check_all({{unclosed, "", "", "0 "}});
+    // Each pass runs a new list once, which is not compiled.
+    forth::Context ctx;
+    forth::load_builtins(ctx);
+    forth::evaluate(ctx, "1 [ dup { } iftrue dup { ] 4000 times } depth");
+    EXPECT_EQ(ctx.stack, (std::vector<double>{1, 1, 2}));
+}
