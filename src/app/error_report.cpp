@@ -82,7 +82,7 @@ void trace_if_wanted(Context& ctx) {
         if (stack.size() > shown) line << " ...";
         for (const double value : stack.last(std::min(shown, stack.size()))) line << ' ' << value;
         line << " ]\n";
-        *traced.err << line.view();
+        *traced.err << line.str();
         check_errors(traced);
     });
 }
