@@ -75,11 +75,11 @@ class Places {
 public:
     // Appends the place's number and how many calls it stands for.
     void add(std::vector<std::uint32_t>& numbers, const Place& place) {
-        // recent_places names the calls it leaves out "... N more calls":
-        // one number for all of them, or a deep recursion adds a place a call.
-        if (place.source.empty() && place.token.starts_with("... ")) {
+        // The calls a long chain leaves out: one number for all of them, or
+        // a deep recursion adds a place a call.
+        if (place.left_out != 0) {
             numbers.push_back(0);
-            numbers.push_back(u32(std::stoul(place.token.substr(4))));
+            numbers.push_back(u32(place.left_out));
             return;
         }
         std::string key = place.token;

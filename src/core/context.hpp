@@ -41,13 +41,16 @@ using SigilHandler = std::function<void(Context&, const std::string&)>;
 
 // A token and where it was read: the source's name, its line and the
 // token's column there (from 0). The source is empty when not known. In a
-// chain of calls, `times` counts the same call made again and again.
+// chain of calls, `times` counts the same call made again and again, and a
+// place with no token may stand for the `left_out` calls of a long chain
+// between its first places and its outermost.
 struct Place {
     std::string source{};
     std::size_t line = 0;
     std::size_t column = 0;
     std::string token{};
     std::size_t times = 1;
+    std::size_t left_out = 0;
 };
 
 // Where an error happened: the token that failed, at the top level of its

@@ -719,7 +719,7 @@ std::vector<Place> running_chain(Runtime& runtime) {
         }
     }
     if (outermost) {
-        if (left_out != 0) chain.push_back({.token = "... " + std::to_string(left_out) + " more calls"});
+        if (left_out != 0) chain.push_back({.left_out = left_out});
         chain.push_back(std::move(*outermost));
     }
     return chain;
@@ -750,7 +750,7 @@ std::vector<Place> recent_calls(Runtime& runtime, std::size_t most) {
     for (std::size_t index = 0; index < below && left > 0; ++index) {
         Place outermost;
         if (!running_place(runtime, frames[index], outermost)) continue;
-        if (left > 1) chain.push_back({.token = "... " + std::to_string(left - 1) + " more calls"});
+        if (left > 1) chain.push_back({.left_out = left - 1});
         chain.push_back(std::move(outermost));
         break;
     }

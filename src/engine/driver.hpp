@@ -84,7 +84,7 @@ void settle_variable(Context& ctx, const Instr& instr);
 std::vector<Place> running_chain(Runtime& runtime);
 
 // The same from at most the `most` innermost calls; when there are more,
-// then "... N more calls" for those left out and the outermost call. In
+// then a place for those left out (Place::left_out) and the outermost. In
 // time independent of the depth, for what is kept of every token.
 std::vector<Place> recent_calls(Runtime& runtime, std::size_t most);
 

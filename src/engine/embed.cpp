@@ -120,6 +120,10 @@ Outcome try_evaluate(Context& ctx, const std::string& text, const Source& source
 
 void write_place(std::ostream& out, std::string_view prefix, const Place& place) {
     out << prefix;
+    if (place.left_out != 0) {
+        out << "... " << place.left_out << " more calls\n";
+        return;
+    }
     if (!place.source.empty()) out << place.source << ':' << place.line << ": ";
     out << place.token;
     if (place.times > 1) out << " (" << place.times << " times)";

@@ -85,7 +85,8 @@ Outcome try_evaluate(Context& ctx, const std::string& text, const Source& source
 void write_report(Context& ctx, const Outcome& outcome, bool with_location);
 
 // Writes `prefix`, then "SOURCE:LINE: " when the place is known, then the
-// token, on a line.
+// token, on a line; for a place that stands for calls left out,
+// "... N more calls".
 void write_place(std::ostream& out, std::string_view prefix, const Place& place);
 
 // Asks the code running in `ctx` to stop at its next call or loop pass,
@@ -115,13 +116,13 @@ void set_trace(Context& ctx, std::function<void(Context&)> trace);
 // The tokens running, innermost first, each with where it was read: the
 // token running, then the one that called its word or quote, and so on.
 // A call made again and again is one place with its count; past 24 places,
-// "... N more calls" stands for those left out before the outermost. It
-// walks every call.
+// one place stands for those left out (Place::left_out) before the
+// outermost. It walks every call.
 std::vector<Place> running_places(Context& ctx);
 
-// The same from at most the `most` innermost calls, then "... N more
-// calls" for any left out and the outermost call: in time independent of
-// the depth, for a trace or a recording that keeps every token's.
+// The same from at most the `most` innermost calls, then a place for any
+// left out and the outermost call: in time independent of the depth, for a
+// trace or a recording that keeps every token's.
 std::vector<Place> recent_places(Context& ctx, std::size_t most);
 
 // The token running, where it was read, and how many calls deep it runs:
