@@ -14,6 +14,7 @@
 
 #include "app/shell_words.hpp"
 #include "engine/evaluate.hpp"
+#include "engine/evaluator.hpp"
 #include "sandbox.hpp"
 
 namespace {
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     forth::add_shell_words(ctx);
     // Half the inputs compile every list at its first run, the rest at
     // its second, as the interpreter does.
-    ctx.runtime.eager = size % 2 == 1;
+    forth::evaluator(ctx).eager = size % 2 == 1;
     forth::sandbox::confine(ctx, budget_per_input);
     forth::sandbox::run_lines(ctx, input.substr(0, split));
 

@@ -52,7 +52,7 @@ int exit_status(Context& ctx, int status) {
 void warn_if_left_open(Context& ctx, std::string_view source) {
     const std::string_view closing = closing_word(ctx);
     if (closing.empty() || !locations_wanted()) return;
-    const Place& opened = ctx.runtime.opened;
+    const Place& opened = construct_opened(ctx);
     std::ostream& err = *ctx.err;
     err << "Warning: " << source << " ends inside " << opened.token;
     if (!opened.source.empty()) err << ", opened at " << opened.source << ':' << opened.line;

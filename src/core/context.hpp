@@ -5,9 +5,9 @@
 #include <csignal>
 #include <cstdint>
 #include <deque>
-#include <exception>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -15,7 +15,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/frame.hpp"
 #include "core/stack.hpp"
 #include "core/token_list.hpp"
 
@@ -28,7 +27,7 @@ std::uint64_t new_generation();
 
 // A quick hash of a name's bytes, for the filters that tell at once that a
 // name is not among some: the dictionary's (Runtime::word_names) and the
-// names a compiled list looked up (Code::names).
+// names a compiled list looked up (the evaluator's).
 inline std::uint32_t name_hash(std::string_view name) {
     std::uint32_t hash = 2166136261u;
     for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
@@ -54,31 +53,28 @@ struct Place {
 };
 
 // Where an error happened: the token that failed, at the top level of its
-// text; or, while places are tracked (Runtime::tracking), the innermost
-// token that failed, inside the words and quotes that led there, whose
-// calls `callers` holds, innermost first.
+// text; or, while places are tracked, the innermost token that failed,
+// inside the words and quotes that led there, whose calls `callers` holds,
+// innermost first.
 struct ErrorLocation : Place {
     std::vector<Place> callers;
 };
 
-// The evaluator's own bookkeeping; no word looks at it.
+// What the words and the tables tell the evaluator: that the dictionary or
+// the aliases changed, that a construct opened, that an interrupt is asked
+// for. No word reads it.
 struct Runtime {
     // The one word the evaluator tests to learn that it must look at its
     // state again: set by an interrupt request, by any change to the
-    // dictionary or the aliases, by an opening word, by plain mode and while
-    // a poll hook is set. It is tested where work may go on without end, at
-    // every call and every pass of a loop, and after every instruction that
-    // may have set it; what it stands for is read from the state itself, so
-    // setting it when nothing changed is safe. Set by signal handlers, hence
-    // volatile (core/trap.hpp).
+    // dictionary or the aliases, by an opening word, and by the evaluator
+    // itself while it runs token by token or a poll hook is set. It is
+    // tested where work may go on without end, at every call and every pass
+    // of a loop, and after every instruction that may have set it; what it
+    // stands for is read from the state itself, so setting it when nothing
+    // changed is safe. Set by signal handlers, hence volatile
+    // (core/trap.hpp).
     volatile std::sig_atomic_t trap = 0;
     volatile std::sig_atomic_t interrupt_requested = 0;
-    // Called at every call and loop pass while set: a harness that bounds
-    // the work of what runs spends from its budget here, and may throw.
-    std::function<void(Context&)> on_poll;
-    // Tokens compiled so far, which no call or pass counts, for such a harness.
-    std::size_t tokens_compiled = 0;
-
     // Changes whenever a word or an alias is added or replaced, so compiled
     // token lists know when to look their tokens up again. Values are never
     // reused, not even by another Context.
@@ -105,32 +101,15 @@ struct Runtime {
         Word* word = nullptr;
     };
     std::array<FoundWord, 64> found_words;
+};
 
-    FrameStack frames;
-    // Frames below this one may run lists compiled before the latest
-    // change: each is looked at again when a return reaches it.
-    std::size_t stale_below = 0;
-    std::size_t reentries = 0;  // runs of the evaluator inside one another, from native code
-    bool plain = false;         // resolve every token anew (for tests that compare the two ways)
-    bool eager = false;         // compile every list at its first run (ListNode::ran), for the same tests
-    // Where tokens come from is kept with the lists they are collected
-    // into, so that errors point inside words; source names by number
-    // (Origin::source - 1). Fusion and calls run in place stay off, so
-    // that each instruction is one token.
-    bool tracking = false;
-    std::vector<std::string> sources;
-    Origin text_start;  // where the next text evaluated was read
-    // The construct opened last, while tracked: the token and its place.
-    Place opened;
-    // Called before each token while set; it turns instructions off.
-    std::function<void(Context&)> trace;
-    // The chain of tokens an error left, noted once on its way out.
-    std::vector<Place> chain;
-    bool chain_noted = false;
-    // The error on its way out of the innermost source text it left, and
-    // where it left it (engine/embed.hpp).
-    std::exception_ptr failing;
-    ErrorLocation failed_at;
+// The evaluator, as the state knows it: its own bookkeeping lives in the
+// class that derives from this (engine/evaluator.hpp), made when it first
+// runs; a user word that native code calls runs through it.
+class Engine {
+public:
+    virtual ~Engine() = default;
+    virtual void run(Context& ctx, const TokenList& list) = 0;
 };
 
 // The whole state of one interpreter. Words work on the members directly;
@@ -153,11 +132,12 @@ struct Context {
     std::ostream* err = &std::cerr;  // where front ends report errors
     std::istream* in = &std::cin;    // where accept reads its lines
     Runtime runtime;
+    std::unique_ptr<Engine> engine;
 };
 
-// The dictionary's entry for `token`, or null: the filter, the words found
-// last, then the dictionary itself. The entries stay where they are, as
-// nothing removes one.
+// The dictionary's entry for `token`, whose name_hash is `hash`, or null:
+// the filter, the words found last, then the dictionary itself. The entries
+// stay where they are, as nothing removes one.
 inline Word* find_word(Context& ctx, const std::string& token, std::uint32_t hash) {
     Runtime& runtime = ctx.runtime;
     const std::size_t bit = word_name_bit(hash);

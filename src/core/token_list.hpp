@@ -24,8 +24,6 @@ inline constexpr auto blank_characters = [] {
 }();
 inline bool is_blank(char c) { return blank_characters[static_cast<unsigned char>(c)]; }
 
-struct Instr;
-
 // Where a token was read, while places are tracked: a source by number
 // (0 when unknown), the line and the column there.
 struct Origin {
@@ -48,9 +46,6 @@ struct ListNode {
     std::vector<std::uint32_t> starts;  // where each token begins in `text`
     std::vector<Origin> origins;        // one per token while places are tracked, else none
     std::unique_ptr<Compiled> code;     // built and rebuilt by the evaluator
-    // The first of code's instructions: a call reaches it from the list in
-    // one load rather than through the code.
-    const Instr* entry = nullptr;
     std::size_t references = 0;
     // Set once a list has been run or compiled: from then on, adding a
     // token copies it, since a run may still be reading it.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <initializer_list>
 #include <limits>
 
 #include "core/retired.hpp"
@@ -20,18 +19,17 @@ const Instr* Code::entry_at(std::uint32_t token) const {
     auto instr = std::lower_bound(instrs.begin(), instrs.end(), token,
                                   [](const Instr& each, std::uint32_t wanted) { return each.token < wanted; });
     for (; instr != instrs.end() && instr->token == token; ++instr) {
-        if (is_entry(*instr)) return &*instr;
+        if (instr->entry) return &*instr;
     }
     return nullptr;
 }
 
 namespace {
 
-// The deepest a guard's depth may be, the most room it takes and the most
-// instructions it covers: a run that needs more is split in two.
+// The deepest a guard's depth may be and the most room it takes: a run
+// that needs more is split in two.
 constexpr std::int32_t most_needed = 1 << 24;
 constexpr std::int32_t most_room = 1 << 24;
-constexpr std::size_t most_covered = entry_flag - 1;
 
 // Lays out the instructions: each straight run headed by the guard it needs,
 // then the end of a call.
@@ -40,26 +38,23 @@ public:
     explicit Assembler(Code& code) : code_(code) {}
 
     void add(const Emitted& emitted) {
-        if (!emitted.straight) {
+        if (!is_straight(emitted.slots[0].op)) {
             not_straight_ = true;
             end_run();
             append(emitted);
-            code_.instrs[code_.instrs.size() - emitted.size].aux |= entry_flag;
+            code_.instrs[code_.instrs.size() - emitted.size].entry = true;
             single_balanced_run_ = false;
             return;
         }
-        const std::int32_t need = std::max(need_, emitted.need - delta_);
-        const std::int32_t room = std::max(room_, delta_ + emitted.room);
-        const std::size_t covered = code_.instrs.size() - run_start_ + emitted.size + emitted.in_place.size();
-        if (need > most_needed || room > most_room || (in_run_ && covered > most_covered)) end_run();
+        const Reach reach = reach_of(emitted.slots[0].op, emitted.row, emitted.body);
+        const Reach joined = run_.then(reach);
+        if (joined.need > most_needed || joined.room > most_room) end_run();
         if (!in_run_) {
             in_run_ = true;
             run_start_ = code_.instrs.size();
             ++runs_;
         }
-        need_ = std::max(need_, emitted.need - delta_);
-        room_ = std::max(room_, delta_ + emitted.room);
-        delta_ += emitted.delta;
+        run_ = run_.then(reach);
         append(emitted);
     }
 
@@ -70,7 +65,7 @@ public:
         code_.in_place = code_.straight && code_.instrs.size() <= most_in_place;
         end_run();
         code_.pass_start = single_balanced_run_ ? 1 : 0;
-        code_.instrs.push_back({.op = end, .aux = entry_flag, .token = size, .operand = {}});
+        code_.instrs.push_back({.op = end, .entry = true, .calls = 0, .token = size, .operand = {}});
     }
 
 private:
@@ -79,8 +74,8 @@ private:
         if (emitted.size == 2) code_.instrs.push_back(emitted.slots[1]);
         // A body run in place stands for its call's token, one call deeper.
         for (Instr instr : emitted.in_place) {
-            instr.aux &= ~entry_flag;
-            if (instr.op == Op::call_in_place) ++instr.aux;
+            instr.entry = false;
+            if (instr.op == Op::call_in_place) ++instr.calls;
             instr.token = emitted.slots[0].token;
             code_.instrs.push_back(instr);
         }
@@ -88,39 +83,37 @@ private:
 
     void end_run() {
         if (!in_run_) return;
-        code_.need = need_;
-        code_.delta = delta_;
-        code_.room = room_;
+        code_.reach = run_;
         std::vector<Instr>& instrs = code_.instrs;
         const bool first_run = run_start_ == 0;
-        const auto covered = static_cast<std::uint32_t>(instrs.size() - run_start_);
         const auto start = instrs.begin() + static_cast<std::ptrdiff_t>(run_start_);
-        if (need_ > 0 || room_ > 0) {
+        if (run_.need > 0 || run_.room > 0) {
             // Only the guard is an entry: the run must be entered at its head.
-            instrs.insert(start, make_guard(need_, room_, covered, start->token));
-            single_balanced_run_ = first_run && delta_ == 0;
+            instrs.insert(start, make_guard(run_.need, run_.room, start->token));
+            single_balanced_run_ = first_run && run_.delta == 0;
         } else {
             // An unguarded run may be entered anywhere but at a second slot.
             for (auto instr = start; instr != instrs.end(); ++instr) {
-                if (instr->op != Op::data) instr->aux |= entry_flag;
+                if (instr->op != Op::data) instr->entry = true;
             }
             single_balanced_run_ = false;
         }
         in_run_ = false;
-        need_ = delta_ = room_ = 0;
+        run_ = {};
     }
 
     Code& code_;
     bool in_run_ = false;
     std::size_t run_start_ = 0;
-    std::int32_t need_ = 0, delta_ = 0, room_ = 0;
+    Reach run_;
     bool single_balanced_run_ = false;
     bool not_straight_ = false;
     int runs_ = 0;
 };
 
 std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous) {
-    ctx.runtime.tokens_compiled += node.size();
+    Evaluator& state = evaluator(ctx);
+    state.tokens_compiled += node.size();
     auto code = std::make_unique<Code>();
     code->node = &node;
     code->generation = ctx.runtime.generation;
@@ -129,33 +122,32 @@ std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous
     compile_terms(ctx, node, *code, previous, [&assembler](const Emitted& emitted) { assembler.add(emitted); });
     // While places are tracked, a call at a list's end keeps the frame of
     // the list, which the chain of an error then shows.
-    assembler.finish(static_cast<std::uint32_t>(node.size()), ctx.runtime.tracking ? Op::ret_kept : Op::ret);
+    assembler.finish(static_cast<std::uint32_t>(node.size()), state.tracking ? Op::ret_kept : Op::ret);
     return code;
 }
 
-// The op that ends a list run in `role`.
-Op end_of(Role role) {
-    switch (role) {
-        case Role::call:
-            return Op::ret;
-        case Role::times:
+// The op that ends a list that runs as `run` says.
+Op end_of(Run run) {
+    switch (run) {
+        case Run::times:
             return Op::times_back;
-        case Role::body:
+        case Run::body:
             return Op::to_condition;
-        case Role::condition:
+        case Run::condition:
             return Op::repeat_test;
+        default:
+            return Op::ret;
     }
-    return Op::ret;
 }
 
-// The same instructions as `code`, ending as `role` says.
-std::unique_ptr<Code> variant(Code& code, Role role) {
+// The same instructions as `code`, ending as `run` says.
+std::unique_ptr<Code> variant(Code& code, Run run) {
     auto made = std::make_unique<Code>();
     made->node = code.node;
     made->owner = &code;
     made->generation = code.generation;
     made->instrs = code.instrs;
-    made->instrs.back().op = end_of(role);
+    made->instrs.back().op = end_of(run);
     made->pass_head = made->instrs.data() + code.pass_start;
     return made;
 }
@@ -187,7 +179,7 @@ bool repair(const Context& ctx, Code& code) {
     for (auto change = since; change != changes.end(); ++change) {
         const std::string& name = change->name;
         if (name.empty()) return false;
-        if ((code.names & name_bit(name_hash(name))) == 0) continue;
+        if ((code.looked_up & name_bit(name_hash(name))) == 0) continue;
         for (std::uint32_t index = 0; index < code.node->size(); ++index) {
             if (code.node->token(index) != name) continue;
             Instr* const call = instruction_at(code, index);
@@ -206,6 +198,14 @@ bool repair(const Context& ctx, Code& code) {
     return true;
 }
 
+// A code of its own instructions that is never current.
+Code* never_current(std::initializer_list<Instr> instrs) {
+    auto* made = new Code;  // kept for good
+    made->instrs = instrs;
+    made->generation = std::numeric_limits<std::uint64_t>::max();
+    return made;
+}
+
 }  // namespace
 
 Code& make_current(Context& ctx, ListNode& node) {
@@ -222,7 +222,6 @@ Code& make_current(Context& ctx, ListNode& node) {
             std::unique_ptr<Code> fresh = compile(ctx, node, code);
             code = fresh.get();
             std::unique_ptr<Compiled> old = std::exchange(node.code, std::move(fresh));
-            node.entry = code->first();
             retire(std::move(old));
         }
         node.frozen = true;
@@ -230,9 +229,9 @@ Code& make_current(Context& ctx, ListNode& node) {
     return *code;
 }
 
-Code& make_variant(Code& code, Role role) {
-    auto& made = code.variants[static_cast<std::size_t>(role)];
-    if (!made) made = variant(code, role);
+Code& make_variant(Code& code, Run run) {
+    auto& made = code.variants[static_cast<std::size_t>(run)];
+    if (!made) made = variant(code, run);
     return *made;
 }
 
@@ -242,22 +241,21 @@ Code& repeat_loop(Code& body, const Code& condition) {
     loop->node = body.node;
     loop->owner = &body;
     loop->generation = body.generation;
-    loop->second = condition.node;
-    // The depth the body, then the condition, then the test of its result
-    // need, and the room they take, checked once a pass, or once for all
-    // passes when a pass leaves the depth as it found it.
-    const std::int32_t need = std::max({body.need, condition.need - body.delta, 1 - body.delta - condition.delta});
-    const std::int32_t room = std::max(body.room, body.delta + condition.room);
-    const bool balanced = body.delta + condition.delta == 1;
+    loop->condition = condition.node;
+    // The body, then the condition, then the test of its result: checked
+    // once a pass, or once for all passes when a pass leaves the depth as
+    // it found it.
+    const Reach pass = body.reach.then(condition.reach).then(Reach::of({1, 0}));
+    const bool balanced = pass.delta == 0;
     std::vector<Instr>& instrs = loop->instrs;
-    instrs.push_back(make_guard(need, room, 0, 0));
+    instrs.push_back(make_guard(pass.need, pass.room, 0));
     // Their instructions point at the lists the two codes hold, without
     // holding them: the loop runs only while both codes are current.
     const auto append = [&instrs](const Code& code) {
         const std::size_t guarded = code.instrs.front().op == Op::guard ? 1 : 0;
         for (std::size_t index = guarded; index + 1 < code.instrs.size(); ++index) {
             Instr instr = code.instrs[index];
-            instr.aux &= ~entry_flag;
+            instr.entry = false;
             instrs.push_back(instr);
         }
     };
@@ -265,7 +263,8 @@ Code& repeat_loop(Code& body, const Code& condition) {
     loop->split = instrs.size();
     append(condition);
     instrs.push_back({.op = Op::repeat_back,
-                      .aux = 0,
+                      .entry = false,
+                      .calls = 0,
                       .token = static_cast<std::uint32_t>(condition.node->size()),
                       .operand = {.number = 0}});
     loop->pass_head = instrs.data() + (balanced ? 1 : 0);
@@ -284,15 +283,39 @@ ListNode& empty_list() {
     return *node;
 }
 
-Code& exit_code() {
-    static Code* const code = [] {
-        auto* made = new Code;  // kept for good
-        made->instrs.push_back(exit_instruction);
-        // Never current: a return that reaches such a frame looks at it.
-        made->generation = std::numeric_limits<std::uint64_t>::max();
-        return made;
-    }();
-    return *code;
+Code by_tokens_code;
+
+namespace {
+
+// Never current: a return that reaches a frame running token by token
+// looks at it.
+const bool by_tokens_code_made = [] {
+    by_tokens_code.instrs = {by_tokens_instruction};
+    by_tokens_code.generation = std::numeric_limits<std::uint64_t>::max();
+    return true;
+}();
+
+}  // namespace
+
+Code& end_code(Run run) {
+    // The next pass of a times loop begins where begin_pass stands.
+    const auto made = [](Run of) {
+        Code* const code = never_current({{.op = end_of(of), .entry = true, .calls = 0, .token = 0, .operand = {}},
+                                          {.op = Op::begin_pass, .entry = true, .calls = 0, .token = 0, .operand = {}}});
+        code->pass_head = code->first() + 1;
+        return code;
+    };
+    static Code* const codes[] = {made(Run::once), made(Run::times), made(Run::body), made(Run::condition)};
+    switch (run) {
+        case Run::times:
+            return *codes[1];
+        case Run::body:
+            return *codes[2];
+        case Run::condition:
+            return *codes[3];
+        default:
+            return *codes[0];
+    }
 }
 
 }  // namespace forth

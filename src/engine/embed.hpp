@@ -99,13 +99,16 @@ inline void request_interrupt(Context& ctx) { request_interrupt(ctx.runtime); }
 // Calls `hook` at every call and loop pass from now on (none: no longer),
 // where an interrupt would be taken: a harness that bounds the work of
 // what runs spends from its budget there, and ends the run by throwing.
-// Tokens compiled, which no call counts, are in Runtime::tokens_compiled.
 void set_poll_hook(Context& ctx, std::function<void(Context&)> hook);
+
+// How many tokens have been compiled: work that no call or pass counts,
+// for such a harness.
+std::size_t tokens_compiled(Context& ctx);
 
 // Keeps where every token is read from now on, so that an error inside a
 // word reports the token that failed and the calls that led there. Turn it
 // on before defining anything: lists collected before it have no places.
-inline void track_places(Context& ctx) { ctx.runtime.tracking = true; }
+void track_places(Context& ctx);
 
 // Calls `trace` before each token runs, from now on (none: no longer);
 // it may look at running_places and the stack. Places are tracked from
@@ -139,5 +142,9 @@ inline std::span<const double> stack_values(const Context& ctx) { return {ctx.st
 // The closing word that the open construct waits for (`]`, `}`, `)`, `*/`
 // or `;`); empty when none is open.
 inline std::string_view closing_word(const Context& ctx) { return ctx.terminator; }
+
+// The opening token of the construct opened last, and where it was read,
+// while places are tracked.
+const Place& construct_opened(Context& ctx);
 
 }  // namespace forth

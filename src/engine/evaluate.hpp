@@ -8,18 +8,6 @@
 
 namespace forth {
 
-// How many token lists and texts may run inside one another: word calls,
-// the lists run by control words and execute, texts run by interpret. One
-// more is the error "recursion too deep". The same in every build and under
-// every stack size, since the nesting lives in Runtime::frames.
-inline constexpr std::size_t max_depth = 1'000'000;
-
-// How many times native code may re-enter the evaluator inside itself (a
-// closing word defined to close its own construct, a file that includes
-// another): each time costs the machine's own stack, so the stack guard may
-// stop it sooner when that stack is small.
-inline constexpr std::size_t max_reentry = 10'000;
-
 // Where a text stood when an error left it: the offsets of the token running
 // at its top level, which ends past 0 once a token has begun.
 struct TextPosition {

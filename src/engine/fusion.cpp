@@ -2,53 +2,45 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstdlib>
-#include <functional>
 #include <string>
 
 #include "core/user_word.hpp"
-#include "engine/driver.hpp"
+#include "engine/meaning.hpp"
 
 // Which tokens of a list run as one instruction, decided here alone. A
-// list is first looked up term by term, each term one token or one whole
-// construct; then the rules below, tried in order at each term, join a run
-// of terms into one instruction. Each rule keeps to what its tokens one by
-// one would do: an instruction that cannot (an operand outside its word's
-// domain, a stack too shallow) runs its tokens one by one instead.
+// list is first looked up term by term, each term one token (by its
+// meaning, engine/meaning.hpp) or one whole construct; then the rules
+// below, tried in order at each term, join a run of terms into one
+// instruction. Each rule keeps to what its tokens one by one would do: an
+// instruction that cannot (an operand outside its word's domain, a stack
+// too shallow) fails as they would, or leaves them to run one by one.
 namespace forth {
 
 namespace {
 
 // What one token, or one whole construct, is with today's tables.
 struct Term {
-    enum class Shape : std::uint8_t {
-        number,          // pushes `number`
-        fetch,           // $v, its variable found
-        change,          // = + - on a variable found
-        variable_sigil,  // = + - $ on a variable not there yet
-        builtin,         // a built-in word: `row`
-        call,            // a word defined in the language: `body`
-        word,            // any other callable in the dictionary
-        sigil,           // any other sigil
-        construct,       // a whole construct; `row` is its opening word
-        fail,            // nothing: resolving it throws
-    };
-    Shape shape = Shape::fail;
     std::uint32_t first = 0, end = 0;  // the tokens it stands for
-    const Builtin* row = nullptr;
+    Meaning::Kind kind = Meaning::Kind::none;
+    const Builtin* row = nullptr;     // a built-in word or sigil; of a whole construct, its opening word
     double number = 0;
-    double* variable = nullptr;
-    ListNode* body = nullptr;
-    const Code* in_place = nullptr;  // a call's body, when it runs in place
-    Word* word = nullptr;
-    SigilHandler* handler = nullptr;
-    std::string name;  // a sigil's name, a definition's name, a failing token
-    TokenList list;    // a construct's tokens
-    std::uint32_t classes = 0;  // the classes of terms it is of, a bit each (Class)
+    double* variable = nullptr;       // a variable sigil's variable, when it exists
+    ListNode* body = nullptr;         // a word defined in the language
+    const Code* in_place = nullptr;   // its body's code, when the call runs it in place
+    Word* word = nullptr;             // any other callable
+    SigilHandler* handler = nullptr;  // any other sigil
+    std::string name;                 // a sigil's name, a definition's name, a failing token
+    bool whole = false;               // a whole construct, closed within the list
+    TokenList list;                   // its tokens
+    std::uint32_t classes = 0;        // those it is of (Class), a bit each
 
-    bool is(Row which) const { return shape == Shape::builtin && row == &forth::row(which); }
-    bool is(Kind kind) const { return shape == Shape::builtin && row->kind == kind; }
+    bool is(Row which) const { return kind == Meaning::Kind::word && row == &forth::row(which); }
+    bool is(Kind which) const { return kind == Meaning::Kind::word && row != nullptr && row->kind == which; }
+    // A built-in word, or a variable sigil on its variable: what a row's op
+    // can stand for.
+    bool makes_ops() const {
+        return (kind == Meaning::Kind::word && row != nullptr) || (kind == Meaning::Kind::sigil && variable != nullptr);
+    }
 };
 
 // Whether a list may define a word or an alias itself: then every run
@@ -79,7 +71,7 @@ public:
           node_(node),
           code_(code),
           previous_(previous),
-          in_place_allowed_(!may_define(node) && !ctx.runtime.tracking) {
+          in_place_allowed_(!may_define(node) && !evaluator(ctx).tracking) {
         being_compiled().push_back(&node);
     }
     ~Reader() { being_compiled().pop_back(); }
@@ -91,26 +83,25 @@ public:
         Term term;
         term.first = first;
         term.end = first + 1;
-        std::string token(node_.token(first));
-        std::uint32_t hash = name_hash(token);
-        code_.names |= name_bit(hash);
-        if (ctx_.runtime.alias_initials.test(static_cast<unsigned char>(token.c_str()[0]))) {
-            if (const auto alias = ctx_.aliases.find(token); alias != ctx_.aliases.end()) {
-                code_.depends_on_all = true;
-                token = alias->second;
-                hash = name_hash(token);
-            }
-        }
-        if (Word* const word = find_word(ctx_, token, hash)) {
-            look_up_word(*word, term);
-        } else if (const auto sigil = ctx_.sigils.find(token[0]); sigil != ctx_.sigils.end()) {
-            // token[0] of an empty token is its terminating NUL, which is no sigil.
-            look_up_sigil(sigil->second, token.substr(1), term);
-        } else if (const LeadingNumber number = leading_number(token); number.found && number.in_range) {
-            term.shape = Term::Shape::number;
-            term.number = number.value;
-        } else {
-            term.name = std::move(token);
+        const std::string token(node_.token(first));
+        const std::uint32_t hash = name_hash(token);
+        code_.looked_up |= name_bit(hash);
+        const Meaning meaning = meaning_of(ctx_, token, true, hash);
+        code_.depends_on_all = code_.depends_on_all || meaning.aliased;
+        term.kind = meaning.kind;
+        switch (meaning.kind) {
+            case Meaning::Kind::word:
+                look_up_word(*meaning.word, term);
+                break;
+            case Meaning::Kind::sigil:
+                look_up_sigil(*meaning.handler, meaning.token->substr(1), term);
+                break;
+            case Meaning::Kind::number:
+                term.number = meaning.number;
+                break;
+            case Meaning::Kind::none:
+                term.name = *meaning.token;
+                break;
         }
         if (term.row != nullptr && (term.row->kind == Kind::opener || term.row->kind == Kind::opener_sigil)) {
             whole_construct(term);
@@ -121,15 +112,13 @@ public:
 private:
     void look_up_word(Word& word, Term& term) {
         if (const Builtin* row = row_of(word)) {
-            term.shape = Term::Shape::builtin;
             term.row = row;
         } else if (const auto* user_word = word.target<UserWord>()) {
-            term.shape = Term::Shape::call;
             ListNode* const body = user_word->body.node();
             term.body = body != nullptr ? body : &empty_list();
             if (in_place_allowed_ &&
                 std::find(being_compiled().begin(), being_compiled().end(), term.body) == being_compiled().end()) {
-                const Code& callee = current_code(ctx_, *term.body, Role::call);
+                const Code& callee = current_code(ctx_, *term.body, Run::once);
                 if (callee.in_place) {
                     // Its instructions, copied in, point at the lists its
                     // code holds, without holding them: a code that held
@@ -141,7 +130,6 @@ private:
                 }
             }
         } else {
-            term.shape = Term::Shape::word;
             term.word = &word;
         }
     }
@@ -149,14 +137,9 @@ private:
     void look_up_sigil(SigilHandler& handler, std::string name, Term& term) {
         term.row = row_of(handler);
         term.handler = &handler;
-        term.shape = Term::Shape::sigil;
         if (term.row != nullptr && (term.row->kind == Kind::variable_sigil || term.row->kind == Kind::fetch_sigil)) {
-            if (const auto variable = ctx_.variables.find(name); variable != ctx_.variables.end()) {
-                term.shape = term.row->kind == Kind::fetch_sigil ? Term::Shape::fetch : Term::Shape::change;
+            if (const auto variable = ctx_.variables.find(name); variable != ctx_.variables.end())
                 term.variable = &variable->second;
-                return;
-            }
-            term.shape = Term::Shape::variable_sigil;
         }
         term.name = std::move(name);
     }
@@ -169,9 +152,9 @@ private:
         if (!scan.built_in) return;
         const std::uint32_t last = next_closer(scan, term.first + 1);
         if (last == node_.size()) return;  // stays open after the list: collected token by token
-        term.shape = Term::Shape::construct;
+        term.whole = true;
         term.end = last + 1;
-        code_.names |= name_bit(name_hash(scan.closer));
+        code_.looked_up |= name_bit(name_hash(scan.closer));
         // Compiled again after a change elsewhere: the same tokens, kept,
         // with what they compiled to.
         if (previous_ != nullptr) {
@@ -231,23 +214,20 @@ private:
 };
 
 // What the rules match a term against.
-#define TOLVA_CLASSES(X)                                                      \
-    X(number)       /* a number */                                            \
-    X(variable)     /* $v */                                                  \
-    X(change)       /* =v +v -v */                                            \
-    X(operand_word) /* a word that may take a number or variable before it */ \
-    X(binary)       /* a two-operand word */                                  \
-    X(unary)        /* a one-operand word */                                  \
-    X(negation)     /* not */                                                 \
-    X(dup)                                                                    \
-    X(copy)        /* dup or over */                                          \
-    X(quote)       /* a whole [ ... ] or { ... } */                           \
-    X(conditional) /* iftrue or iffalse */                                    \
-    X(times)                                                                  \
-    X(control)    /* any control word */                                      \
-    X(loop_setup) /* while or until */                                        \
-    X(repeat)                                                                 \
-    X(short_call) /* a call of a word whose body is one short straight run */
+#define TOLVA_CLASSES(X)                                                                   \
+    X(number)       /* a number */                                                         \
+    X(variable)     /* $v, its variable found */                                           \
+    X(negation)     /* not */                                                              \
+    X(dup)          /* dup */                                                              \
+    X(over)         /* over */                                                             \
+    X(quote)        /* a whole [ ... ] or { ... } */                                       \
+    X(conditional)  /* iftrue or iffalse */                                                \
+    X(times)        /* times */                                                            \
+    X(control)      /* any control word */                                                 \
+    X(loop_setup)   /* while or until */                                                   \
+    X(repeat)       /* repeat */                                                           \
+    X(short_call)   /* a call of a word whose body is one short straight run */            \
+    X(in_form)      /* a built-in word, or a variable sigil on its variable, that has the rule's form */
 enum class Class : std::uint8_t {
 #define TOLVA_CLASS(name) name,
     TOLVA_CLASSES(TOLVA_CLASS)
@@ -262,25 +242,18 @@ constexpr std::string_view class_names[] = {
 bool matches(Class c, const Term& term) {
     switch (c) {
         case Class::number:
-            return term.shape == Term::Shape::number;
+            return term.kind == Meaning::Kind::number;
         case Class::variable:
-            return term.shape == Term::Shape::fetch;
-        case Class::change:
-            return term.shape == Term::Shape::change;
-        case Class::operand_word:
-            return term.is(Kind::binary) || term.is(Kind::binary2);
-        case Class::binary:
-            return term.is(Kind::binary);
-        case Class::unary:
-            return term.is(Kind::unary);
+            return term.kind == Meaning::Kind::sigil && term.variable != nullptr &&
+                   term.row->kind == Kind::fetch_sigil;
         case Class::negation:
             return term.is(Row::logical_not);
         case Class::dup:
             return term.is(Row::dup);
-        case Class::copy:
-            return term.is(Row::dup) || term.is(Row::over);
+        case Class::over:
+            return term.is(Row::over);
         case Class::quote:
-            return term.shape == Term::Shape::construct && term.row->construct == Construct::list;
+            return term.whole && term.row->construct == Construct::list;
         case Class::conditional:
             return term.is(Row::iftrue) || term.is(Row::iffalse);
         case Class::times:
@@ -293,13 +266,15 @@ bool matches(Class c, const Term& term) {
             return term.is(Row::repeat);
         case Class::short_call:
             return term.in_place != nullptr;
+        case Class::in_form:
+            return term.makes_ops();
     }
     return false;
 }
 
 std::uint32_t bit(Class c) { return std::uint32_t{1} << static_cast<unsigned>(c); }
 
-std::uint32_t matching_classes(const Term& term) {
+std::uint32_t classes_of(const Term& term) {
     std::uint32_t classes = 0;
     for (std::size_t c = 0; c < std::size(class_names); ++c) {
         if (matches(static_cast<Class>(c), term)) classes |= bit(static_cast<Class>(c));
@@ -307,30 +282,14 @@ std::uint32_t matching_classes(const Term& term) {
     return classes;
 }
 
-std::uint32_t classes_of(const Term& term) {
-    // A built-in word's classes are its row's: worked out once for each row.
-    static const auto of_row = [] {
-        std::array<std::uint32_t, static_cast<std::size_t>(Row::count)> classes{};
-        for (const Builtin& row : vocabulary()) {
-            Term probe;
-            probe.shape = Term::Shape::builtin;
-            probe.row = &row;
-            classes[static_cast<std::size_t>(row_number(row))] = matching_classes(probe);
-        }
-        return classes;
-    }();
-    if (term.shape == Term::Shape::builtin) return of_row[static_cast<std::size_t>(row_number(*term.row))];
-    return matching_classes(term);
-}
-
 class Builder;
-using Make = Emitted (Builder::*)(std::span<const Term> terms);
+using Make = Emitted (Builder::*)(std::span<const Term> terms, Form form);
 
 struct Rule {
-    std::string_view name;
-    std::array<Class, 4> pattern;
-    std::uint8_t length;
+    std::string name;
+    std::vector<Class> pattern;
     Make make;
+    Form form = Form::count;  // of a rule that makes a row's op in a form
 };
 
 // Builds instructions from terms, filling the code's side tables.
@@ -340,50 +299,84 @@ public:
 
     // A term alone.
     Emitted single(const Term& term) {
-        using Shape = Term::Shape;
-        switch (term.shape) {
-            case Shape::number:
+        if (term.whole) return construct(term);
+        switch (term.kind) {
+            case Meaning::Kind::number:
                 return make(term, Op::number, {.number = term.number});
-            case Shape::fetch:
-                return make(term, Op::fetch, {.variable = term.variable});
-            case Shape::change:
-                return make(term, change_op(*term.row), {.variable = term.variable});
-            case Shape::variable_sigil:
-                return make(term, Op::variable_sigil, {.detail = detail(term)});
-            case Shape::builtin:
-                return builtin(term);
-            case Shape::call:
-                return make(term, Op::call, {.node = term.body});
-            case Shape::word:
-                return make(term, Op::word, {.word = term.word});
-            case Shape::sigil:
-                return make(term, Op::sigil, {.detail = detail(term)});
-            case Shape::construct:
-                return construct(term);
-            case Shape::fail:
-                return make(term, Op::fail, {.detail = detail(term)});
+            case Meaning::Kind::none:
+                return make(term, Op::fail, {.named = named(term)});
+            case Meaning::Kind::sigil:
+                if (term.variable != nullptr) return form(std::span<const Term>(&term, 1), Form::alone);
+                if (term.row != nullptr &&
+                    (term.row->kind == Kind::variable_sigil || term.row->kind == Kind::fetch_sigil))
+                    return make(term, Op::variable_sigil, {.named = named(term)});
+                return make(term, Op::sigil, {.named = named(term)});
+            case Meaning::Kind::word:
+                break;
         }
-        return make(term, Op::fail, {.detail = detail(term)});
+        if (term.body != nullptr) return make(term, Op::call, {.node = term.body});
+        if (term.row == nullptr) return make(term, Op::word, {.word = term.word});
+        switch (term.row->kind) {
+            case Kind::effect:
+                return make(term, Op::native, {.native = term.row->word});
+            case Kind::control:
+                return make(term, Op::control, {.enter = term.row->enter});
+            case Kind::opener:
+            case Kind::change:
+                return make(term, Op::native_change, {.native = term.row->word});
+            default:
+                return form(std::span<const Term>(&term, 1), Form::alone);
+        }
     }
 
     // The makers the rules name.
 
+    // A row's op in `form`: the copy, the operands and the word of the
+    // terms, and `not` after.
+    Emitted form(std::span<const Term> terms, Form form) {
+        const FormInfo& made = info(form);
+        const std::size_t at = (made.copy != Copy::none ? 1 : 0) + (made.operand == Operand::variable_number ? 2
+                                                                     : made.operand != Operand::stack ? 1
+                                                                                                        : 0);
+        const Term& word = terms[at];
+        const Op op = op_of(row_number(*word.row), form);
+        Emitted emitted;
+        if (word.kind == Meaning::Kind::sigil) {
+            // A variable sigil's variable is its own; the number before it, its operand.
+            emitted = make(terms, op, {.variable = word.variable});
+            if (made.operand == Operand::number) {
+                emitted.slots[1] = slot(terms.front(), Op::data, {.number = terms[at - 1].number});
+                emitted.size = 2;
+            }
+        } else if (made.operand == Operand::number) {
+            emitted = make(terms, op, {.number = terms[at - 1].number});
+        } else if (made.operand == Operand::variable) {
+            emitted = make(terms, op, {.variable = terms[at - 1].variable});
+        } else if (made.operand == Operand::variable_number) {
+            emitted = make(terms, op, {.variable = terms[at - 2].variable});
+            emitted.slots[1] = slot(terms.front(), Op::data, {.number = terms[at - 1].number});
+            emitted.size = 2;
+        } else {
+            emitted = make(terms, op, {.number = 0});
+        }
+        emitted.row = word.row;
+        return emitted;
+    }
+
     // A call whose body runs in place: where it begins, then the body's
     // instructions but its guard and its end.
-    Emitted in_place(std::span<const Term> terms) {
+    Emitted in_place(std::span<const Term> terms, Form) {
         const Term& term = terms[0];
         const Code& body = *term.in_place;
         Emitted emitted = make(term, Op::call_in_place, {.number = 0});
-        emitted.slots[0].aux = 1;
-        emitted.need = body.need;
-        emitted.delta = body.delta;
-        emitted.room = body.room;
+        emitted.slots[0].calls = 1;
+        emitted.body = body.reach;
         const std::size_t guarded = body.instrs.front().op == Op::guard ? 1 : 0;
         emitted.in_place = std::span<const Instr>(body.instrs).subspan(guarded, body.instrs.size() - guarded - 1);
         return emitted;
     }
 
-    Emitted quote_if(std::span<const Term> terms) {
+    Emitted quote_if(std::span<const Term> terms, Form) {
         const bool copy = terms.size() == 3;
         const Term& quote = terms[terms.size() - 2];
         const bool when = terms.back().is(Row::iftrue);
@@ -392,125 +385,39 @@ public:
         return make(terms.front(), op, {.node = held(quote)});
     }
 
-    Emitted quote_times(std::span<const Term> terms) {
+    Emitted quote_times(std::span<const Term> terms, Form) {
         return make(terms.front(), Op::quote_times, {.node = held(terms[0])});
     }
 
-    Emitted quote_control(std::span<const Term> terms) {
+    Emitted quote_control(std::span<const Term> terms, Form) {
         Emitted emitted = make(terms.front(), Op::quote_control, {.node = held(terms[0])});
         emitted.slots[1] = slot(terms.front(), Op::data, {.enter = terms[1].row->enter});
         emitted.size = 2;
+        emitted.row = terms[1].row;
         return emitted;
     }
 
-    Emitted while_repeat(std::span<const Term> terms) {
-        Emitted emitted = make(terms.front(), Op::while_repeat, {.node = held(terms[0])});
-        emitted.slots[0].aux = terms[1].is(Row::until_loop) ? 1 : 0;
+    Emitted while_repeat(std::span<const Term> terms, Form) {
+        const Op op = terms[1].is(Row::until_loop) ? Op::until_repeat : Op::while_repeat;
+        Emitted emitted = make(terms.front(), op, {.node = held(terms[0])});
         emitted.slots[1] = slot(terms.front(), Op::data, {.node = held(terms[2])});
-        emitted.size = 2;
-        return emitted;
-    }
-
-    Emitted variable_number(std::span<const Term> terms) {
-        const bool negate = terms.size() == 4;
-        Emitted emitted =
-            make(terms, ops_of(row_number(*terms[2].row)).variable_number[negate], {.variable = terms[0].variable});
-        emitted.slots[1] = slot(terms.front(), Op::data, {.number = terms[1].number});
-        emitted.size = 2;
-        return emitted;
-    }
-
-    Emitted operand(std::span<const Term> terms) {
-        const Copy copy = terms[0].is(Row::dup) ? Copy::top : terms[0].is(Row::over) ? Copy::second : Copy::none;
-        const std::size_t at = copy == Copy::none ? 0 : 1;
-        const Term& operand = terms[at];
-        const bool number = operand.shape == Term::Shape::number;
-        const bool negate = terms.size() > at + 2;
-        const Op op =
-            ops_of(row_number(*terms[at + 1].row)).with[number ? 0 : 1][static_cast<int>(copy)][negate ? 1 : 0];
-        return make(terms, op,
-                    number ? Instr::Operand{.number = operand.number} : Instr::Operand{.variable = operand.variable});
-    }
-
-    Emitted on_copy(std::span<const Term> terms) {
-        const Copy copy = terms[0].is(Row::dup) ? Copy::top : Copy::second;
-        return make(terms, ops_of(row_number(*terms[1].row)).on_copy[static_cast<int>(copy)], {.number = 0});
-    }
-
-    Emitted change_by_number(std::span<const Term> terms) {
-        const Row row = row_number(*terms[1].row);
-        const Op op = row == Row::store ? Op::store_number : row == Row::add_to ? Op::add_number : Op::subtract_number;
-        Emitted emitted = make(terms, op, {.variable = terms[1].variable});
-        emitted.slots[1] = slot(terms.front(), Op::data, {.number = terms[0].number});
         emitted.size = 2;
         return emitted;
     }
 
 private:
     static Instr slot(const Term& term, Op op, Instr::Operand operand) {
-        return {.op = op, .aux = 0, .token = term.first, .operand = operand};
+        return {.op = op, .entry = false, .calls = 0, .token = term.first, .operand = operand};
     }
 
-    // The instruction of `terms`; a straight one (as its op says) with the
-    // effect on the depth of the terms it stands for.
     static Emitted make(std::span<const Term> terms, Op op, Instr::Operand operand) {
         Emitted emitted;
         emitted.slots[0] = slot(terms.front(), op, operand);
-        emitted.straight = op_is_straight(op);
-        if (emitted.straight) {
-            for (const Term& term : terms) effect(term, emitted);
-        }
+        emitted.row = terms.front().row;
         return emitted;
     }
     static Emitted make(const Term& term, Op op, Instr::Operand operand) {
         return make(std::span<const Term>(&term, 1), op, operand);
-    }
-
-    // Adds what `term` does to the depth after what `emitted` does.
-    static void effect(const Term& term, Emitted& emitted) {
-        int in = 0, out = 0;
-        switch (term.shape) {
-            case Term::Shape::number:
-            case Term::Shape::fetch:
-                out = 1;
-                break;
-            case Term::Shape::change:
-                in = 1;
-                break;
-            case Term::Shape::builtin:
-                in = term.row->in, out = term.row->out;
-                break;
-            default:
-                break;
-        }
-        emitted.need = std::max(emitted.need, in - emitted.delta);
-        emitted.delta += out - in;
-        emitted.room = std::max(emitted.room, emitted.delta);
-    }
-
-    static Op change_op(const Builtin& row) {
-        const Row which = row_number(row);
-        return which == Row::store ? Op::store : which == Row::add_to ? Op::add_to : Op::subtract_from;
-    }
-
-    Emitted builtin(const Term& term) {
-        switch (term.row->kind) {
-            case Kind::binary:
-            case Kind::binary2:
-            case Kind::unary:
-            case Kind::shuffle:
-            case Kind::pop:
-                return make(term, ops_of(row_number(*term.row)).alone, {.number = 0});
-            case Kind::effect:
-                return make(term, Op::native, {.native = term.row->word});
-            case Kind::control:
-                return make(term, Op::control, {.enter = term.row->enter});
-            case Kind::opener:
-            case Kind::change:
-                return make(term, Op::native_look, {.native = term.row->word});
-            default:
-                return make(term, Op::fail, {.detail = detail(term)});
-        }
     }
 
     Emitted construct(const Term& term) {
@@ -522,7 +429,7 @@ private:
             case Construct::comment:
                 return make(term, Op::comment, {.node = nullptr});
             default: {
-                Emitted emitted = make(term, Op::define, {.detail = detail(term)});
+                Emitted emitted = make(term, Op::define, {.named = named(term)});
                 emitted.slots[1] = slot(term, Op::data, {.node = held(term)});
                 emitted.size = 2;
                 return emitted;
@@ -537,53 +444,72 @@ private:
         return node != nullptr ? node : &empty_list();
     }
 
-    Detail* detail(const Term& term) {
-        Detail& detail = *code_.details.emplace_back(std::make_unique<Detail>());
-        detail.name = term.name;
-        detail.handler = term.handler;
-        detail.row = term.row;
-        return &detail;
+    Named* named(const Term& term) {
+        Named& made = *code_.named.emplace_back(std::make_unique<Named>());
+        made.name = term.name;
+        made.handler = term.handler;
+        made.row = term.row;
+        return &made;
     }
 
     Code& code_;
 };
 
-// The fusion rules, tried in this order at each term; the first that
-// matches makes the instruction. Adding a fusion is adding a row here (and
-// its ops, when it needs new ones).
-using C = Class;
-constexpr Rule rules[] = {
-    {"dup quote if", {C::dup, C::quote, C::conditional}, 3, &Builder::quote_if},
-    {"quote if", {C::quote, C::conditional}, 2, &Builder::quote_if},
-    {"quote times", {C::quote, C::times}, 2, &Builder::quote_times},
-    {"quote loop quote repeat", {C::quote, C::loop_setup, C::quote, C::repeat}, 4, &Builder::while_repeat},
-    {"quote control", {C::quote, C::control}, 2, &Builder::quote_control},
-    {"V N W not", {C::variable, C::number, C::operand_word, C::negation}, 4, &Builder::variable_number},
-    {"V N W", {C::variable, C::number, C::operand_word}, 3, &Builder::variable_number},
-    {"copy N W not", {C::copy, C::number, C::operand_word, C::negation}, 4, &Builder::operand},
-    {"copy V W not", {C::copy, C::variable, C::operand_word, C::negation}, 4, &Builder::operand},
-    {"copy N W", {C::copy, C::number, C::operand_word}, 3, &Builder::operand},
-    {"copy V W", {C::copy, C::variable, C::operand_word}, 3, &Builder::operand},
-    {"N W not", {C::number, C::operand_word, C::negation}, 3, &Builder::operand},
-    {"V W not", {C::variable, C::operand_word, C::negation}, 3, &Builder::operand},
-    {"N W", {C::number, C::operand_word}, 2, &Builder::operand},
-    {"V W", {C::variable, C::operand_word}, 2, &Builder::operand},
-    {"copy W", {C::copy, C::binary}, 2, &Builder::on_copy},
-    {"copy U", {C::copy, C::unary}, 2, &Builder::on_copy},
-    {"N change", {C::number, C::change}, 2, &Builder::change_by_number},
-    {"call in place", {C::short_call}, 1, &Builder::in_place},
-};
+// The fusion rules, tried in this order at each term, the longest first;
+// the first that matches makes the instruction. A row's op in each form
+// but alone (engine/forms.def) has a rule made from the form; adding any
+// other fusion is adding a rule here, and its op in engine/ops.def.
+const std::vector<Rule>& rules() {
+    static const std::vector<Rule> made = [] {
+        using C = Class;
+        std::vector<Rule> list = {
+            {"quote loop quote repeat", {C::quote, C::loop_setup, C::quote, C::repeat}, &Builder::while_repeat},
+            {"dup quote if", {C::dup, C::quote, C::conditional}, &Builder::quote_if},
+            {"quote if", {C::quote, C::conditional}, &Builder::quote_if},
+            {"quote times", {C::quote, C::times}, &Builder::quote_times},
+            {"quote control", {C::quote, C::control}, &Builder::quote_control},
+            {"call in place", {C::short_call}, &Builder::in_place},
+        };
+        for (std::size_t index = 0; index < static_cast<std::size_t>(Form::count); ++index) {
+            const auto form = static_cast<Form>(index);
+            const FormInfo& made = info(form);
+            if (form == Form::alone) continue;
+            Rule rule{std::string("form ") + made.name, {}, &Builder::form, form};
+            if (made.copy != Copy::none) rule.pattern.push_back(made.copy == Copy::dup ? C::dup : C::over);
+            if (made.operand == Operand::variable || made.operand == Operand::variable_number)
+                rule.pattern.push_back(C::variable);
+            if (made.operand == Operand::number || made.operand == Operand::variable_number)
+                rule.pattern.push_back(C::number);
+            rule.pattern.push_back(C::in_form);
+            if (made.negated) rule.pattern.push_back(C::negation);
+            list.push_back(std::move(rule));
+        }
+        std::stable_sort(list.begin(), list.end(),
+                         [](const Rule& one, const Rule& other) { return one.pattern.size() > other.pattern.size(); });
+        return list;
+    }();
+    return made;
+}
+
+// Whether `terms` are what `rule` matches: each of its class, and the word
+// of a form rule one that has the form.
+bool matched(const Rule& rule, std::span<const Term> terms) {
+    for (std::size_t index = 0; index < rule.pattern.size(); ++index) {
+        const Class c = rule.pattern[index];
+        if ((terms[index].classes & bit(c)) == 0) return false;
+        if (c == Class::in_form && op_of(row_number(*terms[index].row), rule.form) == Op::count) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
 std::vector<RuleDescription> fusion_rules() {
     std::vector<RuleDescription> described;
-    for (const Rule& rule : rules) {
+    for (const Rule& rule : rules()) {
         RuleDescription& description = described.emplace_back();
         description.name = rule.name;
-        for (std::size_t index = 0; index < rule.length; ++index) {
-            description.pattern.push_back(class_names[static_cast<std::size_t>(rule.pattern[index])]);
-        }
+        for (const Class c : rule.pattern) description.pattern.emplace_back(class_names[static_cast<std::size_t>(c)]);
     }
     return described;
 }
@@ -592,6 +518,9 @@ void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* p
                    const std::function<void(const Emitted&)>& emit) {
     Reader reader(ctx, node, code, previous);
     Builder builder(code);
+    // While places are tracked, each instruction stands for one token (or
+    // one whole construct), so that an error names its own.
+    const std::span<const Rule> tried = evaluator(ctx).tracking ? std::span<const Rule>() : std::span<const Rule>(rules());
     // A few terms ahead, read as the rules need them.
     std::vector<Term> ahead;
     std::uint32_t next = 0;
@@ -605,26 +534,20 @@ void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* p
     for (;;) {
         fill(1);
         if (ahead.empty()) break;
-        std::size_t taken = 1;
-        const Rule* matched = nullptr;
-        // While places are tracked, each instruction stands for one token
-        // (or one whole construct), so that an error names its own.
-        for (const Rule& rule : ctx.runtime.tracking ? std::span<const Rule>() : std::span<const Rule>(rules)) {
-            if ((ahead.front().classes & bit(rule.pattern[0])) == 0) continue;
-            fill(rule.length);
-            if (ahead.size() < rule.length) continue;
-            bool all = true;
-            for (std::size_t index = 1; all && index < rule.length; ++index)
-                all = (ahead[index].classes & bit(rule.pattern[index])) != 0;
-            if (all) {
-                matched = &rule;
+        const Rule* chosen = nullptr;
+        for (const Rule& rule : tried) {
+            if ((ahead.front().classes & bit(rule.pattern.front())) == 0) continue;
+            fill(rule.pattern.size());
+            if (ahead.size() >= rule.pattern.size() && matched(rule, ahead)) {
+                chosen = &rule;
                 break;
             }
         }
-        if (matched != nullptr) {
-            taken = matched->length;
-            emit((builder.*matched->make)(std::span<const Term>(ahead.data(), taken)));
-            if (on_rule_matched != nullptr) on_rule_matched(matched->name);
+        std::size_t taken = 1;
+        if (chosen != nullptr) {
+            taken = chosen->pattern.size();
+            emit((builder.*chosen->make)(std::span<const Term>(ahead.data(), taken), chosen->form));
+            if (on_rule_matched != nullptr) on_rule_matched(chosen->name);
         } else {
             emit(builder.single(ahead.front()));
         }

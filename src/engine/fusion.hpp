@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
-#include <string_view>
+#include <string>
 #include <vector>
 
 #include "engine/code.hpp"
@@ -11,14 +11,13 @@
 namespace forth {
 
 // One instruction as the matcher makes it: its slots, and what the guard of
-// its straight run must know of it.
+// its straight run must know of it: the row its effect names (ROW_PART)
+// and the reach of the body it runs in place (BODY_PART).
 struct Emitted {
     Instr slots[2];
     std::uint8_t size = 1;  // slots used
-    bool straight = false;
-    std::int32_t need = 0;   // the depth it needs
-    std::int32_t delta = 0;  // what it changes the depth by
-    std::int32_t room = 0;   // the most it grows the depth by on the way
+    const Builtin* row = nullptr;
+    Reach body;
     // A call run in place: the instructions of the body, after the slot.
     std::span<const Instr> in_place;
 };
@@ -35,10 +34,10 @@ void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* p
 // the classes of terms it matches, in the order the matcher tries them; and
 // a call for each rule that matches, for the tests that must make them all.
 struct RuleDescription {
-    std::string_view name;
-    std::vector<std::string_view> pattern;
+    std::string name;
+    std::vector<std::string> pattern;
 };
 std::vector<RuleDescription> fusion_rules();
-inline void (*on_rule_matched)(std::string_view rule) = nullptr;
+inline void (*on_rule_matched)(const std::string& rule) = nullptr;
 
 }  // namespace forth

@@ -6,62 +6,74 @@ namespace forth {
 
 namespace {
 
-constexpr const char* names[] = {
-#define TOLVA_OP(name, straight) #name,
-    TOLVA_ENGINE_OPS(TOLVA_OP)
-#include "engine/row_ops.def"
-#undef TOLVA_OP
-};
-static_assert(std::size(names) == static_cast<std::size_t>(Op::count));
+static_assert(std::size(form_table) == static_cast<std::size_t>(Form::count));
 
-constexpr bool straight[] = {
-#define TOLVA_OP(name, straight) straight,
-    TOLVA_ENGINE_OPS(TOLVA_OP)
-#include "engine/row_ops.def"
-#undef TOLVA_OP
-};
-
-constexpr RowOps none() {
-    RowOps ops;
-    for (auto& operand : ops.with)
-        for (auto& copy : operand)
-            for (Op& op : copy) op = Op::count;
-    for (Op& op : ops.variable_number) op = Op::count;
-    for (Op& op : ops.on_copy) op = Op::count;
-    return ops;
+// What a row's op in `form` does: its copy, its operand, the row, then not.
+constexpr Effect form_effect(Form form) {
+    const FormInfo& made = info(form);
+    Effect effect;
+    effect.known = true;
+    const auto add = [&effect](Part part) { effect.parts[effect.count++] = part; };
+    if (made.copy == Copy::dup) add({1, 2});
+    if (made.copy == Copy::over) add({2, 3});
+    if (made.operand == Operand::number || made.operand == Operand::variable) add({0, 1});
+    if (made.operand == Operand::variable_number) add({0, 2});
+    add(row_part);
+    if (made.negated) add({1, 1});
+    return effect;
 }
 
-constexpr auto table = [] {
-    std::array<RowOps, static_cast<std::size_t>(Row::count)> ops;
-    ops.fill(none());
-    const auto at = [&ops](Row row) -> RowOps& { return ops[static_cast<std::size_t>(row)]; };
-#define TOLVA_FORMS(id)                                                                               \
-    at(Row::id).with[0][0][0] = Op::id##_n, at(Row::id).with[0][0][1] = Op::id##_n_not,               \
-    at(Row::id).with[1][0][0] = Op::id##_v, at(Row::id).with[1][0][1] = Op::id##_v_not,               \
-    at(Row::id).with[0][1][0] = Op::dup_##id##_n, at(Row::id).with[0][1][1] = Op::dup_##id##_n_not,   \
-    at(Row::id).with[1][1][0] = Op::dup_##id##_v, at(Row::id).with[1][1][1] = Op::dup_##id##_v_not,   \
-    at(Row::id).with[0][2][0] = Op::over_##id##_n, at(Row::id).with[0][2][1] = Op::over_##id##_n_not, \
-    at(Row::id).with[1][2][0] = Op::over_##id##_v, at(Row::id).with[1][2][1] = Op::over_##id##_v_not, \
-    at(Row::id).variable_number[0] = Op::id##_vn, at(Row::id).variable_number[1] = Op::id##_vn_not
-#define BINARY(name, id, ...)                                                           \
-    at(Row::id).alone = Op::id, TOLVA_FORMS(id), at(Row::id).on_copy[1] = Op::dup_##id, \
-    at(Row::id).on_copy[2] = Op::over_##id;
-#define BINARY2(name, id, ...) at(Row::id).alone = Op::id, TOLVA_FORMS(id);
-#define UNARY(name, id, ...) \
-    at(Row::id).alone = Op::id, at(Row::id).on_copy[1] = Op::dup_##id, at(Row::id).on_copy[2] = Op::over_##id;
-#define SHUFFLE(name, id, ...) at(Row::id).alone = Op::id;
-#define POP(name, id) at(Row::id).alone = Op::id;
-#include "words/vocabulary.def"
-#undef TOLVA_FORMS
-    return ops;
+#define PARTS(...) Effect::of({__VA_ARGS__})
+#define PART(in, out) Part{in, out}
+#define ROW_PART row_part
+#define BODY_PART body_part
+#define UNKNOWN Effect{}
+constexpr OpInfo ops[] = {
+#define TOLVA_OP(name, effect, exits, spelling) {#name, effect, spelling},
+#include "engine/ops.def"
+#undef TOLVA_OP
+#define TOLVA_ROW_OP(row, form, ...) \
+    {#row "_" #form, form_effect(Form::form), "", Row::row, Form::form},
+#include "engine/row_ops.def"
+#undef TOLVA_ROW_OP
+};
+#undef PARTS
+#undef PART
+#undef ROW_PART
+#undef BODY_PART
+#undef UNKNOWN
+static_assert(std::size(ops) == static_cast<std::size_t>(Op::count));
+
+constexpr auto by_row = [] {
+    std::array<std::array<Op, static_cast<std::size_t>(Form::count)>, static_cast<std::size_t>(Row::count)> table{};
+    for (auto& row : table) row.fill(Op::count);
+    for (std::size_t op = 0; op < std::size(ops); ++op) {
+        if (ops[op].row != Row::count)
+            table[static_cast<std::size_t>(ops[op].row)][static_cast<std::size_t>(ops[op].form)] = static_cast<Op>(op);
+    }
+    return table;
 }();
 
 }  // namespace
 
-const char* op_name(Op op) { return names[static_cast<std::size_t>(op)]; }
+const OpInfo& info(Op op) { return ops[static_cast<std::size_t>(op)]; }
 
-bool op_is_straight(Op op) { return straight[static_cast<std::size_t>(op)]; }
+Op op_of(Row row, Form form) { return by_row[static_cast<std::size_t>(row)][static_cast<std::size_t>(form)]; }
 
-const RowOps& ops_of(Row row) { return table[static_cast<std::size_t>(row)]; }
+Reach reach_of(Op op, const Builtin* row, const Reach& body) {
+    const Effect& effect = info(op).effect;
+    Reach reach;
+    for (std::size_t index = 0; index < effect.count; ++index) {
+        const Part part = effect.parts[index];
+        if (part.in == row_part.in) {
+            reach = reach.then(Reach::of({static_cast<std::int8_t>(row->in), static_cast<std::int8_t>(row->out)}));
+        } else if (part.in == body_part.in) {
+            reach = reach.then(body);
+        } else {
+            reach = reach.then(Reach::of(part));
+        }
+    }
+    return reach;
+}
 
 }  // namespace forth

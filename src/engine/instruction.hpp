@@ -1,111 +1,157 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "core/context.hpp"
 #include "core/entry.hpp"
+#include "engine/forms.def"
 #include "words/vocabulary.hpp"
 
-// The evaluator's instructions: its own, and those that the vocabulary's
-// rows make (words/vocabulary.def). Each op's body is in engine/machine.cpp.
+// The evaluator's instructions: its own (engine/ops.def) and those that the
+// vocabulary's rows make (engine/row_ops.def), each declared once with
+// what it does to the stack and how it may leave.
 namespace forth {
 
-// The evaluator's own ops: (name, straight). A straight op works on the
-// stack, variables, text, lists, input and output only: it cannot change
-// the dictionary, open a construct or push a frame, so the next
-// instruction follows it at once and the head of its run checks the depth
-// for it (see `guard`).
-#define TOLVA_ENGINE_OPS(X)                                                                          \
-    X(exit, false)           /* hands the top frame to the driver (engine/driver.cpp) */             \
-    X(data, false)           /* the second slot of an instruction of two */                          \
-    X(ret, false)            /* the end of a list run once */                                        \
-    X(guard, true)           /* the head of a straight run: the depth it needs, the room it takes */ \
-    X(number, true)          /* pushes its number */                                                 \
-    X(fetch, true)           /* $v, its variable found */                                            \
-    X(store, true)           /* =v */                                                                \
-    X(add_to, true)          /* +v */                                                                \
-    X(subtract_from, true)   /* -v */                                                                \
-    X(store_number, true)    /* N =v */                                                              \
-    X(add_number, true)      /* N +v */                                                              \
-    X(subtract_number, true) /* N -v */                                                              \
-    X(variable_sigil, false) /* = + - $ on a variable that did not exist yet */                      \
-    X(fetch_checked, false)  /* what variable_sigil becomes once its variable exists, */             \
-    X(store_checked, false)  /* checking the stack itself, as it runs outside the guards */          \
-    X(add_to_checked, false)                                                                         \
-    X(subtract_from_checked, false)                                                                  \
-    X(native, true)        /* a row's function that works on the Context */                          \
-    X(native_look, false)  /* a row's function that may change anything */                           \
-    X(word, false)         /* any other callable in the dictionary */                                \
-    X(sigil, false)        /* any other sigil */                                                     \
-    X(fail, false)         /* no word, sigil or number: throws as resolving it does */               \
-    X(call, false)         /* a word defined in the language */                                      \
-    X(call_in_place, true) /* where a call whose body follows in line begins: depth, poll */         \
-    X(control, false)      /* a control word: runs what it says */                                   \
-    X(quote, true)         /* a whole [ ... ] or { ... } */                                          \
-    X(string, true)        /* a whole ( ... ) */                                                     \
-    X(comment, true)       /* a whole / * ... * / */                                                 \
-    X(define, false)       /* a whole :name ... ; */                                                 \
-    X(quote_iftrue, false) /* a whole quote and iftrue */                                            \
-    X(quote_iffalse, false)                                                                          \
-    X(dup_quote_iftrue, false) /* the same after dup: the if-else idiom's copy of the flag */        \
-    X(dup_quote_iffalse, false)                                                                      \
-    X(quote_times, false)   /* a whole quote and times */                                            \
-    X(quote_control, false) /* a whole quote and any other control word */                           \
-    X(while_repeat, false)  /* { body } while|until { condition } repeat */                          \
-    X(times_back, false)    /* the end of a times loop's body: the next pass */                      \
-    X(to_condition, false)  /* the end of a repeat loop's body */                                    \
-    X(repeat_test, false)   /* the end of its condition: stop, or the next pass */                   \
-    X(repeat_back, false)   /* the end of a straight body and condition in one: the test */         \
-    X(ret_kept, false)      /* ret, whose last call keeps its frame: places are tracked */
+// How an instruction may leave other than by going on to the next.
+enum Exit : std::uint8_t { fails = 1, calls = 2, changes = 4, ends = 8 };
 
-// The ops a row makes: a two-operand word alone, with a number (n) or a
-// variable (v) as its top operand, with a variable and a number (vn), after
-// dup or over, each possibly followed by not; a one-operand word alone or
-// after dup or over; any other row that computes on the stack alone.
-#define TOLVA_OPERAND_FORMS(X, id)                                                                      \
-    X(id##_n, true)                                                                                     \
-    X(id##_n_not, true) X(id##_v, true) X(id##_v_not, true) X(id##_vn, true) X(id##_vn_not, true)       \
-        X(dup_##id##_n, true) X(dup_##id##_n_not, true) X(dup_##id##_v, true) X(dup_##id##_v_not, true) \
-            X(over_##id##_n, true) X(over_##id##_n_not, true) X(over_##id##_v, true) X(over_##id##_v_not, true)
-#define TOLVA_BINARY_OPS(X, id) X(id, true) TOLVA_OPERAND_FORMS(X, id) X(dup_##id, true) X(over_##id, true)
-#define TOLVA_BINARY2_OPS(X, id) X(id, true) TOLVA_OPERAND_FORMS(X, id)
-#define TOLVA_UNARY_OPS(X, id) X(id, true) X(dup_##id, true) X(over_##id, true)
-#define TOLVA_PLAIN_OPS(X, id) X(id, true)
+// One part of what an instruction does to the stack: it needs the stack
+// `in` deep, takes `in` values and leaves `out`. Two marks stand for parts
+// known only where the instruction is made: its row's own, and the body
+// that a call runs in place.
+struct Part {
+    std::int8_t in = 0;
+    std::int8_t out = 0;
+};
+inline constexpr Part row_part{-1, -1};
+inline constexpr Part body_part{-2, -2};
 
-enum class Op : std::uint16_t {
-#define TOLVA_OP(name, straight) name,
-    TOLVA_ENGINE_OPS(TOLVA_OP)
-#include "engine/row_ops.def"
-#undef TOLVA_OP
+struct Effect {
+    std::array<Part, 4> parts{};
+    std::uint8_t count = 0;
+    bool known = false;
+
+    static constexpr Effect of(std::initializer_list<Part> list) {
+        Effect effect;
+        effect.known = true;
+        for (const Part part : list) effect.parts[effect.count++] = part;
+        return effect;
+    }
+};
+
+// What a run of instructions does to the depth, as the guard at its head
+// checks it: the depth it needs, what it changes the depth by, and the most
+// it grows it by on the way.
+struct Reach {
+    std::int32_t need = 0, delta = 0, room = 0;
+
+    // The reach of this, then `next`.
+    constexpr Reach then(const Reach& next) const {
+        return {std::max(need, next.need - delta), delta + next.delta, std::max(room, delta + next.room)};
+    }
+    static constexpr Reach of(Part part) {
+        return {part.in, part.out - part.in, std::max(0, part.out - part.in)};
+    }
+};
+
+enum class Copy : std::uint8_t { none, dup, over };
+enum class Operand : std::uint8_t { stack, number, variable, variable_number };
+
+enum class Form : std::uint8_t {
+#define TOLVA_FORM(row, form, ...) form,
+    TOLVA_FORMS(TOLVA_FORM)
+#undef TOLVA_FORM
         count
 };
 
-struct Code;
-struct Builtin;
+enum class Op : std::uint16_t {
+#define TOLVA_OP(name, ...) name,
+#include "engine/ops.def"
+#undef TOLVA_OP
+#define TOLVA_ROW_OP(row, form, ...) row##_##form,
+#include "engine/row_ops.def"
+#undef TOLVA_ROW_OP
+        count
+};
 
-// What only some instructions need, kept out of the instruction array.
-struct Detail {
+// How each op may leave (Exit), known where the loop is compiled, which
+// ends each op as its exits say.
+inline constexpr std::uint8_t op_exits[] = {
+#define TOLVA_OP(name, effect, exits, spelling) exits,
+#include "engine/ops.def"
+#undef TOLVA_OP
+#define TOLVA_ROW_OP(...) fails,
+#include "engine/row_ops.def"
+#undef TOLVA_ROW_OP
+};
+static_assert(std::size(op_exits) == static_cast<std::size_t>(Op::count));
+constexpr std::uint8_t exits_of(Op op) { return op_exits[static_cast<std::size_t>(op)]; }
+
+// An instruction's declaration: ops.def's, or for a row's op its row and
+// form and what they make of the stack.
+struct OpInfo {
+    const char* name;
+    Effect effect;
+    const char* spelling;  // tokens that compile to it alone; "" for none
+    Row row = Row::count;  // of a row's op
+    Form form = Form::count;
+};
+const OpInfo& info(Op op);
+
+// Whether it runs straight on (inside a guarded run): it may fail, but it
+// neither calls, changes the tables nor ends its list.
+constexpr bool is_straight(Op op) { return (exits_of(op) & (calls | changes | ends)) == 0; }
+
+// The reach of `op` made for `row` (if any), with `body` the reach of the
+// body it runs in place (if any); its effect must be known.
+Reach reach_of(Op op, const Builtin* row, const Reach& body = {});
+
+// A form's copy, operand and negation.
+struct FormInfo {
+    const char* name;
+    Copy copy;
+    Operand operand;
+    bool negated;
+};
+inline constexpr FormInfo form_table[] = {
+#define TOLVA_FORM(row, form, copy, operand, negated) {#form, Copy::copy, Operand::operand, negated},
+    TOLVA_FORMS(TOLVA_FORM)
+#undef TOLVA_FORM
+};
+constexpr const FormInfo& info(Form form) { return form_table[static_cast<std::size_t>(form)]; }
+
+// The op of `row` in `form`; Op::count where the row has no such form.
+Op op_of(Row row, Form form);
+
+struct Code;
+
+// Of the few instructions that need more than one operand: kept out of the
+// instruction array.
+struct Named {
     std::string name;                 // a sigil's name, a failing token, a definition's name
     SigilHandler* handler = nullptr;  // sigil: any other sigil
     const Builtin* row = nullptr;     // variable_sigil, sigil: the sigil's row, if built in
 };
 
-// One instruction: 16 bytes, what it does, the token it begins at and its
-// operand. An instruction that needs two operands takes a second slot
-// (op `data`) for the second.
+// One instruction: 16 bytes, what it does, whether a frame may start at
+// it, the token it begins at and its operand. An instruction that needs
+// two operands takes a second slot (op `data`) for the second.
 struct Instr {
     Op op;
-    std::uint16_t aux;    // guard: how many instructions its run has; while_repeat: its stop
-                          // value; call_in_place: how many calls deep it is
+    bool entry;          // a frame may go on from here: it begins no part of a straight run but its head
+    std::uint8_t calls;  // call_in_place: how many calls deep its body is laid in
     std::uint32_t token;  // the first token of the list that it runs
     union Operand {
         double number;
         double* variable;
         ListNode* node;  // call, quotes: the list
         Word* word;
-        Detail* detail;
+        Named* named;
         void (*native)(Context&);
         Entry (*enter)(Context&);
         struct {
@@ -115,20 +161,5 @@ struct Instr {
     } operand;
 };
 static_assert(sizeof(Instr) == 16);
-
-// The op's name as the tests know it, and whether it runs straight on.
-const char* op_name(Op op);
-bool op_is_straight(Op op);
-
-// The ops a row makes, by form; Op::count where it makes none.
-enum class Operand : std::uint8_t { number, variable };
-enum class Copy : std::uint8_t { none, top, second };  // nothing, dup, over before
-struct RowOps {
-    Op alone = Op::count;
-    Op with[2][3][2] = {};       // [Operand][Copy][then not]
-    Op variable_number[2] = {};  // a variable and a number [then not]
-    Op on_copy[3] = {};          // [Copy]: the word after dup or over
-};
-const RowOps& ops_of(Row row);
 
 }  // namespace forth

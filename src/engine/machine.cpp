@@ -1,12 +1,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "core/integer.hpp"
 #include "core/trap.hpp"
 #include "engine/code.hpp"
-#include "engine/driver.hpp"
-#include "engine/evaluate.hpp"
+#include "engine/frames.hpp"
+#include "engine/machine.hpp"
+#include "engine/meaning.hpp"
 #include "words/builtins.hpp"
 #include "words/operations.hpp"
 
@@ -14,9 +16,14 @@
 // frames that calls push and back out of them, until a frame must be run
 // by the driver (engine/driver.cpp). Its state lives in locals, which the
 // compiler keeps in registers: the instruction pointer, the stack pointer
-// and the top of the stack, and the top frame. They go back into the
-// Context only around code that may look at them (SAVE), and come back
-// after it (LOAD).
+// and the top of the stack, and the top frame. Code outside the loop that
+// may look at them is called only through CALL_OUT, which puts them back
+// into the Context before and takes them back after; RAISE does the first
+// half for code that throws, LEAVE for the return to the driver.
+//
+// Each op ends as its declaration's exits say (engine/ops.def): one that
+// may change the tables looks at the state again, one that calls goes on
+// wherever the top frame stands.
 //
 // Dispatch is by computed goto where the compiler has it, each op ending
 // in its own jump to the next, and by a switch elsewhere (WebAssembly).
@@ -47,16 +54,75 @@ template <std::size_t in, std::size_t out>
 
 enum Input : int { a, b, c };
 
+// Of the values a row's op in `form` hands its word, how many it took off
+// the stack it found (the rest the copy and the operands before the word
+// pushed): what is gone when the word fails, and what its results replace.
+constexpr int taken(Form form, int in) {
+    const FormInfo& made = info(form);
+    const int pushed = (made.copy != Copy::none ? 1 : 0) +
+                       (made.operand == Operand::variable_number ? 2 : made.operand != Operand::stack ? 1 : 0);
+    return in > pushed ? in - pushed : 0;
+}
+
+// The operands a two-operand row's op in `form` hands its word, x below
+// and y on top, as the tokens it stands for would leave them.
+template <Form form>
+[[gnu::always_inline]] inline std::pair<double, double> operands(const double* sp, double tos, const Instr* ip) {
+    constexpr FormInfo made = info(form);
+    if constexpr (made.operand == Operand::variable_number) {
+        return {*ip->operand.variable, ip[1].operand.number};
+    } else if constexpr (made.operand == Operand::stack) {
+        if constexpr (made.copy == Copy::dup) return {tos, tos};
+        if constexpr (made.copy == Copy::over) return {tos, sp[-1]};
+        return {sp[-1], tos};
+    } else {
+        const double y = made.operand == Operand::number ? ip->operand.number : *ip->operand.variable;
+        return {made.copy == Copy::over ? sp[-1] : tos, y};
+    }
+}
+
+constexpr double negated(double value) { return operation::flag(value == 0); }
+
 // An op found the stack empty: it fails as pop does, or, after dup, as dup
 // does, its frame then standing after it, as frames stand after an op that
 // throws. (Stepping past it here, not where the loop saves its state, keeps
 // the loop's code as it was.)
 [[noreturn, gnu::cold, gnu::noinline]] void fail_underflow(Context& ctx, bool copy) {
-    ++ctx.runtime.frames.back().ip;
+    ++evaluator(ctx).frames.back().ip;
     if (copy) row(Row::dup).word(ctx);
     pop(ctx);
     __builtin_unreachable();
 }
+
+// A straight run that would take more than the stack holds runs its
+// tokens one by one, which fail as they fail; a repeat loop's pass in one
+// code runs its body token by token from the start.
+void fall_back_to_tokens(Frame& frame, const Instr& guard) {
+    to_tokens(frame, frame.code->condition != nullptr ? 0 : guard.token);
+}
+
+// The rows that compute, as the ops made from them use them.
+using namespace operation;
+#define BINARY(name, id, result, domain)                              \
+    struct id##_row {                                                  \
+        static double of(double x, double y) { return result; }       \
+        using in = domain;                                             \
+    };
+#define BINARY2(name, id, first, second, domain)                       \
+    struct id##_row {                                                  \
+        static double of(double x, double y) { return first; }        \
+        static double second_of(double x, double y) { return second; } \
+        using in = domain;                                             \
+    };
+#define UNARY(name, id, result)                          \
+    struct id##_row {                                    \
+        static double of(double x) { return result; }    \
+    };
+#define VARIABLE(name, id, order, result)                                        \
+    struct id##_row {                                                            \
+        static double of(double x, [[maybe_unused]] double v) { return result; } \
+    };
+#include "words/vocabulary.def"
 
 }  // namespace
 
@@ -67,13 +133,14 @@ enum Input : int { a, b, c };
 #endif
 
 void run_engine(Context& ctx) {
-    using namespace operation;
 #if TOLVA_COMPUTED_GOTO
     static void* const targets[] = {
-#define TOLVA_OP(name, straight) &&op_##name,
-        TOLVA_ENGINE_OPS(TOLVA_OP)
-#include "engine/row_ops.def"
+#define TOLVA_OP(name, ...) &&op_##name,
+#include "engine/ops.def"
 #undef TOLVA_OP
+#define TOLVA_ROW_OP(row, form, ...) &&op_##row##_##form,
+#include "engine/row_ops.def"
+#undef TOLVA_ROW_OP
     };
 #define OP(name) op_##name
 #define DISPATCH() goto* targets[static_cast<std::size_t>(ip->op)]
@@ -84,14 +151,15 @@ void run_engine(Context& ctx) {
 
     Runtime& runtime = ctx.runtime;
     Stack& stack = ctx.stack;
-    FrameStack& frames = runtime.frames;
+    Evaluator& state = evaluator(ctx);
+    FrameStack& frames = state.frames;
 
     // The registers.
     const Instr* ip;
     double* sp;  // the top's slot; the top itself is in tos
     double tos;
     Frame* fp;
-    // What the checks compare with, reloaded with the registers.
+    // What the checks compare with, taken back with the registers.
     double* stack_base;
     double* stack_end;
     Frame* frames_limit;
@@ -101,11 +169,26 @@ void run_engine(Context& ctx) {
     Code* code;
     const Instr* resume;
 
-#define LOAD_STACK() (sp = stack.top_slot(), tos = *sp, stack_base = stack.first_slot(), stack_end = stack.end_slot())
-#define SAVE_STACK() (*sp = tos, stack.set_top_slot(sp))
-#define SAVE(at) (SAVE_STACK(), fp->ip = (at), frames.set_top(fp))
-#define LOAD() \
-    (LOAD_STACK(), fp = frames.top(), frames_limit = frames.limit(), generation = runtime.generation, ip = fp->ip)
+#define SAVE_REGISTERS(at) (*sp = tos, stack.set_top_slot(sp), fp->ip = (at), frames.set_top(fp))
+#define LOAD_REGISTERS()                                                                                   \
+    (sp = stack.top_slot(), tos = *sp, stack_base = stack.first_slot(), stack_end = stack.end_slot(),    \
+     fp = frames.top(), frames_limit = frames.limit(), generation = runtime.generation, ip = fp->ip)
+// Code outside the loop, which may look at the Context; the loop goes on
+// where the top frame then stands: at `resume`, unless frames came or went.
+#define CALL_OUT(resume, ...) (SAVE_REGISTERS(resume), __VA_ARGS__, LOAD_REGISTERS())
+// Code outside the loop that throws, the frame standing at `at`.
+#define RAISE(at, ...)          \
+    do {                        \
+        SAVE_REGISTERS(at);     \
+        __VA_ARGS__;            \
+        __builtin_unreachable(); \
+    } while (0)
+// Back to the driver, the frame standing at `at`.
+#define LEAVE(at)           \
+    do {                    \
+        SAVE_REGISTERS(at); \
+        return;             \
+    } while (0)
 #define PUSH(value) (*sp = tos, ++sp, tos = (value))
 #define DROP() (tos = *--sp)
 #define NEXT()      \
@@ -118,15 +201,22 @@ void run_engine(Context& ctx) {
         ip += 2;    \
         DISPATCH(); \
     } while (0)
-// Interrupt requests, at a call or a pass of a loop.
-#define POLL()                       \
-    if (runtime.trap) [[unlikely]] { \
-        SAVE(ip);                    \
-        service_poll(ctx);           \
-        LOAD();                      \
+// After an op that called out: on, as its exits say.
+#define FINISH(name)                                           \
+    do {                                                       \
+        if constexpr ((exits_of(Op::name) & changes) != 0) {   \
+            goto after_a_change;                               \
+        } else {                                               \
+            DISPATCH();                                        \
+        }                                                      \
+    } while (0)
+// Interrupt requests and the poll hook, at a call or a pass of a loop.
+#define POLL()                        \
+    if (runtime.trap) [[unlikely]] {  \
+        CALL_OUT(ip, service_poll(ctx)); \
     }
 
-    LOAD();
+    LOAD_REGISTERS();
     DISPATCH();
 
 #if !TOLVA_COMPUTED_GOTO
@@ -134,27 +224,20 @@ dispatch:
     switch (ip->op) {
 #endif
 
-        OP(exit) : {
-            SAVE(ip);
-            return;
-        }
+        OP(by_tokens) : LEAVE(ip);
         OP(data) : NEXT();  // never reached: the op before it steps over it
 
-        OP(ret_kept) : goto ret;
-        OP(ret) : ret : {
-            if (fp->kind == Frame::Kind::tail) [[unlikely]]
-                goto leave_tail;
-            --fp;
-            ip = fp->ip;
-            if (fp->code->generation != generation) [[unlikely]]
-                goto returned_to_stale;
-            DISPATCH();
-        }
         OP(guard) : {
             const auto depth = reinterpret_cast<char*>(sp) - reinterpret_cast<char*>(stack_base);
             const auto room = reinterpret_cast<char*>(stack_end) - reinterpret_cast<char*>(sp);
-            if (depth < ip->operand.guard.below || room <= ip->operand.guard.room) [[unlikely]]
-                goto guard_failed;
+            if (depth < ip->operand.guard.below) [[unlikely]] {
+                CALL_OUT(ip, fall_back_to_tokens(*fp, *ip));
+                DISPATCH();
+            }
+            if (room <= ip->operand.guard.room) [[unlikely]] {
+                CALL_OUT(ip, stack.reserve_more(static_cast<std::size_t>(ip->operand.guard.room) / sizeof(double) + 1));
+                DISPATCH();
+            }
             NEXT();
         }
 
@@ -162,122 +245,42 @@ dispatch:
             PUSH(ip->operand.number);
             NEXT();
         }
-        OP(fetch) : {
-            PUSH(*ip->operand.variable);
-            NEXT();
-        }
-        OP(store) : {
-            *ip->operand.variable = tos;
-            DROP();
-            NEXT();
-        }
-        OP(add_to) : {
-            *ip->operand.variable = tos + *ip->operand.variable;
-            DROP();
-            NEXT();
-        }
-        OP(subtract_from) : {
-            *ip->operand.variable = *ip->operand.variable - tos;
-            DROP();
-            NEXT();
-        }
-        OP(store_number) : {
-            *ip->operand.variable = ip[1].operand.number;
-            NEXT2();
-        }
-        OP(add_number) : {
-            *ip->operand.variable = ip[1].operand.number + *ip->operand.variable;
-            NEXT2();
-        }
-        OP(subtract_number) : {
-            *ip->operand.variable = *ip->operand.variable - ip[1].operand.number;
-            NEXT2();
-        }
         OP(variable_sigil) : {
-            SAVE(ip + 1);
-            settle_variable(ctx, *ip);
-            LOAD_STACK();
-            NEXT();
+            CALL_OUT(ip + 1, variable_sigil(ctx, *ip->operand.named));
+            FINISH(variable_sigil);
         }
-        // Once its variable exists: run outside the guards, they check for themselves.
-        OP(fetch_checked) : {
-            if (stack_end - sp <= 1) [[unlikely]] {
-                SAVE(ip + 1);
-                stack.reserve_more(1);
-                LOAD_STACK();
-            }
-            PUSH(*ip->operand.variable);
-            NEXT();
-        }
-        OP(store_checked) : {
-            if (sp < stack_base) [[unlikely]]
-                goto underflow;
-            *ip->operand.variable = tos;
-            DROP();
-            NEXT();
-        }
-        OP(add_to_checked) : {
-            if (sp < stack_base) [[unlikely]]
-                goto underflow;
-            *ip->operand.variable = tos + *ip->operand.variable;
-            DROP();
-            NEXT();
-        }
-        OP(subtract_from_checked) : {
-            if (sp < stack_base) [[unlikely]]
-                goto underflow;
-            *ip->operand.variable = *ip->operand.variable - tos;
-            DROP();
-            NEXT();
-        }
-
         OP(native) : {
-            SAVE(ip + 1);
-            ip->operand.native(ctx);
-            LOAD_STACK();
-            NEXT();
+            CALL_OUT(ip + 1, ip->operand.native(ctx));
+            FINISH(native);
         }
-        OP(native_look) : {
-            SAVE(ip + 1);
-            ip->operand.native(ctx);
-            LOAD();
-            goto look;
+        OP(native_change) : {
+            CALL_OUT(ip + 1, ip->operand.native(ctx));
+            FINISH(native_change);
         }
         OP(word) : {
-            SAVE(ip + 1);
-            call_word(ctx, *ip->operand.word);
-            LOAD();
-            goto look;
+            CALL_OUT(ip + 1, call_word(ctx, *ip->operand.word));
+            FINISH(word);
         }
         OP(sigil) : {
-            SAVE(ip + 1);
-            call_sigil(ctx, *ip->operand.detail);
-            LOAD();
-            goto look;
+            CALL_OUT(ip + 1, call_sigil(ctx, *ip->operand.named));
+            FINISH(sigil);
         }
-        OP(fail) : {
-            SAVE(ip + 1);
-            no_number(ip->operand.detail->name);
-        }
+        OP(fail) : RAISE(ip + 1, no_number(ip->operand.named->name));
 
         OP(call) : {
             node = ip->operand.node;
             resume = ip + 1;
-            goto enter_list;
+            goto call;
         }
         OP(call_in_place) : {
-            if (fp + ip->aux >= frames_limit || runtime.trap) [[unlikely]] {
-                SAVE(ip);
-                enter_in_place(ctx, ip->aux);
-                LOAD();
+            if (fp + ip->calls >= frames_limit || runtime.trap) [[unlikely]] {
+                CALL_OUT(ip, count_in_place(ctx, ip->calls));
             }
             NEXT();
         }
         OP(control) : {
-            SAVE(ip + 1);
-            enter(ctx, ip->operand.enter(ctx));
-            LOAD();
-            DISPATCH();
+            CALL_OUT(ip + 1, enter(ctx, ip->operand.enter(ctx)));
+            FINISH(control);
         }
 
         OP(quote) : {
@@ -294,12 +297,9 @@ dispatch:
             NEXT();
         }
         OP(define) : {
-            SAVE(ip + 2);
-            ctx.text = ip->operand.detail->name;
-            ctx.buffer = TokenList(ip[1].operand.node);
-            row(Row::close_definition).word(ctx);
-            LOAD();
-            goto look;
+            CALL_OUT(ip + 2, (ctx.text = ip->operand.named->name, ctx.buffer = TokenList(ip[1].operand.node),
+                              row(Row::close_definition).word(ctx)));
+            FINISH(define);
         }
 
         // A whole quote and iftrue or iffalse; after dup, on a copy of the flag.
@@ -311,11 +311,11 @@ dispatch:
         TokenList::assign_both(ctx.buffer, ctx.quotation, node); \
         if (sp < stack_base) [[unlikely]]                        \
             goto underflow;                                      \
-        const bool taken = (tos != 0) == (when);                 \
+        const bool runs = (tos != 0) == (when);                  \
         if (!(copy)) DROP();                                     \
-        if (!taken) NEXT();                                      \
+        if (!runs) NEXT();                                       \
         resume = ip + 1;                                         \
-        goto enter_list;                                         \
+        goto call;                                               \
     }
         TOLVA_QUOTE_IF(quote_iftrue, true, false)
         TOLVA_QUOTE_IF(quote_iffalse, false, false)
@@ -330,51 +330,57 @@ dispatch:
             const std::int32_t passes = truncate_to_int32(tos).value_or(0);
             DROP();
             if (passes <= 0) NEXT();
-            SAVE(ip + 1);
-            enter_times(ctx, ip->operand.node, passes);
-            LOAD();
-            DISPATCH();
+            CALL_OUT(ip + 1, enter_times(ctx, ip->operand.node, passes));
+            FINISH(quote_times);
         }
 
         OP(quote_control) : {
             TokenList::assign_both(ctx.buffer, ctx.quotation, ip->operand.node);
-            SAVE(ip + 2);
-            enter(ctx, ip[1].operand.enter(ctx));
-            LOAD();
-            DISPATCH();
+            CALL_OUT(ip + 2, enter(ctx, ip[1].operand.enter(ctx)));
+            FINISH(quote_control);
         }
-        OP(while_repeat) : {
-            // What the tokens leave before repeat runs: the body saved, the
-            // condition closed last. Then the loop, in one code when it has one.
-            node = ip->operand.node;
-            ListNode* const condition = ip[1].operand.node;
-            if (ctx.loop_body.node() != node) ctx.loop_body = TokenList(node);
-            TokenList::assign_both(ctx.buffer, ctx.quotation, condition);
-            // Never null: an empty list is the empty list.
-            const auto* body = static_cast<Code*>(node->code.get());
-            const auto* test = static_cast<Code*>(condition->code.get());
-            if (body != nullptr && test != nullptr && body->generation == generation &&
-                test->generation == generation && body->loop && body->loop_condition == test->serial &&
-                fp + 1 != frames_limit) {
-                POLL();
-                fp->ip = ip + 2;
-                ++fp;
-                fp->code = code = body->loop.get();
-                fp->node = node;
-                fp->kind = Frame::Kind::repeat_body;
-                fp->repeat.other = condition;
-                fp->repeat.stop = ip->aux & ~entry_flag;
-                ip = code->first();
-                DISPATCH();
+
+        // What the tokens leave before repeat runs: the body saved, the
+        // condition closed last. Then the loop: in one code, in line, when
+        // it has one, else as enter_repeat sets it up.
+#define TOLVA_LOOP(name, stops)                                                                          \
+    OP(name) : {                                                                                         \
+        node = ip->operand.node;                                                                         \
+        ListNode* const condition = ip[1].operand.node;                                                  \
+        if (ctx.loop_body.node() != node) ctx.loop_body = TokenList(node);                               \
+        TokenList::assign_both(ctx.buffer, ctx.quotation, condition);                                    \
+        const auto* body = static_cast<Code*>(node->code.get());                                         \
+        const auto* test = static_cast<Code*>(condition->code.get());                                    \
+        if (body != nullptr && test != nullptr && body->generation == generation &&                      \
+            test->generation == generation && body->loop && body->loop_condition == test->serial &&      \
+            fp + 1 != frames_limit && !runtime.trap) {                                                   \
+            fp->ip = ip + 2;                                                                             \
+            ++fp;                                                                                        \
+            fp->code = code = body->loop.get();                                                          \
+            fp->node = node;                                                                             \
+            fp->kind = Run::body;                                                                        \
+            fp->repeat.other = condition;                                                                \
+            fp->repeat.stop = (stops);                                                                   \
+            ip = code->first();                                                                          \
+            DISPATCH();                                                                                  \
+        }                                                                                                \
+        CALL_OUT(ip + 2, enter_repeat(ctx, node, condition, stops));                                     \
+        FINISH(name);                                                                                    \
+    }
+        TOLVA_LOOP(while_repeat, 0)
+        TOLVA_LOOP(until_repeat, 1)
+#undef TOLVA_LOOP
+
+        OP(ret_kept) : goto ret;
+        OP(ret) : ret : {
+            if (fp->kind == Run::tail) [[unlikely]] {
+                frames.release(*fp);
             }
-            SAVE(ip + 2);
-            enter_repeat(ctx, node, condition, ip->aux & ~entry_flag);
-            LOAD();
-            DISPATCH();
+            goto back_to_caller;
         }
 
         OP(times_back) : {
-            if (fp->times.index == fp->times.passes) goto leave_loop;
+            if (fp->times.index == fp->times.passes) goto back_to_caller;
             POLL();
             *fp->times.counter = fp->times.index++;
             ip = fp->code->pass_head;
@@ -382,11 +388,9 @@ dispatch:
         }
 
         OP(to_condition) : {
-            node = fp->repeat.other;
-            fp->repeat.other = fp->node;
-            fp->node = node;
-            fp->kind = Frame::Kind::repeat_condition;
-            goto switch_list;
+            std::swap(fp->node, fp->repeat.other);
+            fp->kind = Run::condition;
+            goto other_list;
         }
 
         OP(repeat_test) : {
@@ -395,197 +399,137 @@ dispatch:
             const double result = tos;
             DROP();
             // IEEE: never equal when either is NaN
-            if (result == fp->repeat.stop) goto leave_loop;
+            if (result == fp->repeat.stop) goto back_to_caller;
             POLL();
-            node = fp->repeat.other;
-            fp->repeat.other = fp->node;
-            fp->node = node;
-            fp->kind = Frame::Kind::repeat_body;
-            goto switch_list;
+            std::swap(fp->node, fp->repeat.other);
+            fp->kind = Run::body;
+            goto other_list;
         }
 
         OP(repeat_back) : {
             // The guard at the head of the pass counted this value.
             const double result = tos;
             DROP();
-            if (result == fp->repeat.stop) goto leave_loop;
+            if (result == fp->repeat.stop) goto back_to_caller;
             POLL();
             ip = fp->code->pass_head;
             DISPATCH();
         }
 
-        // The ops of the rows that compute on the stack (words/vocabulary.def).
-        // Each checks its operands' domain before it changes anything; outside
-        // it, it fails as its tokens would: having taken both operands, those
-        // the stack held and those the tokens before the word pushed.
-#define TOLVA_CHECK(domain, taken)           \
-    if (!domain::holds(x, y)) [[unlikely]] { \
-        taken;                               \
-        SAVE(ip + 1);                        \
-        domain::fail(x, y);                  \
+        OP(begin_pass) : {
+            CALL_OUT(ip, begin_pass(ctx, *fp));
+            FINISH(begin_pass);
+        }
+
+        // The ops of the rows that compute on the stack (words/vocabulary.def),
+        // one for each form of each row (engine/forms.def). Each checks its
+        // operands' domain before it changes anything; outside it, it fails
+        // as its tokens would: having taken both operands, those the stack
+        // held and those the tokens before the word pushed.
+#define TOLVA_STEP(form)                                                            \
+    do {                                                                            \
+        ip += info(Form::form).operand == Operand::variable_number ? 2 : 1;         \
+        DISPATCH();                                                                 \
+    } while (0)
+#define TOLVA_TAKE(count)                                 \
+    do {                                                  \
+        for (int dropped = 0; dropped < (count); ++dropped) DROP(); \
+    } while (0)
+#define TOLVA_BINARY_OP(row, form, copy_, operand_, negated_)                         \
+    OP(row##_##form) : {                                                              \
+        constexpr int gone = taken(Form::form, 2);                                    \
+        const auto [x, y] = operands<Form::form>(sp, tos, ip);                        \
+        if (!row##_row::in::holds(x, y)) [[unlikely]] {                               \
+            TOLVA_TAKE(gone);                                                         \
+            RAISE(ip + 1, row##_row::in::fail(x, y));                                 \
+        }                                                                             \
+        if constexpr (gone == 2) {                                                    \
+            --sp;                                                                     \
+            tos = TOLVA_RESULT(row, negated_);                                        \
+        } else if constexpr (gone == 1) {                                             \
+            tos = TOLVA_RESULT(row, negated_);                                        \
+        } else {                                                                      \
+            PUSH(TOLVA_RESULT(row, negated_));                                        \
+        }                                                                             \
+        TOLVA_STEP(form);                                                             \
     }
-#define TOLVA_NONE static_cast<void>(0)
-#define TOLVA_WITH_OPERAND(id, suffix, operand, result, domain) \
-    OP(id##suffix) : {                                          \
-        const double x = tos, y = (operand);                    \
-        TOLVA_CHECK(domain, DROP());                            \
-        tos = (result);                                         \
-        NEXT();                                                 \
-    }                                                           \
-    OP(id##suffix##_not) : {                                    \
-        const double x = tos, y = (operand);                    \
-        TOLVA_CHECK(domain, DROP());                            \
-        tos = flag((result) == 0);                              \
-        NEXT();                                                 \
-    }                                                           \
-    OP(dup_##id##suffix) : {                                    \
-        const double x = tos, y = (operand);                    \
-        TOLVA_CHECK(domain, TOLVA_NONE);                        \
-        PUSH(result);                                           \
-        NEXT();                                                 \
-    }                                                           \
-    OP(dup_##id##suffix##_not) : {                              \
-        const double x = tos, y = (operand);                    \
-        TOLVA_CHECK(domain, TOLVA_NONE);                        \
-        PUSH(flag((result) == 0));                              \
-        NEXT();                                                 \
-    }                                                           \
-    OP(over_##id##suffix) : {                                   \
-        const double x = sp[-1], y = (operand);                 \
-        TOLVA_CHECK(domain, TOLVA_NONE);                        \
-        PUSH(result);                                           \
-        NEXT();                                                 \
-    }                                                           \
-    OP(over_##id##suffix##_not) : {                             \
-        const double x = sp[-1], y = (operand);                 \
-        TOLVA_CHECK(domain, TOLVA_NONE);                        \
-        PUSH(flag((result) == 0));                              \
-        NEXT();                                                 \
-    }
-#define BINARY(name, id, result, domain)                                  \
-    OP(id) : {                                                            \
-        const double x = sp[-1], y = tos;                                 \
-        TOLVA_CHECK(domain, (DROP(), DROP()));                            \
-        tos = (result);                                                   \
-        --sp;                                                             \
-        NEXT();                                                           \
-    }                                                                     \
-    TOLVA_WITH_OPERAND(id, _n, ip->operand.number, result, domain)        \
-    TOLVA_WITH_OPERAND(id, _v, *ip->operand.variable, result, domain)     \
-    OP(id##_vn) : {                                                       \
-        const double x = *ip->operand.variable, y = ip[1].operand.number; \
-        TOLVA_CHECK(domain, TOLVA_NONE);                                  \
-        PUSH(result);                                                     \
-        NEXT2();                                                          \
-    }                                                                     \
-    OP(id##_vn_not) : {                                                   \
-        const double x = *ip->operand.variable, y = ip[1].operand.number; \
-        TOLVA_CHECK(domain, TOLVA_NONE);                                  \
-        PUSH(flag((result) == 0));                                        \
-        NEXT2();                                                          \
-    }                                                                     \
-    OP(dup_##id) : {                                                      \
-        const double x = tos, y = tos;                                    \
-        TOLVA_CHECK(domain, DROP());                                      \
-        tos = (result);                                                   \
-        NEXT();                                                           \
-    }                                                                     \
-    OP(over_##id) : {                                                     \
-        const double x = tos, y = sp[-1];                                 \
-        TOLVA_CHECK(domain, DROP());                                      \
-        tos = (result);                                                   \
-        NEXT();                                                           \
-    }
+#define TOLVA_RESULT(row, negated_) ((negated_) ? negated(row##_row::of(x, y)) : row##_row::of(x, y))
         // Two results: the first goes where x was (or is pushed), the second on top.
-#define TOLVA_TWO_RESULTS_WITH_OPERAND(id, suffix, operand, first, second, domain, negated) \
-    OP(id##suffix) : {                                                                      \
-        const double x = tos, y = (operand);                                                \
-        TOLVA_CHECK(domain, DROP());                                                        \
-        const double r = (first), q = (second);                                             \
-        tos = r;                                                                            \
-        PUSH(negated(q));                                                                   \
-        NEXT();                                                                             \
-    }                                                                                       \
-    OP(dup_##id##suffix) : {                                                                \
-        const double x = tos, y = (operand);                                                \
-        TOLVA_CHECK(domain, TOLVA_NONE);                                                    \
-        const double r = (first), q = (second);                                             \
-        PUSH(r);                                                                            \
-        PUSH(negated(q));                                                                   \
-        NEXT();                                                                             \
-    }                                                                                       \
-    OP(over_##id##suffix) : {                                                               \
-        const double x = sp[-1], y = (operand);                                             \
-        TOLVA_CHECK(domain, TOLVA_NONE);                                                    \
-        const double r = (first), q = (second);                                             \
-        PUSH(r);                                                                            \
-        PUSH(negated(q));                                                                   \
-        NEXT();                                                                             \
+#define TOLVA_BINARY2_OP(row, form, copy_, operand_, negated_)                        \
+    OP(row##_##form) : {                                                              \
+        constexpr int gone = taken(Form::form, 2);                                    \
+        const auto [x, y] = operands<Form::form>(sp, tos, ip);                        \
+        if (!row##_row::in::holds(x, y)) [[unlikely]] {                               \
+            TOLVA_TAKE(gone);                                                         \
+            RAISE(ip + 1, row##_row::in::fail(x, y));                                 \
+        }                                                                             \
+        const double first = row##_row::of(x, y);                                     \
+        const double second = negated_ ? negated(row##_row::second_of(x, y)) : row##_row::second_of(x, y); \
+        if constexpr (gone == 2) {                                                    \
+            sp[-1] = first;                                                           \
+            tos = second;                                                             \
+        } else if constexpr (gone == 1) {                                             \
+            tos = first;                                                              \
+            PUSH(second);                                                             \
+        } else {                                                                      \
+            PUSH(first);                                                              \
+            PUSH(second);                                                             \
+        }                                                                             \
+        TOLVA_STEP(form);                                                             \
     }
-#define TOLVA_KEEP(value) (value)
-#define TOLVA_NEGATE(value) flag((value) == 0)
-#define TOLVA_TWO_RESULTS_VN(id, suffix, first, second, domain, negated)  \
-    OP(id##suffix) : {                                                    \
-        const double x = *ip->operand.variable, y = ip[1].operand.number; \
-        TOLVA_CHECK(domain, TOLVA_NONE);                                  \
-        const double r = (first), q = (second);                           \
-        PUSH(r);                                                          \
-        PUSH(negated(q));                                                 \
-        NEXT2();                                                          \
+#define TOLVA_UNARY_OP(row, form, copy_, operand_, negated_)                      \
+    OP(row##_##form) : {                                                          \
+        const double x = Copy::copy_ == Copy::over ? sp[-1] : tos;               \
+        if constexpr (Copy::copy_ == Copy::none) {                               \
+            tos = row##_row::of(x);                                              \
+        } else {                                                                 \
+            PUSH(row##_row::of(x));                                              \
+        }                                                                        \
+        NEXT();                                                                  \
     }
-#define BINARY2(name, id, first, second, domain)                                                           \
-    OP(id) : {                                                                                             \
-        const double x = sp[-1], y = tos;                                                                  \
-        TOLVA_CHECK(domain, (DROP(), DROP()));                                                             \
-        const double r = (first), q = (second);                                                            \
-        sp[-1] = r;                                                                                        \
-        tos = q;                                                                                           \
-        NEXT();                                                                                            \
-    }                                                                                                      \
-    TOLVA_TWO_RESULTS_WITH_OPERAND(id, _n, ip->operand.number, first, second, domain, TOLVA_KEEP)          \
-    TOLVA_TWO_RESULTS_WITH_OPERAND(id, _n_not, ip->operand.number, first, second, domain, TOLVA_NEGATE)    \
-    TOLVA_TWO_RESULTS_WITH_OPERAND(id, _v, *ip->operand.variable, first, second, domain, TOLVA_KEEP)       \
-    TOLVA_TWO_RESULTS_WITH_OPERAND(id, _v_not, *ip->operand.variable, first, second, domain, TOLVA_NEGATE) \
-    TOLVA_TWO_RESULTS_VN(id, _vn, first, second, domain, TOLVA_KEEP)                                       \
-    TOLVA_TWO_RESULTS_VN(id, _vn_not, first, second, domain, TOLVA_NEGATE)
-#define UNARY(name, id, result)  \
-    OP(id) : {                   \
-        const double x = tos;    \
-        tos = (result);          \
-        NEXT();                  \
-    }                            \
-    OP(dup_##id) : {             \
-        const double x = tos;    \
-        PUSH(result);            \
-        NEXT();                  \
-    }                            \
-    OP(over_##id) : {            \
-        const double x = sp[-1]; \
-        PUSH(result);            \
-        NEXT();                  \
+#define TOLVA_VARIABLE_OP(row, form, copy_, operand_, negated_)                 \
+    OP(row##_##form) : {                                                        \
+        double& v = *ip->operand.variable;                                      \
+        if constexpr (Operand::operand_ == Operand::number) {                   \
+            v = row##_row::of(ip[1].operand.number, v);                         \
+            NEXT2();                                                            \
+        } else {                                                                \
+            v = row##_row::of(tos, v);                                          \
+            DROP();                                                             \
+            NEXT();                                                             \
+        }                                                                       \
     }
 #define TOLVA_LIST(...) \
     { __VA_ARGS__ }
+#define BINARY(name, id, ...) TOLVA_BINARY_FORMS(TOLVA_BINARY_OP, id)
+#define BINARY2(name, id, ...) TOLVA_BINARY2_FORMS(TOLVA_BINARY2_OP, id)
+#define UNARY(name, id, ...) TOLVA_UNARY_FORMS(TOLVA_UNARY_OP, id)
 #define SHUFFLE(name, id, in, outputs)                                        \
-    OP(id) : {                                                                \
+    OP(id##_alone) : {                                                        \
         static constexpr auto order = std::to_array<int>(TOLVA_LIST outputs); \
         shuffle<in>(sp, tos, order);                                          \
         NEXT();                                                               \
     }
-#define POP(name, id) \
-    OP(id) : {        \
-        DROP();       \
-        NEXT();       \
+#define POP(name, id)  \
+    OP(id##_alone) : { \
+        DROP();        \
+        NEXT();        \
+    }
+#define VARIABLE(name, id, ...) TOLVA_VARIABLE_FORMS(TOLVA_VARIABLE_OP, id)
+#define FETCH(name, id)                  \
+    OP(id##_alone) : {                   \
+        PUSH(*ip->operand.variable);     \
+        NEXT();                          \
     }
 #include "words/vocabulary.def"
 #undef TOLVA_LIST
-#undef TOLVA_KEEP
-#undef TOLVA_NEGATE
-#undef TOLVA_CHECK
-#undef TOLVA_NONE
-#undef TOLVA_WITH_OPERAND
-#undef TOLVA_TWO_RESULTS_WITH_OPERAND
-#undef TOLVA_TWO_RESULTS_VN
+#undef TOLVA_STEP
+#undef TOLVA_TAKE
+#undef TOLVA_BINARY_OP
+#undef TOLVA_RESULT
+#undef TOLVA_BINARY2_OP
+#undef TOLVA_UNARY_OP
+#undef TOLVA_VARIABLE_OP
 
 #if !TOLVA_COMPUTED_GOTO
         case Op::count:
@@ -593,134 +537,86 @@ dispatch:
     }
 #endif
 
-    // Enters `node`, going on at `resume` when it returns: the check of the
-    // depth, the poll, then the frame.
-enter_list:
+    // The call of `node`, going on at `resume` when it returns: its code
+    // made current, room for its frame, a poll (ready_to_call), or, at its
+    // first run, a frame that runs it token by token; then the frame. A call
+    // that is its list's last act takes the frame over (a list run once, as
+    // only such lists end in ret), counted as the call it is, and returns
+    // where the list would have.
+call:
     code = static_cast<Code*>(node->code.get());
-    if (code == nullptr || code->generation != generation) [[unlikely]] {
-        SAVE(resume);
-        if (code == nullptr && !runs_compiled(ctx, *node)) {
-            call_slowly(ctx, node);
-            LOAD();
-            DISPATCH();
-        }
-        code = &current_code(ctx, *node, Role::call);
-        LOAD();
-    }
-    if (fp + 1 == frames_limit) [[unlikely]] {
-        SAVE(resume);
-        make_room(ctx);
-        LOAD();
-    }
-    if (runtime.trap) [[unlikely]] {
-        SAVE(resume);
-        service_poll(ctx);
-        LOAD();
+    if (code == nullptr || code->generation != generation || fp + 1 == frames_limit || runtime.trap) [[unlikely]] {
+        CALL_OUT(resume, code = ready_to_call(ctx, *node));
+        if (code == nullptr) DISPATCH();
     }
     if (resume->op == Op::ret) {
-        // The call is the list's last act: it takes the frame over (a list
-        // run once, as only such lists end in ret), counted as the call it
-        // is, and returns where the list would have.
         frames.take_over(*fp);
         frames_limit = frames.limit();
         fp->code = code;
         fp->node = node;
-        ip = node->entry;
+        ip = code->first();
         DISPATCH();
     }
     fp->ip = resume;
     ++fp;
     fp->code = code;
     fp->node = node;
-    fp->kind = Frame::Kind::list;
-    ip = node->entry;
+    fp->kind = Run::once;
+    ip = code->first();
     DISPATCH();
 
-    // A repeat loop's frame goes on in its other list.
-switch_list:
-    code = static_cast<Code*>(node->code.get());
-    if (code != nullptr && code->generation == generation) {
-        const auto role = fp->kind == Frame::Kind::repeat_body ? Role::body : Role::condition;
-        if (Code* const made = code->variants[static_cast<std::size_t>(role)].get()) {
+    // A repeat loop's frame goes on in its other list: by its instructions
+    // when they are current and lists may run so (a list that ran token by
+    // token ends here too), else as start sets it.
+other_list:
+    code = static_cast<Code*>(fp->node->code.get());
+    if (code != nullptr && code->generation == generation && !state.by_tokens && ctx.terminator.empty()) {
+        if (Code* const made = code->variants[static_cast<std::size_t>(fp->kind)].get()) {
             fp->code = made;
             ip = made->first();
             DISPATCH();
         }
     }
-    SAVE(ip);
-    start(ctx, *fp);
-    LOAD();
+    CALL_OUT(ip, start(ctx, *fp));
     DISPATCH();
 
-leave_tail:
-    frames.release(*fp);
+    // A list's run or a loop has ended: back to the frame below, which is
+    // looked at again when the tables changed since it was. (It runs
+    // instructions only while lists may: see the driver's step_token.)
+back_to_caller:
     --fp;
     ip = fp->ip;
-    if (fp->code->generation != generation) [[unlikely]]
-        goto returned_to_stale;
-    DISPATCH();
-
-leave_loop:
-    --fp;
-    ip = fp->ip;
-    if (fp->code->generation != generation) [[unlikely]]
-        goto returned_to_stale;
-    DISPATCH();
-
-returned_to_stale:
-    if (ip->op == Op::exit) DISPATCH();
-    SAVE(ip);
-    revalidate(ctx, *fp);
-    LOAD();
+    if (fp->code->generation == generation) [[likely]]
+        DISPATCH();
+    if (ip->op == Op::by_tokens) LEAVE(ip);
+    CALL_OUT(ip, revalidate(ctx, *fp));
     DISPATCH();
 
     // After an op that may have changed anything, at the next instruction.
-look:
+after_a_change:
     if (!runtime.trap && fp->code->generation == generation && ctx.terminator.empty()) DISPATCH();
-    SAVE(ip);
-    look_again(ctx);
-    LOAD();
+    CALL_OUT(ip, after_change(ctx));
     DISPATCH();
-
-guard_failed:
-    SAVE(ip);
-    if (reinterpret_cast<char*>(sp) - reinterpret_cast<char*>(stack_base) < ip->operand.guard.below) {
-        if (fp->code->second != nullptr) {
-            // A repeat loop's pass in one code: run it token by token.
-            start_over_slowly(*fp);
-            LOAD();
-            DISPATCH();
-        }
-        // A run that would underflow: its tokens one by one, which fail as they fail.
-        const Instr* const after = ip + 1 + guard_covered(*ip);
-        run_tokens(ctx, *fp, ip->token, after->token);
-        LOAD_STACK();
-        ip = after;
-        DISPATCH();
-    }
-    stack.reserve_more(static_cast<std::size_t>(ip->operand.guard.room) / sizeof(double) + 1);
-    LOAD_STACK();
-    NEXT();
 
     // An op that takes a value finds the stack empty: it fails as pop does,
     // or, after dup, as dup does.
 underflow:
-    SAVE(ip);
-    fail_underflow(ctx, false);
+    RAISE(ip, fail_underflow(ctx, false));
 copy_underflow:
-    SAVE(ip);
-    fail_underflow(ctx, true);
+    RAISE(ip, fail_underflow(ctx, true));
 
 #undef OP
 #undef DISPATCH
-#undef LOAD_STACK
-#undef SAVE_STACK
-#undef SAVE
-#undef LOAD
+#undef SAVE_REGISTERS
+#undef LOAD_REGISTERS
+#undef CALL_OUT
+#undef RAISE
+#undef LEAVE
 #undef PUSH
 #undef DROP
 #undef NEXT
 #undef NEXT2
+#undef FINISH
 #undef POLL
 }
 

@@ -8,7 +8,7 @@
 namespace forth::operation {
 
 // Truth as the comparisons and logic words leave it.
-inline double flag(bool condition) { return condition ? 1.0 : 0.0; }
+constexpr double flag(bool condition) { return condition ? 1.0 : 0.0; }
 
 // mod and /mod: both operands truncated to 32-bit integers. A divisor of
 // -1 is taken apart, so that -2147483648 by -1 is exact: 32-bit division is

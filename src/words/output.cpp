@@ -32,8 +32,9 @@ void write_number(std::ostream& out, double value) {
         out.precision() == 6 && out.width() == 0 && out.getloc() == std::locale::classic()) {
         if (const auto whole = static_cast<std::int32_t>(value); whole == value) {
             char digits[16];
-            const char* const end = std::to_chars(digits, digits + sizeof digits, whole).ptr;
-            out.write(digits, end - digits) << ' ';
+            char* const end = std::to_chars(digits, digits + sizeof digits - 1, whole).ptr;
+            *end = ' ';
+            out.write(digits, end + 1 - digits);
             return;
         }
     }

@@ -47,11 +47,11 @@ void accept(Context& ctx) {
     std::string line;  // stays empty at end of input
     read_line(ctx, line);
     check_output(ctx);  // which reading from standard input flushed
+    // Replacing the content puts the read position at its start.
     ctx.input.str(line);
     // Clearing every error flag, not only end-of-input, lets parse-name and
     // number work on the new line after an earlier read failed.
     ctx.input.clear();
-    ctx.input.seekg(0);
 }
 
 void parse_name(Context& ctx) {

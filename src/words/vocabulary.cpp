@@ -28,6 +28,31 @@ void shuffle(Context& ctx, const std::array<int, out>& outputs, const char* mess
     for (const int input : outputs) ctx.stack.push_back(inputs[static_cast<std::size_t>(input)]);
 }
 
+// Which comes first, the variable or the value: what an underflow leaves
+// behind (=name makes its variable before it takes the value, +name and
+// -name take the value first).
+enum class Order { creates, takes };
+
+template <Order order, typename Result>
+void change_variable(Context& ctx, const std::string& name, Result result) {
+    if constexpr (order == Order::creates) {
+        double& v = ctx.variables[name];
+        const double x = pop(ctx);
+        v = result(x, v);
+    } else {
+        const double x = pop(ctx);
+        double& v = ctx.variables[name];
+        v = result(x, v);
+    }
+}
+
+void fetch_variable(Context& ctx, const std::string& name) {
+    const auto variable = ctx.variables.find(name);
+    // The message of the table's own at() for a missing name.
+    if (variable == ctx.variables.end()) throw std::out_of_range("_Map_base::at");
+    push(ctx, variable->second);
+}
+
 #define TOLVA_LIST(...) \
     { __VA_ARGS__ }
 #define BINARY(name, id, result, domain)              \
@@ -57,17 +82,23 @@ void shuffle(Context& ctx, const std::array<int, out>& outputs, const char* mess
     }
 #define POP(name, id) \
     void id(Context& ctx) { pop(ctx); }
+#define VARIABLE(spelled, id, order, result)                                                         \
+    void id(Context& ctx, const std::string& name) {                                                 \
+        change_variable<Order::order>(ctx, name, [](double x, [[maybe_unused]] double v) { return result; }); \
+    }
+#define FETCH(spelled, id) \
+    void id(Context& ctx, const std::string& name) { fetch_variable(ctx, name); }
 #include "words/vocabulary.def"
 #undef TOLVA_LIST
 
 }  // namespace plain
 
+}  // namespace
+
 using namespace builtin;
 
 #define TOLVA_LIST(...) \
     { __VA_ARGS__ }
-}  // namespace
-
 constexpr Builtin builtin_rows[] = {
 #define BINARY(spelled, id, ...) {.name = spelled, .kind = Kind::binary, .in = 2, .out = 1, .word = plain::id},
 #define BINARY2(spelled, id, ...) {.name = spelled, .kind = Kind::binary2, .in = 2, .out = 2, .word = plain::id},
@@ -84,8 +115,10 @@ constexpr Builtin builtin_rows[] = {
 #define OPENER(spelled, id, function, construct_, closer_) \
     {.name = spelled, .kind = Kind::opener, .word = function, .construct = Construct::construct_, .closer = closer_},
 #define CHANGE(spelled, id, function) {.name = spelled, .kind = Kind::change, .word = function},
-#define CONTROL(spelled, id, function) {.name = spelled, .kind = Kind::control, .enter = function},
-#define SIGIL(spelled, id, kind_, function) {.name = spelled, .kind = Kind::kind_##_sigil, .sigil = function},
+#define CONTROL(spelled, id, in_, function) {.name = spelled, .kind = Kind::control, .in = in_, .enter = function},
+#define VARIABLE(spelled, id, ...) {.name = spelled, .kind = Kind::variable_sigil, .in = 1, .sigil = plain::id},
+#define FETCH(spelled, id) {.name = spelled, .kind = Kind::fetch_sigil, .out = 1, .sigil = plain::id},
+#define SIGIL(spelled, id, function) {.name = spelled, .kind = Kind::other_sigil, .sigil = function},
 #define OPENER_SIGIL(spelled, id, function, construct_, closer_) \
     {.name = spelled,                                            \
      .kind = Kind::opener_sigil,                                 \

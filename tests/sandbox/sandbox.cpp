@@ -19,7 +19,7 @@ namespace {
 struct Budget {
     std::size_t left = 0;
     std::size_t compiled_left = 0;
-    std::size_t compiled = 0;  // Runtime::tokens_compiled when last paid for
+    std::size_t compiled = 0;  // tokens_compiled when last paid for
 
     void spend(std::size_t units) {
         if (units > left) throw Stop{};
@@ -39,13 +39,13 @@ std::size_t weight(const Context& ctx) { return (ctx.stack.size() + ctx.buffer.s
 
 // Every call and loop pass pays, and so do the tokens compiled since the last.
 std::shared_ptr<Budget> limit(Context& ctx, std::size_t budget, bool weighed) {
-    auto shared = std::make_shared<Budget>(
-        Budget{budget, budget * tokens_compiled_per_unit, ctx.runtime.tokens_compiled});
+    auto shared = std::make_shared<Budget>(Budget{budget, budget * tokens_compiled_per_unit, tokens_compiled(ctx)});
     set_poll_hook(ctx, [shared, weighed](Context& polled) {
         Budget& paying = *shared;
         paying.spend(1 + (weighed ? weight(polled) : 0));
-        paying.spend_compiling(polled.runtime.tokens_compiled - paying.compiled);
-        paying.compiled = polled.runtime.tokens_compiled;
+        const std::size_t compiled = tokens_compiled(polled);
+        paying.spend_compiling(compiled - paying.compiled);
+        paying.compiled = compiled;
     });
     return shared;
 }

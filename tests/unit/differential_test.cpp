@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -40,15 +41,6 @@ public:
         for (const forth::Builtin& row : forth::vocabulary()) {
             const std::string name(row.name);
             switch (row.kind) {
-                case forth::Kind::binary:
-                    binary_.push_back(name);
-                    [[fallthrough]];
-                case forth::Kind::binary2:
-                    operand_words_.push_back(name);
-                    break;
-                case forth::Kind::unary:
-                    unary_.push_back(name);
-                    break;
                 case forth::Kind::control:
                     controls_.push_back(name);
                     break;
@@ -63,6 +55,18 @@ public:
                     break;
                 default:
                     break;
+            }
+        }
+        // The words, and variable sigils on a variable, that each form rule may take.
+        for (const forth::RuleDescription& rule : rules_) {
+            if (!rule.name.starts_with("form ")) continue;
+            std::size_t form = 0;
+            while (forth::info(static_cast<forth::Form>(form)).name != rule.name.substr(5)) ++form;
+            for (const forth::Builtin& row : forth::vocabulary()) {
+                if (forth::op_of(forth::row_number(row), static_cast<forth::Form>(form)) == forth::Op::count) continue;
+                const bool sigil = row.kind == forth::Kind::variable_sigil || row.kind == forth::Kind::fetch_sigil;
+                for (const std::string& variable : sigil ? variables_ : std::vector<std::string>{""})
+                    form_words_[rule.name].push_back(std::string(row.name) + variable);
             }
         }
     }
@@ -97,7 +101,7 @@ private:
             const forth::RuleDescription& rule =
                 rules_[static_cast<std::size_t>(pick(0, static_cast<int>(rules_.size()) - 1))];
             std::string run;
-            for (const std::string_view term : rule.pattern) run += of_class(term, depth) + ' ';
+            for (const std::string& term : rule.pattern) run += of_class(term, depth, rule) + ' ';
             return run;
         }
         // One draw at a time: the order in which operands of + are
@@ -132,16 +136,13 @@ private:
     }
 
     // A token of a class the fusion rules name.
-    std::string of_class(std::string_view name, int depth) {
+    std::string of_class(std::string_view name, int depth, const forth::RuleDescription& rule) {
         if (name == "number") return one_of(numbers_);
         if (name == "variable") return "$" + one_of(variables_);
-        if (name == "change") return one_of({"=", "+", "-"}) + one_of(variables_);
-        if (name == "operand_word") return one_of(operand_words_);
-        if (name == "binary") return one_of(binary_);
-        if (name == "unary") return one_of(unary_);
+        if (name == "in_form") return one_of(form_words_[rule.name]);
         if (name == "negation") return "not";
         if (name == "dup") return "dup";
-        if (name == "copy") return one_of({"dup", "over"});
+        if (name == "over") return "over";
         if (name == "quote")
             return (pick(0, 1) ? "[ " : "{ ") + (depth > 2 ? token() : sequence(depth + 1)) +
                    (pick(0, 1) ? " ]" : " }");
@@ -156,8 +157,9 @@ private:
     }
 
     std::mt19937 random_;
-    std::vector<std::string> words_, sigils_, operand_words_, binary_, unary_, controls_;
+    std::vector<std::string> words_, sigils_, controls_;
     const std::vector<forth::RuleDescription> rules_ = forth::fusion_rules();
+    std::map<std::string, std::vector<std::string>> form_words_;
     // Names that get redefined, built-in ones among them, and variables,
     // z among them, which no program makes but by a sigil.
     const std::vector<std::string> names_ = {"w", "v", "u", "foo", "t", "a", "z", "dup", "]", ";", "1", "+"};
@@ -169,7 +171,7 @@ private:
 
 // The ops of the instructions of `node` and of the lists they hold or call.
 // A call's body is known to be alive only while its code is current.
-void record_ops(const forth::Context& ctx, const forth::ListNode* node, std::set<std::string>& ops,
+void record_ops(forth::Context& ctx, const forth::ListNode* node, std::set<std::string>& ops,
                 std::set<const forth::ListNode*>& visited) {
     if (node == nullptr || !node->code || !visited.insert(node).second) return;
     const auto& code = static_cast<const forth::Code&>(*node->code);
@@ -177,7 +179,7 @@ void record_ops(const forth::Context& ctx, const forth::ListNode* node, std::set
     for (const auto& variant : code.variants) codes.push_back(variant.get());
     for (const forth::Code* each : codes) {
         if (each == nullptr) continue;
-        for (const forth::Instr& instr : each->instrs) ops.insert(forth::op_name(instr.op));
+        for (const forth::Instr& instr : each->instrs) ops.insert(forth::info(instr.op).name);
     }
     for (const auto& construct : code.constructs) record_ops(ctx, construct.list.node(), ops, visited);
     if (code.generation != ctx.runtime.generation) return;
@@ -186,7 +188,7 @@ void record_ops(const forth::Context& ctx, const forth::ListNode* node, std::set
     }
 }
 
-void record_ops(const forth::Context& ctx, std::set<std::string>& ops) {
+void record_ops(forth::Context& ctx, std::set<std::string>& ops) {
     std::set<const forth::ListNode*> visited;
     for (const auto& [name, word] : ctx.words) {
         if (const auto* user_word = word.target<forth::UserWord>())
@@ -210,8 +212,8 @@ Outcome run(const std::string& program, Way way, std::set<std::string>* ops = nu
     forth::Context ctx;
     forth::load_builtins(ctx);
     forth::add_shell_words(ctx);
-    ctx.runtime.plain = way == Way::plain;
-    ctx.runtime.eager = way == Way::eager || way == Way::tracked;
+    forth::evaluator(ctx).by_tokens = way == Way::plain;
+    forth::evaluator(ctx).eager = way == Way::eager || way == Way::tracked;
     if (way == Way::tracked) forth::track_places(ctx);
     if (way == Way::traced) {
         // The chain of a token now and then: each walks every frame.
@@ -275,7 +277,7 @@ TEST(Differential, ListsThatRunNeverChange) {
 TEST(Differential, InstructionsBehaveAsTokensResolvedAnew) {
     Generator generator(20261207);
     std::set<std::string> ops;
-    forth::on_rule_matched = [](std::string_view rule) { rules_matched.emplace(rule); };
+    forth::on_rule_matched = [](const std::string& rule) { rules_matched.emplace(rule); };
     for (int index = 0; index < 8000; ++index) {
         const std::string program = generator.program();
         SCOPED_TRACE(program);
@@ -296,11 +298,12 @@ TEST(Differential, InstructionsBehaveAsTokensResolvedAnew) {
     forth::on_rule_matched = nullptr;
     std::vector<std::string> never;
     for (std::size_t op = 0; op < static_cast<std::size_t>(forth::Op::count); ++op) {
-        const std::string name = forth::op_name(static_cast<forth::Op>(op));
-        if (name != "exit" && !ops.contains(name)) never.push_back(name);  // exit is the driver's, in no list
+        const std::string name = forth::info(static_cast<forth::Op>(op)).name;
+        // by_tokens and begin_pass stand for the driver's way, in no list
+        if (name != "by_tokens" && name != "begin_pass" && !ops.contains(name)) never.push_back(name);
     }
     for (const forth::RuleDescription& rule : forth::fusion_rules()) {
-        if (!rules_matched.contains(std::string(rule.name))) never.push_back("rule " + std::string(rule.name));
+        if (!rules_matched.contains(rule.name)) never.push_back("rule " + rule.name);
     }
     EXPECT_EQ(never, std::vector<std::string>{}) << "instructions or rules never made";
 }

@@ -28,7 +28,7 @@ struct Embedded {
     forth::Outcome run(const std::string& text, forth::Source source = {"test.tv", 1}) {
         forth::Outcome outcome = forth::try_evaluate(ctx, text, source);
         forth::write_report(ctx, outcome, true);
-        EXPECT_TRUE(ctx.runtime.frames.empty());
+        EXPECT_TRUE(forth::evaluator(ctx).frames.empty());
         return outcome;
     }
 

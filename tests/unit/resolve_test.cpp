@@ -1,6 +1,7 @@
 #include <cstdlib>
 
-#include "engine/driver.hpp"
+#include "engine/evaluator.hpp"
+#include "engine/meaning.hpp"
 #include "session.hpp"
 
 using forth::testing::check_all;
@@ -48,7 +49,7 @@ TEST(Resolve, OneTokenOrOneListAtATime) {
     const forth::TokenList list{"sq", "1+"};
     forth::run(ctx, list);
     EXPECT_EQ(ctx.stack, (std::vector<double>{2, 5}));
-    EXPECT_TRUE(ctx.runtime.frames.empty());
+    EXPECT_TRUE(forth::evaluator(ctx).frames.empty());
     // The frames that ran the list keep nothing of it once they end.
     EXPECT_EQ(list.node()->references, 1u);
 }

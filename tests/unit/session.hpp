@@ -9,6 +9,7 @@
 
 #include "app/shell_words.hpp"
 #include "engine/embed.hpp"
+#include "engine/evaluator.hpp"
 #include "sandbox.hpp"
 
 namespace forth::testing {
@@ -53,14 +54,14 @@ inline void check_all(std::initializer_list<Case> cases) {
         Context ctx;
         load_builtins(ctx);
         add_shell_words(ctx);
-        ctx.runtime.eager = eager;
+        forth::evaluator(ctx).eager = eager;
         const Redirect in(std::cin, expected.standard_input), out(std::cout), err(std::cerr);
         std::istringstream lines{std::string(expected.source)};
         sandbox::limit_steps(ctx, step_budget);
         try {
             for (std::string line; std::getline(lines, line);) {
                 write_report(ctx, try_evaluate(ctx, line, {"<input>"}), false);
-                EXPECT_TRUE(ctx.runtime.frames.empty()) << "after " << line;
+                EXPECT_TRUE(forth::evaluator(ctx).frames.empty()) << "after " << line;
             }
         } catch (const sandbox::Stop&) {
             ADD_FAILURE() << "ran out of its budget of steps";

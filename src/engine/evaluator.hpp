@@ -3,13 +3,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "core/token_list.hpp"
+#include "core/context.hpp"
+#include "core/entry.hpp"
 
 namespace forth {
 
@@ -35,26 +38,17 @@ struct TextState {
 };
 
 // One token list or text being run. Calls nest as frames on a stack of the
-// Context's own, not as calls of the machine's stack, so the depth of
+// evaluator's own, not as calls of the machine's stack, so the depth of
 // recursion in the language is a count, whatever the build or stack size.
 //
-// A frame runs its list one of two ways. Compiled, `ip` is where it goes
-// on in `code`, the list's instructions (engine/code.hpp). Token by token
-// (while a construct collects, or in plain mode), `ip` points at an
-// instruction that hands it to the driver and `pc` is the next token.
+// A frame runs its list one of two ways. By instructions, `ip` is where it
+// goes on in `code`, the list's instructions (engine/code.hpp). Token by
+// token (its first run, while a construct collects, for source text, and
+// when every list runs so), `ip` points at the instruction that hands the
+// frame to the driver (by_tokens_instr) and `pc` is the next token.
 // Frames point at their lists and codes without owning them: the retired
 // lists (core/retired.hpp) keep them alive while they run.
 struct Frame {
-    enum class Kind : std::uint8_t {
-        barrier,           // where a run of the evaluator from native code began
-        text,              // source text, token by token
-        list,              // a list run once: a call
-        tail,              // the same, that calls as its last act took over: it stands for more calls
-        times,             // a times loop: its body again and again
-        repeat_body,       // a repeat loop, in its body
-        repeat_condition,  // and in its condition
-    };
-
     struct Times {
         double* counter;     // the variable i
         std::int32_t index;  // of the next pass
@@ -70,7 +64,7 @@ struct Frame {
 
     const Instr* ip;
     Code* code;      // what ip points into
-    ListNode* node;  // the list being run; null for text and barriers
+    ListNode* node;  // the list being run; null for text, and for native code
     union {
         Times times;
         Repeat repeat;
@@ -78,13 +72,13 @@ struct Frame {
         TextState* text;
     };
     std::uint32_t pc;
-    Kind kind;
+    Run kind;  // nothing for where native code ran the evaluator
 };
 
 // The frames of the calls running, bottom first, in one array that grows.
-// The calls they stand for (a frame each but the barriers, and the calls
-// that took over a frame) are never more than max_depth: the check is the
-// one comparison of a push with `limit`.
+// The calls they stand for (a frame each but those of native code, and the
+// calls that took over a frame) are never more than max_depth: the check
+// is the one comparison of a push with `limit`.
 class FrameStack {
 public:
     FrameStack() {
@@ -112,28 +106,26 @@ public:
     const Frame& back() const { return *top_; }
     Frame& operator[](std::size_t index) { return base_[index]; }
     const Frame& operator[](std::size_t index) const { return base_[index]; }
-    Frame* begin() { return base_; }
-    Frame* end() { return top_ + 1; }
 
     // What the evaluator keeps in a register and writes back.
     Frame* top() const { return top_; }
     void set_top(Frame* top) { top_ = top; }
-    // A push that reaches this must go through push_slow.
+    // A push that reaches this must make room first (make_room).
     Frame* limit() const { return limit_; }
 
-    std::size_t barriers = 0;    // frames that do not count toward the depth
+    std::size_t native = 0;      // frames of native code, which do not count toward the depth
     std::size_t tail_calls = 0;  // calls that count without a frame of their own
 
     // A call takes over `frame`, the top one (whose pointer the evaluator
-    // may hold in a register, ahead of `top`), of kind list or tail, where a
+    // may hold in a register, ahead of `top`), of kind once or tail, where a
     // push would have found room. The limit moves down with it: it may fall
     // short of the exact one, never past it, and the next push that reaches
     // it sets it again (make_room).
     void take_over(Frame& frame) {
-        if (frame.kind == Frame::Kind::tail) {
+        if (frame.kind == Run::tail) {
             ++frame.tail.calls;
         } else {
-            frame.kind = Frame::Kind::tail;
+            frame.kind = Run::tail;
             frame.tail.calls = 1;
         }
         ++tail_calls;
@@ -146,7 +138,7 @@ public:
 
     // Takes the top frame off, with the calls it stood for.
     void pop(std::size_t most) {
-        if (top_->kind == Frame::Kind::tail) {
+        if (top_->kind == Run::tail) {
             tail_calls -= top_->tail.calls;
             set_top(top_ - 1);
             set_limit(most);
@@ -155,30 +147,30 @@ public:
         set_top(top_ - 1);
     }
 
-    // A barrier on top: a frame that does not count.
-    Frame& push_barrier(std::size_t most) {
-        ++barriers;
+    // Where native code runs the evaluator: a frame that does not count.
+    Frame& push_native(std::size_t most) {
+        ++native;
         if (top_ + 1 == end_) grow();
         set_limit(most);
         set_top(top_ + 1);
         return *top_;
     }
-    void pop_barrier(std::size_t most) {
+    void pop_native(std::size_t most) {
         set_top(top_ - 1);
-        --barriers;
+        --native;
         set_limit(most);
     }
 
     // Room for `count` more frames on top, or false when the frames that
     // count would be more than `most`.
     bool make_room(std::size_t most, std::size_t count = 1) {
-        if (size() - barriers + tail_calls + count > most) return false;
+        if (size() - native + tail_calls + count > most) return false;
         while (top_ + count >= end_) grow();
         set_limit(most);
         return true;
     }
     void set_limit(std::size_t most) {
-        Frame* const deepest = base_ + most + barriers - tail_calls;
+        Frame* const deepest = base_ + most + native - tail_calls;
         limit_ = deepest < end_ ? deepest : end_;
     }
 
@@ -215,5 +207,43 @@ private:
     Frame* limit_ = nullptr;
     std::size_t capacity_ = 0;
 };
+
+// The evaluator's own bookkeeping for one Context; no word looks at it.
+struct Evaluator final : Engine {
+    FrameStack frames;
+    std::size_t reentries = 0;  // runs of the evaluator inside one another, from native code
+    bool by_tokens = false;     // every list runs token by token (for tests that compare the ways)
+    bool eager = false;         // every list is compiled at its first run (ListNode::ran), likewise
+    // Called at every call and loop pass while set (embed.hpp).
+    std::function<void(Context&)> on_poll;
+    std::size_t tokens_compiled = 0;  // which no call or pass counts, for such a hook
+    // Where tokens come from is kept with the lists they are collected
+    // into, so that errors point inside words; source names by number
+    // (Origin::source - 1). Fusion and calls run in place stay off, so
+    // that each instruction is one token.
+    bool tracking = false;
+    std::vector<std::string> sources;
+    Origin text_start;  // where the next text evaluated was read
+    // The construct opened last, while tracked: the token and its place.
+    Place opened;
+    // Called before each token while set; every list then runs token by token.
+    std::function<void(Context&)> trace;
+    // The chain of tokens an error left, noted once on its way out.
+    std::vector<Place> chain;
+    bool chain_noted = false;
+    // The error on its way out of the innermost source text it left, and
+    // where it left it (engine/embed.hpp).
+    std::exception_ptr failing;
+    ErrorLocation failed_at;
+
+    void run(Context& ctx, const TokenList& list) override;
+};
+
+// The evaluator of `ctx`, made the first time it is asked for.
+inline Evaluator& evaluator(Context& ctx) {
+    if (!ctx.engine) [[unlikely]]
+        ctx.engine = std::make_unique<Evaluator>();
+    return static_cast<Evaluator&>(*ctx.engine);
+}
 
 }  // namespace forth
