@@ -63,10 +63,6 @@ private:
     std::size_t written_ = 0;
 };
 
-// The page numbers these streams as the terminal does: 1 and 2.
-PageBuffer out_buffer(1);
-PageBuffer err_buffer(2);
-
 std::uint32_t u32(std::size_t number) { return static_cast<std::uint32_t>(number); }
 
 // Places handed to the page by number, so that a recording names each one
@@ -196,6 +192,9 @@ struct Session {
     }
 
     Context ctx;
+    // The page numbers these streams as the terminal does: 1 and 2.
+    PageBuffer out_buffer{1};
+    PageBuffer err_buffer{2};
     std::ostream out{&out_buffer};
     std::ostream err{&err_buffer};
     std::istringstream in;
@@ -213,7 +212,7 @@ struct Session {
 std::size_t bytes_written(Session& session) {
     session.out.flush();
     session.err.flush();
-    return out_buffer.written() + err_buffer.written();
+    return session.out_buffer.written() + session.err_buffer.written();
 }
 
 // How many lines of `input` accept has taken.
