@@ -123,8 +123,8 @@ function show_stack(result) {
 // marked in the editor.
 function show_error(result) {
   $('failed-at').hidden = false;
-  show_chain($('chain'), result.chain, result.places, (place) => editor.go_to(place));
-  const at = result.places[result.chain[0]];
+  show_chain($('chain'), result.chain, (place) => editor.go_to(place));
+  const at = result.chain[0];
   if (!at?.line) return `Error: ${result.error}`;
   if (at.source === 'program') {
     editor.mark(at);
