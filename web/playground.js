@@ -100,7 +100,6 @@ const editor = new Editor($('editor'), {
 function set_running(running) {
   $('run').disabled = running;
   $('stop').disabled = !running;
-  document.body.dataset.running = running;
 }
 
 function format_time(ms) { return ms < 1000 ? `${Math.round(ms)} ms` : `${(ms / 1000).toFixed(2)} s`; }

@@ -109,7 +109,6 @@ function set_recording(running) {
   for (const id of ['step-back', 'step-forward', 'step-end']) $(id).disabled = running;
   $('step-stop').disabled = !running;
   $('step-again').disabled = running;
-  document.body.dataset.running = running;
 }
 
 function show_status(text, failed = false) {
