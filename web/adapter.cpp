@@ -1,13 +1,17 @@
 // The embedding API (engine/embed.hpp) as plain C functions for the page's
 // worker (web/worker.js): sessions, evaluation, what a run left behind, a
 // run recorded token by token, and completion.
-// Strings (UTF-8) and numbers cross in the module's memory; what a call
-// returns stays valid until the next call on the same session.
+// Numbers and strings (UTF-8) cross in the module's memory, and what has
+// fields (a recording, a chain of places) as JSON text; what a call returns
+// stays valid until the next call on the same session.
 #include <emscripten.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <ostream>
 #include <span>
 #include <sstream>
@@ -63,61 +67,121 @@ private:
     std::size_t written_ = 0;
 };
 
-// The page numbers these streams as the terminal does: 1 and 2.
-PageBuffer out_buffer(1);
-PageBuffer err_buffer(2);
+// JSON, written by hand: the build has no JSON library, and a long
+// recording is written four times a second.
 
-std::uint32_t u32(std::size_t number) { return static_cast<std::uint32_t>(number); }
+void json_number(std::string& json, std::uint64_t number) {
+    char digits[24];
+    json.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+}
 
-// Places handed to the page by number, so that a recording names each one
-// once. Number 0 stands for the calls a long chain leaves out.
-class Places {
-public:
-    // Appends the place's number and how many calls it stands for.
-    void add(std::vector<std::uint32_t>& numbers, const Place& place) {
-        // The calls a long chain leaves out: one number for all of them, or
-        // a deep recursion adds a place a call.
-        if (place.left_out != 0) {
-            numbers.push_back(0);
-            numbers.push_back(u32(place.left_out));
-            return;
+// The length of the UTF-8 sequence `text` begins with, and whether it is
+// whole; a broken one ends before the first byte that cannot go on with
+// it, as the page's TextDecoder reads it.
+std::pair<std::size_t, bool> utf8_sequence(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0) return {1, false};
+    // The second byte's range also rules out overlong forms, surrogates and code points past U+10FFFF.
+    unsigned char lowest = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned char highest = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    for (std::size_t at = 1; at < length; ++at) {
+        if (at == text.size() || static_cast<unsigned char>(text[at]) < lowest || static_cast<unsigned char>(text[at]) > highest) {
+            return {at, false};
         }
-        std::string key = place.token;
-        key += '\n';
-        key += std::to_string(place.line) + ':' + std::to_string(place.column) + ':' + place.source;
-        const auto [found, added] = numbers_.try_emplace(std::move(key), u32(places_.size()));
-        if (added) places_.push_back({place.source, place.line, place.column, place.token});
-        numbers.push_back(found->second);
-        numbers.push_back(u32(place.times));
+        lowest = 0x80;
+        highest = 0xBF;
+    }
+    return {length, true};
+}
+
+// A string of any bytes: what is not UTF-8 becomes U+FFFD, a broken
+// sequence at a time.
+void json_string(std::string& json, std::string_view text) {
+    json += '"';
+    while (!text.empty()) {
+        const auto byte = static_cast<unsigned char>(text[0]);
+        std::size_t length = 1;
+        if (byte == '"' || byte == '\\') {
+            json += '\\';
+            json += text[0];
+        } else if (byte < 0x20) {
+            constexpr char hex[] = "0123456789abcdef";
+            json += "\\u00";
+            json += hex[byte >> 4];
+            json += hex[byte & 15];
+        } else if (byte < 0x80) {
+            json += text[0];
+        } else {
+            const auto [sequence, whole] = utf8_sequence(text);
+            json.append(whole ? text.substr(0, sequence) : "\uFFFD");
+            length = sequence;
+        }
+        text.remove_prefix(length);
+    }
+    json += '"';
+}
+
+// A place as the page reads it, its fields named as Place names them.
+void json_place(std::string& json, const Place& place) {
+    json += "{\"source\":";
+    json_string(json, place.source);
+    json += ",\"line\":";
+    json_number(json, place.line);
+    json += ",\"column\":";
+    json_number(json, place.column);
+    json += ",\"token\":";
+    json_string(json, place.token);
+    json += ",\"times\":";
+    json_number(json, place.times);
+    json += ",\"left_out\":";
+    json_number(json, place.left_out);
+    json += '}';
+}
+
+template <typename Item, typename Write>
+void json_array(std::string& json, const std::vector<Item>& items, Write&& write) {
+    json += '[';
+    for (const Item& item : items) {
+        if (&item != items.data()) json += ',';
+        write(json, item);
+    }
+    json += ']';
+}
+
+// Numbers each distinct key in the order it is first met, so that a
+// recording holds its item once and refers to it by number.
+template <typename Key, typename Item, typename Hash = std::hash<Key>, typename Equal = std::equal_to<Key>>
+class Numbering {
+public:
+    // The key's number; `make` makes its item when the key is new.
+    template <typename Make>
+    std::uint32_t number(const Key& key, Make&& make) {
+        const auto [found, added] = numbers_.try_emplace(key, static_cast<std::uint32_t>(items_.size()));
+        if (added) items_.push_back(make());
+        return found->second;
     }
 
-    const Place& operator[](std::size_t number) const { return places_[number]; }
-    std::size_t size() const { return places_.size(); }
+    const std::vector<Item>& items() const { return items_; }
+
+    void clear() {
+        numbers_.clear();
+        items_.clear();
+    }
 
 private:
-    std::vector<Place> places_{Place{}};
-    std::unordered_map<std::string, std::uint32_t> numbers_;
+    std::unordered_map<Key, std::uint32_t, Hash, Equal> numbers_;
+    std::vector<Item> items_;
 };
 
 // The interpreter as a token finds it, or as the run left it.
 struct Step {
-    std::vector<std::uint32_t> chain;  // place numbers and times, innermost first
-    std::vector<double> top;           // the stack's top values, bottom first
+    std::vector<Place> chain;  // innermost first
+    std::vector<double> top;   // the stack's top values, bottom first
     std::size_t depth = 0;
-    std::string closing;               // the word the open construct waits for
-    std::string buffer;                // the end of what it collected
-    std::size_t output = 0;            // bytes written on both streams since the run began
-};
-
-// A recording as the page reads it: per step six numbers (the chain's
-// pairs, the values kept, the depth, the closing word's and the buffer's
-// bytes, the output's bytes), then the steps' chains, values and texts
-// one after another.
-struct Flat {
-    std::vector<std::uint32_t> steps;
-    std::vector<std::uint32_t> chains;
-    std::vector<double> values;
-    std::string text;
+    std::string closing;       // the word the open construct waits for
+    std::string buffer;        // the end of what it collected
+    std::size_t output = 0;    // bytes written on both streams since the run began
 };
 
 // A run token by token. Of a long one the last steps are kept: a step is
@@ -129,41 +193,55 @@ public:
     static constexpr std::size_t kept_text = 160;  // bytes of a construct's buffer
     static constexpr std::size_t kept_calls = 24;  // innermost; the outermost is kept too
 
-    void take(Context& ctx, Places& places, std::size_t output) {
+    void take(Context& ctx, std::size_t output) {
         if (steps_.size() < kept_steps) steps_.emplace_back();
-        snapshot(steps_[taken_ % kept_steps], ctx, places, output);
+        snapshot(steps_[taken_ % kept_steps], ctx, output);
         ++taken_;
     }
 
-    void end(Context& ctx, Places& places, std::size_t output) {
-        snapshot(end_, ctx, places, output);
+    void end(Context& ctx, std::size_t output) {
+        snapshot(end_, ctx, output);
         ended_ = true;
     }
 
     std::uint64_t taken() const { return taken_; }
 
-    // The kept steps oldest first, then the end when there is one.
-    void flatten(Flat& flat) const {
-        flat = {};
-        const auto add = [&flat](const Step& step) {
-            flat.steps.insert(flat.steps.end(), {u32(step.chain.size() / 2), u32(step.top.size()), u32(step.depth),
-                                                 u32(step.closing.size()), u32(step.buffer.size()), u32(step.output)});
-            flat.chains.insert(flat.chains.end(), step.chain.begin(), step.chain.end());
-            flat.values.insert(flat.values.end(), step.top.begin(), step.top.end());
-            flat.text += step.closing;
-            flat.text += step.buffer;
-        };
+    // The recording as the page reads it, as JSON:
+    //   taken   tokens run, all of them, kept or not
+    //   ended   whether the run ended; its state then is the last step
+    //   steps   the kept steps oldest first, each
+    //             chain    where it runs, innermost first: numbers in places
+    //             top      the stack's top values, bottom first: numbers in values
+    //             depth, closing, buffer, output   as in Step
+    //   places  places (json_place), each once
+    //   values  values as `.` prints them, without the blank after, each once
+    void write(std::string& json) {
+        json = "{\"taken\":";
+        json_number(json, taken_);
+        json += ",\"ended\":";
+        json += ended_ ? "true" : "false";
+        json += ",\"steps\":[";
         const std::size_t kept = steps_.size();
-        for (std::size_t index = 0; index < kept; ++index) add(steps_[(taken_ + index) % kept]);
-        if (ended_) add(end_);
+        for (std::size_t index = 0; index < kept; ++index) {
+            if (index != 0) json += ',';
+            write_step(json, steps_[(taken_ + index) % kept]);
+        }
+        if (ended_) {
+            if (kept != 0) json += ',';
+            write_step(json, end_);
+        }
+        json += "],\"places\":";
+        json_array(json, places_.items(), json_place);
+        json += ",\"values\":";
+        json_array(json, values_.items(), [](std::string& json, const std::string& value) { json_string(json, value); });
+        json += '}';
+        places_.clear();
+        values_.clear();
     }
 
-    bool ended() const { return ended_; }
-
 private:
-    static void snapshot(Step& step, Context& ctx, Places& places, std::size_t output) {
-        step.chain.clear();
-        for (const Place& place : recent_places(ctx, kept_calls)) places.add(step.chain, place);
+    static void snapshot(Step& step, Context& ctx, std::size_t output) {
+        step.chain = recent_places(ctx, kept_calls);
         const std::span<const double> stack = stack_values(ctx);
         const auto top = stack.last(std::min(stack.size(), kept_values));
         step.top.assign(top.begin(), top.end());
@@ -180,10 +258,51 @@ private:
         return "... " + std::string(text.substr(blank == text.npos ? text.size() - kept_text : blank + 1));
     }
 
+    void write_step(std::string& json, const Step& step) {
+        json += "{\"chain\":";
+        json_array(json, step.chain, [this](std::string& json, const Place& place) {
+            json_number(json, places_.number(place, [&place] { return place; }));
+        });
+        json += ",\"top\":";
+        json_array(json, step.top, [this](std::string& json, double value) {
+            // A number for each value bit for bit, not for each text: a
+            // value that changed is marked even where it prints alike.
+            std::uint64_t key;
+            std::memcpy(&key, &value, sizeof key);
+            json_number(json, values_.number(key, [this, value] {
+                printer_.str({});
+                printer_ << value;
+                return printer_.str();
+            }));
+        });
+        json += ",\"depth\":";
+        json_number(json, step.depth);
+        json += ",\"closing\":";
+        json_string(json, step.closing);
+        json += ",\"buffer\":";
+        json_string(json, step.buffer);
+        json += ",\"output\":";
+        json_number(json, step.output);
+        json += '}';
+    }
+
+    struct PlaceKey {
+        std::size_t operator()(const Place& place) const {
+            return std::hash<std::string>{}(place.token) ^ (place.line << 12) ^ place.column ^ (place.times << 24) ^ place.left_out;
+        }
+        bool operator()(const Place& a, const Place& b) const {
+            return a.token == b.token && a.line == b.line && a.column == b.column && a.source == b.source && a.times == b.times &&
+                   a.left_out == b.left_out;
+        }
+    };
+
     std::vector<Step> steps_;
     std::uint64_t taken_ = 0;
     Step end_;
     bool ended_ = false;
+    Numbering<Place, Place, PlaceKey, PlaceKey> places_;
+    Numbering<std::uint64_t, std::string> values_;
+    std::ostringstream printer_;  // a value as `.` prints it, without the blank after it
 };
 
 struct Session {
@@ -196,24 +315,24 @@ struct Session {
     }
 
     Context ctx;
+    // The page numbers these streams as the terminal does: 1 and 2.
+    PageBuffer out_buffer{1};
+    PageBuffer err_buffer{2};
     std::ostream out{&out_buffer};
     std::ostream err{&err_buffer};
     std::istringstream in;
     std::size_t lines_typed = 0;
     Outcome outcome;
     std::size_t input_used = 0;
-    std::string text;
-    Places places;
+    std::string text;  // handed to the page
     Recording recording;
-    std::vector<std::uint32_t> numbers;  // handed to the page
-    Flat flat;
 };
 
 // Bytes written on both streams, once what they hold is handed over.
 std::size_t bytes_written(Session& session) {
     session.out.flush();
     session.err.flush();
-    return out_buffer.written() + err_buffer.written();
+    return session.out_buffer.written() + session.err_buffer.written();
 }
 
 // How many lines of `input` accept has taken.
@@ -229,7 +348,7 @@ std::size_t lines_taken(std::istringstream& in, const std::string& input) {
 // `start`, until the trace is taken away.
 void record_steps(Session& session, std::size_t start) {
     set_trace(session.ctx, [&session, start, checkpoint = emscripten_get_now()](Context& ctx) mutable {
-        session.recording.take(ctx, session.places, bytes_written(session) - start);
+        session.recording.take(ctx, bytes_written(session) - start);
         if (session.recording.taken() % 1024 == 0 && emscripten_get_now() - checkpoint > 250) {
             checkpoint_to_page();
             checkpoint = emscripten_get_now();
@@ -260,7 +379,6 @@ const char* hand_over(Session& session, std::string text) {
 }  // namespace forth
 
 using forth::Session;
-using forth::u32;
 
 extern "C" {
 
@@ -299,60 +417,33 @@ EMSCRIPTEN_KEEPALIVE int tolva_record_program(Session* session, const char* prog
     forth::record_steps(*session, start);
     const int ok = tolva_run_program(session, program, name, input);
     forth::set_trace(session->ctx, nullptr);
-    session->recording.end(session->ctx, session->places, forth::bytes_written(*session) - start);
+    session->recording.end(session->ctx, forth::bytes_written(*session) - start);
     return ok;
 }
 
-// What is recorded (Flat): where each of its four parts is in memory and
-// how long it is, then how many places there are and whether the end is
-// there.
-EMSCRIPTEN_KEEPALIVE const std::uint32_t* tolva_recording(Session* session) {
-    forth::Flat& flat = session->flat;
-    session->recording.flatten(flat);
-    const auto at = [](const auto& items) { return u32(reinterpret_cast<std::uintptr_t>(items.data())); };
-    session->numbers = {at(flat.steps), u32(flat.steps.size()), at(flat.chains), u32(flat.chains.size()),
-                        at(flat.values), u32(flat.values.size()), at(flat.text), u32(flat.text.size()),
-                        u32(session->places.size()), session->recording.ended()};
-    return session->numbers.data();
-}
-
-// Tokens run while recording, all of them, kept or not.
-EMSCRIPTEN_KEEPALIVE double tolva_steps_taken(Session* session) {
-    return static_cast<double>(session->recording.taken());
-}
-
-// A place by its number: source ("program", "<input>" or a file's name),
-// line, column (bytes from the line's start) and token.
-EMSCRIPTEN_KEEPALIVE const char* tolva_place_source(Session* session, int number) {
-    return session->places[static_cast<std::size_t>(number)].source.c_str();
-}
-
-EMSCRIPTEN_KEEPALIVE int tolva_place_line(Session* session, int number) {
-    return static_cast<int>(session->places[static_cast<std::size_t>(number)].line);
-}
-
-EMSCRIPTEN_KEEPALIVE int tolva_place_column(Session* session, int number) {
-    return static_cast<int>(session->places[static_cast<std::size_t>(number)].column);
-}
-
-EMSCRIPTEN_KEEPALIVE const char* tolva_place_token(Session* session, int number) {
-    return session->places[static_cast<std::size_t>(number)].token.c_str();
+// What is recorded, as JSON (Recording::write).
+EMSCRIPTEN_KEEPALIVE const char* tolva_recording(Session* session) {
+    session->recording.write(session->text);
+    return session->text.c_str();
 }
 
 // The last evaluation's error report, "Domain error: unknown word - foo".
 EMSCRIPTEN_KEEPALIVE const char* tolva_error(Session* session) { return session->outcome.report.c_str(); }
 
-// Where the last error happened, innermost first: the count of places,
-// then each place's number and times (none when not known).
-EMSCRIPTEN_KEEPALIVE const std::uint32_t* tolva_error_chain(Session* session) {
-    std::vector<std::uint32_t>& numbers = session->numbers;
-    numbers = {0};
+// Where the last error happened, innermost first, as a JSON array of
+// places (json_place); none when not known.
+EMSCRIPTEN_KEEPALIVE const char* tolva_error_chain(Session* session) {
+    std::string& json = session->text;
+    json = "[";
     if (const auto& location = session->outcome.location) {
-        session->places.add(numbers, *location);
-        for (const forth::Place& caller : location->callers) session->places.add(numbers, caller);
+        forth::json_place(json, *location);
+        for (const forth::Place& caller : location->callers) {
+            json += ',';
+            forth::json_place(json, caller);
+        }
     }
-    numbers[0] = u32(numbers.size() / 2);
-    return numbers.data();
+    json += ']';
+    return json.c_str();
 }
 
 // The lines of its input the last evaluation read with accept.

@@ -33,7 +33,6 @@ function ensure_line_start() {
 function set_running(running) {
   line_input.disabled = running;
   $('console-stop').disabled = !running;
-  document.body.dataset.running = running;
   if (!running) line_input.focus();
 }
 

@@ -1,6 +1,11 @@
 // One interpreter in a worker of its own (worker.js), and the request it is
 // answering. Output, and a recording's progress, arrive while the request
 // runs; the answer ends it.
+
+// The interpreters answering a request. While there is one, the page runs
+// something (body's data-running), and Ctrl-C stops the mode shown.
+const answering = new Set();
+
 export class Interpreter {
   constructor(on_output, on_progress = () => {}) {
     this.on_output = on_output;
@@ -9,7 +14,7 @@ export class Interpreter {
   }
 
   start() {
-    this.answer = null;
+    this.set_answer(null);
     const worker = new Worker('worker.js');
     this.worker = worker;
     this.ready = new Promise((resolve, reject) => {
@@ -37,8 +42,16 @@ export class Interpreter {
 
   get busy() { return this.answer !== null; }
 
+  // The one place the page's running state is set.
+  set_answer(answer) {
+    this.answer = answer;
+    if (answer) answering.add(this);
+    else answering.delete(this);
+    document.body.dataset.running = answering.size > 0;
+  }
+
   async request(message) {
-    const answered = new Promise((resolve) => { this.answer = resolve; });
+    const answered = new Promise((resolve) => { this.set_answer(resolve); });
     const { worker } = this;
     // A worker stopped before it was ready never will be; stop answers then.
     await Promise.race([this.ready, answered]);
@@ -48,7 +61,7 @@ export class Interpreter {
 
   finish(result) {
     const answer = this.answer;
-    this.answer = null;
+    this.set_answer(null);
     if (answer) answer(result);
   }
 

@@ -100,7 +100,6 @@ const editor = new Editor($('editor'), {
 function set_running(running) {
   $('run').disabled = running;
   $('stop').disabled = !running;
-  document.body.dataset.running = running;
 }
 
 function format_time(ms) { return ms < 1000 ? `${Math.round(ms)} ms` : `${(ms / 1000).toFixed(2)} s`; }
@@ -123,8 +122,8 @@ function show_stack(result) {
 // marked in the editor.
 function show_error(result) {
   $('failed-at').hidden = false;
-  show_chain($('chain'), result.chain, result.places, (place) => editor.go_to(place));
-  const at = result.places[result.chain[0]];
+  show_chain($('chain'), result.chain, (place) => editor.go_to(place));
+  const at = result.chain[0];
   if (!at?.line) return `Error: ${result.error}`;
   if (at.source === 'program') {
     editor.mark(at);

@@ -12,56 +12,27 @@ let interpreter = null;  // made when Step mode is first shown
 let editor = null;
 let recorded = null;     // {code, input} of the recording shown or being made
 let progress = null;     // what the worker handed over last while it records
-let view = null;         // the recording shown (decoded)
+let view = null;         // the recording shown, as viewed() makes it
 let position = 0;        // index of the step shown among those kept
 let epoch = 0;           // counts recordings: what a stopped one answers is past caring about
 
 const decoder = new TextDecoder();
 
-// The worker's recording (worker.js) as steps, oldest first: its chain
-// (pairs of a place's number and times), the stack's depth and top values,
-// the open construct's closing word and buffer, and the output's length.
-// After the kept steps comes the state the run ended in, when it ended.
-function decode(data) {
-  const steps = [];
-  let chain = 0;
-  let value = 0;
-  let text = 0;
-  const next_text = (length) => decoder.decode(data.text.subarray(text, text += length));
-  for (let index = 0; index < data.steps.length; index += 6) {
-    const [pairs, values, depth, closing, buffer, output] = data.steps.subarray(index, index + 6);
-    steps.push({
-      chain: data.chains.subarray(chain, chain += 2 * pairs),
-      values: data.values.subarray(value, value += values),
-      depth,
-      closing: next_text(closing),
-      buffer: next_text(buffer),
-      output,
-    });
-  }
-  const kept = steps.length - (data.ended ? 1 : 0);
-  return { ...data, steps, kept, first: data.taken - kept + 1 };
-}
-
-// A value as the interpreter prints it: six significant digits, as C++
-// streams print a double by default.
-function format_value(value) {
-  if (Number.isNaN(value)) return 'nan';
-  if (!Number.isFinite(value)) return value < 0 ? '-inf' : 'inf';
-  if (value === 0) return Object.is(value, -0) ? '-0' : '0';
-  const trim = (digits) => (digits.includes('.') ? digits.replace(/\.?0+$/, '') : digits);
-  const [mantissa, exponent] = value.toExponential(5).split('e');
-  const power = Number(exponent);
-  if (power < -4 || power >= 6) return `${trim(mantissa)}e${power < 0 ? '-' : '+'}${String(Math.abs(power)).padStart(2, '0')}`;
-  return trim(value.toFixed(5 - power));
+// The worker's recording (the adapter's Recording::write), with how many
+// of its steps are kept and the number of the first: after them comes the
+// state the run ended in, when it ended.
+function viewed(data) {
+  const kept = data.steps.length - (data.ended ? 1 : 0);
+  return { ...data, kept, first: data.taken - kept + 1 };
 }
 
 const count = (number) => number.toLocaleString('en');
 
-// The value at `index` from the bottom, when that far down is kept.
+// The number of the value at `index` from the bottom, when that far down
+// is kept: the value changed when its number did.
 function value_at(step, index) {
-  const kept = index - (step.depth - step.values.length);
-  return kept >= 0 ? step.values[kept] : undefined;
+  const kept = index - (step.depth - step.top.length);
+  return kept >= 0 ? step.top[kept] : undefined;
 }
 
 function span(class_name, text) {
@@ -83,12 +54,12 @@ function show_stack(before, after) {
     let note = '';
     if (!step) note = 'not recorded';
     else if (step.depth === 0) note = '(empty)';
-    else if (step.depth > step.values.length) note = `${count(step.depth - step.values.length)} more below`;
+    else if (step.depth > step.top.length) note = `${count(step.depth - step.top.length)} more below`;
     row.append(span('label', label), span('note', note));
-    for (let index = step ? step.depth - step.values.length : 0; step && index < step.depth; ++index) {
-      const value = value_at(step, index);
-      const changed = other && (index >= other.depth || (value_at(other, index) !== undefined && !Object.is(value_at(other, index), value)));
-      row.append(span(changed ? 'cell changed' : 'cell', format_value(value)));
+    for (let index = step ? step.depth - step.top.length : 0; step && index < step.depth; ++index) {
+      const number = value_at(step, index);
+      const changed = other && (index >= other.depth || (value_at(other, index) !== undefined && value_at(other, index) !== number));
+      row.append(span(changed ? 'cell changed' : 'cell', view.values[number]));
     }
     box.append(row);
   }
@@ -110,10 +81,10 @@ function show_position() {
   const step = view.steps[position];
   const after = view.steps[position + 1];
   // The token in the editor, and the calls that led to it.
-  const places = Array.from(step.chain).filter((_, index) => index % 2 === 0).map((number) => view.places[number]);
-  editor.show_marks(places.map((place, index) => [index === 0 ? 'step' : 'caller', place])
+  const chain = step.chain.map((number) => view.places[number]);
+  editor.show_marks(chain.map((place, index) => [index === 0 ? 'step' : 'caller', place])
     .filter(([, place]) => place.source === 'program'));
-  show_chain($('step-chain'), step.chain, view.places, (place) => editor.go_to(place));
+  show_chain($('step-chain'), chain, (place) => editor.go_to(place));
   show_stack(step, after);
   $('step-construct').hidden = step.closing === '';
   $('step-buffer').textContent = `${step.buffer || '(nothing yet)'} … until ${step.closing}`;
@@ -138,7 +109,6 @@ function set_recording(running) {
   for (const id of ['step-back', 'step-forward', 'step-end']) $(id).disabled = running;
   $('step-stop').disabled = !running;
   $('step-again').disabled = running;
-  document.body.dataset.running = running;
 }
 
 function show_status(text, failed = false) {
@@ -185,7 +155,7 @@ async function record(code, input, at_end = false) {
   const data = result.recording ?? progress;
   show_status(...outcome(result, data));
   if (!data || data.taken === 0) return;
-  view = decode(data);
+  view = viewed(data);
   go(at_end || view.first > 1 ? view.kept - 1 : 0);
 }
 

@@ -37,20 +37,18 @@ export function bring_into_view(box, start = box) {
   if (top < 0 || bottom > window.innerHeight) start.scrollIntoView({ block: 'start' });
 }
 
-// A chain of places, innermost first, given as pairs of a place's number
-// in `places` and how many times the call was made: "at line 2: drop",
-// then "from line 5: fact" for each call that led there. Places in the
-// program are buttons that hand their place to `pick`.
-export function show_chain(list, chain, places, pick) {
+// A chain of places (the adapter's json_place), innermost first: "at
+// line 2: drop", then "from line 5: fact" for each call that led there,
+// and "… 40 more calls" for the calls a long chain leaves out. Places in
+// the program are buttons that hand their place to `pick`.
+export function show_chain(list, chain, pick) {
   list.replaceChildren();
-  for (let index = 0; index < chain.length; index += 2) {
-    const place = places[chain[index]];
-    const times = chain[index + 1];
-    const where = place.source === 'program' ? `line ${place.line}: ` : place.source ? `${place.source}:${place.line}: ` : '';
-    const text = chain[index] === 0 ? `… ${times} more calls`
-      : `${index === 0 ? 'at' : 'from'} ${where}${place.token}${times > 1 ? ` (${times} times)` : ''}`;
+  chain.forEach((place, index) => {
+    const { source, line, token, times, left_out } = place;
+    const where = source === 'program' ? `line ${line}: ` : source ? `${source}:${line}: ` : '';
+    const text = left_out ? `… ${left_out} more calls` : `${index === 0 ? 'at' : 'from'} ${where}${token}${times > 1 ? ` (${times} times)` : ''}`;
     const item = document.createElement('li');
-    if (place.source === 'program') {
+    if (source === 'program') {
       const button = document.createElement('button');
       button.type = 'button';
       button.textContent = text;
@@ -60,6 +58,6 @@ export function show_chain(list, chain, places, pick) {
       item.textContent = text;
     }
     list.append(item);
-  }
+  });
   list.hidden = chain.length === 0;
 }

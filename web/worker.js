@@ -60,32 +60,20 @@ function write(stream, bytes) {
 
 let tolva = null;
 let session = 0;
-let places = [];  // the session's places by number, as far as they were asked for
 
 function text_result(pointer) { return tolva.UTF8ToString(pointer); }
+
+// JSON that the adapter writes (a recording, a chain of places). It is
+// UTF-8 throughout, whatever bytes a token holds: one out of place is a fault.
+const json_decoder = new TextDecoder('utf-8', { fatal: true });
+function json_result(pointer) {
+  return JSON.parse(json_decoder.decode(tolva.HEAPU8.subarray(pointer, tolva.HEAPU8.indexOf(0, pointer))));
+}
 
 function new_session() {
   if (session) tolva._tolva_delete_session(session);
   session = tolva._tolva_new_session();
-  places = [];
 }
-
-// Where a token was read: its source ("program", "<input>" or an included
-// file), line, column (bytes from the line's start) and the token. Number
-// 0 stands for the calls a long chain leaves out.
-function learn_places(count) {
-  for (let number = places.length; number < count; ++number) {
-    places.push({
-      source: text_result(tolva._tolva_place_source(session, number)),
-      line: tolva._tolva_place_line(session, number),
-      column: tolva._tolva_place_column(session, number),
-      token: text_result(tolva._tolva_place_token(session, number)),
-    });
-  }
-  return places;
-}
-
-function numbers(pointer, count) { return tolva.HEAPU32.slice(pointer >> 2, (pointer >> 2) + count); }
 
 // Calls `call` on the session with `strings` copied into the module's memory.
 function with_strings(strings, call) {
@@ -103,23 +91,15 @@ function with_strings(strings, call) {
 }
 
 // What a failed evaluation reports and where: the failing token's place
-// and the calls that led there, innermost first, as pairs of a place's
-// number and how many times it was called.
+// and the calls that led there, innermost first, each a place (source,
+// line, column, token, times, left_out: the adapter's json_place).
 function failure() {
-  const at = tolva._tolva_error_chain(session);
-  const chain = Array.from(numbers(at + 4, 2 * tolva.HEAPU32[at >> 2]));
-  return {
-    error: text_result(tolva._tolva_error(session)),
-    chain,
-    places: learn_places(Math.max(0, ...chain.filter((_, index) => index % 2 === 0)) + 1),
-  };
+  return { error: text_result(tolva._tolva_error(session)), chain: json_result(tolva._tolva_error_chain(session)) };
 }
 
-// What a recording holds so far (the adapter's Flat), with the places it
-// names and the output, in pieces of each stream: [stream, end] each.
+// What a recording holds so far (the adapter's Recording::write), with
+// the output, in pieces of each stream: [stream, end] each.
 function recording() {
-  const [steps, step_count, chains, chain_count, values, value_count, text, text_length, place_count, ended] = numbers(
-    tolva._tolva_recording(session), 10);
   const output = new Uint8Array(recorded.size);
   const streams = [];
   let end = 0;
@@ -129,17 +109,7 @@ function recording() {
     if (streams.length > 0 && streams[streams.length - 1][0] === stream) streams[streams.length - 1][1] = end;
     else streams.push([stream, end]);
   }
-  return {
-    steps: numbers(steps, step_count),
-    chains: numbers(chains, chain_count),
-    values: tolva.HEAPF64.slice(values >> 3, (values >> 3) + value_count),
-    text: tolva.HEAPU8.slice(text, text + text_length),
-    places: learn_places(place_count),
-    ended: ended !== 0,
-    taken: tolva._tolva_steps_taken(session),
-    output,
-    streams,
-  };
+  return { ...json_result(tolva._tolva_recording(session)), output, streams };
 }
 
 // Runs `call` on the session with the strings it takes, and answers with

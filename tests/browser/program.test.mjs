@@ -17,12 +17,12 @@ test('a run shows its output, the lines accept reads, the stack, an error with i
   assert.deepEqual(await run(page, code, 'sum 2 3\nnext\n'), { ...clean, out: 'sum 5 \nnext \n0 \n' });
   assert.equal(await program_text(page), code, 'Ctrl-Enter runs instead of breaking the line');
 
-  assert.deepEqual(await run(page, `1 2 + . cr\n7 8${'\n'.repeat(60)}  9 nosuch 10\n11 . cr`), failed('Domain error: unknown word - nosuch',
-    'on line 62, at nosuch', { out: '3 \n', stack: '7 8 9 ', chain: ['at line 62: nosuch'], marks: ['62', '  9 nosuch 10', 'nosuch'] }));
+  assert.deepEqual(await run(page, `1 2 + . cr\n7 8${'\n'.repeat(60)}  9 no"such\\ 10\n11 . cr`), failed('Domain error: unknown word - no"such\\',
+    'on line 62, at no"such\\', { out: '3 \n', stack: '7 8 9 ', chain: ['at line 62: no"such\\'], marks: ['62', '  9 no"such\\ 10', 'no"such\\'] }));
   assert.ok(await page.$eval('#editor .cm-scroller', (box) => box.querySelector('.cm-error-line').getBoundingClientRect().bottom
     <= box.getBoundingClientRect().bottom), 'the line is scrolled into the editor\'s view');
   await page.keyboard.type('X');
-  assert.deepEqual([(await program_text(page)).split('\n')[61], (await shown(page)).marks], ['  9 Xnosuch 10', []],
+  assert.deepEqual([(await program_text(page)).split('\n')[61], (await shown(page)).marks], ['  9 Xno"such\\ 10', []],
     'the cursor stands before the token, and editing clears the marks');
 
   const values = Array.from({ length: 100 }, (_, index) => 999900 + index).join(' ');
@@ -43,6 +43,8 @@ test('a run shows its output, the lines accept reads, the stack, an error with i
   ]) assert.deepEqual(await run(page, code), { ...clean, ...want }, code);
   assert.deepEqual(await page.$$eval('#chain button', (all) => all.map((button) => button.textContent)), ['from line 2: included'],
     'only places in the program are links');
+  const { chain } = await run(page, ':f 1- dup { f } iftrue dup 0 = { nosuch } iftrue ; 20 f');
+  assert.deepEqual([chain.length, ...chain.slice(-3)], [26, 'from line 1: iftrue', '… 16 more calls', 'from line 1: f']);
 
   // Closing words that close their own construct, and files included inside one another.
   for (const code of [':] ] ; [ 1 ]', ':} } ; { 1 }', ':) ) ; ( 1 )', ':*/ */ ; /* 1 */', ':swap ( gcd.tv ) included ;\n( gcd.tv ) included']) {
@@ -88,6 +90,17 @@ test('Step mode goes back and forth through a run with the calls and the values 
   await page.click('#chain li:nth-child(2) button');
   await page.keyboard.type('Y');
   assert.deepEqual((await program_text(page)).split('\n').slice(2), [':pop drop Xdrop ;', '1 Ypop']);
+
+  // Values as `.` prints them, marked by value where they print alike; a long construct's end cut inside a character.
+  await type_program(page, `1e6 0 negate 1 3 / dup 1e-9 + 0 0 / [ ${'✓'.repeat(60)} ]`);
+  await page.click('#mode-step');
+  await page.waitForFunction(() => document.getElementById('step-status').textContent === 'Finished after 15 steps.');
+  for (const key of Array(8).fill('ArrowRight')) await page.keyboard.press(key);
+  const sum = (await step_shown(page))[3];
+  await page.keyboard.press('End');
+  assert.deepEqual([sum, (await step_shown(page))[3], await page.textContent('#step-buffer')], [
+    ['1e+06 -0 0.333333 [0.333333] [1e-09]', '1e+06 -0 0.333333 [0.333333]'],
+    ['1e+06 -0 0.333333 0.333333 -nan', '1e+06 -0 0.333333 0.333333 -nan'], `... \ufffd${'✓'.repeat(53)} … until ]`]);
 
   await type_program(page, '[ $i . ] 1000000000 times');
   await page.click('#mode-step');
