@@ -112,8 +112,8 @@ void track_places(Context& ctx);
 
 // Calls `trace` before each token runs, from now on (none: no longer);
 // it may look at running_places and the stack. Places are tracked from
-// then on. Tokens then run the long way, one at a time, which does what
-// the instructions do.
+// then on. Every list then runs token by token, which does what its
+// instructions would.
 void set_trace(Context& ctx, std::function<void(Context&)> trace);
 
 // The tokens running, innermost first, each with where it was read: the

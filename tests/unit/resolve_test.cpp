@@ -6,8 +6,8 @@
 
 using forth::testing::check_all;
 
-// Plain digits are read without strtod: the same value, found and in range,
-// as strtod gives, up to where the long way takes over.
+// Short whole numbers are read without strtod: the same value, found and in
+// range, as strtod gives, up to where strtod takes over.
 TEST(Resolve, ShortWholeNumbersReadAsStrtodReadsThem) {
     for (const char* token : {"0", "7", "007", "42", "999999999999999", "1000000000000000", "9007199254740993",
                               "12345678901234567890", "99999999999999999999999999999999999999", "1x", "12.5", "5e3"}) {

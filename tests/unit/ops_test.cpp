@@ -1,0 +1,113 @@
+// Every op declares what it does to the stack (engine/ops.def, and
+// engine/forms.def for the ops of the rows). Each op that tokens spell
+// alone is compiled from its spelling and run on stacks of every depth up
+// to one past what it needs, by its instruction and token by token: the
+// two must leave the same, the tokens must fail for want of values exactly
+// below the declared need, and a run that succeeds must change the depth
+// as declared.
+#include <string>
+#include <vector>
+
+#include "core/user_word.hpp"
+#include "engine/code.hpp"
+#include "engine/evaluator.hpp"
+#include "session.hpp"
+
+namespace {
+
+using forth::testing::Redirect;
+
+// The tokens that make the op alone: its declared spelling, or those of
+// its form around its row's word.
+std::string spelling_of(forth::Op op) {
+    const forth::OpInfo& made = forth::info(op);
+    if (made.row == forth::Row::count) return made.spelling;
+    const forth::FormInfo& form = forth::info(made.form);
+    const forth::Builtin& row = forth::row(made.row);
+    std::string text;
+    if (form.copy != forth::Copy::none) text += form.copy == forth::Copy::dup ? "dup " : "over ";
+    if (form.operand == forth::Operand::variable || form.operand == forth::Operand::variable_number) text += "$a ";
+    if (form.operand == forth::Operand::number || form.operand == forth::Operand::variable_number) text += "2 ";
+    text += row.name;
+    if (row.kind == forth::Kind::variable_sigil || row.kind == forth::Kind::fetch_sigil) text += 'a';
+    if (form.negated) text += " not";
+    return text;
+}
+
+// The row its effect names: a row's op's own, or the last word of its spelling.
+const forth::Builtin* row_of(forth::Op op, const std::string& spelling) {
+    if (forth::info(op).row != forth::Row::count) return &forth::row(forth::info(op).row);
+    const std::string last = spelling.substr(spelling.rfind(' ') + 1);
+    for (const forth::Builtin& row : forth::vocabulary()) {
+        if (row.name == last) return &row;
+    }
+    return nullptr;
+}
+
+struct Ran {
+    std::string stack, errors;
+    std::size_t depth = 0;
+    bool failed = false;
+    std::vector<forth::Op> ops;  // of the compiled list
+};
+
+Ran run(const std::string& spelling, std::size_t depth, bool by_tokens) {
+    forth::Context ctx;
+    forth::load_builtins(ctx);
+    forth::evaluator(ctx).eager = true;
+    forth::evaluator(ctx).by_tokens = by_tokens;
+    const Redirect out(std::cout), err(std::cerr);
+    forth::evaluate(ctx, "3 =a");
+    for (const double value : {7.0, 3.0, 5.0, 9.0, 4.0, 6.0}) {
+        if (ctx.stack.size() < depth) ctx.stack.push_back(value);
+    }
+    forth::TokenList list;
+    for (std::size_t start = 0; start < spelling.size();) {
+        const std::size_t end = std::min(spelling.find(' ', start), spelling.size());
+        list.push_back(std::string_view(spelling).substr(start, end - start));
+        start = end + 1;
+    }
+    Ran ran;
+    for (const forth::Instr& instr : forth::make_current(ctx, *list.node()).instrs) ran.ops.push_back(instr.op);
+    try {
+        forth::run(ctx, list);
+    } catch (const std::exception& error) {
+        ran.errors = error.what();
+        ran.failed = true;
+    }
+    for (const double value : ctx.stack) ran.stack += std::to_string(value) + ' ';
+    ran.depth = ctx.stack.size();
+    return ran;
+}
+
+TEST(Ops, EachDoesWhatItDeclares) {
+    int spelled = 0;
+    for (std::size_t index = 0; index < static_cast<std::size_t>(forth::Op::count); ++index) {
+        const auto op = static_cast<forth::Op>(index);
+        const std::string spelling = spelling_of(op);
+        if (spelling.empty()) continue;
+        SCOPED_TRACE(std::string(forth::info(op).name) + ": " + spelling);
+        ++spelled;
+        const forth::Effect& effect = forth::info(op).effect;
+        const forth::Reach reach = effect.known ? forth::reach_of(op, row_of(op, spelling)) : forth::Reach{};
+        for (std::size_t depth = 0; depth <= static_cast<std::size_t>(reach.need) + 1; ++depth) {
+            SCOPED_TRACE("depth " + std::to_string(depth));
+            const Ran compiled = run(spelling, depth, false);
+            const Ran tokens = run(spelling, depth, true);
+            EXPECT_NE(std::find(compiled.ops.begin(), compiled.ops.end(), op), compiled.ops.end())
+                << "the spelling does not make the op";
+            EXPECT_EQ(compiled.stack, tokens.stack);
+            EXPECT_EQ(compiled.errors, tokens.errors);
+            if (!effect.known) continue;
+            if (tokens.errors == "stack underflow" || tokens.errors.starts_with("Stack underflow in")) {
+                EXPECT_LT(depth, static_cast<std::size_t>(reach.need)) << "needs fewer values than it declares";
+            } else if (!tokens.failed) {
+                EXPECT_GE(depth, static_cast<std::size_t>(reach.need)) << "needs more values than it declares";
+                EXPECT_EQ(static_cast<long>(compiled.depth) - static_cast<long>(depth), reach.delta);
+            }
+        }
+    }
+    EXPECT_GT(spelled, 300);
+}
+
+}  // namespace
