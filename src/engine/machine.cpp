@@ -435,14 +435,18 @@ dispatch:
     do {                                                  \
         for (int dropped = 0; dropped < (count); ++dropped) DROP(); \
     } while (0)
+// A two-operand word's operands, checked: outside its domain it fails
+// having taken those the stack held (`gone` of them).
+#define TOLVA_OPERANDS(row, form)                              \
+    constexpr int gone = taken(Form::form, 2);                 \
+    const auto [x, y] = operands<Form::form>(sp, tos, ip);     \
+    if (!row##_row::in::holds(x, y)) [[unlikely]] {            \
+        TOLVA_TAKE(gone);                                      \
+        RAISE(ip + 1, row##_row::in::fail(x, y));              \
+    }
 #define TOLVA_BINARY_OP(row, form, copy_, operand_, negated_)                         \
     OP(row##_##form) : {                                                              \
-        constexpr int gone = taken(Form::form, 2);                                    \
-        const auto [x, y] = operands<Form::form>(sp, tos, ip);                        \
-        if (!row##_row::in::holds(x, y)) [[unlikely]] {                               \
-            TOLVA_TAKE(gone);                                                         \
-            RAISE(ip + 1, row##_row::in::fail(x, y));                                 \
-        }                                                                             \
+        TOLVA_OPERANDS(row, form);                                                    \
         if constexpr (gone == 2) {                                                    \
             --sp;                                                                     \
             tos = TOLVA_RESULT(row, negated_);                                        \
@@ -457,12 +461,7 @@ dispatch:
         // Two results: the first goes where x was (or is pushed), the second on top.
 #define TOLVA_BINARY2_OP(row, form, copy_, operand_, negated_)                        \
     OP(row##_##form) : {                                                              \
-        constexpr int gone = taken(Form::form, 2);                                    \
-        const auto [x, y] = operands<Form::form>(sp, tos, ip);                        \
-        if (!row##_row::in::holds(x, y)) [[unlikely]] {                               \
-            TOLVA_TAKE(gone);                                                         \
-            RAISE(ip + 1, row##_row::in::fail(x, y));                                 \
-        }                                                                             \
+        TOLVA_OPERANDS(row, form);                                                    \
         const double first = row##_row::of(x, y);                                     \
         const double second = negated_ ? negated(row##_row::second_of(x, y)) : row##_row::second_of(x, y); \
         if constexpr (gone == 2) {                                                    \
@@ -525,6 +524,7 @@ dispatch:
 #undef TOLVA_LIST
 #undef TOLVA_STEP
 #undef TOLVA_TAKE
+#undef TOLVA_OPERANDS
 #undef TOLVA_BINARY_OP
 #undef TOLVA_RESULT
 #undef TOLVA_BINARY2_OP
