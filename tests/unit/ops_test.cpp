@@ -4,7 +4,9 @@
 // to one past what it needs, by its instruction and token by token: the
 // two must leave the same, the tokens must fail for want of values exactly
 // below the declared need, and a run that succeeds must change the depth
-// as declared.
+// as declared; and on values at the edges of their domains, act as their
+// tokens do.
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -51,14 +53,20 @@ struct Ran {
     std::vector<forth::Op> ops;  // of the compiled list
 };
 
-Ran run(const std::string& spelling, std::size_t depth, bool by_tokens) {
+// Ordinary values, and values at the edges of the words' domains: zeros of
+// both signs, NaN, the least 32-bit integer and -1 (their quotient does not
+// fit), and a variable holding negative zero.
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+const std::vector<double> ordinary = {7, 3, 5, 9, 4, 6}, edges = {-0.0, 0, nan, -2147483648.0, -1, 0};
+
+Ran run(const std::string& spelling, std::size_t depth, bool by_tokens, const std::vector<double>& values = ordinary) {
     forth::Context ctx;
     forth::load_builtins(ctx);
     forth::evaluator(ctx).eager = true;
     forth::evaluator(ctx).by_tokens = by_tokens;
     const Redirect out(std::cout), err(std::cerr);
-    forth::evaluate(ctx, "3 =a");
-    for (const double value : {7.0, 3.0, 5.0, 9.0, 4.0, 6.0}) {
+    forth::evaluate(ctx, &values == &ordinary ? "3 =a" : "0 negate =a");
+    for (const double value : values) {
         if (ctx.stack.size() < depth) ctx.stack.push_back(value);
     }
     forth::TokenList list;
@@ -108,6 +116,22 @@ TEST(Ops, EachDoesWhatItDeclares) {
         }
     }
     EXPECT_GT(spelled, 300);
+}
+
+// On values at the edges of their words' domains (the sign of a zero, NaN,
+// a divisor of zero, a quotient too large), each op leaves what its tokens
+// leave, or fails as they fail, having taken the same values.
+TEST(Ops, EachActsAsItsTokensAtTheEdges) {
+    for (std::size_t index = 0; index < static_cast<std::size_t>(forth::Op::count); ++index) {
+        const std::string spelling = spelling_of(static_cast<forth::Op>(index));
+        if (spelling.empty()) continue;
+        SCOPED_TRACE(spelling);
+        for (std::size_t depth = 1; depth <= edges.size(); ++depth) {
+            const Ran compiled = run(spelling, depth, false, edges), tokens = run(spelling, depth, true, edges);
+            EXPECT_EQ(compiled.stack, tokens.stack);
+            EXPECT_EQ(compiled.errors, tokens.errors);
+        }
+    }
 }
 
 }  // namespace
