@@ -10,7 +10,7 @@ namespace forth {
 inline void set_trap(Runtime& runtime) { runtime.trap = 1; }
 
 // Asks the code running in `runtime`'s Context to stop at its next call or
-// loop pass. Safe in a signal handler: the request is set before the trap,
+// loop pass, or the end of a list that a construct collects. Safe in a signal handler: the request is set before the trap,
 // which the evaluator clears before it reads the request.
 inline void request_interrupt(Runtime& runtime) {
     runtime.interrupt_requested = 1;

@@ -147,6 +147,10 @@ void step_token(Context& ctx, Evaluator& state, Frame& frame) {
         return;
     }
     // Its end, by the instruction that ends a list that runs as it does.
+    // Ending while a construct collects polls, as a call does: returns that
+    // each collect the rest of a long list may follow one another with no
+    // call between them.
+    if (!ctx.terminator.empty()) poll(ctx);
     // The frame it goes back to runs instructions only while lists may.
     FrameStack& frames = state.frames;
     if (!instructions_allowed(ctx) && frames.size() > 1) {

@@ -89,7 +89,8 @@ void make_room(Context& ctx, std::size_t calls = 1);
 // it stands for.
 void count_in_place(Context& ctx, std::uint8_t calls);
 
-// Where a call or a loop pass finds the trap set: takes an interrupt
+// Where a call, a loop pass or a list ending while a construct collects
+// finds the trap set: takes an interrupt
 // request, calls the poll hook.
 void service_poll(Context& ctx);
 inline void poll(Context& ctx) {

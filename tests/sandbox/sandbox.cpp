@@ -33,6 +33,10 @@ struct Budget {
 
 constexpr std::size_t tokens_compiled_per_unit = 100;
 
+// Every list is a buffer once collected, and a call pays one unit however
+// long its list: a longer buffer ends the input, so no call runs more.
+constexpr std::size_t most_collected = 4096;
+
 // The state that makes one step expensive: a long stack to print, a long
 // buffer to join, a long text to print or alias.
 std::size_t weight(const Context& ctx) { return (ctx.stack.size() + ctx.buffer.size() + ctx.text.size() / 16) / 64; }
@@ -42,6 +46,7 @@ std::shared_ptr<Budget> limit(Context& ctx, std::size_t budget, bool weighed) {
     auto shared = std::make_shared<Budget>(Budget{budget, budget * tokens_compiled_per_unit, tokens_compiled(ctx)});
     set_poll_hook(ctx, [shared, weighed](Context& polled) {
         Budget& paying = *shared;
+        if (weighed && polled.buffer.size() > most_collected) throw Stop{};
         paying.spend(1 + (weighed ? weight(polled) : 0));
         const std::size_t compiled = tokens_compiled(polled);
         paying.spend_compiling(compiled - paying.compiled);

@@ -21,8 +21,9 @@ void unlimit(Context& ctx);
 
 // Makes `ctx` safe to run any input in: bye stops the input, included opens
 // no file, spaces writes at most a screenful, listings and long aliases
-// spend from the budget, and every call and loop pass spends one unit of
-// `budget` (and more when the stack or buffer is large).
+// spend from the budget, every call and loop pass spends one unit of
+// `budget` (and more when the stack or buffer is large), and a buffer of
+// more than 4096 tokens ends the input.
 void confine(Context& ctx, std::size_t budget);
 
 // Evaluates `source` line by line, each line reported as the interactive

@@ -259,6 +259,18 @@ TEST(Differential, BudgetRunsOutAtTheSameCall) {
     }
 }
 
+// Each round's returns collect the rest of a word that holds the last
+// round's collection, fiftyfold and then three-hundredfold with no call
+// between: the input ends before the buffer holds a fuzzer's timeout.
+TEST(Differential, ListsThatGrowByReturnsEndTheInput) {
+    const std::string round = ":deep 1- dup { deep } iftrue 0 ) .. cr\n:deep 1- dup { deep } iftrue 0 + ; 50 deep\n";
+    for (const Way way : {Way::fast, Way::plain}) {
+        const Outcome grown = run(round + round + "; 300 deep", way);
+        EXPECT_FALSE(grown.completed);
+        EXPECT_LT(grown.state.size(), 100'000U);
+    }
+}
+
 // A list that loses its last owner while it runs, and then collects into
 // the buffer that was that owner, must still run the tokens it began with.
 TEST(Differential, ListsThatRunNeverChange) {

@@ -83,6 +83,20 @@ TEST(Embed, AnInterruptBelongsToOneInterpreterAndToWhatRuns) {
     EXPECT_EQ(other.stack(), (std::vector<double>{2, 2}));
 }
 
+// Returns that each collect the rest of their list may follow one another
+// with no call between them: each polls, so that the buffer grows by one
+// list's rest at most between two polls.
+TEST(Embed, AListEndingWhileACollectionGrowsPolls) {
+    Embedded session;
+    EXPECT_TRUE(session.run(":c 1- dup { c } iftrue [ a b c d ; { }").ok);
+    std::vector<std::size_t> seen{0};
+    forth::set_poll_hook(session.ctx, [&seen](forth::Context& ctx) { seen.push_back(ctx.buffer.size()); });
+    EXPECT_TRUE(session.run("50 c").ok);
+    seen.push_back(session.ctx.buffer.size());
+    EXPECT_EQ(seen.back(), 4 + 49 * 5);
+    for (std::size_t at = 1; at < seen.size(); ++at) EXPECT_LE(seen[at], seen[at - 1] + 5);
+}
+
 // A word that evaluates text of its own source, as included does with a file.
 void define_source_words(forth::Context& ctx) {
     forth::define_word(ctx, "inner", [](forth::Context& ctx) {

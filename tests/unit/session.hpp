@@ -37,10 +37,10 @@ struct Case {
     std::string_view source, output, errors, stack, standard_input = {};
 };
 
-// Calls and loop passes a case may make: the deepest recursion a case tries
-// takes a million, and a fault that loops without end fails in well under
-// a second instead of running on.
-constexpr std::size_t step_budget = 4'000'000;
+// Polls a case may make: the deepest recursion a case tries takes a
+// million calls, a loop a million passes with four polls each, and a fault
+// that loops without end fails in well under a second instead of running on.
+constexpr std::size_t step_budget = 8'000'000;
 
 // Runs the lines in a fresh interpreter the way the interactive loop does,
 // as lists are run by default (compiled at their second run) and with
