@@ -3,7 +3,7 @@
 # build tree.
 include(GNUInstallDirs)
 
-install(TARGETS tolva RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(TARGETS tolva tolva-lsp RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 
 # The manual page is installed compressed, as Debian policy wants it; man
 # reads it either way. -n leaves out the name and time stamp, so the same

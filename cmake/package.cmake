@@ -34,8 +34,8 @@ one-character sigil in front of a name stores or fetches a variable,
 starts a definition or refers to a word. Bracketed constructs collect
 token lists for loops and conditionals, strings and comments.
 
-The package contains the interpreter with an interactive session, its
-manual page, a tutorial, a language reference and example programs.")
+The package contains the interpreter with an interactive session, a
+language server for editors, its manual page, a tutorial, a language reference and example programs.")
 
 # Debian policy wants a changelog.Debian.gz in every package; it goes into the
 # package only, not into a plain `cmake --install`. Its date is the release

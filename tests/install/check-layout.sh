@@ -13,7 +13,7 @@ stop() { echo "FAIL: $*"; exit 1; }
 check_tree() {
     local prefix=$1 doc=$1/share/doc/tolva f file name input
     diff -u --label expected --label installed <(cd "$source" && {  # a subshell: the cd stays in it
-        printf '%s\n' bin/tolva share/man/man1/tolva.1.gz "${@:2}"
+        printf '%s\n' bin/tolva bin/tolva-lsp share/man/man1/tolva.1.gz "${@:2}"
         printf 'share/doc/tolva/%s\n' README.md language.md tutorial.md copyright examples/*.tv examples/*.in
         find editors -type f 2>/dev/null | sed 's|^|share/doc/tolva/|'; } | sort) \
         <(cd "$prefix" && find . ! -type d | sed 's|^\./||' | sort) || fail "the files differ from the expected list"
@@ -55,8 +55,10 @@ done
 (($(dpkg-deb -f "$deb" Description | wc -l) > 3)) || fail "Description has no extended part"
 listing=$(dpkg-deb -c "$deb")
 grep -v ' root/root ' <<<"$listing" && fail "entries not owned by root"
-grep -q '^-rwxr-xr-x .* \./usr/bin/tolva$' <<<"$listing" || fail "/usr/bin/tolva is not an executable 0755"
-grep '^-' <<<"$listing" | grep -v '\./usr/bin/tolva$' | grep -v '^-rw-r--r-- ' && fail "data files not 0644"
+for program in tolva tolva-lsp; do
+    grep -q "^-rwxr-xr-x .* \./usr/bin/$program\$" <<<"$listing" || fail "/usr/bin/$program is not an executable 0755"
+done
+grep '^-' <<<"$listing" | grep -vE '\./usr/bin/tolva(-lsp)?$' | grep -v '^-rw-r--r-- ' && fail "data files not 0644"
 dpkg-deb -x "$deb" "$work/root" || stop "dpkg-deb -x"
 [[ $(zcat "$work/root/usr/share/doc/tolva/changelog.Debian.gz" | head -n1) == "tolva ($version-1) "* ]] ||
     fail "changelog.Debian.gz does not start with this version"

@@ -1,0 +1,455 @@
+#include "lsp/analysis.hpp"
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <unordered_set>
+
+#include "app/shell_words.hpp"
+#include "core/token_list.hpp"
+#include "engine/evaluate.hpp"
+#include "engine/meaning.hpp"
+#include "words/vocabulary.hpp"
+
+namespace forth::lsp {
+
+bool Range::contains(Position at) const {
+    const auto before = [](Position a, Position b) {
+        return a.line < b.line || (a.line == b.line && a.character <= b.character);
+    };
+    return before(start, at) && before(at, end);
+}
+
+namespace {
+
+// The tables a fresh interpreter starts with: what a token means before
+// the document changes anything.
+Context& fresh() {
+    static const std::unique_ptr<Context> ctx = [] {
+        auto made = std::make_unique<Context>();
+        load_builtins(*made);
+        add_shell_words(*made);
+        return made;
+    }();
+    return *ctx;
+}
+
+// A construct being collected: its kind, its closing token, where it opened.
+struct Open {
+    Construct construct = Construct::none;
+    std::string closer;
+    std::size_t opener = 0;  // index of the opening token
+    std::string name;        // a definition's
+    std::vector<std::string> tokens;
+    // A list's or a definition's tokens run later, and may hold whole
+    // constructs of their own, which may hold others: those open, outermost
+    // first, each with its closer.
+    std::vector<std::pair<Construct, std::string_view>> inner;
+};
+
+// The construct a token opens when it runs, and its closer.
+std::pair<Construct, std::string_view> opened_by(const std::string& token) {
+    const Meaning meaning = meaning_of(fresh(), token, true);
+    if (meaning.kind == Meaning::Kind::word) {
+        if (const Builtin* row = row_of(*meaning.word); row != nullptr && row->kind == Kind::opener)
+            return {row->construct, row->closer};
+    } else if (meaning.kind == Meaning::Kind::sigil && (*meaning.token)[0] == ':') {
+        return {Construct::definition, ";"};
+    }
+    return {Construct::none, {}};
+}
+
+bool is_closer(const std::string& token) {
+    return token == "]" || token == "}" || token == ")" || token == ";" || token == "*/";
+}
+
+// The sigil a token is read as, if it is read as one.
+char sigil_of(const std::string& token) {
+    const Meaning meaning = meaning_of(fresh(), token, true);
+    return meaning.kind == Meaning::Kind::sigil ? (*meaning.token)[0] : '\0';
+}
+
+class Reader {
+public:
+    Reader(const Loader& load, std::set<std::string>& visited, Analysis& into)
+        : load_(load), visited_(visited), into_(into) {}
+
+    // Reads one document: its tokens into `tokens`, what it defines into the
+    // analysis, and what it needs (uses, fetches) for check().
+    void read(const std::string& uri, std::string_view text, std::vector<Token>& tokens) {
+        uri_ = uri;
+        int line = 0;
+        std::size_t begin = 0;
+        while (begin <= text.size()) {
+            const std::size_t end = std::min(text.find('\n', begin), text.size());
+            read_line(text.substr(begin, end - begin), line++, tokens);
+            begin = end + 1;
+        }
+        if (open_) {
+            const Token& opener = tokens[open_->opener];
+            open_at_end_ = opener.range;
+            open_text_ = opener.text;
+        }
+    }
+
+    bool dynamic() const { return dynamic_; }
+    bool leaves_constructs_open() const { return leaves_open_; }
+    std::optional<Range> open_at_end() const { return open_at_end_; }
+    const std::string& open_text() const { return open_text_; }
+    std::vector<Diagnostic> warnings;
+
+private:
+    void read_line(std::string_view line, int number, std::vector<Token>& tokens) {
+        std::size_t at = 0;
+        int column = 0;  // in UTF-16 units
+        bool first_on_line = true;
+        const auto advance = [&](std::size_t to) {
+            for (; at < to; ++at) {
+                const auto byte = static_cast<unsigned char>(line[at]);
+                if ((byte & 0xC0) != 0x80) column += byte >= 0xF0 ? 2 : 1;
+            }
+        };
+        while (true) {
+            std::size_t start = at;
+            while (start < line.size() && is_blank(line[start])) ++start;
+            if (start == line.size()) return;
+            advance(start);
+            const int first = column;
+            std::size_t end = start;
+            while (end < line.size() && !is_blank(line[end])) ++end;
+            advance(end);
+            Token token{std::string(line.substr(start, end - start)), {{number, first}, {number, column}}};
+            if (token.text == "\\") {
+                // A line that is all comment may tell of the definition below it.
+                if (first_on_line) comment_lines_.emplace_back(number, trimmed(line.substr(end)));
+                return;
+            }
+            first_on_line = false;
+            take(std::move(token), tokens);
+        }
+    }
+
+    void take(Token token, std::vector<Token>& tokens) {
+        const std::size_t index = tokens.size();
+        if (open_) {
+            collect(token);
+        } else {
+            run(token);
+        }
+        tokens.push_back(std::move(token));
+        if (opened_now_) {
+            open_->opener = index;
+            opened_now_ = false;
+        }
+    }
+
+    // A token collected into the open construct, or the one that closes it.
+    void collect(Token& token) {
+        Open& open = *open_;
+        token.collected = true;
+        if (token.text == open.closer) {
+            token.role = Role::closer;
+            close(token);
+            return;
+        }
+        open.tokens.push_back(token.text);
+        if (open.construct == Construct::comment) {
+            token.role = Role::comment;
+            return;
+        }
+        note_names(token);
+        if (open.construct == Construct::text) {
+            token.role = Role::text;
+            return;
+        }
+        // Each construct collects raw until its closer: the outermost that
+        // the token closes ends, with all inside it.
+        for (std::size_t level = 0; level < open.inner.size(); ++level) {
+            if (token.text == open.inner[level].second) {
+                token.role = Role::closer;
+                open.inner.resize(level);
+                return;
+            }
+        }
+        if (!open.inner.empty() && open.inner.back().first == Construct::text) {
+            token.role = Role::text;
+            return;
+        }
+        if (!open.inner.empty() && open.inner.back().first == Construct::comment) {
+            token.role = Role::comment;
+            return;
+        }
+        if (const auto opened = opened_by(token.text); opened.first != Construct::none) open.inner.push_back(opened);
+        classify(token);
+        if (open.construct == Construct::list && token.text == (open.closer == "]" ? "[" : "{")) {
+            warnings.push_back({token.range, Diagnostic::Severity::warning,
+                                "`" + token.text + "` inside an open `" + token.text + "` opens nothing: the next `" +
+                                    open.closer + "` ends the outer one"});
+        }
+        if (open.construct == Construct::definition && sigil_of(token.text) == ':') {
+            warnings.push_back({token.range, Diagnostic::Severity::warning,
+                                "`" + token.text + "` is collected into the definition of `" + open.name +
+                                    "`, which is still open: is a `;` missing before it?"});
+        }
+    }
+
+    void close(const Token& closer) {
+        Open& open = *open_;
+        if (!open.inner.empty()) leaves_open_ = true;
+        if (open.construct == Construct::text) text_register_ = join(open.tokens);
+        if (open.construct == Construct::definition) {
+            // The definition's entry was made at its :name; now it has a body.
+            Definition& defined = into_.definitions[definition_];
+            defined.body = join(open.tokens);
+            defined.range.end = closer.range.end;
+        }
+        open_.reset();
+    }
+
+    // A token run at once, as the interpreter would run it.
+    void run(Token& token) {
+        note_names(token);
+        const Meaning meaning = meaning_of(fresh(), token.text, true);
+        if (meaning.kind == Meaning::Kind::word) {
+            const Builtin* row = row_of(*meaning.word);
+            if (row != nullptr && row->kind == Kind::opener) {
+                open(token, row->construct, std::string(row->closer), "");
+                return;
+            }
+            if (is_closer(token.text)) {
+                token.role = Role::closer;
+                lone_closers_.push_back(token.range);
+                if (token.text == ";") dynamic_names_ = true;  // defines the word the text register names
+                return;
+            }
+            if (token.text == "included") include();
+            if (token.text == "interpret" || token.text == "parse-name") dynamic_ = true;
+        } else if (meaning.kind == Meaning::Kind::sigil && (*meaning.token)[0] == ':') {
+            token.role = Role::opener;
+            const std::string name = token.text.substr(1);
+            text_register_ = name;
+            if (name.empty()) {
+                warnings.push_back({token.range, Diagnostic::Severity::warning,
+                                    "`:` followed by a blank defines the word with the empty name; "
+                                    "write the name right after the colon, as in `:sq`"});
+            }
+            open(token, Construct::definition, ";", name);
+            return;
+        }
+        classify(token);
+    }
+
+    void open(Token& token, Construct construct, std::string closer, std::string name) {
+        token.role = Role::opener;
+        open_.emplace();
+        open_->construct = construct;
+        open_->closer = std::move(closer);
+        open_->name = std::move(name);
+        opened_now_ = true;
+    }
+
+    void classify(Token& token) {
+        const Meaning meaning = meaning_of(fresh(), token.text, true);
+        switch (meaning.kind) {
+            case Meaning::Kind::word:
+                token.role = is_closer(token.text) ? Role::closer : Role::builtin;
+                if (const Builtin* row = row_of(*meaning.word); row != nullptr && row->kind == Kind::opener)
+                    token.role = Role::opener;
+                break;
+            case Meaning::Kind::sigil:
+                token.role = (*meaning.token)[0] == ':' ? Role::opener : Role::sigil;
+                break;
+            case Meaning::Kind::number:
+                token.role = Role::number;
+                break;
+            case Meaning::Kind::none:
+                token.role = Role::unknown;  // a user word, if check() finds it defined
+                break;
+        }
+    }
+
+    // The names a token defines or stores, wherever it is: a list, a
+    // definition or a string made an alias may run it.
+    void note_names(const Token& token) {
+        if (open_ && open_->construct == Construct::comment) return;
+        if (token.text == "times") stored_.insert("i");
+        const char sigil = sigil_of(token.text);
+        const std::string name = token.text.size() > 1 ? token.text.substr(1) : "";
+        switch (sigil) {
+            case ':':
+                definition_ = into_.definitions.size();
+                add(Definition::Kind::word, name, token);
+                break;
+            case '/':
+                add(Definition::Kind::word, name, token);
+                break;
+            case '@':
+                add(Definition::Kind::alias, name, token);
+                break;
+            case '=':
+            case '+':
+            case '-':
+                stored_.insert(name);
+                add(Definition::Kind::variable, name, token);
+                break;
+            default:
+                break;
+        }
+    }
+
+    void add(Definition::Kind kind, const std::string& name, const Token& token) {
+        into_.definitions.push_back({kind, name, uri_, token.range, "", comment_above(token.range.start.line)});
+    }
+
+    // The lines of comment right above `line`, without their backslash.
+    std::string comment_above(int line) const {
+        auto first = comment_lines_.end();
+        for (int expected = line - 1; first != comment_lines_.begin() && std::prev(first)->first == expected;
+             --expected)
+            --first;
+        std::string text;
+        for (auto it = first; it != comment_lines_.end(); ++it) text += it->second + '\n';
+        return text;
+    }
+
+    static std::string trimmed(std::string_view text) {
+        while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+        while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+        return std::string(text);
+    }
+
+    void include() {
+        const std::string uri = resolve_uri(uri_, text_register_);
+        if (text_register_.empty() || visited_.contains(uri)) return;
+        visited_.insert(uri);
+        const std::optional<std::string> text = load_(uri);
+        if (!text) {
+            dynamic_ = true;  // what it would define is unknown
+            return;
+        }
+        into_.included.push_back(uri);
+        Reader inner(load_, visited_, into_);
+        std::vector<Token> ignored;
+        inner.read(uri, *text, ignored);
+        stored_.merge(inner.stored_);
+        dynamic_ = dynamic_ || inner.dynamic_ || inner.dynamic_names_;
+        leaves_open_ = leaves_open_ || inner.leaves_open_ || inner.open_at_end_.has_value();
+    }
+
+    static std::string join(const std::vector<std::string>& tokens) {
+        std::string joined;
+        for (const std::string& token : tokens) joined += (joined.empty() ? "" : " ") + token;
+        return joined;
+    }
+
+    const Loader& load_;
+    std::set<std::string>& visited_;
+    Analysis& into_;
+    std::string uri_;
+    std::optional<Open> open_;
+    bool opened_now_ = false;
+    std::size_t definition_ = 0;
+    std::string text_register_;
+    std::vector<std::pair<int, std::string>> comment_lines_;  // line, text
+    std::optional<Range> open_at_end_;
+    std::string open_text_;
+    bool dynamic_ = false;
+    bool dynamic_names_ = false;
+    bool leaves_open_ = false;
+
+public:
+    std::unordered_set<std::string> stored_;
+    std::vector<Range> lone_closers_;
+    bool dynamic_names() const { return dynamic_names_; }
+};
+
+const char* construct_name(const std::string& opener) {
+    if (opener == "[") return "quotation";
+    if (opener == "{") return "block";
+    if (opener == "(") return "string";
+    if (opener == "/*") return "comment";
+    return "definition";
+}
+
+}  // namespace
+
+Analysis analyse(const std::string& uri, std::string_view text, const Loader& load) {
+    Analysis analysis;
+    std::set<std::string> visited{uri};
+    Reader reader(load, visited, analysis);
+    reader.read(uri, text, analysis.tokens);
+    analysis.diagnostics = std::move(reader.warnings);
+
+    if (const std::optional<Range> open = reader.open_at_end()) {
+        const std::string& opener = reader.open_text();
+        analysis.diagnostics.push_back({*open, Diagnostic::Severity::error,
+                                        "this " + std::string(construct_name(opener)) +
+                                            " is never closed: everything after it is collected"});
+    }
+    // A word that leaves a construct open lets a later closer close it.
+    if (!reader.leaves_constructs_open()) {
+        for (const Range& range : reader.lone_closers_) {
+            analysis.diagnostics.push_back({range, Diagnostic::Severity::warning,
+                                            "nothing is open here for this closing word to close"});
+        }
+    }
+    std::unordered_set<std::string> words;
+    for (const Definition& definition : analysis.definitions) {
+        if (definition.kind != Definition::Kind::variable) words.insert(definition.name);
+    }
+    const bool unknowable = reader.dynamic() || reader.dynamic_names();
+    for (Token& token : analysis.tokens) {
+        if (token.role == Role::unknown && words.contains(token.text)) token.role = Role::user_word;
+        if (unknowable || token.role == Role::comment || token.role == Role::text) continue;
+        if (token.role == Role::unknown && leading_number(token.text).found) {
+            analysis.diagnostics.push_back({token.range, Diagnostic::Severity::warning,
+                                            "`" + token.text +
+                                                "` is a number out of range: running it fails with `Out of range: "
+                                                "stod`"});
+        } else if (token.role == Role::unknown) {
+            analysis.diagnostics.push_back({token.range, Diagnostic::Severity::warning,
+                                            "`" + token.text +
+                                                "` is neither built in nor defined in this file or the files it "
+                                                "includes: running it fails with `Domain error: unknown word`"});
+        } else if (token.role == Role::sigil && token.text[0] == '$' && sigil_of(token.text) == '$' &&
+                   !reader.stored_.contains(token.text.substr(1))) {
+            analysis.diagnostics.push_back(
+                {token.range, Diagnostic::Severity::warning,
+                 "nothing in this file or the files it includes stores the variable `" + token.text.substr(1) +
+                     "`: reading it fails with `Out of range: _Map_base::at`"});
+        }
+    }
+    std::stable_sort(analysis.diagnostics.begin(), analysis.diagnostics.end(),
+                     [](const Diagnostic& one, const Diagnostic& other) {
+                         const Position a = one.range.start, b = other.range.start;
+                         return a.line < b.line || (a.line == b.line && a.character < b.character);
+                     });
+    return analysis;
+}
+
+const Token* token_at(const Analysis& analysis, Position at) {
+    for (const Token& token : analysis.tokens) {
+        if (token.range.contains(at)) return &token;
+    }
+    return nullptr;
+}
+
+std::optional<Reference> reference_of(const Token& token) {
+    if (token.role == Role::user_word || token.role == Role::builtin) return Reference{token.text, false};
+    if (token.role != Role::sigil && token.role != Role::opener) return std::nullopt;
+    const char sigil = sigil_of(token.text);
+    if (sigil == '\0') return std::nullopt;
+    const bool variable = sigil == '=' || sigil == '+' || sigil == '-' || sigil == '$';
+    return Reference{token.text.substr(1), variable};
+}
+
+bool is_plain_name(const std::string& name) { return meaning_of(fresh(), name, true).kind == Meaning::Kind::none; }
+
+std::string resolve_uri(const std::string& base, const std::string& path) {
+    if (path.starts_with('/')) return "file://" + path;
+    const std::size_t slash = base.rfind('/');
+    return (slash == std::string::npos ? std::string() : base.substr(0, slash + 1)) + path;
+}
+
+}  // namespace forth::lsp

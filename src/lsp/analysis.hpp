@@ -1,0 +1,94 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What an editor needs to know of one document: its tokens as the
+// interpreter reads them, what each stands for, the names it defines and
+// stores, and what looks wrong before anything runs.
+namespace forth::lsp {
+
+// A place in a document as the editor counts it: lines from 0, and
+// characters in UTF-16 code units from the start of the line.
+struct Position {
+    int line = 0;
+    int character = 0;
+    friend bool operator==(const Position&, const Position&) = default;
+};
+struct Range {
+    Position start, end;
+    bool contains(Position at) const;
+};
+
+enum class Role {
+    builtin,    // a built-in word (or an alias of one)
+    user_word,  // a word the document or an included file defines
+    sigil,      // a sigil token: =x $x :name 'name ...
+    number,
+    unknown,    // stands for nothing the document knows
+    text,       // inside ( ... )
+    comment,    // inside /* ... */, or after a lone backslash
+    opener,
+    closer,
+};
+
+struct Token {
+    std::string text;
+    Range range;
+    Role role = Role::unknown;
+    bool collected = false;  // inside a construct, so run later or never
+};
+
+// A name the document gives a meaning: a word (:name, /name), an alias
+// (@name) or a variable (=name, +name, -name), at the token that does it.
+struct Definition {
+    enum class Kind { word, alias, variable };
+    Kind kind;
+    std::string name;
+    std::string uri;  // the document it is in
+    Range range;      // the whole token
+    std::string body; // a :name definition's tokens, joined
+    std::string comment;  // the comment lines right above it
+};
+
+struct Diagnostic {
+    enum class Severity { error = 1, warning = 2, information = 3 };
+    Range range;
+    Severity severity;
+    std::string message;
+};
+
+struct Analysis {
+    std::vector<Token> tokens;
+    std::vector<Definition> definitions;  // this document's and its includes'
+    std::vector<Diagnostic> diagnostics;  // this document's only
+    std::vector<std::string> included;    // the URIs followed
+};
+
+// Reads an included file, given its URI; none when it can't be read.
+using Loader = std::function<std::optional<std::string>(const std::string& uri)>;
+
+Analysis analyse(const std::string& uri, std::string_view text, const Loader& load);
+
+// The token at `at`, if any.
+const Token* token_at(const Analysis& analysis, Position at);
+
+// The name a sigil token or a word token refers to, and whether it is a
+// variable; none for anything else.
+struct Reference {
+    std::string name;
+    bool variable;
+};
+std::optional<Reference> reference_of(const Token& token);
+
+// Whether `name`, as a token, is read as no built-in word, sigil or number,
+// so that it can name a word of the document.
+bool is_plain_name(const std::string& name);
+
+// "file:///a/b.tv" and "lib/c.tv" give "file:///a/lib/c.tv".
+std::string resolve_uri(const std::string& base, const std::string& path);
+
+}  // namespace forth::lsp

@@ -1,0 +1,378 @@
+#include "lsp/server.hpp"
+
+#include <algorithm>
+#include <fstream>
+#include <istream>
+#include <ostream>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include "app/shell_words.hpp"
+#include "core/token_list.hpp"
+#include "engine/evaluate.hpp"
+#include "engine/meaning.hpp"
+#include "lsp/reference.hpp"
+#include "words/vocabulary.hpp"
+
+namespace forth::lsp {
+
+namespace {
+
+// JSON-RPC's and the protocol's error codes.
+enum Code {
+    parse_error = -32700,
+    invalid_request = -32600,
+    method_not_found = -32601,
+    invalid_params = -32602,
+    server_not_initialized = -32002,
+    request_failed = -32803,
+};
+
+struct Failure {
+    int code;
+    std::string message;
+};
+
+Json error_reply(const Json& id, int code, const std::string& message) {
+    return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
+}
+
+Json to_json(Position at) { return {{"line", at.line}, {"character", at.character}}; }
+Json to_json(const Range& range) { return {{"start", to_json(range.start)}, {"end", to_json(range.end)}}; }
+Json location(const std::string& uri, const Range& range) { return {{"uri", uri}, {"range", to_json(range)}}; }
+
+Position position_of(const Json& params) {
+    const Json& at = params.at("position");
+    return {at.at("line").get<int>(), at.at("character").get<int>()};
+}
+
+// The names of a fresh interpreter's words and sigils, sorted.
+const std::set<std::string>& builtin_words() {
+    static const std::set<std::string> names = [] {
+        Context ctx;
+        load_builtins(ctx);
+        add_shell_words(ctx);
+        std::set<std::string> all;
+        for (const auto& [name, word] : ctx.words) all.insert(name);
+        for (const auto& [name, replacement] : ctx.aliases) all.insert(name);
+        return all;
+    }();
+    return names;
+}
+
+// The range of a token's name: all of it, or what follows its sigil.
+Range name_range(const Token& token, bool sigil) {
+    Range range = token.range;
+    if (sigil) ++range.start.character;
+    return range;
+}
+
+bool same(const Reference& one, const Reference& other) {
+    return one.variable == other.variable && one.name == other.name;
+}
+
+}  // namespace
+
+Server::Server(std::function<void(const Json&)> send, Loader load) : send_(std::move(send)), load_(std::move(load)) {}
+
+void Server::handle(const Json& message) {
+    if (!message.is_object() || !message.contains("method") || !message["method"].is_string()) {
+        const Json id = message.is_object() && message.contains("id") ? message["id"] : Json();
+        // A reply from the client to a request of ours needs nothing back.
+        if (!(message.is_object() && (message.contains("result") || message.contains("error"))))
+            send_(error_reply(id, invalid_request, "not a request or a notification"));
+        return;
+    }
+    const std::string method = message["method"];
+    const bool request = message.contains("id");
+    const Json params = message.value("params", Json::object());
+    const Json id = request ? message["id"] : Json();
+    if (method == "exit") {
+        exited_ = true;
+        return;
+    }
+    if (!initialized_ && method != "initialize") {
+        if (request) send_(error_reply(id, server_not_initialized, "the server has not been initialized"));
+        return;
+    }
+    if (shut_down_ && request) {
+        send_(error_reply(id, invalid_request, "the server is shutting down"));
+        return;
+    }
+    try {
+        Json result = dispatch(method, params);
+        if (request) send_({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
+    } catch (const Failure& failure) {
+        if (request) send_(error_reply(id, failure.code, failure.message));
+    } catch (const Json::exception& error) {
+        if (request) send_(error_reply(id, invalid_params, error.what()));
+    }
+}
+
+Json Server::dispatch(const std::string& method, const Json& params) {
+    if (method == "initialize") {
+        initialized_ = true;
+        return {{"capabilities",
+                 {{"textDocumentSync", {{"openClose", true}, {"change", 1}}},
+                  {"hoverProvider", true},
+                  {"completionProvider", {{"triggerCharacters", {"$", "=", "+", "-", "'", ":"}}}},
+                  {"definitionProvider", true},
+                  {"referencesProvider", true},
+                  {"renameProvider", true},
+                  {"documentSymbolProvider", true}}},
+                {"serverInfo", {{"name", "tolva-lsp"}}}};
+    }
+    if (method == "shutdown") {
+        shut_down_ = true;
+        return nullptr;
+    }
+    if (method == "textDocument/didOpen" || method == "textDocument/didChange") {
+        const Json& document = params.at("textDocument");
+        const std::string uri = document.at("uri");
+        texts_[uri] = method == "textDocument/didOpen" ? document.at("text").get<std::string>()
+                                                       : params.at("contentChanges").back().at("text").get<std::string>();
+        notify(uri);
+        return nullptr;
+    }
+    if (method == "textDocument/didClose") {
+        const std::string uri = params.at("textDocument").at("uri");
+        texts_.erase(uri);
+        analyses_.erase(uri);
+        send_({{"jsonrpc", "2.0"},
+               {"method", "textDocument/publishDiagnostics"},
+               {"params", {{"uri", uri}, {"diagnostics", Json::array()}}}});
+        return nullptr;
+    }
+    if (method == "textDocument/hover") return hover(params);
+    if (method == "textDocument/completion") return completion(params);
+    if (method == "textDocument/definition") return definition(params);
+    if (method == "textDocument/references") return references(params);
+    if (method == "textDocument/rename") return rename(params);
+    if (method == "textDocument/documentSymbol") return symbols(params);
+    if (method == "initialized" || method.starts_with("$/") || method.starts_with("workspace/didChange"))
+        return nullptr;
+    throw Failure{method_not_found, "no such method: " + method};
+}
+
+void Server::notify(const std::string& uri) {
+    // Open documents are read as the editor has them, others from disk.
+    const Loader load = [this](const std::string& wanted) -> std::optional<std::string> {
+        if (const auto open = texts_.find(wanted); open != texts_.end()) return open->second;
+        return load_(wanted);
+    };
+    analyses_[uri] = analyse(uri, texts_[uri], load);
+    publish(uri);
+}
+
+void Server::publish(const std::string& uri) {
+    Json diagnostics = Json::array();
+    for (const Diagnostic& diagnostic : analyses_[uri].diagnostics) {
+        diagnostics.push_back({{"range", to_json(diagnostic.range)},
+                               {"severity", static_cast<int>(diagnostic.severity)},
+                               {"source", "tolva"},
+                               {"message", diagnostic.message}});
+    }
+    send_({{"jsonrpc", "2.0"},
+           {"method", "textDocument/publishDiagnostics"},
+           {"params", {{"uri", uri}, {"diagnostics", std::move(diagnostics)}}}});
+}
+
+const Analysis* Server::analysis_of(const Json& params) {
+    const std::string uri = params.at("textDocument").at("uri");
+    const auto found = analyses_.find(uri);
+    return found == analyses_.end() ? nullptr : &found->second;
+}
+
+Json Server::hover(const Json& params) {
+    const Analysis* analysis = analysis_of(params);
+    const Token* token = analysis != nullptr ? token_at(*analysis, position_of(params)) : nullptr;
+    if (token == nullptr || token->role == Role::comment || token->role == Role::text) return nullptr;
+    std::string text;
+    const std::optional<Reference> reference = reference_of(*token);
+    if (token->role == Role::number) {
+        const LeadingNumber number = leading_number(token->text);
+        std::ostringstream value;
+        value << number.value;
+        text = "The number " + value.str() + ".";
+    } else if (token->role == Role::builtin || token->role == Role::opener || token->role == Role::closer) {
+        const bool sigil = token->role == Role::opener && token->text.starts_with(':');
+        text = "```tolva\n" + token->text + "\n```\n" + describe(sigil ? ":" : token->text, sigil);
+    } else if (token->role == Role::user_word && reference) {
+        for (const Definition& definition : analysis->definitions) {
+            if (definition.kind == Definition::Kind::variable || definition.name != reference->name) continue;
+            text += "```tolva\n:" + definition.name + ' ' + definition.body + " ;\n```\n" + definition.comment;
+        }
+    } else if (token->role == Role::sigil && reference) {
+        text = describe(token->text.substr(0, 1), true);
+        if (reference->variable) {
+            std::string lines;
+            for (const Definition& definition : analysis->definitions) {
+                if (definition.kind == Definition::Kind::variable && definition.name == reference->name)
+                    lines += (lines.empty() ? "" : ", ") + std::to_string(definition.range.start.line + 1);
+            }
+            text += "\n\nThe variable `" + reference->name + "` is stored " +
+                    (lines.empty() ? std::string("nowhere in this file") : "at line " + lines) + '.';
+        }
+    } else if (token->role == Role::unknown) {
+        text = "`" + token->text + "` is no word, sigil or number here.";
+    }
+    if (text.empty()) return nullptr;
+    return {{"contents", {{"kind", "markdown"}, {"value", text}}}, {"range", to_json(token->range)}};
+}
+
+Json Server::completion(const Json& params) {
+    const Analysis* analysis = analysis_of(params);
+    Json items = Json::array();
+    if (analysis == nullptr) return items;
+    const Position at = position_of(params);
+    // What is typed of the token so far: a variable sigil asks for variables.
+    const Token* token = token_at(*analysis, at);
+    const char first = token != nullptr ? token->text[0] : '\0';
+    std::set<std::string> seen;
+    if (first == '$' || first == '=' || first == '+' || first == '-') {
+        for (const Definition& definition : analysis->definitions) {
+            if (definition.kind != Definition::Kind::variable || !seen.insert(definition.name).second) continue;
+            items.push_back({{"label", std::string(1, first) + definition.name}, {"kind", 6}});
+        }
+        return items;
+    }
+    const std::string prefix = first == '\'' ? "'" : "";
+    for (const Definition& definition : analysis->definitions) {
+        if (definition.kind == Definition::Kind::variable || !seen.insert(definition.name).second) continue;
+        items.push_back({{"label", prefix + definition.name},
+                         {"kind", 3},
+                         {"detail", definition.kind == Definition::Kind::alias ? "alias" : definition.body}});
+    }
+    for (const std::string& name : builtin_words()) {
+        if (!seen.insert(name).second) continue;
+        items.push_back({{"label", prefix + name}, {"kind", 14}, {"detail", effect_of(describe(name, false))}});
+    }
+    return items;
+}
+
+Json Server::definition(const Json& params) {
+    const Analysis* analysis = analysis_of(params);
+    const Token* token = analysis != nullptr ? token_at(*analysis, position_of(params)) : nullptr;
+    const std::optional<Reference> reference = token != nullptr ? reference_of(*token) : std::nullopt;
+    Json found = Json::array();
+    if (!reference) return found;
+    for (const Definition& definition : analysis->definitions) {
+        if ((definition.kind == Definition::Kind::variable) == reference->variable && definition.name == reference->name)
+            found.push_back(location(definition.uri, definition.range));
+    }
+    return found;
+}
+
+Json Server::references(const Json& params) {
+    const Analysis* analysis = analysis_of(params);
+    const Token* token = analysis != nullptr ? token_at(*analysis, position_of(params)) : nullptr;
+    const std::optional<Reference> wanted = token != nullptr ? reference_of(*token) : std::nullopt;
+    Json found = Json::array();
+    if (!wanted) return found;
+    const std::string uri = params.at("textDocument").at("uri");
+    for (const Token& other : analysis->tokens) {
+        const std::optional<Reference> reference = reference_of(other);
+        if (reference && same(*reference, *wanted)) found.push_back(location(uri, other.range));
+    }
+    return found;
+}
+
+Json Server::rename(const Json& params) {
+    const Analysis* analysis = analysis_of(params);
+    const Token* token = analysis != nullptr ? token_at(*analysis, position_of(params)) : nullptr;
+    const std::optional<Reference> wanted = token != nullptr ? reference_of(*token) : std::nullopt;
+    if (!wanted || (!wanted->variable && token->role == Role::builtin))
+        throw Failure{request_failed, "only a word or a variable of this file can be renamed"};
+    const std::string name = params.at("newName");
+    if (name.empty() || std::any_of(name.begin(), name.end(), is_blank))
+        throw Failure{request_failed, "a name is one token: no blanks, not empty"};
+    // A word's new name must be read as no built-in, sigil or number.
+    if (!wanted->variable && !is_plain_name(name))
+        throw Failure{request_failed, "`" + name + "` would be read as a built-in word, a sigil or a number"};
+    for (const Definition& definition : analysis->definitions) {
+        if ((definition.kind == Definition::Kind::variable) == wanted->variable && definition.name == name)
+            throw Failure{request_failed, "`" + name + "` is already defined"};
+    }
+    Json edits = Json::array();
+    for (const Token& other : analysis->tokens) {
+        const std::optional<Reference> reference = reference_of(other);
+        if (!reference || !same(*reference, *wanted)) continue;
+        const bool sigil = other.text != reference->name;
+        edits.push_back({{"range", to_json(name_range(other, sigil))}, {"newText", name}});
+    }
+    const std::string uri = params.at("textDocument").at("uri");
+    return {{"changes", {{uri, std::move(edits)}}}};
+}
+
+Json Server::symbols(const Json& params) {
+    const Analysis* analysis = analysis_of(params);
+    Json found = Json::array();
+    if (analysis == nullptr) return found;
+    const std::string uri = params.at("textDocument").at("uri");
+    std::set<std::string> variables;
+    for (const Definition& definition : analysis->definitions) {
+        if (definition.uri != uri) continue;
+        const bool variable = definition.kind == Definition::Kind::variable;
+        if (variable && !variables.insert(definition.name).second) continue;
+        const int kind = variable ? 13 : definition.kind == Definition::Kind::alias ? 14 : 12;
+        found.push_back({{"name", definition.name},
+                         {"kind", kind},
+                         {"range", to_json(definition.range)},
+                         {"selectionRange", to_json(definition.range)}});
+    }
+    return found;
+}
+
+int serve(std::istream& in, std::ostream& out) {
+    const auto send = [&out](const Json& message) {
+        const std::string body = message.dump(-1, ' ', false, Json::error_handler_t::replace);
+        out << "Content-Length: " << body.size() << "\r\n\r\n" << body << std::flush;
+    };
+    const Loader load = [](const std::string& uri) -> std::optional<std::string> {
+        if (!uri.starts_with("file://")) return std::nullopt;
+        std::ifstream file(uri.substr(7), std::ios::binary);
+        if (!file) return std::nullopt;
+        std::ostringstream text;
+        text << file.rdbuf();
+        return text.str();
+    };
+    Server server(send, load);
+    while (!server.exited()) {
+        // The header: lines up to an empty one, of which Content-Length counts.
+        std::string line;
+        long long length = -1;
+        bool any = false;
+        while (std::getline(in, line)) {
+            any = true;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.empty()) break;
+            static constexpr std::string_view field = "content-length:";
+            std::string lower = line.substr(0, std::min(line.size(), field.size()));
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (lower == field) {
+                try {
+                    length = std::stoll(line.substr(field.size()));
+                } catch (const std::exception&) {
+                    length = -1;
+                }
+            }
+        }
+        if (!in) return any ? 1 : server.exit_status();  // the client went away
+        if (length < 0 || length > (1LL << 30)) {
+            send(error_reply(nullptr, parse_error, "a message needs a Content-Length header"));
+            continue;
+        }
+        std::string body(static_cast<std::size_t>(length), '\0');
+        if (!in.read(body.data(), length)) return 1;
+        Json message = Json::parse(body, nullptr, false);
+        if (message.is_discarded()) {
+            send(error_reply(nullptr, parse_error, "the message is not JSON"));
+            continue;
+        }
+        server.handle(message);
+    }
+    return server.exit_status();
+}
+
+}  // namespace forth::lsp

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "lsp/analysis.hpp"
+
+// The language server: JSON-RPC messages in, replies and notifications out.
+namespace forth::lsp {
+
+using Json = nlohmann::json;
+
+class Server {
+public:
+    // `send` writes one message; `load` reads a file the editor has not opened.
+    Server(std::function<void(const Json&)> send, Loader load);
+
+    // Handles one message, which may be anything the client sent.
+    void handle(const Json& message);
+
+    bool exited() const { return exited_; }
+    // The status the process ends with: 0 after shutdown then exit.
+    int exit_status() const { return shut_down_ ? 0 : 1; }
+
+private:
+    Json dispatch(const std::string& method, const Json& params);
+    void notify(const std::string& uri);
+    void publish(const std::string& uri);
+    const Analysis* analysis_of(const Json& params);
+
+    Json hover(const Json& params);
+    Json completion(const Json& params);
+    Json definition(const Json& params);
+    Json references(const Json& params);
+    Json rename(const Json& params);
+    Json symbols(const Json& params);
+
+    std::function<void(const Json&)> send_;
+    Loader load_;
+    std::map<std::string, std::string> texts_;
+    std::map<std::string, Analysis> analyses_;
+    bool initialized_ = false;
+    bool shut_down_ = false;
+    bool exited_ = false;
+};
+
+// Serves the client on `in` and `out`, framed as the protocol says, until
+// it says exit or closes the stream; returns the exit status.
+int serve(std::istream& in, std::ostream& out);
+
+}  // namespace forth::lsp

@@ -1,0 +1,13 @@
+# Included files are followed, relative to the including document, for
+# what they define; a cycle is cut, and a file that can't be read leaves
+# every name possible.
+--> {"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}
+<-- {"id":1}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"{here}/main.tv","languageId":"tolva","version":1,"text":"( lib/shapes.tv ) included\n3 square $unit + . cr\n"}}}
+<-- {"params":{"uri":"{here}/main.tv","diagnostics":[]}}
+--> {"jsonrpc":"2.0","id":2,"method":"textDocument/definition","params":{"textDocument":{"uri":"{here}/main.tv"},"position":{"line":1,"character":4}}}
+<-- {"id":2,"result":[{"uri":"{here}/lib/shapes.tv","range":{"start":{"line":3,"character":0},"end":{"line":3,"character":15}}}]}
+--> {"jsonrpc":"2.0","id":3,"method":"textDocument/hover","params":{"textDocument":{"uri":"{here}/main.tv"},"position":{"line":1,"character":4}}}
+<-- {"id":3,"result":{"contents":{"value":"```tolva\n:square dup * ;\n```\nMultiplies a length by itself.\n"}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"{here}/main.tv","version":2},"contentChanges":[{"text":"( lib/missing.tv ) included\n3 square . cr\n"}]}}
+<-- {"params":{"diagnostics":[]}}

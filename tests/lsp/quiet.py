@@ -1,0 +1,43 @@
+#!/usr/bin/env python3
+"""Opens each program in the language server and fails on any diagnostic:
+programs that run without error must analyse without a word said.
+
+usage: quiet.py SERVER FILE...
+"""
+import json
+import pathlib
+import subprocess
+import sys
+
+from transcript import frame, read_message
+
+
+def main():
+    server, files = sys.argv[1], sys.argv[2:]
+    process = subprocess.Popen([server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+    def send(message):
+        process.stdin.write(frame(json.dumps(message).encode()))
+        process.stdin.flush()
+
+    send({"jsonrpc": "2.0", "id": 0, "method": "initialize", "params": {}})
+    read_message(process.stdout)
+    failures = 0
+    for path in files:
+        uri = pathlib.Path(path).resolve().as_uri()
+        text = pathlib.Path(path).read_text(encoding="utf-8", errors="replace")
+        send({"jsonrpc": "2.0", "method": "textDocument/didOpen",
+              "params": {"textDocument": {"uri": uri, "languageId": "tolva", "version": 1, "text": text}}})
+        for diagnostic in read_message(process.stdout)["params"]["diagnostics"]:
+            start = diagnostic["range"]["start"]
+            print(f"{path}:{start['line'] + 1}:{start['character'] + 1}: {diagnostic['message']}")
+            failures += 1
+    send({"jsonrpc": "2.0", "id": 1, "method": "shutdown"})
+    send({"jsonrpc": "2.0", "method": "exit"})
+    process.stdin.close()
+    process.wait(timeout=10)
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
