@@ -1,0 +1,69 @@
+-- Headless Neovim, through its own LSP client and the configuration a user
+-- copies, against tolva-lsp: run as
+--   nvim --headless --clean -c "luafile neovim.lua" CONFIG SERVER FILE
+-- The file is opened, and what an editor asks of the server is checked.
+local argv = vim.v.argv
+local config, server, file = argv[#argv - 2], argv[#argv - 1], argv[#argv]
+local failures = 0
+local function check(what, ok, detail)
+  if not ok then
+    failures = failures + 1
+    io.stdout:write("FAIL: " .. what .. (detail and (": " .. vim.inspect(detail)) or "") .. "\n")
+  end
+end
+
+local function run()
+  -- The configuration starts the server found on the PATH for a .tv file.
+  vim.env.PATH = vim.fn.fnamemodify(server, ":p:h") .. ":" .. vim.env.PATH
+  vim.cmd("luafile " .. vim.fn.fnameescape(config))
+  vim.cmd("edit " .. vim.fn.fnameescape(file))
+  local buffer = vim.api.nvim_get_current_buf()
+  vim.wait(5000, function() return #vim.lsp.buf_get_clients(buffer) > 0 end, 50)
+  local client = (vim.lsp.buf_get_clients(buffer)[1] or {}).id
+  check("the configuration starts the server for the file", client ~= nil)
+
+  -- Diagnostics arrive on their own once the document is open.
+  vim.wait(5000, function() return #vim.diagnostic.get(buffer) > 0 end, 50)
+  local diagnostics = vim.diagnostic.get(buffer)
+  check("one diagnostic, on the unknown word", #diagnostics == 1 and diagnostics[1].lnum == 3
+    and diagnostics[1].col == 0 and diagnostics[1].message:find("`sqaure`", 1, true) ~= nil, diagnostics)
+
+  local function ask(method, line, character, extra)
+    local params = vim.tbl_extend("force", {
+      textDocument = { uri = vim.uri_from_bufnr(buffer) },
+      position = { line = line, character = character },
+    }, extra or {})
+    local replies = vim.lsp.buf_request_sync(buffer, method, params, 5000) or {}
+    local reply = replies[client] or {}
+    check(method .. " answers", reply.err == nil, reply.err)
+    return reply.result
+end
+
+local hover = ask("textDocument/hover", 2, 2)
+check("hover shows the definition and its comment", hover and hover.contents.value:find(":square dup %* ;")
+  and hover.contents.value:find("Multiplies a number by itself."), hover)
+
+local builtin = ask("textDocument/hover", 1, 9)
+check("hover on a built-in shows its effect", builtin and builtin.contents.value:find("( x -- x x )", 1, true), builtin)
+
+local items = ask("textDocument/completion", 2, 1)
+local labels = {}
+for _, item in ipairs(items or {}) do labels[item.label] = item end
+check("completion offers the document's word and the built-ins", labels.square and labels.dup and labels.swap, items)
+
+local definition = ask("textDocument/definition", 2, 3)
+check("definition goes to :square", definition and #definition == 1 and definition[1].range.start.line == 1, definition)
+
+local rename = ask("textDocument/rename", 2, 3, { newName = "sq" })
+local edits = rename and rename.changes and rename.changes[vim.uri_from_bufnr(buffer)]
+check("rename edits the definition and the use", edits and #edits == 2, rename)
+if edits then vim.lsp.util.apply_workspace_edit(rename, "utf-16") end
+check("the renamed buffer reads as it should",
+  vim.api.nvim_buf_get_lines(buffer, 1, 3, false)[1] == ":sq dup * ;", vim.api.nvim_buf_get_lines(buffer, 0, -1, false))
+
+vim.lsp.stop_client(client)
+end
+
+local ok, problem = pcall(run)
+check("the checks run to their end", ok, problem)
+vim.cmd(failures == 0 and "qall!" or "cquit! 1")
