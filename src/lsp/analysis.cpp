@@ -420,12 +420,15 @@ Analysis analyse(const std::string& uri, std::string_view text, const Loader& lo
                      "`: reading it fails with `Out of range: _Map_base::at`"});
         }
     }
-    std::stable_sort(analysis.diagnostics.begin(), analysis.diagnostics.end(),
-                     [](const Diagnostic& one, const Diagnostic& other) {
-                         const Position a = one.range.start, b = other.range.start;
-                         return a.line < b.line || (a.line == b.line && a.character < b.character);
-                     });
+    sort_by_place(analysis.diagnostics);
     return analysis;
+}
+
+void sort_by_place(std::vector<Diagnostic>& diagnostics) {
+    std::stable_sort(diagnostics.begin(), diagnostics.end(), [](const Diagnostic& one, const Diagnostic& other) {
+        const Position a = one.range.start, b = other.range.start;
+        return a.line < b.line || (a.line == b.line && a.character < b.character);
+    });
 }
 
 const Token* token_at(const Analysis& analysis, Position at) {

@@ -21,6 +21,7 @@ struct Position {
 struct Range {
     Position start, end;
     bool contains(Position at) const;
+    friend bool operator==(const Range&, const Range&) = default;
 };
 
 enum class Role {
@@ -56,9 +57,15 @@ struct Definition {
 
 struct Diagnostic {
     enum class Severity { error = 1, warning = 2, information = 3 };
+    struct Related {
+        std::string uri;
+        Range range;
+        std::string message;
+    };
     Range range;
     Severity severity;
     std::string message;
+    std::vector<Related> related = {};
 };
 
 struct Analysis {
@@ -72,6 +79,9 @@ struct Analysis {
 using Loader = std::function<std::optional<std::string>(const std::string& uri)>;
 
 Analysis analyse(const std::string& uri, std::string_view text, const Loader& load);
+
+// In the order of their places in the document.
+void sort_by_place(std::vector<Diagnostic>& diagnostics);
 
 // The token at `at`, if any.
 const Token* token_at(const Analysis& analysis, Position at);

@@ -1,6 +1,8 @@
 #include "lsp/server.hpp"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -163,15 +165,71 @@ void Server::notify(const std::string& uri) {
     };
     analyses_[uri] = analyse(uri, texts_[uri], load);
     publish(uri);
+    // What running it finds comes after: the editor need not wait for it.
+    if (add_run(uri, load)) publish(uri);
+}
+
+// Adds what running the document found to its diagnostics; false when it
+// found nothing.
+bool Server::add_run(const std::string& uri, const Loader& load) {
+    const RunResult run = run_document(uri, texts_[uri], load, budget_);
+    Analysis& analysis = analyses_[uri];
+    const Range top{{0, 0}, {0, 0}};
+    if (run.out_of_budget) {
+        analysis.diagnostics.insert(analysis.diagnostics.begin(),
+                                    {top, Diagnostic::Severity::information,
+                                     "the run was stopped by its budget of " + std::to_string(budget_.time.count()) +
+                                         " ms, stack and buffer: what it does later is not checked"});
+        return true;
+    }
+    if (!run.error) return false;
+    // A place in the document: the token of that text on that line nearest
+    // to the column; for another file, the start of the line.
+    const auto range_of = [&](const Place& place) -> std::pair<std::string, Range> {
+        const int line = static_cast<int>(place.line) - 1;
+        if (place.source != uri) return {place.source, {{line, 0}, {line, 0}}};
+        const Token* best = nullptr;
+        for (const Token& token : analysis.tokens) {
+            if (token.range.start.line != line || token.text != place.token) continue;
+            const auto distance = [&](const Token* one) {
+                return std::abs(one->range.start.character - static_cast<int>(place.column));
+            };
+            if (best == nullptr || distance(&token) < distance(best)) best = &token;
+        }
+        return {uri, best != nullptr ? best->range : Range{{line, 0}, {line, 0}}};
+    };
+    Diagnostic diagnostic{top, Diagnostic::Severity::error, run.report};
+    const auto [where, range] = range_of(*run.error);
+    if (where == uri) {
+        diagnostic.range = range;
+    } else {
+        diagnostic.related.push_back({where, range, "fails here"});
+    }
+    for (const Place& caller : run.error->callers) {
+        if (caller.left_out != 0) continue;
+        const auto [caller_uri, caller_range] = range_of(caller);
+        if (diagnostic.range == top && caller_uri == uri) diagnostic.range = caller_range;
+        diagnostic.related.push_back({caller_uri, caller_range, "called from here"});
+    }
+    // What the run says of a token replaces what reading it said.
+    std::erase_if(analysis.diagnostics, [&](const Diagnostic& other) { return other.range == diagnostic.range; });
+    analysis.diagnostics.push_back(std::move(diagnostic));
+    sort_by_place(analysis.diagnostics);
+    return true;
 }
 
 void Server::publish(const std::string& uri) {
     Json diagnostics = Json::array();
     for (const Diagnostic& diagnostic : analyses_[uri].diagnostics) {
-        diagnostics.push_back({{"range", to_json(diagnostic.range)},
-                               {"severity", static_cast<int>(diagnostic.severity)},
-                               {"source", "tolva"},
-                               {"message", diagnostic.message}});
+        Json item{{"range", to_json(diagnostic.range)},
+                  {"severity", static_cast<int>(diagnostic.severity)},
+                  {"source", "tolva"},
+                  {"message", diagnostic.message}};
+        for (const Diagnostic::Related& related : diagnostic.related) {
+            item["relatedInformation"].push_back(
+                {{"location", location(related.uri, related.range)}, {"message", related.message}});
+        }
+        diagnostics.push_back(std::move(item));
     }
     send_({{"jsonrpc", "2.0"},
            {"method", "textDocument/publishDiagnostics"},
@@ -330,7 +388,11 @@ int serve(std::istream& in, std::ostream& out) {
         out << "Content-Length: " << body.size() << "\r\n\r\n" << body << std::flush;
     };
     const Loader load = [](const std::string& uri) -> std::optional<std::string> {
-        if (!uri.starts_with("file://")) return std::nullopt;
+        // Regular files only: a device, a pipe or the server's own input
+        // would hang it or take its messages.
+        std::error_code error;
+        if (!uri.starts_with("file://") || !std::filesystem::is_regular_file(uri.substr(7), error))
+            return std::nullopt;
         std::ifstream file(uri.substr(7), std::ios::binary);
         if (!file) return std::nullopt;
         std::ostringstream text;

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "lsp/analysis.hpp"
+#include "lsp/run.hpp"
 
 // The language server: JSON-RPC messages in, replies and notifications out.
 namespace forth::lsp {
@@ -29,6 +30,7 @@ public:
 private:
     Json dispatch(const std::string& method, const Json& params);
     void notify(const std::string& uri);
+    bool add_run(const std::string& uri, const Loader& load);
     void publish(const std::string& uri);
     const Analysis* analysis_of(const Json& params);
 
@@ -43,6 +45,7 @@ private:
     Loader load_;
     std::map<std::string, std::string> texts_;
     std::map<std::string, Analysis> analyses_;
+    Budget budget_;
     bool initialized_ = false;
     bool shut_down_ = false;
     bool exited_ = false;

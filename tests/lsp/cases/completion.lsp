@@ -4,6 +4,7 @@
 <-- {"id":1}
 --> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///c/a.tv","languageId":"tolva","version":1,"text":"5 =total 1 +tally\n$t\n'sq\n:sq dup * ;\nsw"}}}
 <-- {"method":"textDocument/publishDiagnostics"}
+<-- {"method":"textDocument/publishDiagnostics"}
 --> {"jsonrpc":"2.0","id":2,"method":"textDocument/completion","params":{"textDocument":{"uri":"file:///c/a.tv"},"position":{"line":1,"character":2}}}
 <-- {"id":2,"result":[{"label":"$total","kind":6},{"label":"$tally","kind":6}]}
 --> {"jsonrpc":"2.0","id":3,"method":"textDocument/completion","params":{"textDocument":{"uri":"file:///c/a.tv"},"position":{"line":2,"character":3}}}

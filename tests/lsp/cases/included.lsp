@@ -1,6 +1,6 @@
 # Included files are followed, relative to the including document, for
-# what they define; a cycle is cut, and a file that can't be read leaves
-# every name possible.
+# what they define, and run; a file that can't be read leaves every name
+# possible, and running it fails there.
 --> {"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}
 <-- {"id":1}
 --> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"{here}/main.tv","languageId":"tolva","version":1,"text":"( lib/shapes.tv ) included\n3 square $unit + . cr\n"}}}
@@ -11,3 +11,4 @@
 <-- {"id":3,"result":{"contents":{"value":"```tolva\n:square dup * ;\n```\nMultiplies a length by itself.\n"}}}
 --> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"{here}/main.tv","version":2},"contentChanges":[{"text":"( lib/missing.tv ) included\n3 square . cr\n"}]}}
 <-- {"params":{"diagnostics":[]}}
+<-- {"params":{"diagnostics":[{"range":{"start":{"line":0,"character":19},"end":{"line":0,"character":27}},"severity":1,"message":"Runtime error: can't open file"}]}}
