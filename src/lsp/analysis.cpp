@@ -123,6 +123,10 @@ private:
             if (token.text == "\\") {
                 // A line that is all comment may tell of the definition below it.
                 if (first_on_line) comment_lines_.emplace_back(number, trimmed(line.substr(end)));
+                advance(line.size());
+                token.range.end.character = column;
+                token.role = Role::comment;
+                tokens.push_back(std::move(token));
                 return;
             }
             first_on_line = false;

@@ -70,6 +70,35 @@ Range name_range(const Token& token, bool sigil) {
     return range;
 }
 
+// The colours of tokens, by their index in this legend.
+const std::vector<std::string> token_types = {"function", "variable", "keyword", "number", "string", "comment",
+                                              "operator"};
+
+// A role's index in token_types and its modifiers; -1 for no colour.
+std::pair<int, int> colour_of(const Token& token) {
+    constexpr int default_library = 1;
+    switch (token.role) {
+        case Role::builtin:
+            return {0, default_library};
+        case Role::user_word:
+            return {0, 0};
+        case Role::sigil:
+            return {reference_of(token) && reference_of(token)->variable ? 1 : 6, 0};
+        case Role::opener:
+        case Role::closer:
+            return {2, 0};
+        case Role::number:
+            return {3, 0};
+        case Role::text:
+            return {4, 0};
+        case Role::comment:
+            return {5, 0};
+        case Role::unknown:
+            break;
+    }
+    return {-1, 0};
+}
+
 bool same(const Reference& one, const Reference& other) {
     return one.variable == other.variable && one.name == other.name;
 }
@@ -122,7 +151,10 @@ Json Server::dispatch(const std::string& method, const Json& params) {
                   {"definitionProvider", true},
                   {"referencesProvider", true},
                   {"renameProvider", true},
-                  {"documentSymbolProvider", true}}},
+                  {"documentSymbolProvider", true},
+                  {"semanticTokensProvider",
+                   {{"legend", {{"tokenTypes", token_types}, {"tokenModifiers", {"defaultLibrary"}}}},
+                    {"full", true}}}}},
                 {"serverInfo", {{"name", "tolva-lsp"}}}};
     }
     if (method == "shutdown") {
@@ -152,6 +184,7 @@ Json Server::dispatch(const std::string& method, const Json& params) {
     if (method == "textDocument/references") return references(params);
     if (method == "textDocument/rename") return rename(params);
     if (method == "textDocument/documentSymbol") return symbols(params);
+    if (method == "textDocument/semanticTokens/full") return semantic_tokens(params);
     if (method == "initialized" || method.starts_with("$/") || method.starts_with("workspace/didChange"))
         return nullptr;
     throw Failure{method_not_found, "no such method: " + method};
@@ -380,6 +413,27 @@ Json Server::symbols(const Json& params) {
                          {"selectionRange", to_json(definition.range)}});
     }
     return found;
+}
+
+// Each token as five numbers: its line and start, each from the last
+// token's, its length, its colour and its modifiers.
+Json Server::semantic_tokens(const Json& params) {
+    const Analysis* analysis = analysis_of(params);
+    Json data = Json::array();
+    if (analysis == nullptr) return {{"data", data}};
+    Position last;
+    for (const Token& token : analysis->tokens) {
+        const auto [type, modifiers] = colour_of(token);
+        if (type < 0) continue;
+        const Position at = token.range.start;
+        data.push_back(at.line - last.line);
+        data.push_back(at.line == last.line ? at.character - last.character : at.character);
+        data.push_back(token.range.end.character - at.character);
+        data.push_back(type);
+        data.push_back(modifiers);
+        last = at;
+    }
+    return {{"data", std::move(data)}};
 }
 
 int serve(std::istream& in, std::ostream& out) {

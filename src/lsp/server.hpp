@@ -40,6 +40,7 @@ private:
     Json references(const Json& params);
     Json rename(const Json& params);
     Json symbols(const Json& params);
+    Json semantic_tokens(const Json& params);
 
     std::function<void(const Json&)> send_;
     Loader load_;

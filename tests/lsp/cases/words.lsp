@@ -30,6 +30,10 @@
 <-- {"id":11,"result":{"changes":{"file:///w/sq.tv":[{"range":{"start":{"line":2,"character":6},"end":{"line":2,"character":7}},"newText":"count"},{"range":{"start":{"line":3,"character":1},"end":{"line":3,"character":2}},"newText":"count"}]}}}
 --> {"jsonrpc":"2.0","id":12,"method":"textDocument/documentSymbol","params":{"textDocument":{"uri":"file:///w/sq.tv"}}}
 <-- {"id":12,"result":[{"name":"sq","kind":12},{"name":"n","kind":13}]}
+# colours by the real rules: a comment, the opener, built-ins, closer,
+# number, the user word, variables
+--> {"jsonrpc":"2.0","id":14,"method":"textDocument/semanticTokens/full","params":{"textDocument":{"uri":"file:///w/sq.tv"}}}
+<-- {"id":14,"result":{"data":[0,0,19,5,0, 1,0,3,2,0, 0,4,3,0,1, 0,4,1,0,1, 0,2,1,2,0, 1,0,1,3,0, 0,2,2,0,0, 0,3,2,1,0, 1,0,2,1,0, 0,3,1,0,1, 0,2,2,0,1]}}
 --> {"jsonrpc":"2.0","id":13,"method":"shutdown"}
 <-- {"id":13,"result":null}
 --> {"jsonrpc":"2.0","method":"exit"}
