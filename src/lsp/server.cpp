@@ -99,13 +99,17 @@ std::pair<int, int> colour_of(const Token& token) {
     return {-1, 0};
 }
 
+// No program is larger; /proc and the like may claim to be.
+constexpr std::size_t most_read = std::size_t{16} << 20;
+
 bool same(const Reference& one, const Reference& other) {
     return one.variable == other.variable && one.name == other.name;
 }
 
 }  // namespace
 
-Server::Server(std::function<void(const Json&)> send, Loader load) : send_(std::move(send)), load_(std::move(load)) {}
+Server::Server(std::function<void(const Json&)> send, Loader load, const Budget& budget)
+    : send_(std::move(send)), load_(std::move(load)), budget_(budget) {}
 
 void Server::handle(const Json& message) {
     if (!message.is_object() || !message.contains("method") || !message["method"].is_string()) {
@@ -436,7 +440,7 @@ Json Server::semantic_tokens(const Json& params) {
     return {{"data", std::move(data)}};
 }
 
-int serve(std::istream& in, std::ostream& out) {
+int serve(std::istream& in, std::ostream& out, const Budget& budget) {
     const auto send = [&out](const Json& message) {
         const std::string body = message.dump(-1, ' ', false, Json::error_handler_t::replace);
         out << "Content-Length: " << body.size() << "\r\n\r\n" << body << std::flush;
@@ -448,12 +452,13 @@ int serve(std::istream& in, std::ostream& out) {
         if (!uri.starts_with("file://") || !std::filesystem::is_regular_file(uri.substr(7), error))
             return std::nullopt;
         std::ifstream file(uri.substr(7), std::ios::binary);
-        if (!file) return std::nullopt;
-        std::ostringstream text;
-        text << file.rdbuf();
-        return text.str();
+        std::string text(most_read + 1, '\0');
+        file.read(text.data(), static_cast<std::streamsize>(text.size()));
+        if (file.bad() || static_cast<std::size_t>(file.gcount()) > most_read) return std::nullopt;
+        text.resize(static_cast<std::size_t>(file.gcount()));
+        return text;
     };
-    Server server(send, load);
+    Server server(send, load, budget);
     while (!server.exited()) {
         // The header: lines up to an empty one, of which Content-Length counts.
         std::string line;

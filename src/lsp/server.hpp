@@ -17,8 +17,9 @@ using Json = nlohmann::json;
 
 class Server {
 public:
-    // `send` writes one message; `load` reads a file the editor has not opened.
-    Server(std::function<void(const Json&)> send, Loader load);
+    // `send` writes one message; `load` reads a file the editor has not
+    // opened; `budget` bounds each run of a document.
+    Server(std::function<void(const Json&)> send, Loader load, const Budget& budget = {});
 
     // Handles one message, which may be anything the client sent.
     void handle(const Json& message);
@@ -54,6 +55,6 @@ private:
 
 // Serves the client on `in` and `out`, framed as the protocol says, until
 // it says exit or closes the stream; returns the exit status.
-int serve(std::istream& in, std::ostream& out);
+int serve(std::istream& in, std::ostream& out, const Budget& budget = {});
 
 }  // namespace forth::lsp
