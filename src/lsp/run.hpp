@@ -14,7 +14,7 @@
 namespace forth::lsp {
 
 struct Budget {
-    std::chrono::milliseconds time{100};
+    std::chrono::milliseconds time{100};  // of processor time
     std::size_t values = 1'000'000;  // on the stack, and tokens in the buffer
 };
 

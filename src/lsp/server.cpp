@@ -452,10 +452,13 @@ int serve(std::istream& in, std::ostream& out, const Budget& budget) {
         if (!uri.starts_with("file://") || !std::filesystem::is_regular_file(uri.substr(7), error))
             return std::nullopt;
         std::ifstream file(uri.substr(7), std::ios::binary);
-        std::string text(most_read + 1, '\0');
-        file.read(text.data(), static_cast<std::streamsize>(text.size()));
-        if (file.bad() || static_cast<std::size_t>(file.gcount()) > most_read) return std::nullopt;
-        text.resize(static_cast<std::size_t>(file.gcount()));
+        std::string text;
+        char chunk[1 << 16];
+        while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+            text.append(chunk, static_cast<std::size_t>(file.gcount()));
+            if (text.size() > most_read) return std::nullopt;
+        }
+        if (file.bad()) return std::nullopt;
         return text;
     };
     Server server(send, load, budget);
