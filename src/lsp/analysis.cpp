@@ -207,6 +207,7 @@ private:
             Definition& defined = into_.definitions[definition_];
             defined.body = join(open.tokens);
             defined.range.end = closer.range.end;
+            defined.closed = true;
         }
         open_.reset();
     }
@@ -303,7 +304,7 @@ private:
     }
 
     void add(Definition::Kind kind, const std::string& name, const Token& token) {
-        into_.definitions.push_back({kind, name, uri_, token.range, "", comment_above(token.range.start.line)});
+        into_.definitions.push_back({kind, name, uri_, token.range, "", comment_above(token.range.start.line), false});
     }
 
     // The lines of comment right above `line`, without their backslash.

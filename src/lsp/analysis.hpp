@@ -51,8 +51,9 @@ struct Definition {
     std::string name;
     std::string uri;  // the document it is in
     Range range;      // the whole token
-    std::string body; // a :name definition's tokens, joined
+    std::string body;     // a :name definition's tokens, joined
     std::string comment;  // the comment lines right above it
+    bool closed = false;  // a :name definition that its ; closed
 };
 
 struct Diagnostic {

@@ -156,6 +156,7 @@ Json Server::dispatch(const std::string& method, const Json& params) {
                   {"referencesProvider", true},
                   {"renameProvider", true},
                   {"documentSymbolProvider", true},
+                  {"inlayHintProvider", true},
                   {"semanticTokensProvider",
                    {{"legend", {{"tokenTypes", token_types}, {"tokenModifiers", {"defaultLibrary"}}}},
                     {"full", true}}}}},
@@ -177,6 +178,7 @@ Json Server::dispatch(const std::string& method, const Json& params) {
         const std::string uri = params.at("textDocument").at("uri");
         texts_.erase(uri);
         analyses_.erase(uri);
+        effects_.erase(uri);
         send_({{"jsonrpc", "2.0"},
                {"method", "textDocument/publishDiagnostics"},
                {"params", {{"uri", uri}, {"diagnostics", Json::array()}}}});
@@ -189,6 +191,7 @@ Json Server::dispatch(const std::string& method, const Json& params) {
     if (method == "textDocument/rename") return rename(params);
     if (method == "textDocument/documentSymbol") return symbols(params);
     if (method == "textDocument/semanticTokens/full") return semantic_tokens(params);
+    if (method == "textDocument/inlayHint") return inlay_hints(params);
     if (method == "initialized" || method.starts_with("$/") || method.starts_with("workspace/didChange"))
         return nullptr;
     throw Failure{method_not_found, "no such method: " + method};
@@ -201,6 +204,8 @@ void Server::notify(const std::string& uri) {
         return load_(wanted);
     };
     analyses_[uri] = analyse(uri, texts_[uri], load);
+    effects_[uri] = word_effects(analyses_[uri]);
+    check_depths(analyses_[uri], effects_[uri]);
     publish(uri);
     // What running it finds comes after: the editor need not wait for it.
     if (add_run(uri, load)) publish(uri);
@@ -296,7 +301,8 @@ Json Server::hover(const Json& params) {
     } else if (token->role == Role::user_word && reference) {
         for (const Definition& definition : analysis->definitions) {
             if (definition.kind == Definition::Kind::variable || definition.name != reference->name) continue;
-            text += "```tolva\n:" + definition.name + ' ' + definition.body + " ;\n```\n" + definition.comment;
+            text += "```tolva\n:" + definition.name + ' ' + definition.body + " ;\n```\n`" +
+                    effect_of_word(params.at("textDocument").at("uri"), definition.name) + "`\n\n" + definition.comment;
         }
     } else if (token->role == Role::sigil && reference) {
         text = describe(token->text.substr(0, 1), true);
@@ -335,9 +341,12 @@ Json Server::completion(const Json& params) {
     const std::string prefix = first == '\'' ? "'" : "";
     for (const Definition& definition : analysis->definitions) {
         if (definition.kind == Definition::Kind::variable || !seen.insert(definition.name).second) continue;
+        const std::string uri = params.at("textDocument").at("uri");
         items.push_back({{"label", prefix + definition.name},
                          {"kind", 3},
-                         {"detail", definition.kind == Definition::Kind::alias ? "alias" : definition.body}});
+                         {"detail", definition.kind == Definition::Kind::alias
+                                        ? std::string("alias")
+                                        : effect_of_word(uri, definition.name) + ' ' + definition.body}});
     }
     for (const std::string& name : builtin_words()) {
         if (!seen.insert(name).second) continue;
@@ -417,6 +426,30 @@ Json Server::symbols(const Json& params) {
                          {"selectionRange", to_json(definition.range)}});
     }
     return found;
+}
+
+std::string Server::effect_of_word(const std::string& uri, const std::string& name) {
+    const auto& effects = effects_[uri];
+    const auto found = effects.find(name);
+    return notation(found != effects.end() ? found->second : Effect::unknown());
+}
+
+// A word's effect after the name of each :name definition.
+Json Server::inlay_hints(const Json& params) {
+    const Analysis* analysis = analysis_of(params);
+    Json hints = Json::array();
+    if (analysis == nullptr) return hints;
+    const std::string uri = params.at("textDocument").at("uri");
+    for (const Definition& definition : analysis->definitions) {
+        if (!definition.closed || definition.uri != uri) continue;
+        const Token* opener = token_at(*analysis, definition.range.start);
+        if (opener == nullptr) continue;
+        hints.push_back({{"position", to_json(opener->range.end)},
+                         {"label", effect_of_word(uri, definition.name)},
+                         {"kind", 1},
+                         {"paddingLeft", true}});
+    }
+    return hints;
 }
 
 // Each token as five numbers: its line and start, each from the last

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "lsp/analysis.hpp"
+#include "lsp/effects.hpp"
 #include "lsp/run.hpp"
 
 // The language server: JSON-RPC messages in, replies and notifications out.
@@ -42,11 +43,14 @@ private:
     Json rename(const Json& params);
     Json symbols(const Json& params);
     Json semantic_tokens(const Json& params);
+    Json inlay_hints(const Json& params);
+    std::string effect_of_word(const std::string& uri, const std::string& name);
 
     std::function<void(const Json&)> send_;
     Loader load_;
     std::map<std::string, std::string> texts_;
     std::map<std::string, Analysis> analyses_;
+    std::map<std::string, std::map<std::string, Effect>> effects_;  // of each document's words
     Budget budget_;
     bool initialized_ = false;
     bool shut_down_ = false;

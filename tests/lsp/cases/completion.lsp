@@ -8,6 +8,6 @@
 --> {"jsonrpc":"2.0","id":2,"method":"textDocument/completion","params":{"textDocument":{"uri":"file:///c/a.tv"},"position":{"line":1,"character":2}}}
 <-- {"id":2,"result":[{"label":"$total","kind":6},{"label":"$tally","kind":6}]}
 --> {"jsonrpc":"2.0","id":3,"method":"textDocument/completion","params":{"textDocument":{"uri":"file:///c/a.tv"},"position":{"line":2,"character":3}}}
-<-- {"id":3,"result":[{"label":"'sq","detail":"dup *"},{"label":"'("},"..."]}
+<-- {"id":3,"result":[{"label":"'sq","detail":"( a -- b ) dup *"},{"label":"'("},"..."]}
 --> {"jsonrpc":"2.0","id":4,"method":"textDocument/completion","params":{"textDocument":{"uri":"file:///c/a.tv"},"position":{"line":4,"character":2}}}
 <-- {"id":4,"result":[{"label":"sq","kind":3},{"label":"("},{"label":")"},{"label":"*","detail":"( x y -- x*y )"},"..."]}

@@ -6,7 +6,7 @@
 <-- {"method":"textDocument/publishDiagnostics","params":{"uri":"file:///w/sq.tv","diagnostics":[]}}
 # hover on a user word shows its definition and the comment above it
 --> {"jsonrpc":"2.0","id":2,"method":"textDocument/hover","params":{"textDocument":{"uri":"file:///w/sq.tv"},"position":{"line":2,"character":3}}}
-<-- {"id":2,"result":{"contents":{"kind":"markdown","value":"```tolva\n:sq dup * ;\n```\nSquares a number.\n"},"range":{"start":{"line":2,"character":2},"end":{"line":2,"character":4}}}}
+<-- {"id":2,"result":{"contents":{"kind":"markdown","value":"```tolva\n:sq dup * ;\n```\n`( a -- b )`\n\nSquares a number.\n"},"range":{"start":{"line":2,"character":2},"end":{"line":2,"character":4}}}}
 # hover on a built-in: the reference's words, beginning with the effect
 --> {"jsonrpc":"2.0","id":3,"method":"textDocument/hover","params":{"textDocument":{"uri":"file:///w/sq.tv"},"position":{"line":1,"character":4}}}
 <-- {"id":3,"result":{"contents":{"value":"```tolva\ndup\n```\n`( x -- x x )` Pushes a copy of the top value. Errors: `Out of range: Stack underflow in dup`."}}}
