@@ -157,6 +157,7 @@ Json Server::dispatch(const std::string& method, const Json& params) {
                   {"renameProvider", true},
                   {"documentSymbolProvider", true},
                   {"inlayHintProvider", true},
+                  {"workspaceSymbolProvider", true},
                   {"semanticTokensProvider",
                    {{"legend", {{"tokenTypes", token_types}, {"tokenModifiers", {"defaultLibrary"}}}},
                     {"full", true}}}}},
@@ -190,6 +191,7 @@ Json Server::dispatch(const std::string& method, const Json& params) {
     if (method == "textDocument/references") return references(params);
     if (method == "textDocument/rename") return rename(params);
     if (method == "textDocument/documentSymbol") return symbols(params);
+    if (method == "workspace/symbol") return workspace_symbols(params);
     if (method == "textDocument/semanticTokens/full") return semantic_tokens(params);
     if (method == "textDocument/inlayHint") return inlay_hints(params);
     if (method == "initialized" || method.starts_with("$/") || method.starts_with("workspace/didChange"))
@@ -409,21 +411,55 @@ Json Server::rename(const Json& params) {
     return {{"changes", {{uri, std::move(edits)}}}};
 }
 
+namespace {
+
+// The outline of one document: each word and alias, and each variable at
+// its first store; as document symbols, or as workspace symbols with their
+// places.
+void outline(const Analysis& analysis, const std::string& uri, const std::string& query, bool workspace,
+             std::set<std::pair<std::string, std::string>>& seen, Json& found) {
+    const auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    for (const Definition& definition : analysis.definitions) {
+        if (definition.uri != uri) continue;
+        const bool variable = definition.kind == Definition::Kind::variable;
+        if (variable && !seen.emplace(uri, "$" + definition.name).second) continue;
+        if (workspace && lower(definition.name).find(lower(query)) == std::string::npos) continue;
+        const int kind = variable ? 13 : definition.kind == Definition::Kind::alias ? 14 : 12;
+        Json symbol{{"name", definition.name}, {"kind", kind}};
+        if (workspace) {
+            symbol["location"] = location(uri, definition.range);
+        } else {
+            symbol["range"] = symbol["selectionRange"] = to_json(definition.range);
+        }
+        found.push_back(std::move(symbol));
+    }
+}
+
+}  // namespace
+
 Json Server::symbols(const Json& params) {
     const Analysis* analysis = analysis_of(params);
     Json found = Json::array();
-    if (analysis == nullptr) return found;
-    const std::string uri = params.at("textDocument").at("uri");
-    std::set<std::string> variables;
-    for (const Definition& definition : analysis->definitions) {
-        if (definition.uri != uri) continue;
-        const bool variable = definition.kind == Definition::Kind::variable;
-        if (variable && !variables.insert(definition.name).second) continue;
-        const int kind = variable ? 13 : definition.kind == Definition::Kind::alias ? 14 : 12;
-        found.push_back({{"name", definition.name},
-                         {"kind", kind},
-                         {"range", to_json(definition.range)},
-                         {"selectionRange", to_json(definition.range)}});
+    std::set<std::pair<std::string, std::string>> seen;
+    if (analysis != nullptr) outline(*analysis, params.at("textDocument").at("uri"), "", false, seen, found);
+    return found;
+}
+
+// The symbols of every open document and the files it includes whose names
+// hold the query, whatever their case.
+Json Server::workspace_symbols(const Json& params) {
+    const std::string query = params.value("query", "");
+    Json found = Json::array();
+    std::set<std::pair<std::string, std::string>> seen;
+    std::set<std::string> done;
+    for (const auto& [uri, analysis] : analyses_) {
+        for (const std::string& file : analysis.included) {
+            if (!texts_.contains(file) && done.insert(file).second) outline(analysis, file, query, true, seen, found);
+        }
+        if (done.insert(uri).second) outline(analysis, uri, query, true, seen, found);
     }
     return found;
 }

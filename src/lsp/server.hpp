@@ -42,6 +42,7 @@ private:
     Json references(const Json& params);
     Json rename(const Json& params);
     Json symbols(const Json& params);
+    Json workspace_symbols(const Json& params);
     Json semantic_tokens(const Json& params);
     Json inlay_hints(const Json& params);
     std::string effect_of_word(const std::string& uri, const std::string& name);

@@ -9,6 +9,9 @@
 <-- {"id":2,"result":[{"uri":"{here}/lib/shapes.tv","range":{"start":{"line":3,"character":0},"end":{"line":3,"character":15}}}]}
 --> {"jsonrpc":"2.0","id":3,"method":"textDocument/hover","params":{"textDocument":{"uri":"{here}/main.tv"},"position":{"line":1,"character":4}}}
 <-- {"id":3,"result":{"contents":{"value":"```tolva\n:square dup * ;\n```\n`( a -- b )`\n\nMultiplies a length by itself.\n"}}}
+# workspace symbols: the open document's and its includes', by part of a name
+--> {"jsonrpc":"2.0","id":4,"method":"workspace/symbol","params":{"query":"SQU"}}
+<-- {"id":4,"result":[{"name":"square","kind":12,"location":{"uri":"{here}/lib/shapes.tv","range":{"start":{"line":3,"character":0}}}}]}
 --> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"{here}/main.tv","version":2},"contentChanges":[{"text":"( lib/missing.tv ) included\n3 square . cr\n"}]}}
 <-- {"params":{"diagnostics":[]}}
 <-- {"params":{"diagnostics":[{"range":{"start":{"line":0,"character":19},"end":{"line":0,"character":27}},"severity":1,"message":"Runtime error: can't open file"}]}}
