@@ -14,17 +14,6 @@
 
 namespace forth::lsp {
 
-bool Range::contains(Position at) const {
-    const auto before = [](Position a, Position b) {
-        return a.line < b.line || (a.line == b.line && a.character <= b.character);
-    };
-    return before(start, at) && before(at, end);
-}
-
-namespace {
-
-// The tables a fresh interpreter starts with: what a token means before
-// the document changes anything.
 Context& fresh() {
     static const std::unique_ptr<Context> ctx = [] {
         auto made = std::make_unique<Context>();
@@ -34,6 +23,15 @@ Context& fresh() {
     }();
     return *ctx;
 }
+
+bool Range::contains(Position at) const {
+    const auto before = [](Position a, Position b) {
+        return a.line < b.line || (a.line == b.line && a.character <= b.character);
+    };
+    return before(start, at) && before(at, end);
+}
+
+namespace {
 
 // A construct being collected: its kind, its closing token, where it opened.
 struct Open {

@@ -6,10 +6,16 @@
 #include <string_view>
 #include <vector>
 
+#include "core/context.hpp"
+
 // What an editor needs to know of one document: its tokens as the
 // interpreter reads them, what each stands for, the names it defines and
 // stores, and what looks wrong before anything runs.
 namespace forth::lsp {
+
+// The tables a fresh interpreter starts with: what a token means before
+// the document changes anything.
+Context& fresh();
 
 // A place in a document as the editor counts it: lines from 0, and
 // characters in UTF-16 code units from the start of the line.

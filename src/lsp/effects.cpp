@@ -3,8 +3,6 @@
 #include <optional>
 #include <sstream>
 
-#include "app/shell_words.hpp"
-#include "engine/evaluate.hpp"
 #include "engine/meaning.hpp"
 #include "words/vocabulary.hpp"
 
@@ -32,16 +30,6 @@ std::string notation(const Effect& effect) {
 }
 
 namespace {
-
-Context& fresh() {
-    static const std::unique_ptr<Context> ctx = [] {
-        auto made = std::make_unique<Context>();
-        load_builtins(*made);
-        add_shell_words(*made);
-        return made;
-    }();
-    return *ctx;
-}
 
 // Splits a body, joined by single blanks, into its tokens.
 std::vector<std::string> tokens_of(const std::string& body) {

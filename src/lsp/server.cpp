@@ -10,9 +10,7 @@
 #include <sstream>
 #include <utility>
 
-#include "app/shell_words.hpp"
 #include "core/token_list.hpp"
-#include "engine/evaluate.hpp"
 #include "engine/meaning.hpp"
 #include "lsp/reference.hpp"
 #include "words/vocabulary.hpp"
@@ -52,9 +50,7 @@ Position position_of(const Json& params) {
 // The names of a fresh interpreter's words and sigils, sorted.
 const std::set<std::string>& builtin_words() {
     static const std::set<std::string> names = [] {
-        Context ctx;
-        load_builtins(ctx);
-        add_shell_words(ctx);
+        const Context& ctx = fresh();
         std::set<std::string> all;
         for (const auto& [name, word] : ctx.words) all.insert(name);
         for (const auto& [name, replacement] : ctx.aliases) all.insert(name);
@@ -287,11 +283,9 @@ const Analysis* Server::analysis_of(const Json& params) {
 }
 
 Json Server::hover(const Json& params) {
-    const Analysis* analysis = analysis_of(params);
-    const Token* token = analysis != nullptr ? token_at(*analysis, position_of(params)) : nullptr;
+    const auto [analysis, token, reference] = asked(params);
     if (token == nullptr || token->role == Role::comment || token->role == Role::text) return nullptr;
     std::string text;
-    const std::optional<Reference> reference = reference_of(*token);
     if (token->role == Role::number) {
         const LeadingNumber number = leading_number(token->text);
         std::ostringstream value;
@@ -357,10 +351,16 @@ Json Server::completion(const Json& params) {
     return items;
 }
 
+Server::Asked Server::asked(const Json& params) {
+    Asked asked;
+    asked.analysis = analysis_of(params);
+    if (asked.analysis != nullptr) asked.token = token_at(*asked.analysis, position_of(params));
+    if (asked.token != nullptr) asked.reference = reference_of(*asked.token);
+    return asked;
+}
+
 Json Server::definition(const Json& params) {
-    const Analysis* analysis = analysis_of(params);
-    const Token* token = analysis != nullptr ? token_at(*analysis, position_of(params)) : nullptr;
-    const std::optional<Reference> reference = token != nullptr ? reference_of(*token) : std::nullopt;
+    const auto [analysis, token, reference] = asked(params);
     Json found = Json::array();
     if (!reference) return found;
     for (const Definition& definition : analysis->definitions) {
@@ -371,9 +371,7 @@ Json Server::definition(const Json& params) {
 }
 
 Json Server::references(const Json& params) {
-    const Analysis* analysis = analysis_of(params);
-    const Token* token = analysis != nullptr ? token_at(*analysis, position_of(params)) : nullptr;
-    const std::optional<Reference> wanted = token != nullptr ? reference_of(*token) : std::nullopt;
+    const auto [analysis, token, wanted] = asked(params);
     Json found = Json::array();
     if (!wanted) return found;
     const std::string uri = params.at("textDocument").at("uri");
@@ -385,9 +383,7 @@ Json Server::references(const Json& params) {
 }
 
 Json Server::rename(const Json& params) {
-    const Analysis* analysis = analysis_of(params);
-    const Token* token = analysis != nullptr ? token_at(*analysis, position_of(params)) : nullptr;
-    const std::optional<Reference> wanted = token != nullptr ? reference_of(*token) : std::nullopt;
+    const auto [analysis, token, wanted] = asked(params);
     if (!wanted || (!wanted->variable && token->role == Role::builtin))
         throw Failure{request_failed, "only a word or a variable of this file can be renamed"};
     const std::string name = params.at("newName");

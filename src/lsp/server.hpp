@@ -35,6 +35,14 @@ private:
     bool add_run(const std::string& uri, const Loader& load);
     void publish(const std::string& uri);
     const Analysis* analysis_of(const Json& params);
+    // What a request asks about: the document, the token at its position
+    // and what that token names; each null (none) when absent.
+    struct Asked {
+        const Analysis* analysis = nullptr;
+        const Token* token = nullptr;
+        std::optional<Reference> reference;
+    };
+    Asked asked(const Json& params);
 
     Json hover(const Json& params);
     Json completion(const Json& params);
