@@ -333,8 +333,7 @@ private:
         }
         into_.included.push_back(uri);
         Reader inner(load_, visited_, into_);
-        std::vector<Token> ignored;
-        inner.read(uri, *text, ignored);
+        inner.read(uri, *text, into_.included_tokens[uri]);
         stored_.merge(inner.stored_);
         dynamic_ = dynamic_ || inner.dynamic_ || inner.dynamic_names_;
         leaves_open_ = leaves_open_ || inner.leaves_open_ || inner.open_at_end_.has_value();
@@ -402,6 +401,11 @@ Analysis analyse(const std::string& uri, std::string_view text, const Loader& lo
         if (definition.kind != Definition::Kind::variable) words.insert(definition.name);
     }
     const bool unknowable = reader.dynamic() || reader.dynamic_names();
+    for (auto& [uri, tokens] : analysis.included_tokens) {
+        for (Token& token : tokens) {
+            if (token.role == Role::unknown && words.contains(token.text)) token.role = Role::user_word;
+        }
+    }
     for (Token& token : analysis.tokens) {
         if (token.role == Role::unknown && words.contains(token.text)) token.role = Role::user_word;
         if (unknowable || token.role == Role::comment || token.role == Role::text) continue;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,6 +81,7 @@ struct Analysis {
     std::vector<Definition> definitions;  // this document's and its includes'
     std::vector<Diagnostic> diagnostics;  // this document's only
     std::vector<std::string> included;    // the URIs followed
+    std::map<std::string, std::vector<Token>> included_tokens;  // by URI
 };
 
 // Reads an included file, given its URI; none when it can't be read.

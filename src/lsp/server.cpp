@@ -370,15 +370,28 @@ Json Server::definition(const Json& params) {
     return found;
 }
 
+// Calls `each` with the URI and every token of the document and the files
+// it includes that names what `wanted` names.
+template <typename Each>
+void for_each_use(const Analysis& analysis, const std::string& uri, const Reference& wanted, Each each) {
+    const auto in = [&](const std::string& file, const std::vector<Token>& tokens) {
+        for (const Token& token : tokens) {
+            const std::optional<Reference> reference = reference_of(token);
+            if (reference && same(*reference, wanted)) each(file, token, *reference);
+        }
+    };
+    in(uri, analysis.tokens);
+    for (const auto& [file, tokens] : analysis.included_tokens) in(file, tokens);
+}
+
 Json Server::references(const Json& params) {
     const auto [analysis, token, wanted] = asked(params);
     Json found = Json::array();
     if (!wanted) return found;
-    const std::string uri = params.at("textDocument").at("uri");
-    for (const Token& other : analysis->tokens) {
-        const std::optional<Reference> reference = reference_of(other);
-        if (reference && same(*reference, *wanted)) found.push_back(location(uri, other.range));
-    }
+    for_each_use(*analysis, params.at("textDocument").at("uri"), *wanted,
+                 [&](const std::string& file, const Token& use, const Reference&) {
+                     found.push_back(location(file, use.range));
+                 });
     return found;
 }
 
@@ -396,15 +409,13 @@ Json Server::rename(const Json& params) {
         if ((definition.kind == Definition::Kind::variable) == wanted->variable && definition.name == name)
             throw Failure{request_failed, "`" + name + "` is already defined"};
     }
-    Json edits = Json::array();
-    for (const Token& other : analysis->tokens) {
-        const std::optional<Reference> reference = reference_of(other);
-        if (!reference || !same(*reference, *wanted)) continue;
-        const bool sigil = other.text != reference->name;
-        edits.push_back({{"range", to_json(name_range(other, sigil))}, {"newText", name}});
-    }
-    const std::string uri = params.at("textDocument").at("uri");
-    return {{"changes", {{uri, std::move(edits)}}}};
+    Json changes = Json::object();
+    for_each_use(*analysis, params.at("textDocument").at("uri"), *wanted,
+                 [&](const std::string& file, const Token& use, const Reference& reference) {
+                     const bool sigil = use.text != reference.name;
+                     changes[file].push_back({{"range", to_json(name_range(use, sigil))}, {"newText", name}});
+                 });
+    return {{"changes", std::move(changes)}};
 }
 
 namespace {

@@ -9,6 +9,11 @@
 <-- {"id":2,"result":[{"uri":"{here}/lib/shapes.tv","range":{"start":{"line":3,"character":0},"end":{"line":3,"character":15}}}]}
 --> {"jsonrpc":"2.0","id":3,"method":"textDocument/hover","params":{"textDocument":{"uri":"{here}/main.tv"},"position":{"line":1,"character":4}}}
 <-- {"id":3,"result":{"contents":{"value":"```tolva\n:square dup * ;\n```\n`( a -- b )`\n\nMultiplies a length by itself.\n"}}}
+# references and rename reach into the included file
+--> {"jsonrpc":"2.0","id":5,"method":"textDocument/references","params":{"textDocument":{"uri":"{here}/main.tv"},"position":{"line":1,"character":4},"context":{"includeDeclaration":true}}}
+<-- {"id":5,"result":[{"uri":"{here}/main.tv","range":{"start":{"line":1,"character":2}}},{"uri":"{here}/lib/shapes.tv","range":{"start":{"line":3,"character":0}}}]}
+--> {"jsonrpc":"2.0","id":6,"method":"textDocument/rename","params":{"textDocument":{"uri":"{here}/main.tv"},"position":{"line":1,"character":4},"newName":"sq"}}
+<-- {"id":6,"result":{"changes":{"{here}/main.tv":[{"newText":"sq"}],"{here}/lib/shapes.tv":[{"range":{"start":{"line":3,"character":1},"end":{"line":3,"character":7}},"newText":"sq"}]}}}
 # workspace symbols: the open document's and its includes', by part of a name
 --> {"jsonrpc":"2.0","id":4,"method":"workspace/symbol","params":{"query":"SQU"}}
 <-- {"id":4,"result":[{"name":"square","kind":12,"location":{"uri":"{here}/lib/shapes.tv","range":{"start":{"line":3,"character":0}}}}]}
