@@ -2,18 +2,42 @@
 """Opens each program in the language server and fails on any error or
 warning: programs that run without error must analyse without one.
 
-usage: quiet.py SERVER FILE...
+usage: quiet.py SERVER FILE... [--examples TOLVA DOCUMENT...]
+
+With --examples, the typed lines of each ```tolva block of the documents
+that run through TOLVA as a program without an error are programs too.
 """
 import json
 import pathlib
+import re
 import subprocess
 import sys
+import tempfile
 
 from transcript import frame, read_message
 
 
+BLOCK = re.compile(r"^ *```tolva[^\n]*\n(.*?)^ *```", re.M | re.S)
+TYPED = re.compile(r"^(?:\?|\.\.\.) (.*)$", re.M)
+
+
+def examples(tolva, documents, folder):
+    """Writes each example that runs without an error into `folder`."""
+    for document in documents:
+        for number, block in enumerate(BLOCK.findall(pathlib.Path(document).read_text(encoding="utf-8"))):
+            path = pathlib.Path(folder) / f"{pathlib.Path(document).stem}-{number}.tv"
+            path.write_text("".join(line + "\n" for line in TYPED.findall(block)), encoding="utf-8")
+            run = subprocess.run([tolva, str(path)], stdin=subprocess.DEVNULL, capture_output=True, timeout=5)
+            if run.returncode == 0 and not run.stderr:
+                yield str(path)
+
+
 def main():
     server, files = sys.argv[1], sys.argv[2:]
+    folder = tempfile.TemporaryDirectory()
+    if "--examples" in files:
+        at = files.index("--examples")
+        files = files[:at] + list(examples(files[at + 1], files[at + 2:], folder.name))
     process = subprocess.Popen([server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
 
     def send(message):
