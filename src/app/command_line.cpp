@@ -74,7 +74,10 @@ int run_action(Context& ctx, const std::vector<std::string>& args) {
         include_then_go_interactive(ctx, args[2]);
         return status_ok;
     }
-    if (!include_and_report(option, ctx)) return status_failed;
+    if (!include_and_report(option, ctx)) {
+        report_unopened(ctx, option);
+        return status_failed;
+    }
     warn_if_left_open(ctx, option);
     return status_ok;
 }

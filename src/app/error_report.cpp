@@ -1,7 +1,10 @@
 #include "app/error_report.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <ostream>
 #include <span>
@@ -47,6 +50,13 @@ int exit_status(Context& ctx, int status) {
         write_loss_said = true;
     }
     return status_failed;
+}
+
+void report_unopened(Context& ctx, const std::string& name) {
+    if (!locations_wanted()) return;
+    errno = 0;
+    if (std::ifstream(name).is_open()) return;  // it opened: its error was reported
+    *ctx.err << "Error: can't open " << name << ": " << std::strerror(errno) << std::endl;
 }
 
 void warn_if_left_open(Context& ctx, std::string_view source) {

@@ -32,6 +32,10 @@ bool locations_wanted();
 // ran, says so on the error stream: which construct, and where it opened.
 void warn_if_left_open(Context& ctx, std::string_view source);
 
+// Under TOLVA_WHERE, a program file that could not be opened is named on
+// standard error with the reason; otherwise its failure stays silent.
+void report_unopened(Context& ctx, const std::string& name);
+
 // With TOLVA_TRACE set and not empty, writes each token on the error stream
 // before it runs: indented by the calls it runs inside, where it was read,
 // and the top of the stack as it finds it.
