@@ -31,8 +31,6 @@ struct Budget {
     }
 };
 
-constexpr std::size_t tokens_compiled_per_unit = 100;
-
 // Every list is a buffer once collected, and a call pays one unit however
 // long its list: a longer buffer ends the input, so no call runs more.
 constexpr std::size_t most_collected = 4096;
@@ -42,8 +40,8 @@ constexpr std::size_t most_collected = 4096;
 std::size_t weight(const Context& ctx) { return (ctx.stack.size() + ctx.buffer.size() + ctx.text.size() / 16) / 64; }
 
 // Every call and loop pass pays, and so do the tokens compiled since the last.
-std::shared_ptr<Budget> limit(Context& ctx, std::size_t budget, bool weighed) {
-    auto shared = std::make_shared<Budget>(Budget{budget, budget * tokens_compiled_per_unit, tokens_compiled(ctx)});
+std::shared_ptr<Budget> limit(Context& ctx, std::size_t budget, std::size_t compiled_per_unit, bool weighed) {
+    auto shared = std::make_shared<Budget>(Budget{budget, budget * compiled_per_unit, tokens_compiled(ctx)});
     set_poll_hook(ctx, [shared, weighed](Context& polled) {
         Budget& paying = *shared;
         if (weighed && polled.buffer.size() > most_collected) throw Stop{};
@@ -86,12 +84,12 @@ void clamped_spaces(Context& ctx, const Word& spaces) {
 
 }  // namespace
 
-void limit_steps(Context& ctx, std::size_t budget) { limit(ctx, budget, false); }
+void limit_steps(Context& ctx, std::size_t budget) { limit(ctx, budget, 100, false); }
 
 void unlimit(Context& ctx) { set_poll_hook(ctx, nullptr); }
 
-void confine(Context& ctx, std::size_t budget) {
-    const std::shared_ptr<Budget> shared = limit(ctx, budget, true);
+void confine(Context& ctx, std::size_t budget, std::size_t compiled_per_unit) {
+    const std::shared_ptr<Budget> shared = limit(ctx, budget, compiled_per_unit, true);
 
     ctx.words["bye"] = stop;
     ctx.words["included"] = cannot_open;

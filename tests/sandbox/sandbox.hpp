@@ -22,9 +22,12 @@ void unlimit(Context& ctx);
 // Makes `ctx` safe to run any input in: bye stops the input, included opens
 // no file, spaces writes at most a screenful, listings and long aliases
 // spend from the budget, every call and loop pass spends one unit of
-// `budget` (and more when the stack or buffer is large), and a buffer of
-// more than 4096 tokens ends the input.
-void confine(Context& ctx, std::size_t budget);
+// `budget` (and more when the stack or buffer is large), a unit allows
+// `compiled_per_unit` tokens compiled, and a buffer of more than 4096
+// tokens ends the input. A compile costs more than its tokens (a code is
+// made anew), so a harness that must stay quick allows few; one that
+// compares the ways of running lists, where only one compiles, many.
+void confine(Context& ctx, std::size_t budget, std::size_t compiled_per_unit = 100);
 
 // Evaluates `source` line by line, each line reported as the interactive
 // loop reports it, with its location, until the end (true) or a Stop (false).
