@@ -97,6 +97,16 @@ TEST(Embed, AListEndingWhileACollectionGrowsPolls) {
     for (std::size_t at = 1; at < seen.size(); ++at) EXPECT_LE(seen[at], seen[at - 1] + 5);
 }
 
+// A file is read a block at a time; a last block of one byte is read too.
+TEST(Embed, EveryByteOfAFileIsRead) {
+    for (const std::string& text : {std::string("x"), std::string(1 << 16, ' ') + "x"}) {
+        Embedded session;
+        std::istringstream lines(text);
+        const auto read = [&] { forth::evaluate_lines(session.ctx, lines, {"f.tv"}); };
+        EXPECT_EQ(forth::catch_errors(session.ctx, read).report, "Domain error: unknown word - x");
+    }
+}
+
 // A word that evaluates text of its own source, as included does with a file.
 void define_source_words(forth::Context& ctx) {
     forth::define_word(ctx, "inner", [](forth::Context& ctx) {
