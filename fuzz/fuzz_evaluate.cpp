@@ -8,25 +8,17 @@
 #include <cstdint>
 #include <iostream>
 #include <sstream>
-#include <streambuf>
 #include <string>
 #include <string_view>
 
+#include "app/sandbox.hpp"
 #include "app/shell_words.hpp"
 #include "engine/evaluate.hpp"
 #include "engine/evaluator.hpp"
-#include "sandbox.hpp"
 
 namespace {
 
-// Discards everything written to it.
-class NullBuffer : public std::streambuf {
-protected:
-    int_type overflow(int_type character) override { return traits_type::not_eof(character); }
-    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
-};
-
-NullBuffer null_buffer;
+forth::sandbox::NullBuffer null_buffer;
 
 // 20,000 calls and passes, and 100,000 tokens compiled, keep the slowest
 // inputs under a second with the sanitizers on: a list recompiled at every

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "app/sandbox.hpp"
 #include "app/shell_words.hpp"
 #include "core/tables.hpp"
 #include "engine/embed.hpp"
@@ -13,22 +14,10 @@ namespace forth::lsp {
 
 namespace {
 
-// Ends the run: bye, or the budget spent. No std::exception, so that
-// catch_errors lets it through.
-struct Stop {
-    bool spent;
-};
-
 // A file that includes itself stops as tolva stops it.
 constexpr int most_nested_files = 256;
 // More blanks than this add nothing to what a run can find.
 constexpr double most_blanks = 1000;
-
-class NullBuffer : public std::streambuf {
-protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
-};
 
 }  // namespace
 
@@ -37,7 +26,7 @@ RunResult run_document(const std::string& uri, const std::string& text, const Lo
     load_builtins(ctx);
     add_shell_words(ctx);
     track_places(ctx);
-    NullBuffer nothing;
+    sandbox::NullBuffer nothing;
     std::ostream silent(&nothing);
     std::istringstream no_input;
     ctx.out = &silent;
@@ -51,16 +40,12 @@ RunResult run_document(const std::string& uri, const std::string& text, const Lo
     set_poll_hook(ctx, [&](Context& polled) {
         if (std::clock() > deadline || polled.stack.size() > budget.values ||
             polled.buffer.size() > budget.values)
-            throw Stop{true};
+            throw sandbox::Stop{};
     });
-    define_word(ctx, "bye", [](Context&) { throw Stop{false}; });
+    sandbox::tame(ctx, most_blanks);
     define_word(ctx, "accept", [&read_input, accept = ctx.words["accept"]](Context& running) {
         read_input = true;
         accept(running);
-    });
-    define_word(ctx, "spaces", [spaces = ctx.words["spaces"]](Context& running) {
-        if (!running.stack.empty() && running.stack.back() > most_blanks) running.stack.back() = most_blanks;
-        spaces(running);
     });
     // Files are found beside the file that includes them, and only regular
     // files are read. `including` is the chain of files being run.
@@ -91,7 +76,7 @@ RunResult run_document(const std::string& uri, const std::string& text, const Lo
             result.error = outcome.location.value_or(ErrorLocation{});
             result.report = outcome.report;
         }
-    } catch (const Stop& stop) {
+    } catch (const sandbox::Stop& stop) {
         result.out_of_budget = stop.spent;
     }
     return result;

@@ -1,20 +1,6 @@
 #!/usr/bin/env python3
-"""Runs a transcript against the language server and compares its answers.
-
-usage: transcript.py SERVER CASE
-
-A case is lines of:
-  --> JSON      a message to send, framed as the protocol says
-  ==> TEXT      bytes to send as they stand (\\r and \\n written so)
-  <-- JSON      a message the server must send next: every member given
-                must be there and equal, arrays member by member (an array
-                ending in "..." only begins so); members not given are not
-                looked at
-  <-- exit N    the server must end with status N
-  # ...         a comment
-{here} stands for the case's folder, as a file URI.
-Diagnostics are notifications like any other message, in their order.
-"""
+"""Runs a transcript against the language server and compares its answers:
+transcript.py SERVER CASE. The format of a case is in tests/README.md."""
 import json
 import pathlib
 import subprocess

@@ -21,7 +21,7 @@
 #include "engine/code.hpp"
 #include "engine/embed.hpp"
 #include "engine/fusion.hpp"
-#include "sandbox.hpp"
+#include "app/sandbox.hpp"
 #include "session.hpp"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "app/shell_words.hpp"
 #include "engine/embed.hpp"
 #include "engine/evaluator.hpp"
-#include "sandbox.hpp"
+#include "app/sandbox.hpp"
 
 namespace forth::testing {
 

@@ -1,17 +1,33 @@
 #pragma once
 
 #include <cstddef>
+#include <streambuf>
 #include <string_view>
 
 #include "core/context.hpp"
 
-// Runs arbitrary source text in bounded time and memory, for the fuzzer and
-// the tests that compare the evaluator's ways of running lists.
+// Runs arbitrary source text in bounded time and memory, for the language
+// server's run of a document, the fuzzer and the tests that compare the
+// evaluator's ways of running lists.
 namespace forth::sandbox {
 
-// Ends the current input: bye, or the budget used up. Not derived from
-// std::exception, so catch_errors lets it through.
-struct Stop {};
+// Ends the current input: bye, or the budget used up (`spent`). Not derived
+// from std::exception, so catch_errors lets it through.
+struct Stop {
+    bool spent = true;
+};
+
+// Discards everything written to it.
+class NullBuffer : public std::streambuf {
+protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+};
+
+// Makes bye end the input instead of the process, and spaces write at most
+// `most_blanks` (more add nothing but time; NaN stays NaN, so that its
+// error is still reached).
+void tame(Context& ctx, double most_blanks);
 
 // Bounds what runs in `ctx` from now on: every call and loop pass spends
 // one unit of `budget`, and a unit allows 100 tokens compiled; the poll

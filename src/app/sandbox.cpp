@@ -1,4 +1,4 @@
-#include "sandbox.hpp"
+#include "app/sandbox.hpp"
 
 #include <memory>
 #include <sstream>
@@ -53,7 +53,7 @@ std::shared_ptr<Budget> limit(Context& ctx, std::size_t budget, std::size_t comp
     return shared;
 }
 
-void stop(Context&) { throw Stop{}; }
+void stop(Context&) { throw Stop{false}; }
 
 void cannot_open(Context&) { throw std::runtime_error("can't open file"); }
 
@@ -72,17 +72,17 @@ std::size_t buffer_cost(const Context& ctx) { return ctx.buffer.size(); }
 std::size_t table_cost(const Context& ctx) { return ctx.words.size() + ctx.aliases.size(); }
 std::size_t text_cost(const Context& ctx) { return ctx.text.size() / 64 + ctx.input.str().size() / 64; }
 
-// More blanks than a screen holds add nothing but time. NaN stays NaN so
-// that its error is still reached.
-void clamped_spaces(Context& ctx, const Word& spaces) {
-    constexpr double most_blanks = 64;
-    double count = pop(ctx);
-    if (count > most_blanks) count = most_blanks;
-    push(ctx, count);
-    spaces(ctx);
-}
-
 }  // namespace
+
+void tame(Context& ctx, double most_blanks) {
+    ctx.words["bye"] = stop;
+    ctx.words["spaces"] = [most_blanks, spaces = ctx.words["spaces"]](Context& context) {
+        double count = pop(context);
+        if (count > most_blanks) count = most_blanks;
+        push(context, count);
+        spaces(context);
+    };
+}
 
 void limit_steps(Context& ctx, std::size_t budget) { limit(ctx, budget, 100, false); }
 
@@ -91,9 +91,8 @@ void unlimit(Context& ctx) { set_poll_hook(ctx, nullptr); }
 void confine(Context& ctx, std::size_t budget, std::size_t compiled_per_unit) {
     const std::shared_ptr<Budget> shared = limit(ctx, budget, compiled_per_unit, true);
 
-    ctx.words["bye"] = stop;
+    tame(ctx, 64);  // a screenful
     ctx.words["included"] = cannot_open;
-    ctx.words["spaces"] = [spaces = ctx.words["spaces"]](Context& context) { clamped_spaces(context, spaces); };
     ctx.words[".s"] = paying(shared, ctx.words[".s"], stack_cost);
     ctx.words[".buffer"] = paying(shared, ctx.words[".buffer"], buffer_cost);
     for (const char* name : {"words", "aliases", "sigils"})
