@@ -122,20 +122,25 @@ void json_string(std::string& json, std::string_view text) {
     json += '"';
 }
 
+// A field after the first of an object: its name, then its value.
+void json_field(std::string& json, std::string_view name, std::uint64_t number) {
+    json.append(",\"").append(name).append("\":");
+    json_number(json, number);
+}
+void json_field(std::string& json, std::string_view name, std::string_view text) {
+    json.append(",\"").append(name).append("\":");
+    json_string(json, text);
+}
+
 // A place as the page reads it, its fields named as Place names them.
 void json_place(std::string& json, const Place& place) {
     json += "{\"source\":";
     json_string(json, place.source);
-    json += ",\"line\":";
-    json_number(json, place.line);
-    json += ",\"column\":";
-    json_number(json, place.column);
-    json += ",\"token\":";
-    json_string(json, place.token);
-    json += ",\"times\":";
-    json_number(json, place.times);
-    json += ",\"left_out\":";
-    json_number(json, place.left_out);
+    json_field(json, "line", place.line);
+    json_field(json, "column", place.column);
+    json_field(json, "token", place.token);
+    json_field(json, "times", place.times);
+    json_field(json, "left_out", place.left_out);
     json += '}';
 }
 
@@ -275,14 +280,10 @@ private:
                 return printer_.str();
             }));
         });
-        json += ",\"depth\":";
-        json_number(json, step.depth);
-        json += ",\"closing\":";
-        json_string(json, step.closing);
-        json += ",\"buffer\":";
-        json_string(json, step.buffer);
-        json += ",\"output\":";
-        json_number(json, step.output);
+        json_field(json, "depth", step.depth);
+        json_field(json, "closing", step.closing);
+        json_field(json, "buffer", step.buffer);
+        json_field(json, "output", step.output);
         json += '}';
     }
 
