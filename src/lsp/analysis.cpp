@@ -46,20 +46,8 @@ struct Open {
     std::vector<std::pair<Construct, std::string_view>> inner;
 };
 
-// The construct a token opens when it runs, and its closer.
-std::pair<Construct, std::string_view> opened_by(const std::string& token) {
-    const Meaning meaning = meaning_of(fresh(), token, true);
-    if (meaning.kind == Meaning::Kind::word) {
-        if (const Builtin* row = row_of(*meaning.word); row != nullptr && row->kind == Kind::opener)
-            return {row->construct, row->closer};
-    } else if (meaning.kind == Meaning::Kind::sigil && (*meaning.token)[0] == ':') {
-        return {Construct::definition, ";"};
-    }
-    return {Construct::none, {}};
-}
-
 bool is_closer(const std::string& token) {
-    return token == "]" || token == "}" || token == ")" || token == ";" || token == "*/";
+    return std::ranges::any_of(vocabulary(), [&](const Builtin& row) { return !row.closer.empty() && row.closer == token; });
 }
 
 // The sigil a token is read as, if it is read as one.
@@ -213,13 +201,23 @@ private:
     // A token run at once, as the interpreter would run it.
     void run(Token& token) {
         note_names(token);
-        const Meaning meaning = meaning_of(fresh(), token.text, true);
-        if (meaning.kind == Meaning::Kind::word) {
-            const Builtin* row = row_of(*meaning.word);
-            if (row != nullptr && row->kind == Kind::opener) {
-                open(token, row->construct, std::string(row->closer), "");
-                return;
+        const auto [construct, closer] = opened_by(token.text);
+        if (construct == Construct::definition) {
+            const std::string name = token.text.substr(1);
+            text_register_ = name;
+            if (name.empty()) {
+                warnings.push_back({token.range, Diagnostic::Severity::warning,
+                                    "`:` followed by a blank defines the word with the empty name; "
+                                    "write the name right after the colon, as in `:sq`"});
             }
+            open(token, construct, std::string(closer), name);
+            return;
+        }
+        if (construct != Construct::none) {
+            open(token, construct, std::string(closer), "");
+            return;
+        }
+        if (meaning_of(fresh(), token.text, true).kind == Meaning::Kind::word) {
             if (is_closer(token.text)) {
                 token.role = Role::closer;
                 lone_closers_.push_back(token.range);
@@ -228,17 +226,6 @@ private:
             }
             if (token.text == "included") include();
             if (token.text == "interpret" || token.text == "parse-name") dynamic_ = true;
-        } else if (meaning.kind == Meaning::Kind::sigil && (*meaning.token)[0] == ':') {
-            token.role = Role::opener;
-            const std::string name = token.text.substr(1);
-            text_register_ = name;
-            if (name.empty()) {
-                warnings.push_back({token.range, Diagnostic::Severity::warning,
-                                    "`:` followed by a blank defines the word with the empty name; "
-                                    "write the name right after the colon, as in `:sq`"});
-            }
-            open(token, Construct::definition, ";", name);
-            return;
         }
         classify(token);
     }
@@ -452,6 +439,15 @@ std::optional<Reference> reference_of(const Token& token) {
     if (sigil == '\0') return std::nullopt;
     const bool variable = sigil == '=' || sigil == '+' || sigil == '-' || sigil == '$';
     return Reference{token.text.substr(1), variable};
+}
+
+std::pair<Construct, std::string_view> opened_by(const std::string& token) {
+    const Meaning meaning = meaning_of(fresh(), token, true);
+    const Builtin* row = meaning.kind == Meaning::Kind::word    ? row_of(*meaning.word)
+                         : meaning.kind == Meaning::Kind::sigil ? row_of(*meaning.handler)
+                                                                : nullptr;
+    if (row == nullptr || row->construct == Construct::none) return {Construct::none, {}};
+    return {row->construct, row->closer};
 }
 
 bool is_plain_name(const std::string& name) { return meaning_of(fresh(), name, true).kind == Meaning::Kind::none; }

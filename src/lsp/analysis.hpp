@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/context.hpp"
+#include "words/vocabulary.hpp"
 
 // What an editor needs to know of one document: its tokens as the
 // interpreter reads them, what each stands for, the names it defines and
@@ -102,6 +103,9 @@ struct Reference {
     bool variable;
 };
 std::optional<Reference> reference_of(const Token& token);
+
+// The construct a token opens when it runs (none for most), and its closer.
+std::pair<Construct, std::string_view> opened_by(const std::string& token);
 
 // Whether `name`, as a token, is read as no built-in word, sigil or number,
 // so that it can name a word of the document.

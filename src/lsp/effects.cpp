@@ -118,8 +118,6 @@ public:
         }
         if (row->kind != Kind::control) {
             if (row->kind == Kind::change) return Effect::unknown();
-            if (row->word == nullptr && row->kind == Kind::alias) return Effect::unknown();
-            if (token == "clear") return Effect::unknown();  // it takes what there is
             return Effect::of(row->in, row->out);
         }
         const Effect list = quotation.value_or(Effect::unknown());
@@ -178,7 +176,7 @@ void check_depths(Analysis& analysis, const std::map<std::string, Effect>& words
         const Builtin* row = meaning.kind == Meaning::Kind::word ? row_of(*meaning.word) : nullptr;
         if (token.role == Role::opener) {
             // Its construct's tokens follow, collected, up to its closer.
-            const std::string closer = row != nullptr ? std::string(row->closer) : ";";
+            const std::string_view closer = opened_by(token.text).second;
             std::vector<std::string> inside;
             std::size_t end = at + 1;
             for (; end < tokens.size() && tokens[end].text != closer; ++end) {
