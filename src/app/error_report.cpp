@@ -87,11 +87,17 @@ void trace_if_wanted(Context& ctx) {
         line << "trace: " << std::string(2 * std::min(running.depth, most_indent), ' ');
         const Place& at = running.place;
         if (!at.source.empty()) line << at.source << ':' << at.line << ": ";
-        line << at.token << "  [";
-        const std::span<const double> stack = stack_values(traced);
-        if (stack.size() > shown) line << " ...";
-        for (const double value : stack.last(std::min(shown, stack.size()))) line << ' ' << value;
-        line << " ]\n";
+        line << at.token;
+        if (collects(traced, at.token)) {
+            // Nothing runs: the stack is as the line before showed it.
+            line << "  collected into " << construct_opened(traced).token << '\n';
+        } else {
+            line << "  [";
+            const std::span<const double> stack = stack_values(traced);
+            if (stack.size() > shown) line << " ...";
+            for (const double value : stack.last(std::min(shown, stack.size()))) line << ' ' << value;
+            line << " ]\n";
+        }
         *traced.err << line.str();
         check_errors(traced);
     });

@@ -149,4 +149,11 @@ inline std::string_view closing_word(const Context& ctx) { return ctx.terminator
 // while places are tracked.
 const Place& construct_opened(Context& ctx);
 
+// Whether `token`, met now, is only collected into the open construct: any
+// token but its closing word while one is open. A trace is called for such
+// tokens too; they run later, if ever.
+inline bool collects(const Context& ctx, std::string_view token) {
+    return !ctx.terminator.empty() && token != ctx.terminator;
+}
+
 }  // namespace forth
