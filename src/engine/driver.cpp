@@ -14,6 +14,7 @@
 #include "engine/machine.hpp"
 #include "engine/meaning.hpp"
 #include "engine/places.hpp"
+#include "engine/slips.hpp"
 #include "engine/stack_guard.hpp"
 
 // The driver: it runs the frames, handing each to the loop
@@ -27,18 +28,54 @@ namespace forth {
 
 namespace {
 
-// The opening word of a list collected inside an open list of its kind
-// opens nothing: the first closing word ends the outer list. Said where it
-// happened in source text, while places are tracked. (A list's own tokens
-// are no source text: it may run them as one construct, collecting none.)
-void warn_if_nested(Context& ctx, Evaluator& state, const std::string& token, Origin origin) {
-    if (token != state.opened.token || (ctx.terminator != "]" && ctx.terminator != "}")) return;
-    if (state.frames.back().kind != Run::text) return;
-    const Place place = place_of(state, origin, token);
-    *ctx.err << "Warning: " << token << " collected inside an open " << token;
-    if (!place.source.empty()) *ctx.err << " at " << place.source << ':' << place.line;
-    *ctx.err << "; the next " << ctx.terminator << " ends the outer one" << std::endl;
+// " at prog.tv:3" for a place read from a named source; nothing else.
+std::string at(const Place& place, std::string_view how = " at ") {
+    if (place.source.empty()) return {};
+    return std::string(how) + place.source + ':' + std::to_string(place.line);
+}
+
+void warn(Context& ctx, const std::string& slip) {
+    *ctx.err << "Warning: " << slip << std::endl;
     check_errors(ctx);
+}
+
+// The row of a built-in word or sigil handler that `meaning` names.
+const Builtin* row_meant(const Meaning& meaning) {
+    if (meaning.kind == Meaning::Kind::word) return row_of(*meaning.word);
+    if (meaning.kind == Meaning::Kind::sigil) return row_of(*meaning.handler);
+    return nullptr;
+}
+
+// Slips said where they happen in source text, while places are tracked.
+// (A list's own tokens are no source text: it may run them as one
+// construct, collecting none.) As a token is collected: the opening word
+// of a list inside an open list of its kind opens nothing, since the first
+// closing word ends the outer list; a `:name` inside an open definition is
+// most often a missing `;`.
+void warn_if_collected_slip(Context& ctx, Evaluator& state, const std::string& token, Origin origin) {
+    if (state.frames.back().kind != Run::text) return;
+    const bool nested = token == state.opened.token && (ctx.terminator == "]" || ctx.terminator == "}");
+    const bool defining = ctx.terminator == ";" && [&] {
+        const Meaning meaning = meaning_of(ctx, token, true);
+        return meaning.kind == Meaning::Kind::sigil && (*meaning.token)[0] == ':';
+    }();
+    if (!nested && !defining) return;
+    const std::string where = at(place_of(state, origin, token));
+    warn(ctx, nested ? nested_opener_slip(token, ctx.terminator, where)
+                     : definition_slip(token, state.opened.token, where, at(state.opened, " opened at ")));
+}
+
+// As a token runs: a `:` alone defines the word with the empty name; a
+// closing word with nothing open closes nothing.
+[[gnu::noinline]] void warn_if_run_slip(Context& ctx, Evaluator& state, const std::string& token, const Meaning& meaning) {
+    if (state.frames.back().kind != Run::text) return;
+    const Builtin* const row = row_meant(meaning);
+    if (row == nullptr) return;
+    const bool empty_name = row->construct == Construct::definition && meaning.token->size() == 1;
+    const bool closes_nothing = meaning.kind == Meaning::Kind::word && is_closer(row->name);
+    if (!empty_name && !closes_nothing) return;
+    const std::string where = at(place_of(state, running_origin(state), token));
+    warn(ctx, empty_name ? empty_name_slip(where) : lone_closer_slip(token, where));
 }
 
 // A token met while a construct is open. Out of line: the way of every
@@ -48,7 +85,7 @@ void warn_if_nested(Context& ctx, Evaluator& state, const std::string& token, Or
         if (state.tracking) {
             const Origin origin = running_origin(state);
             ctx.buffer.push_back(token, origin);
-            warn_if_nested(ctx, state, token, origin);
+            warn_if_collected_slip(ctx, state, token, origin);
         } else {
             ctx.buffer.push_back(token);
         }
@@ -100,6 +137,7 @@ void resolve_token(Context& ctx, Evaluator& state, const std::string& token, boo
         return;
     }
     const Meaning meaning = meaning_of(ctx, token, expand_aliases);
+    if (state.tracking) warn_if_run_slip(ctx, state, token, meaning);
     switch (meaning.kind) {
         case Meaning::Kind::word:
             run_word(ctx, *meaning.word);

@@ -10,6 +10,7 @@
 #include "core/token_list.hpp"
 #include "engine/evaluate.hpp"
 #include "engine/meaning.hpp"
+#include "engine/slips.hpp"
 #include "words/vocabulary.hpp"
 
 namespace forth::lsp {
@@ -45,10 +46,6 @@ struct Open {
     // first, each with its closer.
     std::vector<std::pair<Construct, std::string_view>> inner;
 };
-
-bool is_closer(const std::string& token) {
-    return std::ranges::any_of(vocabulary(), [&](const Builtin& row) { return !row.closer.empty() && row.closer == token; });
-}
 
 // The sigil a token is read as, if it is read as one.
 char sigil_of(const std::string& token) {
@@ -174,13 +171,11 @@ private:
         classify(token);
         if (open.construct == Construct::list && token.text == (open.closer == "]" ? "[" : "{")) {
             warnings.push_back({token.range, Diagnostic::Severity::warning,
-                                "`" + token.text + "` inside an open `" + token.text + "` opens nothing: the next `" +
-                                    open.closer + "` ends the outer one"});
+                                nested_opener_slip(token.text, open.closer, "")});
         }
         if (open.construct == Construct::definition && sigil_of(token.text) == ':') {
             warnings.push_back({token.range, Diagnostic::Severity::warning,
-                                "`" + token.text + "` is collected into the definition of `" + open.name +
-                                    "`, which is still open: is a `;` missing before it?"});
+                                definition_slip(token.text, ":" + open.name, "", "")});
         }
     }
 
@@ -207,8 +202,7 @@ private:
             text_register_ = name;
             if (name.empty()) {
                 warnings.push_back({token.range, Diagnostic::Severity::warning,
-                                    "`:` followed by a blank defines the word with the empty name; "
-                                    "write the name right after the colon, as in `:sq`"});
+                                    empty_name_slip("")});
             }
             open(token, construct, std::string(closer), name);
             return;
@@ -220,7 +214,7 @@ private:
         if (meaning_of(fresh(), token.text, true).kind == Meaning::Kind::word) {
             if (is_closer(token.text)) {
                 token.role = Role::closer;
-                lone_closers_.push_back(token.range);
+                lone_closers_.push_back({token.range, token.text});
                 if (token.text == ";") dynamic_names_ = true;  // defines the word the text register names
                 return;
             }
@@ -349,7 +343,7 @@ private:
 
 public:
     std::unordered_set<std::string> stored_;
-    std::vector<Range> lone_closers_;
+    std::vector<std::pair<Range, std::string>> lone_closers_;  // each with its closing word
     bool dynamic_names() const { return dynamic_names_; }
 };
 
@@ -378,9 +372,8 @@ Analysis analyse(const std::string& uri, std::string_view text, const Loader& lo
     }
     // A word that leaves a construct open lets a later closer close it.
     if (!reader.leaves_constructs_open()) {
-        for (const Range& range : reader.lone_closers_) {
-            analysis.diagnostics.push_back({range, Diagnostic::Severity::warning,
-                                            "nothing is open here for this closing word to close"});
+        for (const auto& [range, closer] : reader.lone_closers_) {
+            analysis.diagnostics.push_back({range, Diagnostic::Severity::warning, lone_closer_slip(closer, "")});
         }
     }
     std::unordered_set<std::string> words;

@@ -130,4 +130,8 @@ constexpr Builtin builtin_rows[] = {
 };
 #undef TOLVA_LIST
 
+bool is_closer(std::string_view name) {
+    return std::ranges::any_of(vocabulary(), [name](const Builtin& row) { return !row.closer.empty() && row.closer == name; });
+}
+
 }  // namespace forth

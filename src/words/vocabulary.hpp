@@ -83,4 +83,7 @@ inline const Builtin* row_of(const SigilHandler& handler) {
     return builtin != nullptr ? builtin->row : nullptr;
 }
 
+// Whether `name` is the closing word of some construct (`]`, `;`, ...).
+bool is_closer(std::string_view name);
+
 }  // namespace forth
