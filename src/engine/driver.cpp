@@ -39,13 +39,6 @@ void warn(Context& ctx, const std::string& slip) {
     check_errors(ctx);
 }
 
-// The row of a built-in word or sigil handler that `meaning` names.
-const Builtin* row_meant(const Meaning& meaning) {
-    if (meaning.kind == Meaning::Kind::word) return row_of(*meaning.word);
-    if (meaning.kind == Meaning::Kind::sigil) return row_of(*meaning.handler);
-    return nullptr;
-}
-
 // Slips said where they happen in source text, while places are tracked.
 // (A list's own tokens are no source text: it may run them as one
 // construct, collecting none.) As a token is collected: the opening word
@@ -65,17 +58,18 @@ void warn_if_collected_slip(Context& ctx, Evaluator& state, const std::string& t
                      : definition_slip(token, state.opened.token, where, at(state.opened, " opened at ")));
 }
 
-// As a token runs: a `:` alone defines the word with the empty name; a
-// closing word with nothing open closes nothing.
-[[gnu::noinline]] void warn_if_run_slip(Context& ctx, Evaluator& state, const std::string& token, const Meaning& meaning) {
+// As a token runs: a closing word with nothing open closes nothing.
+[[gnu::noinline]] void warn_if_closes_nothing(Context& ctx, Evaluator& state, const std::string& token, Word& word) {
     if (state.frames.back().kind != Run::text) return;
-    const Builtin* const row = row_meant(meaning);
-    if (row == nullptr) return;
-    const bool empty_name = row->construct == Construct::definition && meaning.token->size() == 1;
-    const bool closes_nothing = meaning.kind == Meaning::Kind::word && is_closer(row->name);
-    if (!empty_name && !closes_nothing) return;
-    const std::string where = at(place_of(state, running_origin(state), token));
-    warn(ctx, empty_name ? empty_name_slip(where) : lone_closer_slip(token, where));
+    const Builtin* const row = row_of(word);
+    if (row == nullptr || !is_closer(row->name)) return;
+    warn(ctx, lone_closer_slip(token, at(place_of(state, running_origin(state), token))));
+}
+
+// As a construct has opened: a `:` alone defines the word with the empty name.
+void warn_if_empty_name(Context& ctx, Evaluator& state, const std::string& token) {
+    if (token != ":" || ctx.terminator != ";" || state.frames.back().kind != Run::text) return;
+    warn(ctx, empty_name_slip(at(state.opened)));
 }
 
 // A token met while a construct is open. Out of line: the way of every
@@ -137,9 +131,9 @@ void resolve_token(Context& ctx, Evaluator& state, const std::string& token, boo
         return;
     }
     const Meaning meaning = meaning_of(ctx, token, expand_aliases);
-    if (state.tracking) warn_if_run_slip(ctx, state, token, meaning);
     switch (meaning.kind) {
         case Meaning::Kind::word:
+            if (state.tracking) [[unlikely]] warn_if_closes_nothing(ctx, state, token, *meaning.word);
             run_word(ctx, *meaning.word);
             break;
         case Meaning::Kind::sigil:
@@ -151,7 +145,10 @@ void resolve_token(Context& ctx, Evaluator& state, const std::string& token, boo
         case Meaning::Kind::none:
             no_number(*meaning.token);
     }
-    if (!ctx.terminator.empty() && state.tracking) note_opened(state);
+    if (!ctx.terminator.empty() && state.tracking) {
+        note_opened(state);
+        warn_if_empty_name(ctx, state, token);
+    }
 }
 
 void step_text(Context& ctx, Evaluator& state, Frame& frame) {
