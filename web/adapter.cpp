@@ -184,6 +184,9 @@ struct Step {
     std::vector<Place> chain;  // innermost first
     std::vector<double> top;   // the stack's top values, bottom first
     std::size_t depth = 0;
+    std::size_t calls = 0;     // how many calls deep the token runs
+    bool collected = false;    // the token is only stored into the open construct
+    std::string opener;        // the token that opened the open construct
     std::string closing;       // the word the open construct waits for
     std::string buffer;        // the end of what it collected
     std::size_t output = 0;    // bytes written on both streams since the run began
@@ -200,10 +203,15 @@ public:
 
     void take(Context& ctx, std::size_t output) {
         if (steps_.size() < kept_steps) steps_.emplace_back();
-        snapshot(steps_[taken_ % kept_steps], ctx, output);
+        Step& step = steps_[taken_ % kept_steps];
+        snapshot(step, ctx, output);
+        const RunningToken running = running_token(ctx);
+        step.calls = running.depth;
+        step.collected = collects(ctx, running.place.token);
         ++taken_;
     }
 
+    // No token runs at the end: it is at the top, and nothing is collected.
     void end(Context& ctx, std::size_t output) {
         snapshot(end_, ctx, output);
         ended_ = true;
@@ -217,7 +225,7 @@ public:
     //   steps   the kept steps oldest first, each
     //             chain    where it runs, innermost first: numbers in places
     //             top      the stack's top values, bottom first: numbers in values
-    //             depth, closing, buffer, output   as in Step
+    //             depth, calls, collected, opener, closing, buffer, output   as in Step
     //   places  places (json_place), each once
     //   values  values as `.` prints them, without the blank after, each once
     void write(std::string& json) {
@@ -252,6 +260,7 @@ private:
         step.top.assign(top.begin(), top.end());
         step.depth = stack.size();
         step.closing = closing_word(ctx);
+        step.opener = step.closing.empty() ? std::string() : construct_opened(ctx).token;
         step.buffer = step.closing.empty() ? std::string() : tail(joined(ctx.buffer));
         step.output = output;
     }
@@ -281,6 +290,9 @@ private:
             }));
         });
         json_field(json, "depth", step.depth);
+        json_field(json, "calls", step.calls);
+        json += step.collected ? ",\"collected\":true" : ",\"collected\":false";
+        json_field(json, "opener", step.opener);
         json_field(json, "closing", step.closing);
         json_field(json, "buffer", step.buffer);
         json_field(json, "output", step.output);
@@ -453,6 +465,18 @@ EMSCRIPTEN_KEEPALIVE int tolva_input_used(Session* session) { return static_cast
 // The word that closes the open construct; empty when none is open.
 EMSCRIPTEN_KEEPALIVE const char* tolva_closing_word(Session* session) {
     return forth::hand_over(*session, std::string(forth::closing_word(session->ctx)));
+}
+
+// Where the open construct was opened, as a place (json_place); null when
+// none is open.
+EMSCRIPTEN_KEEPALIVE const char* tolva_construct_opened(Session* session) {
+    std::string& json = session->text;
+    json = "null";
+    if (!forth::closing_word(session->ctx).empty()) {
+        json.clear();
+        forth::json_place(json, forth::construct_opened(session->ctx));
+    }
+    return json.c_str();
 }
 
 EMSCRIPTEN_KEEPALIVE int tolva_depth(Session* session) {

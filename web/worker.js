@@ -134,6 +134,7 @@ function evaluate(call, ...strings) {
     ok,
     ...(ok ? {} : failure()),
     closing: text_result(tolva._tolva_closing_word(session)),
+    opened: json_result(tolva._tolva_construct_opened(session)),
     depth: tolva._tolva_depth(session),
     stack: text_result(tolva._tolva_stack(session, stack_shown)),
     input_used: tolva._tolva_input_used(session),
