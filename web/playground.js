@@ -8,7 +8,7 @@ import { show_console, stop_line, type_lines } from './console.js';
 import { Editor } from './editor.js';
 import { Interpreter } from './interpreter.js';
 import { decode, fragment } from './links.js';
-import { $, append, bring_into_view, scroll_to_end, show_chain } from './views.js';
+import { $, append, bring_into_view, left_open, scroll_to_end, show_chain } from './views.js';
 import { record_again, show_step, step_key, stop_recording } from './step.js';
 
 // ---- The draft: the program, its input and the mode, kept for a reload
@@ -94,7 +94,11 @@ const editor = new Editor($('editor'), {
   text: draft.code,
   label: 'editor-heading',
   on_run: () => run_program(),
-  on_change: () => draft_edited(),
+  // An edited program is no longer the example the menu named.
+  on_change: () => {
+    if (!loading) $('examples').value = '';
+    draft_edited();
+  },
 });
 
 function set_running(running) {
@@ -154,6 +158,8 @@ async function run_program() {
 }
 
 function show_result(result) {
+  // A stopped or ended interpreter is replaced by a fresh one, whose stack is empty.
+  if (['stopped', 'ended', 'crashed'].includes(result.kind)) $('stack').textContent = '(empty)';
   if (result.kind === 'stopped') {
     append(output, 0, `${output.textContent && !output.textContent.endsWith('\n') ? '\n' : ''}[stopped]\n`);
     scroll_to_end(output);
@@ -174,7 +180,11 @@ function show_result(result) {
   if (!result.ok) append(output, 2, `${result.error}\n`);
   show_stack(result);
   const notes = [result.ok ? `Finished in ${format_time(result.time)}.` : show_error(result)];
-  if (result.closing) notes.push(`The program ends inside an open construct: it still waits for ${result.closing}`);
+  if (result.closing) {
+    notes.push(left_open(result));
+    // An error's mark comes first.
+    if (result.ok && result.opened?.source === 'program') editor.show_marks([['error', result.opened]]);
+  }
   show_status(notes.join(' '), !result.ok || result.closing !== '');
 }
 
@@ -235,8 +245,7 @@ async function open_example(name) {
   const entry = examples.find((example) => example.name === name);
   const code = await (await fetch(`examples/${name}.tv`)).text();
   const input = entry.input ? await (await fetch(`examples/${name}.in`)).text() : '';
-  editor.text = code;
-  $('input').value = input;
+  load_program(code, input);
   draft_edited();
   output.replaceChildren();
   $('stack').textContent = '';

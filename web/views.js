@@ -16,8 +16,10 @@ export function scroll_to_end(view) {
 }
 
 // Appends text to a <pre>, standard error (2) and the page's own notes (0)
-// in spans of their own.
+// in spans of their own. The interpreter's warnings name a place of the
+// program "program:2", which the page calls "line 2" everywhere.
 export function append(view, stream, text) {
+  if (stream === 2) text = text.replace(/\bprogram:(\d+)/g, 'line $1');
   const last = view.lastChild;
   const kind = stream === 2 ? 'err' : stream === 0 ? 'note' : '';
   if (last && (last.className || '') === kind && last.nodeType === Node.ELEMENT_NODE) {
@@ -35,6 +37,13 @@ export function append(view, stream, text) {
 export function bring_into_view(box, start = box) {
   const { top, bottom } = box.getBoundingClientRect();
   if (top < 0 || bottom > window.innerHeight) start.scrollIntoView({ block: 'start' });
+}
+
+// What a run that ends inside an open construct says of it: the closing
+// word it waits for, and where its opening word was met.
+export function left_open({ closing, opened }) {
+  const where = opened?.source === 'program' ? ` on line ${opened.line}` : opened?.source ? ` in ${opened.source} on line ${opened.line}` : '';
+  return `The program ends inside an open construct: it still waits for ${closing}, to close the ${opened?.token ?? 'construct'} opened${where}.`;
 }
 
 // A chain of places (the adapter's json_place), innermost first: "at
