@@ -1,12 +1,15 @@
 // Step mode: the program runs once, token by token, in a worker of its own
 // that records every step (of a long run the adapter keeps the last
-// 10,000); then Back and Forward go through them. A run that never ends is
-// stopped as in Program mode, and what the worker handed over last is
-// gone through instead.
+// 10,000); then Back and Forward go through them, and Step over and Step
+// out by how many calls deep each token runs. A token met while a construct
+// is open is only stored into it: such a step is shown as the construct
+// growing, not as a token that runs. A run that never ends is stopped as
+// in Program mode, and what the worker handed over last is gone through
+// instead.
 
 import { Editor } from './editor.js';
 import { Interpreter } from './interpreter.js';
-import { $, append, scroll_to_end, show_chain } from './views.js';
+import { $, append, left_open, scroll_to_end, show_chain } from './views.js';
 
 let interpreter = null;  // made when Step mode is first shown
 let editor = null;
@@ -77,6 +80,29 @@ function show_output(end) {
   scroll_to_end(output);
 }
 
+// The open construct from its opening token to the closing word it waits
+// for, with the token of the step marked: the one it stores, or its closing
+// word.
+function show_construct(step, token) {
+  const box = $('step-buffer');
+  box.replaceChildren(span('opener', step.opener), ` ${step.buffer}${step.buffer ? ' ' : ''}`);
+  if (step.collected) box.append(span('now', token), ' … ', span('closer', step.closing));
+  else box.append(span('closer now', step.closing));
+}
+
+// The step that Step over (`over`) or Step out lands on from the one
+// shown: the next that runs at a smaller call depth, or for Step over at
+// the same depth too; Step over passes the tokens a construct stores. The
+// last step when none does: the run ended in there. Step out stays at the
+// top.
+function target(over) {
+  const { calls } = view.steps[position];
+  if (!over && calls === 0) return position;
+  const lands = over ? (step) => step.calls <= calls && !step.collected : (step) => step.calls < calls;
+  const found = view.steps.slice(position + 1, view.kept).findIndex(lands);
+  return found < 0 ? view.kept - 1 : position + 1 + found;
+}
+
 function show_position() {
   const step = view.steps[position];
   const after = view.steps[position + 1];
@@ -84,17 +110,21 @@ function show_position() {
   const chain = step.chain.map((number) => view.places[number]);
   editor.show_marks(chain.map((place, index) => [index === 0 ? 'step' : 'caller', place])
     .filter(([, place]) => place.source === 'program'));
+  $('step-editor').classList.toggle('collecting', step.collected);
+  $('step-doing').replaceChildren(step.collected ? `Collecting into ${step.opener} ` : 'Running ',
+    span('hint', step.collected ? 'the token it stores, to run later, then the calls that led to it'
+      : 'the token, then the calls that led to it'));
   show_chain($('step-chain'), chain, (place) => editor.go_to(place));
   show_stack(step, after);
   $('step-construct').hidden = step.closing === '';
-  $('step-buffer').textContent = `${step.buffer || '(nothing yet)'} … until ${step.closing}`;
+  if (step.closing) show_construct(step, chain[0]?.token ?? '');
   show_output((after ?? step).output);
   const last = position === view.kept - 1;
   $('step-position').textContent = `Step ${count(view.first + position)} of ${count(view.taken)}`
     + (view.first > 1 ? ` (showing steps ${count(view.first)}–${count(view.taken)} of ${count(view.taken)}: the earlier ones are not kept)` : '');
   $('step-back').disabled = position === 0;
-  $('step-forward').disabled = last;
-  $('step-end').disabled = last;
+  for (const id of ['step-forward', 'step-over', 'step-end']) $(id).disabled = last;
+  $('step-out').disabled = last || step.calls === 0;
 }
 
 function go(to) {
@@ -106,7 +136,7 @@ function go(to) {
 function busy() { return interpreter?.busy ?? false; }
 
 function set_recording(running) {
-  for (const id of ['step-back', 'step-forward', 'step-end']) $(id).disabled = running;
+  for (const id of ['step-back', 'step-forward', 'step-over', 'step-out', 'step-end']) $(id).disabled = running;
   $('step-stop').disabled = !running;
   $('step-again').disabled = running;
 }
@@ -124,8 +154,7 @@ function outcome(result, data) {
   if (result.kind === 'ended') return [`The program ended with bye after ${steps}.`, false];
   if (result.kind === 'crashed') return [`The interpreter failed (${result.message}) and was restarted.`, true];
   if (!result.ok) return [`${result.error} (at step ${count(data.taken)})`, true];
-  const open = result.closing ? ` It ends inside an open construct: it still waits for ${result.closing}` : '';
-  return [`Finished after ${steps}.${open}`, open !== ''];
+  return [`Finished after ${steps}.${result.closing ? ` ${left_open(result)}` : ''}`, result.closing !== ''];
 }
 
 // Runs the program, recording it, and shows its first step; or the last
@@ -180,18 +209,24 @@ export function record_again() {
   if (recorded) record(recorded.code, recorded.input);
 }
 
-// Left and Right step, Home and End go to the first and the last step,
-// unless the focus is where these keys have work of their own.
+// Left and Right step, Down steps over and Up steps out, Home and End go
+// to the first and the last step, unless the focus is where these keys
+// have work of their own.
 export function step_key(event) {
   if (event.target.closest?.('.cm-editor, input, textarea, select')) return;
-  const moves = { ArrowLeft: position - 1, ArrowRight: position + 1, Home: 0, End: Infinity };
+  const moves = {
+    ArrowLeft: () => position - 1, ArrowRight: () => position + 1, ArrowDown: () => target(true), ArrowUp: () => target(false),
+    Home: () => 0, End: () => Infinity,
+  };
   if (!(event.key in moves) || event.ctrlKey || event.altKey || event.metaKey) return;
   event.preventDefault();
-  go(moves[event.key]);
+  if (view?.kept) go(moves[event.key]());
 }
 
 $('step-back').addEventListener('click', () => go(position - 1));
 $('step-forward').addEventListener('click', () => go(position + 1));
+$('step-over').addEventListener('click', () => go(target(true)));
+$('step-out').addEventListener('click', () => go(target(false)));
 $('step-end').addEventListener('click', () => go(Infinity));
 $('step-stop').addEventListener('click', stop_recording);
 $('step-again').addEventListener('click', record_again);

@@ -86,6 +86,22 @@ test('Step mode goes back and forth through a run with the calls and the values 
   assert.deepEqual(seen, [failing, ['Step 1 of 62', '0: :fact', ['at line 1: :fact'], ['', ''], ''], inner_dup,
     ['Step 27 of 62', '23: fact', ['at line 1: fact', 'from line 1: iftrue', 'from line 2: fact'], ['3 2', '3 2'], ''], inner_dup,
     failing, ['Step 53 of 62', '7: .', ['at line 2: .'], ['[6]', ''], '6 ']]);
+
+  // A token met in an open construct is only stored into it; Step over (Down) passes a construct or a call, Step out (Up)
+  // goes on in the caller.
+  const moves = [];
+  for (const keys of [['Home', 'ArrowRight'], ['ArrowDown'], ['ArrowDown', ...Array(6).fill('ArrowRight')], ['ArrowDown'],
+    ['ArrowDown', ...Array(3).fill('ArrowRight'), '#step-over'], [...Array(24).fill('ArrowLeft'), '#step-out'], ['ArrowUp'], ['ArrowUp']]) {
+    for (const key of keys) await (key.startsWith('#') ? page.click(key) : page.keyboard.press(key));
+    const [position, token] = await step_shown(page);
+    moves.push([position.replace(/ of 62$/, ''), token, ...await page.evaluate(() => [document.getElementById('step-doing').firstChild.textContent,
+      document.getElementById('step-construct').hidden ? '' : document.getElementById('step-buffer').textContent])]);
+  }
+  const multiply = ['Step 52', '28: *', 'Running ', ''];
+  const print = ['Step 53', '7: .', 'Running ', ''];
+  assert.deepEqual(moves, [['Step 2', '6: dup', 'Collecting into :fact ', ':fact dup … ;'],
+    ['Step 12', '39: ;', 'Running ', ':fact dup 1 > { dup 1- fact * } iftrue ;'], ['Step 19', '16: dup', 'Collecting into { ', '{ dup … }'],
+    ['Step 23', '30: }', 'Running ', '{ dup 1- fact * }'], multiply, multiply, print, print]);
   // The calls in Program mode are links to their places.
   await page.click('#mode-program');
   await page.click('#chain li:first-child button');
@@ -103,7 +119,7 @@ test('Step mode goes back and forth through a run with the calls and the values 
   await page.keyboard.press('End');
   assert.deepEqual([sum, (await step_shown(page))[3], await page.textContent('#step-buffer')], [
     ['1e+06 -0 0.333333 [0.333333] [1e-09]', '1e+06 -0 0.333333 [0.333333]'],
-    ['1e+06 -0 0.333333 0.333333 -nan', '1e+06 -0 0.333333 0.333333 -nan'], `... \ufffd${'✓'.repeat(53)} … until ]`]);
+    ['1e+06 -0 0.333333 0.333333 -nan', '1e+06 -0 0.333333 0.333333 -nan'], `[ ... \ufffd${'✓'.repeat(53)} ]`]);
 
   await type_program(page, '[ $i . ] 1000000000 times');
   await page.click('#mode-step');
