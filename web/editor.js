@@ -11,6 +11,7 @@ import { StreamLanguage, syntaxHighlighting } from '@codemirror/language';
 import { defaultKeymap, history, historyKeymap } from '@codemirror/commands';
 import { Tag, tagHighlighter } from '@lezer/highlight';
 import words from './words.json';
+import { brackets } from './brackets.js';
 
 // A colour for each first part of the grammar's scope names.
 const kinds = ['comment', 'string', 'keyword', 'punctuation', 'constant', 'support', 'variable', 'entity'];
@@ -128,6 +129,7 @@ export class Editor {
           drawSelection(),
           tolva,
           syntaxHighlighting(highlighter),
+          brackets,
           marked_places,
           EditorState.readOnly.of(read_only),
           EditorView.lineWrapping,

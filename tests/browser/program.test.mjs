@@ -137,11 +137,27 @@ test('Step mode goes back and forth through a run with the calls and the values 
 
 test('the editor colours tokens as the grammar of editors/ does, and every word the interpreter lists', async () => {
   await type_program(page, ':sq dup * ; \\ squares\n( two\nlines ) .. 0x1F =n $n [ 1 ] iftrue /* a\nb */ \'sq -5 nan');
-  assert.deepEqual(await page.$$eval('#editor .cm-line span', (all) => all.map((span) => `${span.className}:${span.textContent}`)), [
+  assert.deepEqual(await page.$$eval('#editor .cm-line span[class^="tm-"]', (all) => all.map((span) => `${span.className}:${span.textContent}`)), [
     'tm-keyword::', 'tm-entity:sq', 'tm-support:dup', 'tm-keyword:*', 'tm-keyword:;', 'tm-comment:\\ squares', 'tm-string:( two',
     'tm-string:lines )', 'tm-support:..', 'tm-constant:0x1F', 'tm-keyword:=', 'tm-variable:n', 'tm-keyword:$', 'tm-variable:n',
     'tm-punctuation:[', 'tm-constant:1', 'tm-punctuation:]', 'tm-keyword:iftrue', 'tm-comment:/* a', 'tm-comment:b */', "tm-keyword:'",
     'tm-entity:sq', 'tm-keyword:-', 'tm-variable:5', 'tm-constant:nan']);
+
+  // The partner of the construct at the cursor, by the rules of the interpreter: a construct collects every token but
+  // its closing word, which a quotation, block or definition reads again when it runs; a backslash ends its line; the
+  // `[` of a string matches nothing.
+  await type_program(page, ':sq dup [ 1 ] drop ;\n[ 1 [ 2 ] ]\n( [ ) { 1 }\n{ 2 \\ }\n}');
+  const matched = [];
+  for (const keys of [['Control+Home', 'End'], ['ArrowDown', 'End'], ['ArrowDown', 'End'], ['ArrowDown', 'ArrowDown', 'End'],
+    ['ArrowUp', 'ArrowUp', 'Home', ...Array(3).fill('ArrowRight')]]) {
+    for (const key of keys) await page.keyboard.press(key);
+    matched.push(await page.$$eval('#editor .cm-bracket-match, #editor .cm-bracket-unmatched', (all) => all.map((mark) =>
+      `${[...mark.closest('.cm-content').children].indexOf(mark.closest('.cm-line')) + 1}:${mark.className.includes('unmatched') ? '!' : ''}`
+      + mark.textContent)));
+  }
+  assert.deepEqual(matched, [['1::sq', '1:;'], ['2:!]'], ['3:{', '3:}'], ['4:{', '5:}'], []]);
+  assert.deepEqual(await page.$$eval('#editor .cm-line:first-child .cm-bracket-level-1', (all) => all.map((mark) => mark.textContent)), ['[', ']'],
+    'a construct inside a definition is one level deeper');
 
   // Less those that open and close comments and strings, coloured as such above.
   const words = (await run(page, 'words aliases')).out.split(/\s+/).filter((word) => word && !['\\', '/*', '*/', '(', ')'].includes(word));
