@@ -20,14 +20,21 @@ test('what the page loads is under 500 KB gzip-compressed', async () => {
 
 // Runs every example, chosen from the menu by its file name and first line,
 // with its input, and takes screenshots PREFIXprogram.png of one,
-// PREFIXerror.png of an error inside a word, PREFIXstep.png of Step mode in
-// a recursion and PREFIXconsole.png. The page never scrolls sideways, the
-// output is in sight after Run and after Stop, and the console's hint
-// names keys only where there are keys.
+// PREFIXerror.png of an error inside a word, PREFIXopen.png of a construct
+// left open, PREFIXbrackets.png of the partner of a bracket marked,
+// PREFIXstep.png of Step mode in a recursion and PREFIXconsole.png. The
+// page never scrolls sideways nor has more than two rows of buttons, the
+// output is in sight after Run and after Stop, the menu names an example
+// until it is edited, and the console's hint names keys only where there
+// are keys.
 async function tour(page, prefix, keys) {
   const shot = (name) => page.screenshot({ path: join(shots, `${prefix}${name}.png`) });
-  const fits = async (mode) => assert.ok(await page.evaluate(() => document.documentElement.scrollWidth
-    <= document.documentElement.clientWidth), mode);
+  const fits = async (mode) => {
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= document.documentElement.clientWidth), mode);
+    const tops = await page.$$eval('main:not([hidden]) .toolbar > :is(button, label)', (all) => all.filter((item) => item.offsetParent)
+      .map((item) => item.getBoundingClientRect().top).sort((a, b) => a - b));
+    assert.ok(tops.filter((top, index) => index > 0 && top - tops[index - 1] > 16).length <= 1, `${mode}: ${tops}`);
+  };
   // The output wholly on the screen, scrolled to its end.
   const in_sight = () => page.waitForFunction(() => {
     const box = document.getElementById('output');
@@ -42,6 +49,7 @@ async function tour(page, prefix, keys) {
     const files = await Promise.all(['tv', 'in', 'out'].map((extension) => example(`${name}.${extension}`)));
     await page.selectOption('#examples', name);
     await page.waitForFunction((name) => document.getElementById('status').textContent.startsWith(`Example ${name}`), name);
+    assert.equal(await page.inputValue('#examples'), name);
     await page.click('#run');
     await page.waitForSelector('body[data-running="false"]');
     const { out, err, status } = await shown(page);
@@ -51,6 +59,7 @@ async function tour(page, prefix, keys) {
   }
   await page.evaluate(() => window.scrollTo(0, 0));
   await type_program(page, `[ ( ${'a-long-line-of-text '.repeat(10)}) .. cr ] 100000000 times`);
+  assert.equal(await page.inputValue('#examples'), '');
   await page.click('#share');
   await page.click('#run');
   await page.waitForTimeout(500);
@@ -62,11 +71,18 @@ async function tour(page, prefix, keys) {
 
   await run(page, '\\ The mean of two values\n:average + 2 / ;\n:report ( mean: ) .. average . cr ;\n4 6 report\n7 report');
   await shot('error');
+  await run(page, '\\ Squares, from a list\n:sq dup * ;\n:squares [ $i sq . ]\ntimes cr ;\n5 squares [ 6 7\n8 sq . cr');
+  assert.match(await page.textContent('#status'), /still waits for \], to close the \[ opened on line 5\.$/);
+  await shot('open');
+  for (const key of ['Control+Home', 'ArrowDown', 'ArrowDown', 'End']) await page.keyboard.press(key);
+  await shot('brackets');
   await type_program(page, '\\ Factorial, by recursion: n! = n * (n - 1)!\n:fact dup 1 > { dup 1- fact * } iftrue ;\n( 5! = ) .. 5 fact . cr');
   await page.click('#mode-step');
   await page.waitForFunction(() => !/^(Recording|$)/.test(document.getElementById('step-status').textContent));
   assert.equal(await page.textContent('#step-status'), 'Finished after 87 steps.');
-  for (let step = 1; step < 43; ++step) await page.keyboard.press('ArrowRight');
+  // Three calls deep, a token collected into a block.
+  for (let step = 1; step < 52; ++step) await page.keyboard.press('ArrowRight');
+  assert.equal(await page.textContent('#step-buffer'), '{ dup 1- fact … }');
   await fits('step');
   await shot('step');
   await page.click('#mode-console');
@@ -79,7 +95,7 @@ async function tour(page, prefix, keys) {
 
 test('every example and every mode, on a screen and on a phone, with screenshots', async () => {
   await tour(page, '', true);
-  await tour(await open(url, { viewport: { width: 375, height: 740 }, hasTouch: true, isMobile: true }), 'phone-', false);
+  await tour(await open(url, { viewport: { width: 390, height: 844 }, hasTouch: true, isMobile: true }), 'phone-', false);
 });
 
 test('the documentation pages render the Markdown of docs/, and Run this runs an example in the playground', async () => {
