@@ -182,6 +182,11 @@ const handlers = {
     }
     return { kind: 'restored' };
   },
+  // A message for the language server, in a worker of its own
+  // (language_server.js), answered with the messages it sends back.
+  lsp({ message }) {
+    return { kind: 'lsp', messages: json_result(with_strings([message], (_, pointer) => tolva._tolva_lsp_handle(pointer))) };
+  },
   complete({ text }) {
     const names = text_result(with_strings([text], tolva._tolva_completions));
     return { kind: 'completions', names: names.split('\n').filter(Boolean) };

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <memory>
 #include <set>
+#include <span>
 #include <unordered_set>
 
 #include "app/shell_words.hpp"

@@ -1,5 +1,6 @@
 #include "lsp/run.hpp"
 
+#include <chrono>
 #include <ctime>
 #include <deque>
 #include <sstream>
@@ -19,6 +20,18 @@ constexpr int most_nested_files = 256;
 // More blanks than this add nothing to what a run can find.
 constexpr double most_blanks = 1000;
 
+// Time is the processor's, so that a busy machine stops no run early. Under
+// emscripten std::clock counts microseconds of the wall clock in 32 bits,
+// which wrap 36 minutes after its first call, and no processor time is
+// kept: the page's worker measures on the steady clock.
+std::chrono::microseconds now() {
+#ifdef __EMSCRIPTEN__
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch());
+#else
+    return std::chrono::microseconds(std::clock() * (1'000'000 / CLOCKS_PER_SEC));
+#endif
+}
+
 }  // namespace
 
 RunResult run_document(const std::string& uri, const std::string& text, const Loader& load, const Budget& budget) {
@@ -34,11 +47,9 @@ RunResult run_document(const std::string& uri, const std::string& text, const Lo
     ctx.in = &no_input;
 
     bool read_input = false;
-    // Time is the processor's, so that a busy machine stops no run early.
-    const std::clock_t deadline =
-        std::clock() + static_cast<std::clock_t>(budget.time.count() * (CLOCKS_PER_SEC / 1000));
+    const auto deadline = now() + budget.time;
     set_poll_hook(ctx, [&](Context& polled) {
-        if (std::clock() > deadline || polled.stack.size() > budget.values ||
+        if (now() > deadline || polled.stack.size() > budget.values ||
             polled.buffer.size() > budget.values)
             throw sandbox::Stop{};
     });

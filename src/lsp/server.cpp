@@ -516,28 +516,28 @@ Json Server::semantic_tokens(const Json& params) {
     return {{"data", std::move(data)}};
 }
 
+std::optional<std::string> read_file(const std::string& uri) {
+    // Regular files only: a device, a pipe or the server's own input
+    // would hang it or take its messages.
+    std::error_code error;
+    if (!uri.starts_with("file://") || !std::filesystem::is_regular_file(uri.substr(7), error)) return std::nullopt;
+    std::ifstream file(uri.substr(7), std::ios::binary);
+    std::string text;
+    char chunk[1 << 16];
+    while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+        text.append(chunk, static_cast<std::size_t>(file.gcount()));
+        if (text.size() > most_read) return std::nullopt;
+    }
+    if (file.bad()) return std::nullopt;
+    return text;
+}
+
 int serve(std::istream& in, std::ostream& out, const Budget& budget) {
     const auto send = [&out](const Json& message) {
         const std::string body = message.dump(-1, ' ', false, Json::error_handler_t::replace);
         out << "Content-Length: " << body.size() << "\r\n\r\n" << body << std::flush;
     };
-    const Loader load = [](const std::string& uri) -> std::optional<std::string> {
-        // Regular files only: a device, a pipe or the server's own input
-        // would hang it or take its messages.
-        std::error_code error;
-        if (!uri.starts_with("file://") || !std::filesystem::is_regular_file(uri.substr(7), error))
-            return std::nullopt;
-        std::ifstream file(uri.substr(7), std::ios::binary);
-        std::string text;
-        char chunk[1 << 16];
-        while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-            text.append(chunk, static_cast<std::size_t>(file.gcount()));
-            if (text.size() > most_read) return std::nullopt;
-        }
-        if (file.bad()) return std::nullopt;
-        return text;
-    };
-    Server server(send, load, budget);
+    Server server(send, read_file, budget);
     while (!server.exited()) {
         // The header: lines up to an empty one, of which Content-Length counts.
         std::string line;

@@ -3,6 +3,7 @@
 #include <functional>
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -65,6 +66,10 @@ private:
     bool shut_down_ = false;
     bool exited_ = false;
 };
+
+// The text of a file:// URI's regular file, as the server reads a file the
+// editor has not opened; none for anything else, or a file too large.
+std::optional<std::string> read_file(const std::string& uri);
 
 // Serves the client on `in` and `out`, framed as the protocol says, until
 // it says exit or closes the stream; returns the exit status.

@@ -131,7 +131,9 @@ constexpr Builtin builtin_rows[] = {
 #undef TOLVA_LIST
 
 bool is_closer(std::string_view name) {
-    return std::ranges::any_of(vocabulary(), [name](const Builtin& row) { return !row.closer.empty() && row.closer == name; });
+    // Not std::ranges: the WebAssembly build's library has no algorithms there.
+    const std::span<const Builtin> rows = vocabulary();
+    return std::any_of(rows.begin(), rows.end(), [name](const Builtin& row) { return !row.closer.empty() && row.closer == name; });
 }
 
 }  // namespace forth
