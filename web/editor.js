@@ -79,6 +79,8 @@ const tolva = StreamLanguage.define({
     return kind && `tm-${kind}`;
   },
   tokenTable: tags,
+  // A word is all of a token, sigil and all: completion replaces all of it.
+  languageData: { wordChars: '!"#$%&\'()*+,-./:;<=>?@[\\]^`{|}~' },
 });
 
 // Marked places, {kind, line, from, to} each: the kind ('error', 'step' or
@@ -117,7 +119,7 @@ function range_of(doc, { line: number, column, token }) {
 }
 
 export class Editor {
-  constructor(parent, { text, label, on_run, on_change = () => {}, read_only = false }) {
+  constructor(parent, { text, label, on_run, on_change = () => {}, read_only = false, extensions = [] }) {
     this.view = new EditorView({
       parent,
       state: EditorState.create({
@@ -137,6 +139,7 @@ export class Editor {
           Prec.highest(keymap.of([{ key: 'Mod-Enter', run: () => { on_run(); return true; } }])),
           keymap.of([...defaultKeymap, ...historyKeymap]),
           EditorView.contentAttributes.of({ 'aria-labelledby': label, spellcheck: 'false', autocapitalize: 'off', autocorrect: 'off' }),
+          extensions,
         ],
       }),
     });

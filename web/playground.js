@@ -1,12 +1,15 @@
 // The playground page. The program editor, Step mode and the console each
 // have an interpreter in a worker of their own, so that stopping a program
-// (which ends its worker) leaves the console's session as it was. Each mode
-// is a <main> of its own, listed in `modes` with what it does when shown,
-// on Ctrl-Enter, on Stop and on other keys.
+// (which ends its worker) leaves the console's session as it was; the
+// editor's language server has one too. Each mode is a <main> of its own,
+// listed in `modes` with what it does when shown, on Ctrl-Enter, on Stop
+// and on other keys.
 
 import { show_console, stop_line, type_lines } from './console.js';
 import { Editor } from './editor.js';
 import { Interpreter } from './interpreter.js';
+import { language_support } from './language_client.js';
+import { LanguageServer } from './language_server.js';
 import { decode, fragment } from './links.js';
 import { $, append, bring_into_view, left_open, scroll_to_end, show_chain } from './views.js';
 import { record_again, show_step, step_key, stop_recording } from './step.js';
@@ -99,6 +102,8 @@ const editor = new Editor($('editor'), {
     if (!loading) $('examples').value = '';
     draft_edited();
   },
+  // The examples are built into the module at its root, where `included` finds them beside the program.
+  extensions: language_support(new LanguageServer(), 'file:///program.tv'),
 });
 
 function set_running(running) {
