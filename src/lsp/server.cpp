@@ -166,6 +166,7 @@ Json Server::dispatch(const std::string& method, const Json& params) {
     if (method == "textDocument/didOpen" || method == "textDocument/didChange") {
         const Json& document = params.at("textDocument");
         const std::string uri = document.at("uri");
+        versions_[uri] = document.value("version", Json());
         texts_[uri] = method == "textDocument/didOpen" ? document.at("text").get<std::string>()
                                                        : params.at("contentChanges").back().at("text").get<std::string>();
         notify(uri);
@@ -174,6 +175,7 @@ Json Server::dispatch(const std::string& method, const Json& params) {
     if (method == "textDocument/didClose") {
         const std::string uri = params.at("textDocument").at("uri");
         texts_.erase(uri);
+        versions_.erase(uri);
         analyses_.erase(uri);
         effects_.erase(uri);
         send_({{"jsonrpc", "2.0"},
@@ -271,9 +273,10 @@ void Server::publish(const std::string& uri) {
         }
         diagnostics.push_back(std::move(item));
     }
-    send_({{"jsonrpc", "2.0"},
-           {"method", "textDocument/publishDiagnostics"},
-           {"params", {{"uri", uri}, {"diagnostics", std::move(diagnostics)}}}});
+    Json params{{"uri", uri}, {"diagnostics", std::move(diagnostics)}};
+    // The client drops diagnostics of a text it has changed since.
+    if (!versions_[uri].is_null()) params["version"] = versions_[uri];
+    send_({{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", std::move(params)}});
 }
 
 const Analysis* Server::analysis_of(const Json& params) {

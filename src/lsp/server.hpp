@@ -59,6 +59,7 @@ private:
     std::function<void(const Json&)> send_;
     Loader load_;
     std::map<std::string, std::string> texts_;
+    std::map<std::string, Json> versions_;  // of each open document, as the client numbers them
     std::map<std::string, Analysis> analyses_;
     std::map<std::string, std::map<std::string, Effect>> effects_;  // of each document's words
     Budget budget_;

@@ -7,7 +7,7 @@
 <-- {"params":{"diagnostics":[{"range":{"start":{"line":0,"character":0},"end":{"line":0,"character":6}},"severity":1,"message":"Out of range: _Map_base::at"},"..."]}}
 # Fixed, the same document says nothing; a closer alone is now the one fault.
 --> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///d/a.tv","version":2},"contentChanges":[{"text":"0 =count $count . [ 1 ] execute ]\n"}]}}
-<-- {"params":{"diagnostics":[{"range":{"start":{"line":0,"character":32}},"message":"] closes nothing: no construct is open"}]}}
+<-- {"params":{"version":2,"diagnostics":[{"range":{"start":{"line":0,"character":32}},"message":"] closes nothing: no construct is open"}]}}
 # ... unless a word leaves a construct open for it to close.
 --> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///d/a.tv","version":3},"contentChanges":[{"text":":begin [ ;\nbegin 1 2 ] execute\n"}]}}
 <-- {"params":{"diagnostics":[]}}
