@@ -2,6 +2,7 @@
 // diagnostics as the program is typed, hover, completion, Ctrl- or Cmd-click
 // (and F12) to a definition, and each :name's stack effect after it.
 
+import { autocompletion } from '@codemirror/autocomplete';
 import { StateEffect, StateField } from '@codemirror/state';
 import { Decoration, EditorView, WidgetType, keymap } from '@codemirror/view';
 import {
@@ -99,6 +100,7 @@ export function language_support(transport, uri) {
     },
   }).connect(transport);
   transport.on_restart = () => client.connect(transport);
-  return [client.plugin(uri, 'tolva'), serverCompletion(), hoverTooltips(), hints, definition_on_click,
+  // No icons by kind: the page's fonts have none for some kinds.
+  return [client.plugin(uri, 'tolva'), serverCompletion(), autocompletion({ icons: false }), hoverTooltips(), hints, definition_on_click,
     keymap.of(jumpToDefinitionKeymap)];
 }
