@@ -50,7 +50,12 @@ export async function type_program(page, code) {
   await page.keyboard.type(code);
 }
 
-export const program_text = (page) => page.$$eval('#editor .cm-line', (lines) => lines.map((line) => line.textContent).join('\n'));
+// The program, without the effects the editor shows after each :name.
+export const program_text = (page) => page.$$eval('#editor .cm-line', (lines) => lines.map((line) => {
+  const text = line.cloneNode(true);
+  for (const hint of text.querySelectorAll('.cm-effect-hint')) hint.remove();
+  return text.textContent;
+}).join('\n'));
 
 // What Program mode shows of a run: its output with the page's notes,
 // standard error, the status (a clean run's time as T), the stack, the
