@@ -70,6 +70,13 @@ test('slips are underlined as they are typed, and hovering one says what is wron
   await page.screenshot({ path: join(shots, 'editor-slip.png') });
 });
 
+test('a program that never ends is stopped by the budget of its run, and the server goes on', async () => {
+  await type_program(page, '{ 1 drop } while { true } repeat');
+  await page.waitForSelector('#editor .cm-lintPoint-info', { state: 'attached' });
+  await page.keyboard.type(' nosuch');
+  await settles(page, underlined, ['warning nosuch']);
+});
+
 test('the effects of words: after each :name, on hover, and in completion; Ctrl-click goes to a definition', async () => {
   await type_program(page, fixed);
   await settles(page, hinted, [':sq[( a -- b )] dup * ;', ':cube[( a -- b )] dup sq * ;']);
@@ -101,6 +108,7 @@ test('on a phone: underlines, effects and completion fit the screen', async () =
   await settles(phone, hinted, [':sq[( a -- b )] dup * ;', ':cube[( a -- b )] dup sq * ;']);
   await phone.keyboard.type('cu');
   await phone.waitForSelector('.cm-tooltip-autocomplete');
+  await settles(phone, underlined, ['error nosuch', 'warning cu']);
   assert.ok(await phone.evaluate(() => document.documentElement.scrollWidth <= document.documentElement.clientWidth));
   await phone.screenshot({ path: join(shots, 'phone-editor.png') });
 });
