@@ -60,12 +60,14 @@ const hints = StateField.define({
 });
 
 function show_hints(client, uri) {
-  const view = client.workspace.getFile(uri)?.getView();
+  const file = client.workspace.getFile(uri);
+  const view = file?.getView();
   if (!view || !LSPPlugin.get(view)) return;
-  // Not synced first: the hints are of the text the server has, as the
-  // diagnostics handled after this are.
+  // Not synced first: the hints are of the text the server has (file.doc),
+  // as the diagnostics handled after this are. A request the server never
+  // answers, being replaced, leaves the hints as they were.
   client.withMapping((mapping) => client.request('textDocument/inlayHint', {
-    textDocument: { uri }, range: { start: { line: 0, character: 0 }, end: { line: view.state.doc.lines, character: 0 } },
+    textDocument: { uri }, range: { start: { line: 0, character: 0 }, end: { line: file.doc.lines, character: 0 } },
   }).then((found) => {
     const widgets = (found ?? []).map(({ position, label }) => Decoration.widget({ widget: new EffectHint(label), side: 1 })
       .range(mapping.mapPosition(uri, position, 1)));

@@ -19,9 +19,11 @@ export class LanguageServer {
     this.worker = worker;
     this.queued = [];  // messages sent before the module is ready
     this.waiting = 0;
+    // A server that fails is replaced; one that cannot be loaded is not
+    // tried again and again: the editor goes on without it.
     worker.onerror = (event) => {
       event.preventDefault();
-      if (this.worker === worker) this.restart();
+      if (this.worker === worker && this.queued === null) this.restart();
     };
     worker.onmessage = ({ data }) => {
       if (this.worker !== worker) return;
@@ -32,8 +34,6 @@ export class LanguageServer {
       } else if (data.kind === 'lsp') {
         if (--this.waiting === 0) clearTimeout(this.watchdog);
         for (const message of data.messages) for (const handler of this.handlers) handler(JSON.stringify(message));
-      } else {
-        this.restart();
       }
     };
   }
