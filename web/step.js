@@ -108,6 +108,10 @@ function show_position() {
   const after = view.steps[position + 1];
   // The token in the editor, and the calls that led to it.
   const chain = step.chain.map((number) => view.places[number]);
+  // A token collected where it was also called from is no call itself: it
+  // stands apart from the calls made at its place.
+  const [first] = chain;
+  if (step.collected && first?.times > 1) chain.splice(0, 1, { ...first, times: 1 }, { ...first, times: first.times - 1 });
   editor.show_marks(chain.map((place, index) => [index === 0 ? 'step' : 'caller', place])
     .filter(([, place]) => place.source === 'program'));
   $('step-editor').classList.toggle('collecting', step.collected);

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { readFile, readdir } from 'node:fs/promises';
 import { join } from 'node:path';
 import { gzipSync } from 'node:zlib';
-import { enter, example, examples, open_playground, program_text, run, shots, shown, site, type_program } from './harness.mjs';
+import { enter, example, examples, open_playground, program_text, run, shots, shown, site, step_shown, type_program } from './harness.mjs';
 
 const { page, url, open, close } = await open_playground({ viewport: { width: 1280, height: 800 } });
 after(close);
@@ -83,6 +83,8 @@ async function tour(page, prefix, keys) {
   // Three calls deep, a token collected into a block.
   for (let step = 1; step < 52; ++step) await page.keyboard.press('ArrowRight');
   assert.equal(await page.textContent('#step-buffer'), '{ dup 1- fact … }');
+  // The token collected is apart from the call made at the same place.
+  assert.deepEqual((await step_shown(page))[2].slice(0, 3), ['at line 2: fact', 'from line 2: fact', 'from line 2: iftrue']);
   await fits('step');
   await shot('step');
   await page.click('#mode-console');
