@@ -56,8 +56,8 @@ char sigil_of(const std::string& token) {
 
 class Reader {
 public:
-    Reader(const Loader& load, std::set<std::string>& visited, Analysis& into)
-        : load_(load), visited_(visited), into_(into) {}
+    Reader(const Loader& load, std::set<std::string>& visited, Analysis& into, const std::string& root)
+        : load_(load), visited_(visited), into_(into), root_(root) {}
 
     // Reads one document: its tokens into `tokens`, what it defines into the
     // analysis, and what it needs (uses, fetches) for check().
@@ -305,17 +305,16 @@ private:
     }
 
     void include() {
-        const std::string uri = resolve_uri(uri_, text_register_);
-        if (text_register_.empty() || visited_.contains(uri)) return;
-        visited_.insert(uri);
-        const std::optional<std::string> text = load_(uri);
-        if (!text) {
+        if (text_register_.empty()) return;
+        const std::optional<Included> file = load_included(load_, uri_, root_, text_register_);
+        if (!file) {
             dynamic_ = true;  // what it would define is unknown
             return;
         }
-        into_.included.push_back(uri);
-        Reader inner(load_, visited_, into_);
-        inner.read(uri, *text, into_.included_tokens[uri]);
+        if (!visited_.insert(file->uri).second) return;
+        into_.included.push_back(file->uri);
+        Reader inner(load_, visited_, into_, root_);
+        inner.read(file->uri, file->text, into_.included_tokens[file->uri]);
         stored_.merge(inner.stored_);
         dynamic_ = dynamic_ || inner.dynamic_ || inner.dynamic_names_;
         leaves_open_ = leaves_open_ || inner.leaves_open_ || inner.open_at_end_.has_value();
@@ -330,6 +329,7 @@ private:
     const Loader& load_;
     std::set<std::string>& visited_;
     Analysis& into_;
+    const std::string& root_;  // the document analysed
     std::string uri_;
     std::optional<Open> open_;
     bool opened_now_ = false;
@@ -361,7 +361,7 @@ const char* construct_name(const std::string& opener) {
 Analysis analyse(const std::string& uri, std::string_view text, const Loader& load) {
     Analysis analysis;
     std::set<std::string> visited{uri};
-    Reader reader(load, visited, analysis);
+    Reader reader(load, visited, analysis, uri);
     reader.read(uri, text, analysis.tokens);
     analysis.diagnostics = std::move(reader.warnings);
 
@@ -450,6 +450,15 @@ std::string resolve_uri(const std::string& base, const std::string& path) {
     if (path.starts_with('/')) return "file://" + path;
     const std::size_t slash = base.rfind('/');
     return (slash == std::string::npos ? std::string() : base.substr(0, slash + 1)) + path;
+}
+
+std::optional<Included> load_included(const Loader& load, const std::string& including, const std::string& root,
+                                      const std::string& name) {
+    for (const std::string* base : {&including, &root}) {
+        const std::string uri = resolve_uri(*base, name);
+        if (std::optional<std::string> text = load(uri)) return Included{uri, std::move(*text)};
+    }
+    return std::nullopt;
 }
 
 }  // namespace forth::lsp

@@ -114,4 +114,15 @@ bool is_plain_name(const std::string& name);
 // "file:///a/b.tv" and "lib/c.tv" give "file:///a/lib/c.tv".
 std::string resolve_uri(const std::string& base, const std::string& path);
 
+// What `included` reads for `name` in the file `including`: the file beside
+// it, or else the one beside the document `root`, the folder a program is
+// most often run from (the interpreter opens names from where it runs).
+// None when neither can be read.
+struct Included {
+    std::string uri;
+    std::string text;
+};
+std::optional<Included> load_included(const Loader& load, const std::string& including, const std::string& root,
+                                      const std::string& name);
+
 }  // namespace forth::lsp

@@ -58,18 +58,17 @@ RunResult run_document(const std::string& uri, const std::string& text, const Lo
         read_input = true;
         accept(running);
     });
-    // Files are found beside the file that includes them, and only regular
-    // files are read. `including` is the chain of files being run.
+    // Files are found as the analysis finds them (load_included), and only
+    // regular files are read. `including` is the chain of files being run.
     std::deque<std::string> names;
     std::vector<std::string> including{uri};
     define_word(ctx, "included", [&](Context& running) {
-        const std::string name = resolve_uri(including.back(), running.text);
-        const std::optional<std::string> file = load(name);
+        const std::optional<Included> file = load_included(load, including.back(), uri, running.text);
         if (!file) throw std::runtime_error("can't open file");
         if (including.size() > most_nested_files) throw std::runtime_error("recursion too deep");
-        std::istringstream lines(*file);
-        names.push_back(name);
-        including.push_back(name);
+        std::istringstream lines(file->text);
+        names.push_back(file->uri);
+        including.push_back(file->uri);
         try {
             evaluate_lines(running, lines, {names.back()});
         } catch (...) {

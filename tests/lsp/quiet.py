@@ -2,12 +2,14 @@
 """Opens each program in the language server and fails on any error or
 warning: programs that run without error must analyse without one.
 
-usage: quiet.py SERVER FILE... [--examples TOLVA DOCUMENT...]
+usage: quiet.py SERVER TOLVA FILE... [--examples DOCUMENT...]
 
-With --examples, the typed lines of each ```tolva block of the documents
-that run through TOLVA as a program without an error are programs too.
+Each FILE that runs through TOLVA in its own folder without an error, or
+a warning under TOLVA_WHERE, is analysed; with --examples, so is each ```tolva block's typed lines in the
+documents that does.
 """
 import json
+import os
 import pathlib
 import re
 import subprocess
@@ -21,23 +23,30 @@ BLOCK = re.compile(r"^ *```tolva[^\n]*\n(.*?)^ *```", re.M | re.S)
 TYPED = re.compile(r"^(?:\?|\.\.\.) (.*)$", re.M)
 
 
-def examples(tolva, documents, folder):
-    """Writes each example that runs without an error into `folder`."""
+def runs_cleanly(tolva, path):
+    """Whether TOLVA runs the program in its folder without an error, and
+    without a warning where TOLVA_WHERE asks for them."""
+    run = subprocess.run([tolva, path.name], cwd=path.parent, stdin=subprocess.DEVNULL, capture_output=True,
+                         timeout=5, env={**os.environ, "TOLVA_WHERE": "1"})
+    return run.returncode == 0 and not run.stderr
+
+
+def examples(documents, folder):
+    """Writes each example into `folder`."""
     for document in documents:
         for number, block in enumerate(BLOCK.findall(pathlib.Path(document).read_text(encoding="utf-8"))):
             path = pathlib.Path(folder) / f"{pathlib.Path(document).stem}-{number}.tv"
             path.write_text("".join(line + "\n" for line in TYPED.findall(block)), encoding="utf-8")
-            run = subprocess.run([tolva, str(path)], stdin=subprocess.DEVNULL, capture_output=True, timeout=5)
-            if run.returncode == 0 and not run.stderr:
-                yield str(path)
+            yield str(path)
 
 
 def main():
-    server, files = sys.argv[1], sys.argv[2:]
+    server, tolva, files = sys.argv[1], sys.argv[2], sys.argv[3:]
     folder = tempfile.TemporaryDirectory()
     if "--examples" in files:
         at = files.index("--examples")
-        files = files[:at] + list(examples(files[at + 1], files[at + 2:], folder.name))
+        files = files[:at] + list(examples(files[at + 1:], folder.name))
+    files = [path for path in files if runs_cleanly(tolva, pathlib.Path(path).resolve())]
     process = subprocess.Popen([server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
 
     def send(message):
