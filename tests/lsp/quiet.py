@@ -42,6 +42,7 @@ def examples(documents, folder):
 
 def main():
     server, tolva, files = sys.argv[1], sys.argv[2], sys.argv[3:]
+    tolva = os.path.abspath(tolva) if os.sep in tolva else tolva  # each program runs in its own folder
     folder = tempfile.TemporaryDirectory()
     if "--examples" in files:
         at = files.index("--examples")
