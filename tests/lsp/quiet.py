@@ -2,11 +2,12 @@
 """Opens each program in the language server and fails on any error or
 warning: programs that run without error must analyse without one.
 
-usage: quiet.py SERVER TOLVA FILE... [--examples DOCUMENT...]
+usage: quiet.py SERVER TOLVA FILE... [--if-clean FILE...] [--examples DOCUMENT...]
 
-Each FILE that runs through TOLVA in its own folder without an error, or
-a warning under TOLVA_WHERE, is analysed; with --examples, so is each ```tolva block's typed lines in the
-documents that does.
+Each FILE is a program that runs without an error. Each FILE after
+--if-clean, and each ```tolva block's typed lines in the DOCUMENTs, is
+analysed when it runs through TOLVA, in its own folder, without an error
+or a warning under TOLVA_WHERE.
 """
 import json
 import os
@@ -44,10 +45,14 @@ def main():
     server, tolva, files = sys.argv[1], sys.argv[2], sys.argv[3:]
     tolva = os.path.abspath(tolva) if os.sep in tolva else tolva  # each program runs in its own folder
     folder = tempfile.TemporaryDirectory()
+    maybe = []
     if "--examples" in files:
         at = files.index("--examples")
-        files = files[:at] + list(examples(files[at + 1:], folder.name))
-    files = [path for path in files if runs_cleanly(tolva, pathlib.Path(path).resolve())]
+        files, maybe = files[:at], list(examples(files[at + 1:], folder.name))
+    if "--if-clean" in files:
+        at = files.index("--if-clean")
+        files, maybe = files[:at], files[at + 1:] + maybe
+    files += [path for path in maybe if runs_cleanly(tolva, pathlib.Path(path).resolve())]
     process = subprocess.Popen([server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
 
     def send(message):
