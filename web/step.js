@@ -112,8 +112,10 @@ function show_position() {
   // stands apart from the calls made at its place.
   const [first] = chain;
   if (step.collected && first?.times > 1) chain.splice(0, 1, { ...first, times: 1 }, { ...first, times: first.times - 1 });
-  editor.show_marks(chain.map((place, index) => [index === 0 ? 'step' : 'caller', place])
-    .filter(([, place]) => place.source === 'program'));
+  const marks = chain.map((place, index) => [index === 0 ? 'step' : 'caller', place]);
+  // At the end, a construct left open is marked where it opened, as in Program mode.
+  if (position === view.kept - 1 && view.left_open) marks.push(['error', view.left_open]);
+  editor.show_marks(marks.filter(([, place]) => place.source === 'program'));
   $('step-editor').classList.toggle('collecting', step.collected);
   $('step-doing').replaceChildren(step.collected ? `Collecting into ${step.opener} ` : 'Running ',
     span('hint', step.collected ? 'the token it stores, to run later, then the calls that led to it'
@@ -189,6 +191,7 @@ async function record(code, input, at_end = false) {
   show_status(...outcome(result, data));
   if (!data || data.taken === 0) return;
   view = viewed(data);
+  view.left_open = result.ok && result.closing ? result.opened : null;
   go(at_end || view.first > 1 ? view.kept - 1 : 0);
 }
 

@@ -121,6 +121,13 @@ test('Step mode goes back and forth through a run with the calls and the values 
     ['1e+06 -0 0.333333 [0.333333] [1e-09]', '1e+06 -0 0.333333 [0.333333]'],
     ['1e+06 -0 0.333333 0.333333 -nan', '1e+06 -0 0.333333 0.333333 -nan'], `[ ... \ufffd${'✓'.repeat(53)} ]`]);
 
+  // At the end, a construct left open is marked where it opened.
+  await type_program(page, '1 [ 2');
+  await page.click('#mode-step');
+  await page.waitForFunction(() => /^Finished/.test(document.getElementById('step-status').textContent));
+  await page.keyboard.press('End');
+  assert.equal(await page.textContent('#step-editor .cm-error-token'), '[');
+
   await type_program(page, '[ $i . ] 1000000000 times');
   await page.click('#mode-step');
   await page.waitForFunction(() => /^Recording… [\d,]+ steps so far\.$/.test(document.getElementById('step-status').textContent));
