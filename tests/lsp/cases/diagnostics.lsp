@@ -11,8 +11,11 @@
 # ... unless a word leaves a construct open for it to close.
 --> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///d/a.tv","version":3},"contentChanges":[{"text":":begin [ ;\nbegin 1 2 ] execute\n"}]}}
 <-- {"params":{"diagnostics":[]}}
+# A comment or a string inside a definition holds no words.
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///d/a.tv","version":4},"contentChanges":[{"text":":c /* nosuch [ */ ( nosuch2 { ) 1 ; c . cr\n"}]}}
+<-- {"params":{"diagnostics":[]}}
 # A word that reads its input may define anything: no unknown words then.
---> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///d/a.tv","version":4},"contentChanges":[{"text":"accept interpret defined-by-input\n"}]}}
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///d/a.tv","version":5},"contentChanges":[{"text":"accept interpret defined-by-input\n"}]}}
 <-- {"params":{"diagnostics":[]}}
 --> {"jsonrpc":"2.0","method":"textDocument/didClose","params":{"textDocument":{"uri":"file:///d/a.tv"}}}
 <-- {"params":{"uri":"file:///d/a.tv","diagnostics":[]}}
