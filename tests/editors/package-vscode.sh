@@ -1,21 +1,10 @@
 #!/usr/bin/env bash
-# Packages the VS Code extension: package-vscode.sh SOURCE_DIR BUILD_DIR. The grammar has one home,
-# editors/textmate, and the packager takes only files inside the extension's folder, so the
-# extension is staged in the build folder with the grammar and the copyright beside it; its npm
-# packages go there too, never into the source tree.
+# Packages the VS Code extension as a user would (editors/vscode/package.sh
+# SOURCE_DIR BUILD_DIR) and checks that the .vsix holds the extension, its
+# grammar and its language client, and not the packager.
 set -euo pipefail
-source=$1 stage=$2/vscode-extension
-rm -rf "$stage"
-mkdir -p "$2"
-cp -r "$source/editors/vscode" "$stage"
-cp "$source/editors/textmate/tolva.tmLanguage.json" "$stage"
-cp "$source/packaging/copyright" "$stage/LICENSE"
-cd "$stage"
-# No install scripts: the only ones are the packager's signing and keychain helpers,
-# which may fetch binaries and which packaging does not use.
-npm ci --no-audit --no-fund --ignore-scripts
-npx --no-install vsce package --allow-missing-repository --out tolva.vsix
-listing=$(unzip -l tolva.vsix)
+bash "$1/editors/vscode/package.sh" "$1" "$2"
+listing=$(unzip -l "$2/vscode-extension/tolva.vsix")
 for file in extension.js package.json tolva.tmLanguage.json language-configuration.json \
     node_modules/vscode-languageclient/package.json; do
     grep -q " extension/$file\$" <<<"$listing" || { echo "FAIL: tolva.vsix has no extension/$file"; exit 1; }
