@@ -9,6 +9,7 @@ Each FILE is a program that runs without an error. Each FILE after
 analysed when it runs through TOLVA, in its own folder, without an error
 or a warning under TOLVA_WHERE.
 """
+import argparse
 import json
 import os
 import pathlib
@@ -42,18 +43,17 @@ def examples(documents, folder):
 
 
 def main():
-    server, tolva, files = sys.argv[1], sys.argv[2], sys.argv[3:]
-    tolva = os.path.abspath(tolva) if os.sep in tolva else tolva  # each program runs in its own folder
+    parser = argparse.ArgumentParser()
+    for name in ("server", "tolva", "files"):
+        parser.add_argument(name, nargs="*" if name == "files" else None)
+    parser.add_argument("--if-clean", nargs="*", default=[])
+    parser.add_argument("--examples", nargs="*", default=[])
+    args = parser.parse_args()
+    tolva = os.path.abspath(args.tolva) if os.sep in args.tolva else args.tolva  # each program runs in its own folder
     folder = tempfile.TemporaryDirectory()
-    maybe = []
-    if "--examples" in files:
-        at = files.index("--examples")
-        files, maybe = files[:at], list(examples(files[at + 1:], folder.name))
-    if "--if-clean" in files:
-        at = files.index("--if-clean")
-        files, maybe = files[:at], files[at + 1:] + maybe
-    files += [path for path in maybe if runs_cleanly(tolva, pathlib.Path(path).resolve())]
-    process = subprocess.Popen([server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    maybe = args.if_clean + list(examples(args.examples, folder.name))
+    files = args.files + [path for path in maybe if runs_cleanly(tolva, pathlib.Path(path).resolve())]
+    process = subprocess.Popen([args.server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
 
     def send(message):
         process.stdin.write(frame(json.dumps(message).encode()))
