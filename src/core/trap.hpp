@@ -9,9 +9,10 @@ namespace forth {
 
 inline void set_trap(Runtime& runtime) { runtime.trap = 1; }
 
-// Asks the code running in `runtime`'s Context to stop at its next call or
-// loop pass, or the end of a list that a construct collects. Safe in a signal handler: the request is set before the trap,
-// which the evaluator clears before it reads the request.
+// Asks the code running in `runtime`'s Context to stop at its next call,
+// loop pass, or end of a list run while a construct collects. Safe in a
+// signal handler: the request is set before the trap, which the evaluator
+// clears before it reads the request.
 inline void request_interrupt(Runtime& runtime) {
     runtime.interrupt_requested = 1;
     runtime.trap = 1;

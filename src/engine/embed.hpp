@@ -91,16 +91,16 @@ void write_place(std::ostream& out, std::string_view prefix, const Place& place)
 
 // Asks the code running in `ctx` to stop at its next call or loop pass (or
 // the end of a list that a construct collects), with the report
-// "Interrupted"; what ran before stays done. Safe in a
-// signal handler, and for `ctx` alone. A request made while nothing runs
-// is dropped when the next evaluation begins (evaluate_source,
-// evaluate_lines, try_evaluate): it was meant for code that has ended.
+// "Interrupted"; what ran before stays done. Safe in a signal handler, and
+// for `ctx` alone. A request made while nothing runs is dropped when the
+// next evaluation begins (evaluate_source, evaluate_lines, try_evaluate):
+// it was meant for code that has ended.
 inline void request_interrupt(Context& ctx) { request_interrupt(ctx.runtime); }
 
 // Calls `hook` at every call and loop pass, and at the end of every list
 // run while a construct collects, from now on (none: no longer), where an
-// interrupt would be taken: a harness that bounds the work of
-// what runs spends from its budget there, and ends the run by throwing.
+// interrupt would be taken: a harness that bounds the work of what runs
+// spends from its budget there, and ends the run by throwing.
 void set_poll_hook(Context& ctx, std::function<void(Context&)> hook);
 
 // How many tokens have been compiled: work that no call or pass counts,

@@ -90,8 +90,7 @@ void make_room(Context& ctx, std::size_t calls = 1);
 void count_in_place(Context& ctx, std::uint8_t calls);
 
 // Where a call, a loop pass or a list ending while a construct collects
-// finds the trap set: takes an interrupt
-// request, calls the poll hook.
+// finds the trap set: takes an interrupt request, calls the poll hook.
 void service_poll(Context& ctx);
 inline void poll(Context& ctx) {
     if (ctx.runtime.trap) service_poll(ctx);
