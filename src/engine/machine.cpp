@@ -164,12 +164,18 @@ void run_engine(Context& ctx) {
     double* stack_end;
     Frame* frames_limit;
     std::uint64_t generation;
+    // The list a whole construct just closed: what the buffer and the
+    // quotation hold, set in them only when code outside the loop may look
+    // (SAVE_REGISTERS), so that a conditional costs no counting of references.
+    ListNode* quoted = nullptr;
     // Scratch for the ops that enter a list.
     ListNode* node;
     Code* code;
     const Instr* resume;
 
-#define SAVE_REGISTERS(at) (*sp = tos, stack.set_top_slot(sp), fp->ip = (at), frames.set_top(fp))
+#define SAVE_QUOTED() \
+    (quoted != nullptr ? (TokenList::assign_both(ctx.buffer, ctx.quotation, std::exchange(quoted, nullptr)), 0) : 0)
+#define SAVE_REGISTERS(at) (SAVE_QUOTED(), *sp = tos, stack.set_top_slot(sp), fp->ip = (at), frames.set_top(fp))
 #define LOAD_REGISTERS()                                                                                   \
     (sp = stack.top_slot(), tos = *sp, stack_base = stack.first_slot(), stack_end = stack.end_slot(),    \
      fp = frames.top(), frames_limit = frames.limit(), generation = runtime.generation, ip = fp->ip)
@@ -284,15 +290,17 @@ dispatch:
         }
 
         OP(quote) : {
-            TokenList::assign_both(ctx.buffer, ctx.quotation, ip->operand.node);
+            quoted = ip->operand.node;
             NEXT();
         }
         OP(string) : {
+            SAVE_QUOTED();
             ctx.buffer = TokenList(ip->operand.node);
             ctx.text = joined(ctx.buffer);
             NEXT();
         }
         OP(comment) : {
+            SAVE_QUOTED();
             ctx.buffer.clear();
             NEXT();
         }
@@ -307,8 +315,7 @@ dispatch:
     OP(name) : {                                                 \
         if ((copy) && sp < stack_base) [[unlikely]]              \
             goto copy_underflow;                                 \
-        node = ip->operand.node;                                 \
-        TokenList::assign_both(ctx.buffer, ctx.quotation, node); \
+        node = quoted = ip->operand.node;                        \
         if (sp < stack_base) [[unlikely]]                        \
             goto underflow;                                      \
         const bool runs = (tos != 0) == (when);                  \
@@ -324,7 +331,7 @@ dispatch:
 #undef TOLVA_QUOTE_IF
 
         OP(quote_times) : {
-            TokenList::assign_both(ctx.buffer, ctx.quotation, ip->operand.node);
+            quoted = ip->operand.node;
             if (sp < stack_base) [[unlikely]]
                 goto underflow;
             const std::int32_t passes = truncate_to_int32(tos).value_or(0);
@@ -335,7 +342,7 @@ dispatch:
         }
 
         OP(quote_control) : {
-            TokenList::assign_both(ctx.buffer, ctx.quotation, ip->operand.node);
+            quoted = ip->operand.node;
             CALL_OUT(ip + 2, enter(ctx, ip[1].operand.enter(ctx)));
             FINISH(quote_control);
         }
@@ -348,7 +355,7 @@ dispatch:
         node = ip->operand.node;                                                                         \
         ListNode* const condition = ip[1].operand.node;                                                  \
         if (ctx.loop_body.node() != node) ctx.loop_body = TokenList(node);                               \
-        TokenList::assign_both(ctx.buffer, ctx.quotation, condition);                                    \
+        quoted = condition;                                                                              \
         const auto* body = static_cast<Code*>(node->code.get());                                         \
         const auto* test = static_cast<Code*>(condition->code.get());                                    \
         if (body != nullptr && test != nullptr && body->generation == generation &&                      \
@@ -607,6 +614,7 @@ copy_underflow:
 
 #undef OP
 #undef DISPATCH
+#undef SAVE_QUOTED
 #undef SAVE_REGISTERS
 #undef LOAD_REGISTERS
 #undef CALL_OUT
