@@ -64,6 +64,13 @@ std::vector<const ListNode*>& being_compiled() {
     return nodes;
 }
 
+// How many lists may be compiled inside one another, each to see whether
+// the calls of the one outside may run it in place: compiling nests on the
+// machine's stack, and a chain of words, each calling the one before and
+// none compiled yet, is as long as a program makes it. A body this deep in
+// would not fit in place anyway.
+constexpr std::size_t most_compiled_inside = 16;
+
 class Reader {
 public:
     Reader(Context& ctx, const ListNode& node, Code& code, const Code* previous)
@@ -116,7 +123,7 @@ private:
         } else if (const auto* user_word = word.target<UserWord>()) {
             ListNode* const body = user_word->body.node();
             term.body = body != nullptr ? body : &empty_list();
-            if (in_place_allowed_ &&
+            if (in_place_allowed_ && being_compiled().size() < most_compiled_inside &&
                 std::find(being_compiled().begin(), being_compiled().end(), term.body) == being_compiled().end()) {
                 const Code& callee = current_code(ctx_, *term.body, Run::once);
                 if (callee.in_place) {
