@@ -56,6 +56,13 @@ public:
         }
         run_ = run_.then(reach);
         append(emitted);
+        if (emitted.ends_run) {
+            // What follows stands at a depth the flag decided: the list is
+            // no straight run, its depth after no constant.
+            end_run();
+            not_straight_ = true;
+            single_balanced_run_ = false;
+        }
     }
 
     // The end of a call, at the token after the last.
@@ -75,7 +82,7 @@ private:
         // A body run in place stands for its call's token, one call deeper.
         for (Instr instr : emitted.in_place) {
             instr.entry = false;
-            if (instr.op == Op::call_in_place) ++instr.calls;
+            if (laid_in(instr.op)) ++instr.calls;
             instr.token = emitted.slots[0].token;
             code_.instrs.push_back(instr);
         }

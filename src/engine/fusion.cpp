@@ -27,6 +27,7 @@ struct Term {
     double* variable = nullptr;       // a variable sigil's variable, when it exists
     ListNode* body = nullptr;         // a word defined in the language
     const Code* in_place = nullptr;   // its body's code, when the call runs it in place
+    const Code* list_in_place = nullptr;  // of a whole list that a conditional runs: its code, when in place
     Word* word = nullptr;             // any other callable
     SigilHandler* handler = nullptr;  // any other sigil
     std::string name;                 // a sigil's name, a definition's name, a failing token
@@ -112,6 +113,9 @@ public:
         }
         if (term.row != nullptr && (term.row->kind == Kind::opener || term.row->kind == Kind::opener_sigil)) {
             whole_construct(term);
+            if (term.whole && term.row->construct == Construct::list && term.end < node_.size() &&
+                (node_.token(term.end) == "iftrue" || node_.token(term.end) == "iffalse"))
+                term.list_in_place = in_place_code(term.list.node() != nullptr ? *term.list.node() : empty_list());
         }
         return term;
     }
@@ -123,22 +127,24 @@ private:
         } else if (const auto* user_word = word.target<UserWord>()) {
             ListNode* const body = user_word->body.node();
             term.body = body != nullptr ? body : &empty_list();
-            if (in_place_allowed_ && being_compiled().size() < most_compiled_inside &&
-                std::find(being_compiled().begin(), being_compiled().end(), term.body) == being_compiled().end()) {
-                const Code& callee = current_code(ctx_, *term.body, Run::once);
-                if (callee.in_place) {
-                    // Its instructions, copied in, point at the lists its
-                    // code holds, without holding them: a code that held
-                    // them could hold itself through them. They live as long
-                    // as the callee's code, which only a change replaces,
-                    // and any change makes this code compile anew.
-                    term.in_place = &callee;
-                    code_.depends_on_all = true;
-                }
-            }
+            if (std::find(being_compiled().begin(), being_compiled().end(), term.body) == being_compiled().end())
+                term.in_place = in_place_code(*term.body);
         } else {
             term.word = &word;
         }
+    }
+
+    // The code of `list`, when a call of it may run its instructions in
+    // place. They are copied in, and point at the lists its code holds,
+    // without holding them: a code that held them could hold itself through
+    // them. They live as long as that code, which only a change replaces,
+    // and any change makes this code compile anew.
+    const Code* in_place_code(ListNode& list) {
+        if (!in_place_allowed_ || being_compiled().size() >= most_compiled_inside) return nullptr;
+        const Code& code = current_code(ctx_, list, Run::once);
+        if (!code.in_place) return nullptr;
+        code_.depends_on_all = true;
+        return &code;
     }
 
     void look_up_sigil(SigilHandler& handler, std::string name, Term& term) {
@@ -228,6 +234,7 @@ private:
     X(dup)          /* dup */                                                              \
     X(over)         /* over */                                                             \
     X(quote)        /* a whole [ ... ] or { ... } */                                       \
+    X(short_quote)  /* one before iftrue or iffalse, its list one short straight run */    \
     X(conditional)  /* iftrue or iffalse */                                                \
     X(times)        /* times */                                                            \
     X(control)      /* any control word */                                                 \
@@ -261,6 +268,8 @@ bool matches(Class c, const Term& term) {
             return term.is(Row::over);
         case Class::quote:
             return term.whole && term.row->construct == Construct::list;
+        case Class::short_quote:
+            return term.list_in_place != nullptr;
         case Class::conditional:
             return term.is(Row::iftrue) || term.is(Row::iffalse);
         case Class::times:
@@ -373,14 +382,7 @@ public:
     // A call whose body runs in place: where it begins, then the body's
     // instructions but its guard and its end.
     Emitted in_place(std::span<const Term> terms, Form) {
-        const Term& term = terms[0];
-        const Code& body = *term.in_place;
-        Emitted emitted = make(term, Op::call_in_place, {.number = 0});
-        emitted.slots[0].calls = 1;
-        emitted.body = body.reach;
-        const std::size_t guarded = body.instrs.front().op == Op::guard ? 1 : 0;
-        emitted.in_place = std::span<const Instr>(body.instrs).subspan(guarded, body.instrs.size() - guarded - 1);
-        return emitted;
+        return laid_in(terms[0], Op::call_in_place, *terms[0].in_place);
     }
 
     Emitted quote_if(std::span<const Term> terms, Form) {
@@ -390,6 +392,21 @@ public:
         const Op op = copy ? (when ? Op::dup_quote_iftrue : Op::dup_quote_iffalse)
                            : (when ? Op::quote_iftrue : Op::quote_iffalse);
         return make(terms.front(), op, {.node = held(quote)});
+    }
+
+    // The list's instructions follow, skipped when the flag says so.
+    Emitted quote_if_in_place(std::span<const Term> terms, Form) {
+        const bool copy = terms.size() == 3;
+        const Term& quote = terms[terms.size() - 2];
+        const bool when = terms.back().is(Row::iftrue);
+        const Op op = copy ? (when ? Op::dup_quote_iftrue_in_place : Op::dup_quote_iffalse_in_place)
+                           : (when ? Op::quote_iftrue_in_place : Op::quote_iffalse_in_place);
+        Emitted emitted = laid_in(terms.front(), op, *quote.list_in_place);
+        emitted.slots[0].operand.node = held(quote);
+        // A list that changes the depth leaves it as the flag says: what
+        // follows is checked anew.
+        emitted.ends_run = emitted.body.delta != 0;
+        return emitted;
     }
 
     Emitted quote_times(std::span<const Term> terms, Form) {
@@ -413,6 +430,22 @@ public:
     }
 
 private:
+    // An op that stands for a call of `body`, with the body's instructions
+    // after it but its guard and its end; the op's own second slot, if it
+    // has one, says how far past them it goes on.
+    static Emitted laid_in(const Term& term, Op op, const Code& body) {
+        Emitted emitted = make(term, op, {.number = 0});
+        emitted.slots[0].calls = 1;
+        emitted.body = body.reach;
+        const std::size_t guarded = body.instrs.front().op == Op::guard ? 1 : 0;
+        emitted.in_place = std::span<const Instr>(body.instrs).subspan(guarded, body.instrs.size() - guarded - 1);
+        if (op != Op::call_in_place) {
+            emitted.slots[1] = slot(term, Op::data, {.skip = static_cast<std::int64_t>(2 + emitted.in_place.size())});
+            emitted.size = 2;
+        }
+        return emitted;
+    }
+
     static Instr slot(const Term& term, Op op, Instr::Operand operand) {
         return {.op = op, .entry = false, .calls = 0, .token = term.first, .operand = operand};
     }
@@ -471,6 +504,8 @@ const std::vector<Rule>& rules() {
         using C = Class;
         std::vector<Rule> list = {
             {"quote loop quote repeat", {C::quote, C::loop_setup, C::quote, C::repeat}, &Builder::while_repeat},
+            {"dup short quote if", {C::dup, C::short_quote, C::conditional}, &Builder::quote_if_in_place},
+            {"short quote if", {C::short_quote, C::conditional}, &Builder::quote_if_in_place},
             {"dup quote if", {C::dup, C::quote, C::conditional}, &Builder::quote_if},
             {"quote if", {C::quote, C::conditional}, &Builder::quote_if},
             {"quote times", {C::quote, C::times}, &Builder::quote_times},

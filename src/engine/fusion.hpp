@@ -18,8 +18,10 @@ struct Emitted {
     std::uint8_t size = 1;  // slots used
     const Builtin* row = nullptr;
     Reach body;
-    // A call run in place: the instructions of the body, after the slot.
+    // A call run in place: the instructions of the body, after the slots.
     std::span<const Instr> in_place;
+    // Its run of instructions ends with it: what follows is guarded anew.
+    bool ends_run = false;
 };
 
 // Looks up the tokens of `node` and decides which run as one instruction:

@@ -107,6 +107,13 @@ const OpInfo& info(Op op);
 // neither calls, changes the tables nor ends its list.
 constexpr bool is_straight(Op op) { return (exits_of(op) & (calls | changes | ends)) == 0; }
 
+// Whether it stands for a call whose body's instructions follow it in line,
+// `calls` deep in such bodies.
+constexpr bool laid_in(Op op) {
+    return op == Op::call_in_place || op == Op::quote_iftrue_in_place || op == Op::quote_iffalse_in_place ||
+           op == Op::dup_quote_iftrue_in_place || op == Op::dup_quote_iffalse_in_place;
+}
+
 // The reach of `op` made for `row` (if any), with `body` the reach of the
 // body it runs in place (if any); its effect must be known.
 Reach reach_of(Op op, const Builtin* row, const Reach& body = {});
@@ -158,6 +165,7 @@ struct Instr {
             std::int32_t below;  // the bytes the depth must reach: (need - 1) values
             std::int32_t room;   // the bytes of room its run takes
         } guard;
+        std::int64_t skip;  // a conditional's second slot: from its first to what follows its list
     } operand;
 };
 static_assert(sizeof(Instr) == 16);

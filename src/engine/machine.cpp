@@ -330,6 +330,30 @@ dispatch:
         TOLVA_QUOTE_IF(dup_quote_iffalse, false, true)
 #undef TOLVA_QUOTE_IF
 
+        // The same with the list's instructions in line, inside a straight
+        // run whose guard counted the flag and what the list needs: on into
+        // them, counted and polled as a call, or past them.
+#define TOLVA_QUOTE_IF_IN_PLACE(name, when, copy)                              \
+    OP(name) : {                                                               \
+        quoted = ip->operand.node;                                             \
+        const bool runs = (tos != 0) == (when);                                \
+        if (!(copy)) DROP();                                                   \
+        if (!runs) {                                                           \
+            ip += ip[1].operand.skip;                                          \
+            DISPATCH();                                                        \
+        }                                                                      \
+        if (fp + ip->calls >= frames_limit || runtime.trap) [[unlikely]] {     \
+            CALL_OUT(ip + 2, count_in_place(ctx, ip->calls));                  \
+            DISPATCH();                                                        \
+        }                                                                      \
+        NEXT2();                                                               \
+    }
+        TOLVA_QUOTE_IF_IN_PLACE(quote_iftrue_in_place, true, false)
+        TOLVA_QUOTE_IF_IN_PLACE(quote_iffalse_in_place, false, false)
+        TOLVA_QUOTE_IF_IN_PLACE(dup_quote_iftrue_in_place, true, true)
+        TOLVA_QUOTE_IF_IN_PLACE(dup_quote_iffalse_in_place, false, true)
+#undef TOLVA_QUOTE_IF_IN_PLACE
+
         OP(quote_times) : {
             quoted = ip->operand.node;
             if (sp < stack_base) [[unlikely]]

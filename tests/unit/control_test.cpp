@@ -23,3 +23,16 @@ TEST(Control, RedefinitionWhileRunning) {
         {":mk :sq ; mk dup * ; 3 sq", "", "", "9 "},
     });
 }
+
+// A list that iftrue or iffalse runs in place, where it changes the depth:
+// what follows finds the depth the flag left, checked anew, whether the
+// list ran or not, in the word's own body and in a caller's.
+TEST(Control, ListsRunInPlaceLeaveTheDepthTheFlagDecided) {
+    check_all({
+        {":f [ 1 2 ] iffalse + ; 7 0 f drop drop\n5 1 f", "", "Out of range: stack underflow\n", ""},
+        {":f [ 1 2 ] iffalse + ; 7 0 f drop drop\n5 0 f", "", "", "5 3 "},
+        {":h [ 1 2 ] iftrue ; :k h + ; 7 1 k drop drop\n5 0 k", "", "Out of range: stack underflow\n", ""},
+        {":f [ drop ] iftrue 1+ ; 4 5 1 f 1 0 f", "", "", "5 2 "},
+        {"[ $i 2 mod { 9 } iftrue ] 4 times", "", "", "9 9 "},
+    });
+}

@@ -146,6 +146,11 @@ private:
         if (name == "quote")
             return (pick(0, 1) ? "[ " : "{ ") + (depth > 2 ? token() : sequence(depth + 1)) +
                    (pick(0, 1) ? " ]" : " }");
+        if (name == "short_quote") {
+            std::string list = pick(0, 1) ? "[" : "{";
+            for (int item = pick(0, 4); item > 0; --item) list += ' ' + one_of(straight_);
+            return list + (list[0] == '[' ? " ]" : " }");
+        }
         if (name == "conditional") return one_of({"iftrue", "iffalse"});
         if (name == "times") return "times";
         if (name == "control") return one_of(controls_);
@@ -165,6 +170,9 @@ private:
     const std::vector<std::string> names_ = {"w", "v", "u", "foo", "t", "a", "z", "dup", "]", ";", "1", "+"};
     const std::vector<std::string> variables_ = {"a", "b", "i", "z"};
     const std::vector<std::string> numbers_ = {"0", "1", "2", "3", "7", "2.5", "0x10", "nan", "1e400"};
+    // Tokens that run straight on, failing or not: what a list run in place holds.
+    const std::vector<std::string> straight_ = {"1", "0", "2.5", "dup", "drop", "swap", "over", "-rot", "2dup", "+",
+                                                "-", "*", "mod", "/mod", "<", "=", "not", "1+", "$a", "+b", "=a"};
     const std::vector<std::string> after_lists_ = {"iftrue", "iffalse", "execute", "3 times", "2 times",
                                                    "while",  "repeat",  "/w",      "/v",      "interpret"};
 };
