@@ -65,12 +65,15 @@ public:
         }
     }
 
-    // The end of a call, at the token after the last.
+    // The end of a call, at the token after the last. A call just before
+    // it is its list's last act.
     void finish(std::uint32_t size, Op end) {
         constexpr std::size_t most_in_place = 64;
         code_.straight = !not_straight_ && runs_ <= 1;
         code_.in_place = code_.straight && code_.instrs.size() <= most_in_place;
         end_run();
+        if (end == Op::ret && !code_.instrs.empty() && code_.instrs.back().op == Op::call)
+            code_.instrs.back().op = Op::tail_call;
         code_.pass_start = single_balanced_run_ ? 1 : 0;
         code_.instrs.push_back({.op = end, .entry = true, .calls = 0, .token = size, .operand = {}});
     }
@@ -155,6 +158,8 @@ std::unique_ptr<Code> variant(Code& code, Run run) {
     made->generation = code.generation;
     made->instrs = code.instrs;
     made->instrs.back().op = end_of(run);
+    // A call before an end that is no return is no last act.
+    if (made->instrs.size() > 1 && made->instrs.end()[-2].op == Op::tail_call) made->instrs.end()[-2].op = Op::call;
     made->pass_head = made->instrs.data() + code.pass_start;
     return made;
 }
@@ -190,7 +195,8 @@ bool repair(const Context& ctx, Code& code) {
         for (std::uint32_t index = 0; index < code.node->size(); ++index) {
             if (code.node->token(index) != name) continue;
             Instr* const call = instruction_at(code, index);
-            if (call == nullptr || call->op != Op::call || ctx.aliases.contains(name)) return false;
+            if (call == nullptr || (call->op != Op::call && call->op != Op::tail_call) || ctx.aliases.contains(name))
+                return false;
             const auto word = ctx.words.find(name);
             const auto* user_word = word == ctx.words.end() ? nullptr : word->second.target<UserWord>();
             if (user_word == nullptr) return false;

@@ -107,34 +107,39 @@ public:
     Frame& operator[](std::size_t index) { return base_[index]; }
     const Frame& operator[](std::size_t index) const { return base_[index]; }
 
-    // What the evaluator keeps in a register and writes back.
+    // What the evaluator keeps in registers and writes back: the top, and
+    // the limit, which a push that reaches must make room first
+    // (make_room). The limit may fall short of the exact one, never past
+    // it, and the next push that reaches it sets it again.
     Frame* top() const { return top_; }
     void set_top(Frame* top) { top_ = top; }
-    // A push that reaches this must make room first (make_room).
     Frame* limit() const { return limit_; }
+    void set_limit_to(Frame* limit) { limit_ = limit; }
+    Frame* end() const { return end_; }
 
     std::size_t native = 0;      // frames of native code, which do not count toward the depth
     std::size_t tail_calls = 0;  // calls that count without a frame of their own
 
-    // A call takes over `frame`, the top one (whose pointer the evaluator
-    // may hold in a register, ahead of `top`), of kind once or tail, where a
-    // push would have found room. The limit moves down with it: it may fall
-    // short of the exact one, never past it, and the next push that reaches
-    // it sets it again (make_room).
-    void take_over(Frame& frame) {
+    // `calls` calls take over `frame`, the top one (whose pointer the
+    // evaluator may hold in a register, ahead of `top`), of kind once or
+    // tail, where pushes would have found room: they count without frames
+    // of their own. The limit must move down by as many.
+    void take_over(Frame& frame, std::uint32_t calls) {
         if (frame.kind == Run::tail) {
-            ++frame.tail.calls;
+            frame.tail.calls += calls;
         } else {
             frame.kind = Run::tail;
-            frame.tail.calls = 1;
+            frame.tail.calls = calls;
         }
-        ++tail_calls;
-        --limit_;
+        tail_calls += calls;
     }
 
-    // The calls that took over `frame` are gone with it. The limit is left
-    // short, until the next push that reaches it sets it again.
-    void release(const Frame& frame) { tail_calls -= frame.tail.calls; }
+    // The calls that took over `frame` are gone with it: the limit may move
+    // up by as many, but not past the end of the frames.
+    std::uint32_t release(const Frame& frame) {
+        tail_calls -= frame.tail.calls;
+        return frame.tail.calls;
+    }
 
     // Takes the top frame off, with the calls it stood for.
     void pop(std::size_t most) {

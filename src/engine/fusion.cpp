@@ -28,6 +28,7 @@ struct Term {
     ListNode* body = nullptr;         // a word defined in the language
     const Code* in_place = nullptr;   // its body's code, when the call runs it in place
     const Code* list_in_place = nullptr;  // of a whole list that a conditional runs: its code, when in place
+    ListNode* list_call = nullptr;  // of a whole list that is a call of a word defined in the language: its body
     Word* word = nullptr;             // any other callable
     SigilHandler* handler = nullptr;  // any other sigil
     std::string name;                 // a sigil's name, a definition's name, a failing token
@@ -114,8 +115,10 @@ public:
         if (term.row != nullptr && (term.row->kind == Kind::opener || term.row->kind == Kind::opener_sigil)) {
             whole_construct(term);
             if (term.whole && term.row->construct == Construct::list && term.end < node_.size() &&
-                (node_.token(term.end) == "iftrue" || node_.token(term.end) == "iffalse"))
+                (node_.token(term.end) == "iftrue" || node_.token(term.end) == "iffalse")) {
                 term.list_in_place = in_place_code(term.list.node() != nullptr ? *term.list.node() : empty_list());
+                if (term.list.size() == 1) term.list_call = called(term.list[0]);
+            }
         }
         return term;
     }
@@ -145,6 +148,21 @@ private:
         if (!code.in_place) return nullptr;
         code_.depends_on_all = true;
         return &code;
+    }
+
+    // The body of the word defined in the language that `token`, alone in
+    // a list, calls, if it is one: the call depends on its meaning as the
+    // list's own tokens do.
+    ListNode* called(std::string_view token) {
+        const std::string name(token);
+        const std::uint32_t hash = name_hash(name);
+        const Meaning meaning = meaning_of(ctx_, name, true, hash);
+        if (meaning.kind != Meaning::Kind::word || meaning.aliased) return nullptr;
+        const auto* user_word = meaning.word->target<UserWord>();
+        if (user_word == nullptr) return nullptr;
+        code_.looked_up |= name_bit(hash);
+        code_.depends_on_all = true;
+        return user_word->body.node() != nullptr ? user_word->body.node() : &empty_list();
     }
 
     void look_up_sigil(SigilHandler& handler, std::string name, Term& term) {
@@ -235,6 +253,7 @@ private:
     X(over)         /* over */                                                             \
     X(quote)        /* a whole [ ... ] or { ... } */                                       \
     X(short_quote)  /* one before iftrue or iffalse, its list one short straight run */    \
+    X(quote_call)   /* one before iftrue or iffalse, its list a call of a word defined */  \
     X(conditional)  /* iftrue or iffalse */                                                \
     X(times)        /* times */                                                            \
     X(control)      /* any control word */                                                 \
@@ -270,6 +289,8 @@ bool matches(Class c, const Term& term) {
             return term.whole && term.row->construct == Construct::list;
         case Class::short_quote:
             return term.list_in_place != nullptr;
+        case Class::quote_call:
+            return term.list_call != nullptr;
         case Class::conditional:
             return term.is(Row::iftrue) || term.is(Row::iffalse);
         case Class::times:
@@ -409,6 +430,20 @@ public:
         return emitted;
     }
 
+    // The word's body, entered at once; the list's own call when that
+    // cannot be (engine/machine.cpp).
+    Emitted quote_if_call(std::span<const Term> terms, Form) {
+        const bool copy = terms.size() == 3;
+        const Term& quote = terms[terms.size() - 2];
+        const bool when = terms.back().is(Row::iftrue);
+        const Op op = copy ? (when ? Op::dup_quote_iftrue_call : Op::dup_quote_iffalse_call)
+                           : (when ? Op::quote_iftrue_call : Op::quote_iffalse_call);
+        Emitted emitted = make(terms.front(), op, {.node = held(quote)});
+        emitted.slots[1] = slot(terms.front(), Op::data, {.node = quote.list_call});
+        emitted.size = 2;
+        return emitted;
+    }
+
     Emitted quote_times(std::span<const Term> terms, Form) {
         return make(terms.front(), Op::quote_times, {.node = held(terms[0])});
     }
@@ -506,6 +541,8 @@ const std::vector<Rule>& rules() {
             {"quote loop quote repeat", {C::quote, C::loop_setup, C::quote, C::repeat}, &Builder::while_repeat},
             {"dup short quote if", {C::dup, C::short_quote, C::conditional}, &Builder::quote_if_in_place},
             {"short quote if", {C::short_quote, C::conditional}, &Builder::quote_if_in_place},
+            {"dup quote call if", {C::dup, C::quote_call, C::conditional}, &Builder::quote_if_call},
+            {"quote call if", {C::quote_call, C::conditional}, &Builder::quote_if_call},
             {"dup quote if", {C::dup, C::quote, C::conditional}, &Builder::quote_if},
             {"quote if", {C::quote, C::conditional}, &Builder::quote_if},
             {"quote times", {C::quote, C::times}, &Builder::quote_times},

@@ -175,7 +175,8 @@ void run_engine(Context& ctx) {
 
 #define SAVE_QUOTED() \
     (quoted != nullptr ? (TokenList::assign_both(ctx.buffer, ctx.quotation, std::exchange(quoted, nullptr)), 0) : 0)
-#define SAVE_REGISTERS(at) (SAVE_QUOTED(), *sp = tos, stack.set_top_slot(sp), fp->ip = (at), frames.set_top(fp))
+#define SAVE_REGISTERS(at) \
+    (SAVE_QUOTED(), *sp = tos, stack.set_top_slot(sp), fp->ip = (at), frames.set_top(fp), frames.set_limit_to(frames_limit))
 #define LOAD_REGISTERS()                                                                                   \
     (sp = stack.top_slot(), tos = *sp, stack_base = stack.first_slot(), stack_end = stack.end_slot(),    \
      fp = frames.top(), frames_limit = frames.limit(), generation = runtime.generation, ip = fp->ip)
@@ -278,6 +279,11 @@ dispatch:
             resume = ip + 1;
             goto call;
         }
+        OP(tail_call) : {
+            node = ip->operand.node;
+            resume = ip + 1;
+            goto tail_call;
+        }
         OP(call_in_place) : {
             if (fp + ip->calls >= frames_limit || runtime.trap) [[unlikely]] {
                 CALL_OUT(ip, count_in_place(ctx, ip->calls));
@@ -322,13 +328,57 @@ dispatch:
         if (!(copy)) DROP();                                     \
         if (!runs) NEXT();                                       \
         resume = ip + 1;                                         \
-        goto call;                                               \
+        goto call_or_tail_call;                                  \
     }
         TOLVA_QUOTE_IF(quote_iftrue, true, false)
         TOLVA_QUOTE_IF(quote_iffalse, false, false)
         TOLVA_QUOTE_IF(dup_quote_iftrue, true, true)
         TOLVA_QUOTE_IF(dup_quote_iffalse, false, true)
 #undef TOLVA_QUOTE_IF
+
+        // The same with a list that only calls a word defined in the
+        // language: the word's body entered at once, the frame standing for
+        // the list's call and the word's, or taking the frame over for both
+        // when it is the list's last act. When the word's body cannot be
+        // entered so, its list is called as any list (which then calls it).
+#define TOLVA_QUOTE_IF_CALL(name, when, copy)                                                           \
+    OP(name) : {                                                                                        \
+        if ((copy) && sp < stack_base) [[unlikely]]                                                     \
+            goto copy_underflow;                                                                        \
+        quoted = ip->operand.node;                                                                      \
+        if (sp < stack_base) [[unlikely]]                                                               \
+            goto underflow;                                                                             \
+        const bool runs = (tos != 0) == (when);                                                         \
+        if (!(copy)) DROP();                                                                            \
+        if (!runs) NEXT2();                                                                             \
+        resume = ip + 2;                                                                                \
+        node = ip[1].operand.node;                                                                      \
+        code = static_cast<Code*>(node->code.get());                                                    \
+        if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit || runtime.trap) \
+            [[unlikely]] {                                                                              \
+            node = ip->operand.node;                                                                    \
+            goto call_or_tail_call;                                                                     \
+        }                                                                                               \
+        if (resume->op == Op::ret) {                                                                    \
+            frames.take_over(*fp, 2);                                                                   \
+            frames_limit -= 2;                                                                          \
+        } else {                                                                                        \
+            fp->ip = resume;                                                                            \
+            ++fp;                                                                                       \
+            fp->kind = Run::once;                                                                       \
+            frames.take_over(*fp, 1);                                                                   \
+            --frames_limit;                                                                             \
+        }                                                                                               \
+        fp->code = code;                                                                                \
+        fp->node = node;                                                                                \
+        ip = code->first();                                                                             \
+        DISPATCH();                                                                                     \
+    }
+        TOLVA_QUOTE_IF_CALL(quote_iftrue_call, true, false)
+        TOLVA_QUOTE_IF_CALL(quote_iffalse_call, false, false)
+        TOLVA_QUOTE_IF_CALL(dup_quote_iftrue_call, true, true)
+        TOLVA_QUOTE_IF_CALL(dup_quote_iffalse_call, false, true)
+#undef TOLVA_QUOTE_IF_CALL
 
         // The same with the list's instructions in line, inside a straight
         // run whose guard counted the flag and what the list needs: on into
@@ -405,7 +455,8 @@ dispatch:
         OP(ret_kept) : goto ret;
         OP(ret) : ret : {
             if (fp->kind == Run::tail) [[unlikely]] {
-                frames.release(*fp);
+                frames_limit += frames.release(*fp);
+                if (frames_limit > frames.end()) frames_limit = frames.end();
             }
             goto back_to_caller;
         }
@@ -570,29 +621,38 @@ dispatch:
 
     // The call of `node`, going on at `resume` when it returns: its code
     // made current, room for its frame, a poll (ready_to_call), or, at its
-    // first run, a frame that runs it token by token; then the frame. A call
-    // that is its list's last act takes the frame over (a list run once, as
-    // only such lists end in ret), counted as the call it is, and returns
-    // where the list would have.
+    // first run, a frame that runs it token by token; then the frame. An
+    // op that knows only as it runs whether its call is its list's last act
+    // comes in first.
+call_or_tail_call:
+    if (resume->op == Op::ret) goto tail_call;
 call:
     code = static_cast<Code*>(node->code.get());
     if (code == nullptr || code->generation != generation || fp + 1 == frames_limit || runtime.trap) [[unlikely]] {
         CALL_OUT(resume, code = ready_to_call(ctx, *node));
         if (code == nullptr) DISPATCH();
     }
-    if (resume->op == Op::ret) {
-        frames.take_over(*fp);
-        frames_limit = frames.limit();
-        fp->code = code;
-        fp->node = node;
-        ip = code->first();
-        DISPATCH();
-    }
     fp->ip = resume;
     ++fp;
     fp->code = code;
     fp->node = node;
     fp->kind = Run::once;
+    ip = code->first();
+    DISPATCH();
+
+    // The same as its list's last act (a list run once, as only such lists
+    // end in ret): it takes the frame over, counted as the call it is, and
+    // returns where the list would have.
+tail_call:
+    code = static_cast<Code*>(node->code.get());
+    if (code == nullptr || code->generation != generation || fp + 1 == frames_limit || runtime.trap) [[unlikely]] {
+        CALL_OUT(resume, code = ready_to_call(ctx, *node));
+        if (code == nullptr) DISPATCH();
+    }
+    frames.take_over(*fp, 1);
+    --frames_limit;
+    fp->code = code;
+    fp->node = node;
     ip = code->first();
     DISPATCH();
 
