@@ -75,6 +75,10 @@ struct Runtime {
     // (core/trap.hpp).
     volatile std::sig_atomic_t trap = 0;
     volatile std::sig_atomic_t interrupt_requested = 0;
+    // The list a whole construct just closed, while the evaluator's loop
+    // runs: what the buffer and the quotation hold, set in them when code
+    // outside the loop may look (engine/machine.cpp).
+    ListNode* quoted = nullptr;
     // Changes whenever a word or an alias is added or replaced, so compiled
     // token lists know when to look their tokens up again. Values are never
     // reused, not even by another Context.

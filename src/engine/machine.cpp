@@ -164,17 +164,18 @@ void run_engine(Context& ctx) {
     double* stack_end;
     Frame* frames_limit;
     std::uint64_t generation;
-    // The list a whole construct just closed: what the buffer and the
-    // quotation hold, set in them only when code outside the loop may look
-    // (SAVE_REGISTERS), so that a conditional costs no counting of references.
-    ListNode* quoted = nullptr;
     // Scratch for the ops that enter a list.
     ListNode* node;
     Code* code;
     const Instr* resume;
 
-#define SAVE_QUOTED() \
-    (quoted != nullptr ? (TokenList::assign_both(ctx.buffer, ctx.quotation, std::exchange(quoted, nullptr)), 0) : 0)
+// The list a whole construct closed goes into the buffer and the quotation
+// only when code outside the loop may look, so that a conditional costs no
+// counting of references.
+#define SAVE_QUOTED()                                                                                 \
+    (runtime.quoted != nullptr                                                                        \
+         ? (TokenList::assign_both(ctx.buffer, ctx.quotation, std::exchange(runtime.quoted, nullptr)), 0) \
+         : 0)
 #define SAVE_REGISTERS(at) \
     (SAVE_QUOTED(), *sp = tos, stack.set_top_slot(sp), fp->ip = (at), frames.set_top(fp), frames.set_limit_to(frames_limit))
 #define LOAD_REGISTERS()                                                                                   \
@@ -296,7 +297,7 @@ dispatch:
         }
 
         OP(quote) : {
-            quoted = ip->operand.node;
+            runtime.quoted = ip->operand.node;
             NEXT();
         }
         OP(string) : {
@@ -321,7 +322,7 @@ dispatch:
     OP(name) : {                                                 \
         if ((copy) && sp < stack_base) [[unlikely]]              \
             goto copy_underflow;                                 \
-        node = quoted = ip->operand.node;                        \
+        node = runtime.quoted = ip->operand.node;                \
         if (sp < stack_base) [[unlikely]]                        \
             goto underflow;                                      \
         const bool runs = (tos != 0) == (when);                  \
@@ -345,7 +346,7 @@ dispatch:
     OP(name) : {                                                                                        \
         if ((copy) && sp < stack_base) [[unlikely]]                                                     \
             goto copy_underflow;                                                                        \
-        quoted = ip->operand.node;                                                                      \
+        runtime.quoted = ip->operand.node;                                                              \
         if (sp < stack_base) [[unlikely]]                                                               \
             goto underflow;                                                                             \
         const bool runs = (tos != 0) == (when);                                                         \
@@ -385,7 +386,7 @@ dispatch:
         // them, counted and polled as a call, or past them.
 #define TOLVA_QUOTE_IF_IN_PLACE(name, when, copy)                              \
     OP(name) : {                                                               \
-        quoted = ip->operand.node;                                             \
+        runtime.quoted = ip->operand.node;                                     \
         const bool runs = (tos != 0) == (when);                                \
         if (!(copy)) DROP();                                                   \
         if (!runs) {                                                           \
@@ -405,7 +406,7 @@ dispatch:
 #undef TOLVA_QUOTE_IF_IN_PLACE
 
         OP(quote_times) : {
-            quoted = ip->operand.node;
+            runtime.quoted = ip->operand.node;
             if (sp < stack_base) [[unlikely]]
                 goto underflow;
             const std::int32_t passes = truncate_to_int32(tos).value_or(0);
@@ -416,7 +417,7 @@ dispatch:
         }
 
         OP(quote_control) : {
-            quoted = ip->operand.node;
+            runtime.quoted = ip->operand.node;
             CALL_OUT(ip + 2, enter(ctx, ip[1].operand.enter(ctx)));
             FINISH(quote_control);
         }
@@ -429,7 +430,7 @@ dispatch:
         node = ip->operand.node;                                                                         \
         ListNode* const condition = ip[1].operand.node;                                                  \
         if (ctx.loop_body.node() != node) ctx.loop_body = TokenList(node);                               \
-        quoted = condition;                                                                              \
+        runtime.quoted = condition;                                                                      \
         const auto* body = static_cast<Code*>(node->code.get());                                         \
         const auto* test = static_cast<Code*>(condition->code.get());                                    \
         if (body != nullptr && test != nullptr && body->generation == generation &&                      \
