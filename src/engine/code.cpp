@@ -133,6 +133,8 @@ std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous
     // While places are tracked, a call at a list's end keeps the frame of
     // the list, which the chain of an error then shows.
     assembler.finish(static_cast<std::uint32_t>(node.size()), state.tracking ? Op::ret_kept : Op::ret);
+    code->entry = code->first();
+    if (code->entry->op == Op::guard) code->entry_guard = code->entry++->operand.guard;
     return code;
 }
 

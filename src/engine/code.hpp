@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -22,10 +23,16 @@ struct Code final : Compiled {
     Code();
 
     std::vector<Instr> instrs;
+    std::uint64_t generation = 0;  // of the tables it was last found current in
+    // What a call checks and enters, beside the generation: the guard at
+    // its head, if any, and where it goes on once that passed, so that a
+    // call need not go through the guard's instruction (a guard that
+    // always passes when there is none).
+    const Instr* entry = nullptr;
+    Guard entry_guard{std::numeric_limits<std::int32_t>::min(), -1};
     // Which code this is, never the same twice (an address may be).
     std::uint64_t serial;
     ListNode* node = nullptr;
-    std::uint64_t generation = 0;  // of the tables it was last found current in
     std::uint64_t looked_up = 0;   // a filter of the names its tokens looked up, one bit each (name_bit)
     // A token was found through an alias, or a call runs its body's
     // instructions in place: a change to any name may touch it.

@@ -145,6 +145,14 @@ struct Named {
     const Builtin* row = nullptr;     // variable_sigil, sigil: the sigil's row, if built in
 };
 
+// What the head of a straight run checks, in bytes from the top's slot:
+// the depth it must reach, (need - 1) values from the first slot, and the
+// room its run takes before the stack's end.
+struct Guard {
+    std::int32_t below;
+    std::int32_t room;
+};
+
 // One instruction: 16 bytes, what it does, whether a frame may start at
 // it, the token it begins at and its operand. An instruction that needs
 // two operands takes a second slot (op `data`) for the second.
@@ -161,10 +169,7 @@ struct Instr {
         Named* named;
         void (*native)(Context&);
         Entry (*enter)(Context&);
-        struct {
-            std::int32_t below;  // the bytes the depth must reach: (need - 1) values
-            std::int32_t room;   // the bytes of room its run takes
-        } guard;
+        Guard guard;
         std::int64_t skip;  // a conditional's second slot: from its first to what follows its list
     } operand;
 };

@@ -198,6 +198,13 @@ void run_engine(Context& ctx) {
         return;             \
     } while (0)
 #define PUSH(value) (*sp = tos, ++sp, tos = (value))
+// Whether the stack holds what a straight run's guard asks for.
+#define PASSES(guard)                                                                          \
+    (reinterpret_cast<char*>(sp) - reinterpret_cast<char*>(stack_base) >= (guard).below &&    \
+     reinterpret_cast<char*>(stack_end) - reinterpret_cast<char*>(sp) > (guard).room)
+// Where a call enters `code`: past the guard at its head when the stack
+// passes it, which saves going through the guard's instruction.
+#define ENTRY(code) (PASSES((code)->entry_guard) ? (code)->entry : (code)->first())
 #define DROP() (tos = *--sp)
 #define NEXT()      \
     do {            \
@@ -372,7 +379,7 @@ dispatch:
         }                                                                                               \
         fp->code = code;                                                                                \
         fp->node = node;                                                                                \
-        ip = code->first();                                                                             \
+        ip = ENTRY(code);                                                                               \
         DISPATCH();                                                                                     \
     }
         TOLVA_QUOTE_IF_CALL(quote_iftrue_call, true, false)
@@ -638,7 +645,7 @@ call:
     fp->code = code;
     fp->node = node;
     fp->kind = Run::once;
-    ip = code->first();
+    ip = ENTRY(code);
     DISPATCH();
 
     // The same as its list's last act (a list run once, as only such lists
@@ -654,7 +661,7 @@ tail_call:
     --frames_limit;
     fp->code = code;
     fp->node = node;
-    ip = code->first();
+    ip = ENTRY(code);
     DISPATCH();
 
     // A repeat loop's frame goes on in its other list: by its instructions
@@ -678,8 +685,11 @@ other_list:
 back_to_caller:
     --fp;
     ip = fp->ip;
-    if (fp->code->generation == generation) [[likely]]
+    if (fp->code->generation == generation) [[likely]] {
+        // Most calls are followed by a straight run: its guard is checked here.
+        if (ip->op == Op::guard && PASSES(ip->operand.guard)) ++ip;
         DISPATCH();
+    }
     if (ip->op == Op::by_tokens) LEAVE(ip);
     CALL_OUT(ip, revalidate(ctx, *fp));
     DISPATCH();
@@ -706,6 +716,8 @@ copy_underflow:
 #undef RAISE
 #undef LEAVE
 #undef PUSH
+#undef PASSES
+#undef ENTRY
 #undef DROP
 #undef NEXT
 #undef NEXT2
