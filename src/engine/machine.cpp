@@ -1,4 +1,5 @@
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -82,6 +83,10 @@ template <Form form>
 }
 
 constexpr double negated(double value) { return operation::flag(value == 0); }
+
+// Whether a flag is true, as the conditionals test it: not 0 nor -0 (NaN
+// is true). From the bits, without the sign's: one integer test.
+[[gnu::always_inline]] inline bool truth(double value) { return (std::bit_cast<std::uint64_t>(value) << 1) != 0; }
 
 // An op found the stack empty: it fails as pop does, or, after dup, as dup
 // does, its frame then standing after it, as frames stand after an op that
@@ -332,7 +337,7 @@ dispatch:
         node = runtime.quoted = ip->operand.node;                \
         if (sp < stack_base) [[unlikely]]                        \
             goto underflow;                                      \
-        const bool runs = (tos != 0) == (when);                  \
+        const bool runs = truth(tos) == (when);                  \
         if (!(copy)) DROP();                                     \
         if (!runs) NEXT();                                       \
         resume = ip + 1;                                         \
@@ -356,7 +361,7 @@ dispatch:
         runtime.quoted = ip->operand.node;                                                              \
         if (sp < stack_base) [[unlikely]]                                                               \
             goto underflow;                                                                             \
-        const bool runs = (tos != 0) == (when);                                                         \
+        const bool runs = truth(tos) == (when);                                                         \
         if (!(copy)) DROP();                                                                            \
         if (!runs) NEXT2();                                                                             \
         resume = ip + 2;                                                                                \
@@ -394,7 +399,7 @@ dispatch:
 #define TOLVA_QUOTE_IF_IN_PLACE(name, when, copy)                              \
     OP(name) : {                                                               \
         runtime.quoted = ip->operand.node;                                     \
-        const bool runs = (tos != 0) == (when);                                \
+        const bool runs = truth(tos) == (when);                                \
         if (!(copy)) DROP();                                                   \
         if (!runs) {                                                           \
             ip += ip[1].operand.skip;                                          \
