@@ -467,7 +467,7 @@ dispatch:
 
         OP(ret_kept) : goto ret;
         OP(ret) : ret : {
-            if (fp->kind == Run::tail) [[unlikely]] {
+            if (fp->kind == Run::tail) {
                 frames_limit += frames.release(*fp);
                 if (frames_limit > frames.end()) frames_limit = frames.end();
             }
