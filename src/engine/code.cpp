@@ -26,6 +26,14 @@ const Instr* Code::entry_at(std::uint32_t token) const {
 
 namespace {
 
+// The head of the last instruction of `instrs`, if any: the slot before
+// a second one.
+Instr* last_instruction(std::vector<Instr>& instrs) {
+    if (instrs.empty()) return nullptr;
+    Instr* const last = &instrs.back();
+    return last->op == Op::data && instrs.size() > 1 ? last - 1 : last;
+}
+
 // The deepest a guard's depth may be and the most room it takes: a run
 // that needs more is split in two.
 constexpr std::int32_t most_needed = 1 << 24;
@@ -72,8 +80,9 @@ public:
         code_.straight = !not_straight_ && runs_ <= 1;
         code_.in_place = code_.straight && code_.instrs.size() <= most_in_place;
         end_run();
-        if (end == Op::ret && !code_.instrs.empty() && code_.instrs.back().op == Op::call)
-            code_.instrs.back().op = Op::tail_call;
+        if (end == Op::ret) {
+            if (Instr* const last = last_instruction(code_.instrs)) last->op = tail_form(last->op);
+        }
         code_.pass_start = single_balanced_run_ ? 1 : 0;
         code_.instrs.push_back({.op = end, .entry = true, .calls = 0, .token = size, .operand = {}});
     }
@@ -159,9 +168,11 @@ std::unique_ptr<Code> variant(Code& code, Run run) {
     made->owner = &code;
     made->generation = code.generation;
     made->instrs = code.instrs;
-    made->instrs.back().op = end_of(run);
     // A call before an end that is no return is no last act.
-    if (made->instrs.size() > 1 && made->instrs.end()[-2].op == Op::tail_call) made->instrs.end()[-2].op = Op::call;
+    made->instrs.pop_back();
+    if (Instr* const last = last_instruction(made->instrs)) last->op = non_tail_form(last->op);
+    made->instrs.push_back(code.instrs.back());
+    made->instrs.back().op = end_of(run);
     made->pass_head = made->instrs.data() + code.pass_start;
     return made;
 }

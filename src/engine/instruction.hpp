@@ -107,6 +107,31 @@ const OpInfo& info(Op op);
 // neither calls, changes the tables nor ends its list.
 constexpr bool is_straight(Op op) { return (exits_of(op) & (calls | changes | ends)) == 0; }
 
+// The op that does as `op` does, as its list's last act: its call takes
+// the list's frame over. `op` itself for an op that calls no list so.
+constexpr Op tail_form(Op op) {
+    switch (op) {
+        case Op::call: return Op::tail_call;
+        case Op::quote_iftrue: return Op::quote_iftrue_tail;
+        case Op::quote_iffalse: return Op::quote_iffalse_tail;
+        case Op::dup_quote_iftrue: return Op::dup_quote_iftrue_tail;
+        case Op::dup_quote_iffalse: return Op::dup_quote_iffalse_tail;
+        case Op::quote_iftrue_call: return Op::quote_iftrue_call_tail;
+        case Op::quote_iffalse_call: return Op::quote_iffalse_call_tail;
+        case Op::dup_quote_iftrue_call: return Op::dup_quote_iftrue_call_tail;
+        case Op::dup_quote_iffalse_call: return Op::dup_quote_iffalse_call_tail;
+        default: return op;
+    }
+}
+
+// The op of which `op` is the tail form; `op` itself for any other.
+constexpr Op non_tail_form(Op op) {
+    for (auto other = static_cast<std::uint16_t>(0); other < static_cast<std::uint16_t>(Op::count); ++other) {
+        if (static_cast<Op>(other) != op && tail_form(static_cast<Op>(other)) == op) return static_cast<Op>(other);
+    }
+    return op;
+}
+
 // Whether it stands for a call whose body's instructions follow it in line,
 // `calls` deep in such bodies.
 constexpr bool laid_in(Op op) {

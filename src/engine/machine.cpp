@@ -329,8 +329,9 @@ dispatch:
             FINISH(define);
         }
 
-        // A whole quote and iftrue or iffalse; after dup, on a copy of the flag.
-#define TOLVA_QUOTE_IF(name, when, copy)                         \
+        // A whole quote and iftrue or iffalse; after dup, on a copy of the
+        // flag; as the list's last act, taking its frame over.
+#define TOLVA_QUOTE_IF(name, when, copy, tail)                   \
     OP(name) : {                                                 \
         if ((copy) && sp < stack_base) [[unlikely]]              \
             goto copy_underflow;                                 \
@@ -341,12 +342,17 @@ dispatch:
         if (!(copy)) DROP();                                     \
         if (!runs) NEXT();                                       \
         resume = ip + 1;                                         \
-        goto call_or_tail_call;                                  \
+        if (tail) goto tail_call;                                \
+        goto call;                                               \
     }
-        TOLVA_QUOTE_IF(quote_iftrue, true, false)
-        TOLVA_QUOTE_IF(quote_iffalse, false, false)
-        TOLVA_QUOTE_IF(dup_quote_iftrue, true, true)
-        TOLVA_QUOTE_IF(dup_quote_iffalse, false, true)
+        TOLVA_QUOTE_IF(quote_iftrue, true, false, false)
+        TOLVA_QUOTE_IF(quote_iffalse, false, false, false)
+        TOLVA_QUOTE_IF(dup_quote_iftrue, true, true, false)
+        TOLVA_QUOTE_IF(dup_quote_iffalse, false, true, false)
+        TOLVA_QUOTE_IF(quote_iftrue_tail, true, false, true)
+        TOLVA_QUOTE_IF(quote_iffalse_tail, false, false, true)
+        TOLVA_QUOTE_IF(dup_quote_iftrue_tail, true, true, true)
+        TOLVA_QUOTE_IF(dup_quote_iffalse_tail, false, true, true)
 #undef TOLVA_QUOTE_IF
 
         // The same with a list that only calls a word defined in the
@@ -354,7 +360,7 @@ dispatch:
         // the list's call and the word's, or taking the frame over for both
         // when it is the list's last act. When the word's body cannot be
         // entered so, its list is called as any list (which then calls it).
-#define TOLVA_QUOTE_IF_CALL(name, when, copy)                                                           \
+#define TOLVA_QUOTE_IF_CALL(name, when, copy, tail)                                                     \
     OP(name) : {                                                                                        \
         if ((copy) && sp < stack_base) [[unlikely]]                                                     \
             goto copy_underflow;                                                                        \
@@ -370,9 +376,10 @@ dispatch:
         if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit || runtime.trap) \
             [[unlikely]] {                                                                              \
             node = ip->operand.node;                                                                    \
-            goto call_or_tail_call;                                                                     \
+            if (tail) goto tail_call;                                                                   \
+            goto call;                                                                                  \
         }                                                                                               \
-        if (resume->op == Op::ret) {                                                                    \
+        if (tail) {                                                                                     \
             frames.take_over(*fp, 2);                                                                   \
             frames_limit -= 2;                                                                          \
         } else {                                                                                        \
@@ -387,10 +394,14 @@ dispatch:
         ip = ENTRY(code);                                                                               \
         DISPATCH();                                                                                     \
     }
-        TOLVA_QUOTE_IF_CALL(quote_iftrue_call, true, false)
-        TOLVA_QUOTE_IF_CALL(quote_iffalse_call, false, false)
-        TOLVA_QUOTE_IF_CALL(dup_quote_iftrue_call, true, true)
-        TOLVA_QUOTE_IF_CALL(dup_quote_iffalse_call, false, true)
+        TOLVA_QUOTE_IF_CALL(quote_iftrue_call, true, false, false)
+        TOLVA_QUOTE_IF_CALL(quote_iffalse_call, false, false, false)
+        TOLVA_QUOTE_IF_CALL(dup_quote_iftrue_call, true, true, false)
+        TOLVA_QUOTE_IF_CALL(dup_quote_iffalse_call, false, true, false)
+        TOLVA_QUOTE_IF_CALL(quote_iftrue_call_tail, true, false, true)
+        TOLVA_QUOTE_IF_CALL(quote_iffalse_call_tail, false, false, true)
+        TOLVA_QUOTE_IF_CALL(dup_quote_iftrue_call_tail, true, true, true)
+        TOLVA_QUOTE_IF_CALL(dup_quote_iffalse_call_tail, false, true, true)
 #undef TOLVA_QUOTE_IF_CALL
 
         // The same with the list's instructions in line, inside a straight
@@ -634,11 +645,7 @@ dispatch:
 
     // The call of `node`, going on at `resume` when it returns: its code
     // made current, room for its frame, a poll (ready_to_call), or, at its
-    // first run, a frame that runs it token by token; then the frame. An
-    // op that knows only as it runs whether its call is its list's last act
-    // comes in first.
-call_or_tail_call:
-    if (resume->op == Op::ret) goto tail_call;
+    // first run, a frame that runs it token by token; then the frame.
 call:
     code = static_cast<Code*>(node->code.get());
     if (code == nullptr || code->generation != generation || fp + 1 == frames_limit || runtime.trap) [[unlikely]] {
