@@ -142,6 +142,13 @@ std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous
     // While places are tracked, a call at a list's end keeps the frame of
     // the list, which the chain of an error then shows.
     assembler.finish(static_cast<std::uint32_t>(node.size()), state.tracking ? Op::ret_kept : Op::ret);
+    // Each op laid in knows the frames its calls take, as the loop checks them.
+    for (std::size_t index = 0; index < code->instrs.size(); ++index) {
+        const Instr& instr = code->instrs[index];
+        if (!laid_in(instr.op)) continue;
+        Instr& laid = instr.op == Op::call_in_place ? code->instrs[index] : code->instrs[index + 1];
+        laid.operand.laid.frames = static_cast<std::int32_t>(instr.calls * sizeof(Frame));
+    }
     code->entry = code->first();
     if (code->entry->op == Op::guard) code->entry_guard = code->entry++->operand.guard;
     return code;

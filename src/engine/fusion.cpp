@@ -475,7 +475,7 @@ private:
         const std::size_t guarded = body.instrs.front().op == Op::guard ? 1 : 0;
         emitted.in_place = std::span<const Instr>(body.instrs).subspan(guarded, body.instrs.size() - guarded - 1);
         if (op != Op::call_in_place) {
-            emitted.slots[1] = slot(term, Op::data, {.skip = static_cast<std::int64_t>(2 + emitted.in_place.size())});
+            emitted.slots[1] = slot(term, Op::data, {.laid = {static_cast<std::int32_t>(2 + emitted.in_place.size()), 0}});
             emitted.size = 2;
         }
         return emitted;

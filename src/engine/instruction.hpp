@@ -195,7 +195,14 @@ struct Instr {
         void (*native)(Context&);
         Entry (*enter)(Context&);
         Guard guard;
-        std::int64_t skip;  // a conditional's second slot: from its first to what follows its list
+        // Of an op laid in (call_in_place, or a conditional's second
+        // slot): the frames its calls take, in bytes, as the limit is
+        // checked; and a conditional's distance from its first slot to
+        // what follows its list.
+        struct {
+            std::int32_t skip;
+            std::int32_t frames;
+        } laid;
     } operand;
 };
 static_assert(sizeof(Instr) == 16);

@@ -84,6 +84,11 @@ template <Form form>
 
 constexpr double negated(double value) { return operation::flag(value == 0); }
 
+// The frame `bytes` above `frame`, as an op laid in checks the limit.
+[[gnu::always_inline]] inline const Frame* frames_at(const Frame* frame, std::int32_t bytes) {
+    return reinterpret_cast<const Frame*>(reinterpret_cast<const char*>(frame) + bytes);
+}
+
 // Whether a flag is true, as the conditionals test it: not 0 nor -0 (NaN
 // is true). From the bits, without the sign's: one integer test.
 [[gnu::always_inline]] inline bool truth(double value) { return (std::bit_cast<std::uint64_t>(value) << 1) != 0; }
@@ -298,7 +303,7 @@ dispatch:
             goto tail_call;
         }
         OP(call_in_place) : {
-            if (fp + ip->calls >= frames_limit || runtime.trap) [[unlikely]] {
+            if (frames_at(fp, ip->operand.laid.frames) >= frames_limit || runtime.trap) [[unlikely]] {
                 CALL_OUT(ip, count_in_place(ctx, ip->calls));
             }
             NEXT();
@@ -413,10 +418,10 @@ dispatch:
         const bool runs = truth(tos) == (when);                                \
         if (!(copy)) DROP();                                                   \
         if (!runs) {                                                           \
-            ip += ip[1].operand.skip;                                          \
+            ip += ip[1].operand.laid.skip;                                     \
             DISPATCH();                                                        \
         }                                                                      \
-        if (fp + ip->calls >= frames_limit || runtime.trap) [[unlikely]] {     \
+        if (frames_at(fp, ip[1].operand.laid.frames) >= frames_limit || runtime.trap) [[unlikely]] { \
             CALL_OUT(ip + 2, count_in_place(ctx, ip->calls));                  \
             DISPATCH();                                                        \
         }                                                                      \
