@@ -27,11 +27,12 @@ const Instr* Code::entry_at(std::uint32_t token) const {
 namespace {
 
 // The head of the last instruction of `instrs`, if any: the slot before
-// a second one.
+// its others.
 Instr* last_instruction(std::vector<Instr>& instrs) {
     if (instrs.empty()) return nullptr;
-    Instr* const last = &instrs.back();
-    return last->op == Op::data && instrs.size() > 1 ? last - 1 : last;
+    Instr* last = &instrs.back();
+    while (last->op == Op::data && last != instrs.data()) --last;
+    return last;
 }
 
 // The deepest a guard's depth may be and the most room it takes: a run
@@ -89,8 +90,7 @@ public:
 
 private:
     void append(const Emitted& emitted) {
-        code_.instrs.push_back(emitted.slots[0]);
-        if (emitted.size == 2) code_.instrs.push_back(emitted.slots[1]);
+        for (std::size_t slot = 0; slot < emitted.size; ++slot) code_.instrs.push_back(emitted.slots[slot]);
         // A body run in place stands for its call's token, one call deeper.
         for (Instr instr : emitted.in_place) {
             instr.entry = false;

@@ -351,7 +351,13 @@ public:
             case Meaning::Kind::word:
                 break;
         }
-        if (term.body != nullptr) return make(term, Op::call, {.node = term.body});
+        if (term.body != nullptr) {
+            Emitted emitted = make(term, Op::call, {.node = term.body});
+            emitted.slots[1] = slot(term, Op::data, {.code = nullptr});
+            emitted.slots[2] = slot(term, Op::data, {.instr = nullptr});
+            emitted.size = 3;
+            return emitted;
+        }
         if (term.row == nullptr) return make(term, Op::word, {.word = term.word});
         switch (term.row->kind) {
             case Kind::effect:

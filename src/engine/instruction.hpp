@@ -190,6 +190,10 @@ struct Instr {
         double number;
         double* variable;
         ListNode* node;  // call, quotes: the list
+        // A call's second and third slots: the code it last entered and
+        // where it went in past the guard (engine/machine.cpp).
+        const Code* code;
+        const Instr* instr;
         Word* word;
         Named* named;
         void (*native)(Context&);

@@ -292,16 +292,41 @@ dispatch:
         }
         OP(fail) : RAISE(ip + 1, no_number(ip->operand.named->name));
 
-        OP(call) : {
-            node = ip->operand.node;
-            resume = ip + 1;
-            goto call;
-        }
-        OP(tail_call) : {
-            node = ip->operand.node;
-            resume = ip + 1;
-            goto tail_call;
-        }
+        // A call of a word defined in the language, and the same as its
+        // list's last act. Its second and third slots keep the code it last
+        // entered and where past its guard, so that the next instruction is
+        // one load away, not three; they are trusted only while that code is
+        // still the list's, and current.
+#define TOLVA_CALL(name, tail)                                                                       \
+    OP(name) : {                                                                                     \
+        node = ip->operand.node;                                                                     \
+        code = const_cast<Code*>(ip[1].operand.code);                                                \
+        resume = ip + 3;                                                                             \
+        if (code == nullptr || code != node->code.get() || code->generation != generation ||         \
+            fp + 1 == frames_limit || runtime.trap) [[unlikely]] {                                   \
+            Instr* const at = const_cast<Instr*>(ip);                                                \
+            CALL_OUT(resume, code = ready_to_call(ctx, *node));                                      \
+            if (code == nullptr) DISPATCH();                                                         \
+            at[1].operand.code = code;                                                               \
+            at[2].operand.instr = code->entry;                                                       \
+            ip = at;                                                                                 \
+        }                                                                                            \
+        if (tail) {                                                                                  \
+            frames.take_over(*fp, 1);                                                                \
+            --frames_limit;                                                                          \
+        } else {                                                                                     \
+            fp->ip = resume;                                                                         \
+            ++fp;                                                                                    \
+            fp->kind = Run::once;                                                                    \
+        }                                                                                            \
+        fp->code = code;                                                                             \
+        fp->node = node;                                                                             \
+        ip = PASSES(code->entry_guard) ? ip[2].operand.instr : code->first();                        \
+        DISPATCH();                                                                                  \
+    }
+        TOLVA_CALL(call, false)
+        TOLVA_CALL(tail_call, true)
+#undef TOLVA_CALL
         OP(call_in_place) : {
             if (frames_at(fp, ip->operand.laid.frames) >= frames_limit || runtime.trap) [[unlikely]] {
                 CALL_OUT(ip, count_in_place(ctx, ip->calls));
