@@ -351,13 +351,7 @@ public:
             case Meaning::Kind::word:
                 break;
         }
-        if (term.body != nullptr) {
-            Emitted emitted = make(term, Op::call, {.node = term.body});
-            emitted.slots[1] = slot(term, Op::data, {.code = nullptr});
-            emitted.slots[2] = slot(term, Op::data, {.instr = nullptr});
-            emitted.size = 3;
-            return emitted;
-        }
+        if (term.body != nullptr) return cached(make(term, Op::call, {.node = term.body}));
         if (term.row == nullptr) return make(term, Op::word, {.word = term.word});
         switch (term.row->kind) {
             case Kind::effect:
@@ -418,7 +412,7 @@ public:
         const bool when = terms.back().is(Row::iftrue);
         const Op op = copy ? (when ? Op::dup_quote_iftrue : Op::dup_quote_iffalse)
                            : (when ? Op::quote_iftrue : Op::quote_iffalse);
-        return make(terms.front(), op, {.node = held(quote)});
+        return cached(make(terms.front(), op, {.node = held(quote)}));
     }
 
     // The list's instructions follow, skipped when the flag says so.
@@ -447,7 +441,7 @@ public:
         Emitted emitted = make(terms.front(), op, {.node = held(quote)});
         emitted.slots[1] = slot(terms.front(), Op::data, {.node = quote.list_call});
         emitted.size = 2;
-        return emitted;
+        return cached(emitted);
     }
 
     Emitted quote_times(std::span<const Term> terms, Form) {
@@ -484,6 +478,15 @@ private:
             emitted.slots[1] = slot(term, Op::data, {.laid = {static_cast<std::int32_t>(2 + emitted.in_place.size()), 0}});
             emitted.size = 2;
         }
+        return emitted;
+    }
+
+    // The slots in which an op that calls a list keeps the code it last
+    // entered and where (engine/machine.cpp), after its own.
+    static Emitted cached(Emitted emitted) {
+        const Instr& head = emitted.slots[0];
+        emitted.slots[emitted.size++] = {.op = Op::data, .entry = false, .calls = 0, .token = head.token, .operand = {.code = nullptr}};
+        emitted.slots[emitted.size++] = {.op = Op::data, .entry = false, .calls = 0, .token = head.token, .operand = {.instr = nullptr}};
         return emitted;
     }
 

@@ -14,7 +14,7 @@ namespace forth {
 // its straight run must know of it: the row its effect names (ROW_PART)
 // and the reach of the body it runs in place (BODY_PART).
 struct Emitted {
-    Instr slots[3];
+    Instr slots[4];
     std::uint8_t size = 1;  // slots used
     const Builtin* row = nullptr;
     Reach body;

@@ -178,6 +178,7 @@ void run_engine(Context& ctx) {
     ListNode* node;
     Code* code;
     const Instr* resume;
+    const Instr* saved;
 
 // The list a whole construct closed goes into the buffer and the quotation
 // only when code outside the loop may look, so that a conditional costs no
@@ -215,6 +216,41 @@ void run_engine(Context& ctx) {
 // Where a call enters `code`: past the guard at its head when the stack
 // passes it, which saves going through the guard's instruction.
 #define ENTRY(code) (PASSES((code)->entry_guard) ? (code)->entry : (code)->first())
+// The call of `node`, counted as `calls` calls, by an op whose slots at
+// `cache` keep the code it last entered and where past its guard, so that
+// the next instruction is one load away, not three. They are trusted only
+// while that code is still the list's, and current; `slow` runs otherwise,
+// and when the frames or the trap say so. It goes on at `resume`, or takes
+// the frame over as its list's last act (`tail`).
+#define TOLVA_CALL_CACHED(cache, calls, tail, slow)                                               \
+    do {                                                                                          \
+        code = const_cast<Code*>((cache)->operand.code);                                          \
+        if (code == nullptr || code != node->code.get() || code->generation != generation ||      \
+            fp + (calls) >= frames_limit || runtime.trap) [[unlikely]]                            \
+            slow                                                                                  \
+        if (tail) {                                                                               \
+            frames.take_over(*fp, (calls));                                                       \
+            frames_limit -= (calls);                                                              \
+        } else {                                                                                  \
+            fp->ip = resume;                                                                      \
+            ++fp;                                                                                 \
+            fp->kind = Run::once;                                                                 \
+            if ((calls) > 1) {                                                                    \
+                frames.take_over(*fp, (calls) - 1);                                               \
+                frames_limit -= (calls) - 1;                                                      \
+            }                                                                                     \
+        }                                                                                         \
+        fp->code = code;                                                                          \
+        fp->node = node;                                                                          \
+        ip = PASSES(code->entry_guard) ? (cache)[1].operand.instr : code->first();                \
+        DISPATCH();                                                                               \
+    } while (0)
+// The slow road of a call: its code made current, room for its frame, a
+// poll, or at its list's first run a frame that runs it token by token
+// (code null); the op's own address, the registers loaded anew.
+#define CACHED_SLOW() \
+    (saved = ip, CALL_OUT(resume, code = ready_to_call(ctx, *node)), const_cast<Instr*>(saved))
+#define FILL_CACHE(cache) ((cache)->operand.code = code, (cache)[1].operand.instr = code->entry)
 #define DROP() (tos = *--sp)
 #define NEXT()      \
     do {            \
@@ -293,36 +329,17 @@ dispatch:
         OP(fail) : RAISE(ip + 1, no_number(ip->operand.named->name));
 
         // A call of a word defined in the language, and the same as its
-        // list's last act. Its second and third slots keep the code it last
-        // entered and where past its guard, so that the next instruction is
-        // one load away, not three; they are trusted only while that code is
-        // still the list's, and current.
-#define TOLVA_CALL(name, tail)                                                                       \
-    OP(name) : {                                                                                     \
-        node = ip->operand.node;                                                                     \
-        code = const_cast<Code*>(ip[1].operand.code);                                                \
-        resume = ip + 3;                                                                             \
-        if (code == nullptr || code != node->code.get() || code->generation != generation ||         \
-            fp + 1 == frames_limit || runtime.trap) [[unlikely]] {                                   \
-            Instr* const at = const_cast<Instr*>(ip);                                                \
-            CALL_OUT(resume, code = ready_to_call(ctx, *node));                                      \
-            if (code == nullptr) DISPATCH();                                                         \
-            at[1].operand.code = code;                                                               \
-            at[2].operand.instr = code->entry;                                                       \
-            ip = at;                                                                                 \
-        }                                                                                            \
-        if (tail) {                                                                                  \
-            frames.take_over(*fp, 1);                                                                \
-            --frames_limit;                                                                          \
-        } else {                                                                                     \
-            fp->ip = resume;                                                                         \
-            ++fp;                                                                                    \
-            fp->kind = Run::once;                                                                    \
-        }                                                                                            \
-        fp->code = code;                                                                             \
-        fp->node = node;                                                                             \
-        ip = PASSES(code->entry_guard) ? ip[2].operand.instr : code->first();                        \
-        DISPATCH();                                                                                  \
+        // list's last act.
+#define TOLVA_CALL(name, tail)                 \
+    OP(name) : {                               \
+        node = ip->operand.node;               \
+        resume = ip + 3;                       \
+        TOLVA_CALL_CACHED(ip + 1, 1, tail, {   \
+            Instr* const at = CACHED_SLOW(); \
+            if (code == nullptr) DISPATCH();   \
+            FILL_CACHE(at + 1);                \
+            ip = at;                           \
+        });                                    \
     }
         TOLVA_CALL(call, false)
         TOLVA_CALL(tail_call, true)
@@ -370,10 +387,17 @@ dispatch:
             goto underflow;                                      \
         const bool runs = truth(tos) == (when);                  \
         if (!(copy)) DROP();                                     \
-        if (!runs) NEXT();                                       \
-        resume = ip + 1;                                         \
-        if (tail) goto tail_call;                                \
-        goto call;                                               \
+        resume = ip + 3;                                         \
+        if (!runs) {                                             \
+            ip = resume;                                         \
+            DISPATCH();                                          \
+        }                                                        \
+        TOLVA_CALL_CACHED(ip + 1, 1, tail, {                     \
+            Instr* const at = CACHED_SLOW();                   \
+            if (code == nullptr) DISPATCH();                     \
+            FILL_CACHE(at + 1);                                  \
+            ip = at;                                             \
+        });                                                      \
     }
         TOLVA_QUOTE_IF(quote_iftrue, true, false, false)
         TOLVA_QUOTE_IF(quote_iffalse, false, false, false)
@@ -389,7 +413,8 @@ dispatch:
         // language: the word's body entered at once, the frame standing for
         // the list's call and the word's, or taking the frame over for both
         // when it is the list's last act. When the word's body cannot be
-        // entered so, its list is called as any list (which then calls it).
+        // entered so (not compiled and current, or the frames or the trap
+        // say no), its list is called as any list, which then calls it.
 #define TOLVA_QUOTE_IF_CALL(name, when, copy, tail)                                                     \
     OP(name) : {                                                                                        \
         if ((copy) && sp < stack_base) [[unlikely]]                                                     \
@@ -399,30 +424,22 @@ dispatch:
             goto underflow;                                                                             \
         const bool runs = truth(tos) == (when);                                                         \
         if (!(copy)) DROP();                                                                            \
-        if (!runs) NEXT2();                                                                             \
-        resume = ip + 2;                                                                                \
+        resume = ip + 4;                                                                                \
+        if (!runs) {                                                                                    \
+            ip = resume;                                                                                \
+            DISPATCH();                                                                                 \
+        }                                                                                               \
         node = ip[1].operand.node;                                                                      \
-        code = static_cast<Code*>(node->code.get());                                                    \
-        if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit || runtime.trap) \
-            [[unlikely]] {                                                                              \
-            node = ip->operand.node;                                                                    \
-            if (tail) goto tail_call;                                                                   \
-            goto call;                                                                                  \
-        }                                                                                               \
-        if (tail) {                                                                                     \
-            frames.take_over(*fp, 2);                                                                   \
-            frames_limit -= 2;                                                                          \
-        } else {                                                                                        \
-            fp->ip = resume;                                                                            \
-            ++fp;                                                                                       \
-            fp->kind = Run::once;                                                                       \
-            frames.take_over(*fp, 1);                                                                   \
-            --frames_limit;                                                                             \
-        }                                                                                               \
-        fp->code = code;                                                                                \
-        fp->node = node;                                                                                \
-        ip = ENTRY(code);                                                                               \
-        DISPATCH();                                                                                     \
+        TOLVA_CALL_CACHED(ip + 2, 2, tail, {                                                            \
+            code = static_cast<Code*>(node->code.get());                                                \
+            if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit ||          \
+                runtime.trap) {                                                                         \
+                node = ip->operand.node;                                                                \
+                if (tail) goto tail_call;                                                               \
+                goto call;                                                                              \
+            }                                                                                           \
+            FILL_CACHE(const_cast<Instr*>(ip) + 2);                                                     \
+        });                                                                                             \
     }
         TOLVA_QUOTE_IF_CALL(quote_iftrue_call, true, false, false)
         TOLVA_QUOTE_IF_CALL(quote_iffalse_call, false, false, false)
@@ -760,6 +777,9 @@ copy_underflow:
 #undef PUSH
 #undef PASSES
 #undef ENTRY
+#undef TOLVA_CALL_CACHED
+#undef CACHED_SLOW
+#undef FILL_CACHE
 #undef DROP
 #undef NEXT
 #undef NEXT2
