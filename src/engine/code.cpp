@@ -168,7 +168,15 @@ Op end_of(Run run) {
     }
 }
 
-// The same instructions as `code`, ending as `run` says.
+// The longest body a times loop lays twice in one code.
+constexpr std::size_t most_paired = 32;
+
+// The same instructions as `code`, ending as `run` says. A times loop over
+// one short balanced straight run (whose guard the later passes skip) lays
+// two passes in one code, ending in times_back_pair: a pass costs less than
+// the store and the load of the count of passes that each would otherwise
+// wait on. Unless places are tracked: the second pass stands for the end's
+// token, so that the tokens stay in order.
 std::unique_ptr<Code> variant(Code& code, Run run) {
     auto made = std::make_unique<Code>();
     made->node = code.node;
@@ -178,8 +186,24 @@ std::unique_ptr<Code> variant(Code& code, Run run) {
     // A call before an end that is no return is no last act.
     made->instrs.pop_back();
     if (Instr* const last = last_instruction(made->instrs)) last->op = non_tail_form(last->op);
-    made->instrs.push_back(code.instrs.back());
-    made->instrs.back().op = end_of(run);
+    const Instr end = code.instrs.back();
+    if (run == Run::times && code.straight && code.pass_start == 1 && end.op == Op::ret &&
+        code.instrs.size() - 2 <= most_paired) {
+        made->instrs.push_back({.op = Op::times_second, .entry = false, .calls = 0, .token = end.token, .operand = {}});
+        for (auto instr = code.instrs.begin() + 1; instr + 1 != code.instrs.end(); ++instr) {
+            made->instrs.push_back(*instr);
+            made->instrs.back().entry = false;
+            made->instrs.back().token = end.token;
+        }
+        // A frame that must go on from the end goes through times_back (end_code):
+        // this end ends a pair of passes only.
+        made->instrs.push_back(end);
+        made->instrs.back().op = Op::times_back_pair;
+        made->instrs.back().entry = false;
+    } else {
+        made->instrs.push_back(end);
+        made->instrs.back().op = end_of(run);
+    }
     made->pass_head = made->instrs.data() + code.pass_start;
     return made;
 }

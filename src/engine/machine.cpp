@@ -532,6 +532,24 @@ dispatch:
             goto back_to_caller;
         }
 
+        // Two passes laid in one code: the index of the pass the first ran is
+        // stored before it, that of the second only as the pair ends.
+        OP(times_second) : {
+            if (fp->times.index == fp->times.passes) goto back_to_caller;
+            POLL();
+            *fp->times.counter = fp->times.index;
+            NEXT();
+        }
+        OP(times_back_pair) : {
+            const std::int32_t index = fp->times.index + 1;
+            fp->times.index = index;
+            if (index == fp->times.passes) goto back_to_caller;
+            POLL();
+            *fp->times.counter = index;
+            fp->times.index = index + 1;
+            ip = fp->code->pass_head;
+            DISPATCH();
+        }
         OP(times_back) : {
             if (fp->times.index == fp->times.passes) goto back_to_caller;
             POLL();

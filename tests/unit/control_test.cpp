@@ -9,6 +9,11 @@ TEST(Control, LoopsFailInALaterPassAsInTheFirst) {
     check_all({
         {"[ 1 0 $nosuch ] 3 times\n$i", "", "Out of range: _Map_base::at\n", "1 0 0 "},
         {"[ 7 $i 3 - mod drop ] 10 times\n$i", "", "Domain error: division by zero\n", "3 "},
+        {"[ 7 $i 4 - mod drop ] 10 times\n$i", "", "Domain error: division by zero\n", "4 "},
+        // a pass's index is the loop's, whatever the pass before did to i,
+        // and every count of passes ends where it should
+        {"[ $i 10 + =i $i ] 3 times $i", "", "", "10 11 12 12 "},
+        {"0 [ { $i + } $i times ] 6 times", "", "", "20 "},
         {"0 =a { 1 +a 7 $a 4 - mod drop } while { 1 } repeat\n$a", "", "Domain error: division by zero\n", "4 "},
         {"[ { } until { 1 } repeat 2 ] execute", "", "", "2 "},
         {"1 2 3 [ { drop drop } while { depth } repeat ] execute", "", "Out of range: stack underflow\n", ""},
