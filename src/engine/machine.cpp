@@ -763,8 +763,11 @@ back_to_caller:
     --fp;
     ip = fp->ip;
     if (fp->code->generation == generation) [[likely]] {
-        // Most calls are followed by a straight run: its guard is checked here.
-        if (ip->op == Op::guard && PASSES(ip->operand.guard)) ++ip;
+        // Most calls are followed by a straight run: its guard is checked
+        // here, by a branch (a conditional move would make the next
+        // instruction wait on the check).
+        if (ip->op == Op::guard && PASSES(ip->operand.guard)) [[likely]]
+            NEXT();
         DISPATCH();
     }
     if (ip->op == Op::by_tokens) LEAVE(ip);
