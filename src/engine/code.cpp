@@ -150,7 +150,11 @@ std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous
         laid.operand.laid.frames = static_cast<std::int32_t>(instr.calls * sizeof(Frame));
     }
     code->entry = code->first();
-    if (code->entry->op == Op::guard) code->entry_guard = code->entry++->operand.guard;
+    if (code->entry->op == Op::guard) {
+        code->entry_guard.below = code->entry->operand.guard.below;
+        code->entry_guard.room = code->entry->operand.guard.room;
+        ++code->entry;
+    }
     return code;
 }
 
@@ -341,6 +345,12 @@ ListNode& empty_list() {
 }
 
 Code by_tokens_code;
+
+const Code nothing_entered = [] {
+    Code made;
+    made.generation = std::numeric_limits<std::uint64_t>::max();
+    return made;
+}();
 
 namespace {
 

@@ -29,7 +29,11 @@ struct Code final : Compiled {
     // call need not go through the guard's instruction (a guard that
     // always passes when there is none).
     const Instr* entry = nullptr;
-    Guard entry_guard{std::numeric_limits<std::int32_t>::min(), -1};
+    // (In 64 bits, as the loop compares them with addresses.)
+    struct {
+        std::int64_t below = std::numeric_limits<std::int64_t>::min();
+        std::int64_t room = -1;
+    } entry_guard;
     // Which code this is, never the same twice (an address may be).
     std::uint64_t serial;
     ListNode* node = nullptr;
@@ -135,6 +139,11 @@ ListNode& empty_list();
 inline constexpr Instr by_tokens_instruction{.op = Op::by_tokens, .entry = true, .calls = 0, .token = 0, .operand = {}};
 inline const Instr* by_tokens_instr() { return &by_tokens_instruction; }
 extern Code by_tokens_code;
+
+// What the slots of a call that has entered nothing yet hold: a code that
+// is no list's and never current, so that the call's one test of them
+// (its list's code, and current) fails.
+extern const Code nothing_entered;
 
 // Where a frame whose list ran token by token to its end goes on: its
 // end as it runs (`ret`, `times_back`, `to_condition`, `repeat_test`),

@@ -485,7 +485,7 @@ private:
     // entered and where (engine/machine.cpp), after its own.
     static Emitted cached(Emitted emitted) {
         const Instr& head = emitted.slots[0];
-        emitted.slots[emitted.size++] = {.op = Op::data, .entry = false, .calls = 0, .token = head.token, .operand = {.code = nullptr}};
+        emitted.slots[emitted.size++] = {.op = Op::data, .entry = false, .calls = 0, .token = head.token, .operand = {.code = &nothing_entered}};
         emitted.slots[emitted.size++] = {.op = Op::data, .entry = false, .calls = 0, .token = head.token, .operand = {.instr = nullptr}};
         return emitted;
     }

@@ -225,7 +225,7 @@ void run_engine(Context& ctx) {
 #define TOLVA_CALL_CACHED(cache, calls, tail, slow)                                               \
     do {                                                                                          \
         code = const_cast<Code*>((cache)->operand.code);                                          \
-        if (code == nullptr || code != node->code.get() || code->generation != generation ||      \
+        if (code != node->code.get() || code->generation != generation ||                         \
             fp + (calls) >= frames_limit || runtime.trap) [[unlikely]]                            \
             slow                                                                                  \
         if (tail) {                                                                               \
