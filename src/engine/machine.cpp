@@ -216,23 +216,26 @@ void run_engine(Context& ctx) {
 // Where a call enters `code`: past the guard at its head when the stack
 // passes it, which saves going through the guard's instruction.
 #define ENTRY(code) (PASSES((code)->entry_guard) ? (code)->entry : (code)->first())
-// The call of `node`, counted as `calls` calls, by an op whose slots at
-// `cache` keep the code it last entered and where past its guard, so that
-// the next instruction is one load away, not three. They are trusted only
-// while that code is still the list's, and current; `slow` runs otherwise,
-// and when the frames or the trap say so. It goes on at `resume`, or takes
-// the frame over as its list's last act (`tail`).
-#define TOLVA_CALL_CACHED(cache, calls, tail, slow)                                               \
+// The call of the list in slot `list` of the op at ip, counted as `calls`
+// calls, by an op whose slots from `cache` keep the code it last entered
+// and where past its guard, so that the next instruction is one load away,
+// not three. They are trusted only while that code is still the list's,
+// and current; `slow` runs otherwise, and when the frames or the trap say
+// so, and leaves ip at the op. It goes on `past` slots after the op, or
+// takes the frame over as its list's last act (`tail`). What it needs is
+// read from the op's slots, not kept, so that the slow road's calls keep
+// nothing alive on the fast one.
+#define TOLVA_CALL_CACHED(list, cache, past, calls, tail, slow)                                   \
     do {                                                                                          \
-        code = const_cast<Code*>((cache)->operand.code);                                          \
-        if (code != node->code.get() || code->generation != generation ||                         \
+        code = const_cast<Code*>(ip[cache].operand.code);                                         \
+        if (code != ip[list].operand.node->code.get() || code->generation != generation ||        \
             fp + (calls) >= frames_limit || runtime.trap) [[unlikely]]                            \
             slow                                                                                  \
         if (tail) {                                                                               \
             frames.take_over(*fp, (calls));                                                       \
             frames_limit -= (calls);                                                              \
         } else {                                                                                  \
-            fp->ip = resume;                                                                      \
+            fp->ip = ip + (past);                                                                 \
             ++fp;                                                                                 \
             fp->kind = Run::once;                                                                 \
             if ((calls) > 1) {                                                                    \
@@ -241,16 +244,23 @@ void run_engine(Context& ctx) {
             }                                                                                     \
         }                                                                                         \
         fp->code = code;                                                                          \
-        fp->node = node;                                                                          \
-        ip = PASSES(code->entry_guard) ? (cache)[1].operand.instr : code->first();                \
+        fp->node = ip[list].operand.node;                                                         \
+        ip = PASSES(code->entry_guard) ? ip[(cache) + 1].operand.instr : code->first();           \
         DISPATCH();                                                                               \
     } while (0)
-// The slow road of a call: its code made current, room for its frame, a
-// poll, or at its list's first run a frame that runs it token by token
-// (code null); the op's own address, the registers loaded anew.
-#define CACHED_SLOW() \
-    (saved = ip, CALL_OUT(resume, code = ready_to_call(ctx, *node)), const_cast<Instr*>(saved))
-#define FILL_CACHE(cache) ((cache)->operand.code = code, (cache)[1].operand.instr = code->entry)
+// The slow road of a call of one list: its code made current, room for its
+// frame, a poll, or at its list's first run a frame that runs it token by
+// token (then on in that frame); its slots filled, ip back at the op.
+#define CACHED_SLOW(list, cache, past)                                                      \
+    do {                                                                                    \
+        saved = ip;                                                                         \
+        CALL_OUT(ip + (past), code = ready_to_call(ctx, *ip[list].operand.node));           \
+        if (code == nullptr) DISPATCH();                                                    \
+        ip = saved;                                                                         \
+        FILL_CACHE(cache);                                                                  \
+    } while (0)
+#define FILL_CACHE(cache) \
+    (const_cast<Instr*>(ip)[cache].operand.code = code, const_cast<Instr*>(ip)[(cache) + 1].operand.instr = code->entry)
 #define DROP() (tos = *--sp)
 #define NEXT()      \
     do {            \
@@ -330,16 +340,9 @@ dispatch:
 
         // A call of a word defined in the language, and the same as its
         // list's last act.
-#define TOLVA_CALL(name, tail)                 \
-    OP(name) : {                               \
-        node = ip->operand.node;               \
-        resume = ip + 3;                       \
-        TOLVA_CALL_CACHED(ip + 1, 1, tail, {   \
-            Instr* const at = CACHED_SLOW(); \
-            if (code == nullptr) DISPATCH();   \
-            FILL_CACHE(at + 1);                \
-            ip = at;                           \
-        });                                    \
+#define TOLVA_CALL(name, tail)                                              \
+    OP(name) : {                                                            \
+        TOLVA_CALL_CACHED(0, 1, 3, 1, tail, { CACHED_SLOW(0, 1, 3); });     \
     }
         TOLVA_CALL(call, false)
         TOLVA_CALL(tail_call, true)
@@ -382,22 +385,16 @@ dispatch:
     OP(name) : {                                                 \
         if ((copy) && sp < stack_base) [[unlikely]]              \
             goto copy_underflow;                                 \
-        node = runtime.quoted = ip->operand.node;                \
+        runtime.quoted = ip->operand.node;                       \
         if (sp < stack_base) [[unlikely]]                        \
             goto underflow;                                      \
         const bool runs = truth(tos) == (when);                  \
         if (!(copy)) DROP();                                     \
-        resume = ip + 3;                                         \
         if (!runs) {                                             \
-            ip = resume;                                         \
+            ip += 3;                                             \
             DISPATCH();                                          \
         }                                                        \
-        TOLVA_CALL_CACHED(ip + 1, 1, tail, {                     \
-            Instr* const at = CACHED_SLOW();                   \
-            if (code == nullptr) DISPATCH();                     \
-            FILL_CACHE(at + 1);                                  \
-            ip = at;                                             \
-        });                                                      \
+        TOLVA_CALL_CACHED(0, 1, 3, 1, tail, { CACHED_SLOW(0, 1, 3); }); \
     }
         TOLVA_QUOTE_IF(quote_iftrue, true, false, false)
         TOLVA_QUOTE_IF(quote_iffalse, false, false, false)
@@ -424,21 +421,20 @@ dispatch:
             goto underflow;                                                                             \
         const bool runs = truth(tos) == (when);                                                         \
         if (!(copy)) DROP();                                                                            \
-        resume = ip + 4;                                                                                \
         if (!runs) {                                                                                    \
-            ip = resume;                                                                                \
+            ip += 4;                                                                                    \
             DISPATCH();                                                                                 \
         }                                                                                               \
-        node = ip[1].operand.node;                                                                      \
-        TOLVA_CALL_CACHED(ip + 2, 2, tail, {                                                            \
-            code = static_cast<Code*>(node->code.get());                                                \
+        TOLVA_CALL_CACHED(1, 2, 4, 2, tail, {                                                           \
+            code = static_cast<Code*>(ip[1].operand.node->code.get());                                  \
             if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit ||          \
                 runtime.trap) {                                                                         \
                 node = ip->operand.node;                                                                \
+                resume = ip + 4;                                                                        \
                 if (tail) goto tail_call;                                                               \
                 goto call;                                                                              \
             }                                                                                           \
-            FILL_CACHE(const_cast<Instr*>(ip) + 2);                                                     \
+            FILL_CACHE(2);                                                                              \
         });                                                                                             \
     }
         TOLVA_QUOTE_IF_CALL(quote_iftrue_call, true, false, false)
