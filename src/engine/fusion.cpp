@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <optional>
 #include <string>
 
 #include "core/user_word.hpp"
@@ -44,6 +46,16 @@ struct Term {
         return (kind == Meaning::Kind::word && row != nullptr) || (kind == Meaning::Kind::sigil && variable != nullptr);
     }
 };
+
+// 1/d when dividing by d and multiplying by 1/d round alike for every
+// dividend: when d is a power of two whose reciprocal is a normal number.
+std::optional<double> exact_reciprocal(double divisor) {
+    int exponent = 0;
+    if (!std::isfinite(divisor) || std::frexp(divisor, &exponent) != (divisor < 0 ? -0.5 : 0.5)) return std::nullopt;
+    const double reciprocal = 1 / divisor;
+    if (!std::isnormal(reciprocal)) return std::nullopt;
+    return reciprocal;
+}
 
 // Whether a list may define a word or an alias itself: then every run
 // would compile it anew if it ran calls in place, which depend on the
@@ -377,7 +389,16 @@ public:
                                                                                                         : 0);
         const Term& word = terms[at];
         const Op op = op_of(row_number(*word.row), form);
-        Emitted emitted;
+        if (made.operand == Operand::number && word.is(Row::divide)) {
+            if (const auto factor = exact_reciprocal(terms[at - 1].number)) {
+                // x / 2^k is x * 2^-k to the last bit, and a product is
+                // ready in a third of the time of a quotient.
+                Emitted emitted = make(terms, op_of(Row::multiply, form), {.number = *factor});
+                emitted.row = &row(Row::multiply);
+                return emitted;
+            }
+        }
+        Emitted emitted{};
         if (word.kind == Meaning::Kind::sigil) {
             // A variable sigil's variable is its own; the number before it, its operand.
             emitted = make(terms, op, {.variable = word.variable});

@@ -7,6 +7,7 @@
 // as declared; and on values at the edges of their domains, act as their
 // tokens do.
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,9 @@ std::string spelling_of(forth::Op op) {
     std::string text;
     if (form.copy != forth::Copy::none) text += form.copy == forth::Copy::dup ? "dup " : "over ";
     if (form.operand == forth::Operand::variable || form.operand == forth::Operand::variable_number) text += "$a ";
-    if (form.operand == forth::Operand::number || form.operand == forth::Operand::variable_number) text += "2 ";
+    // (3, not 2: a division by a power of two compiles to a product.)
+    if (form.operand == forth::Operand::number || form.operand == forth::Operand::variable_number)
+        text += made.row == forth::Row::divide ? "3 " : "2 ";
     text += row.name;
     if (row.kind == forth::Kind::variable_sigil || row.kind == forth::Kind::fetch_sigil) text += 'a';
     if (form.negated) text += " not";
@@ -83,7 +86,10 @@ Ran run(const std::string& spelling, std::size_t depth, bool by_tokens, const st
         ran.errors = error.what();
         ran.failed = true;
     }
-    for (const double value : ctx.stack) ran.stack += std::to_string(value) + ' ';
+    // To the last bit: a fused op must round as its tokens do.
+    std::ostringstream bits;
+    for (const double value : ctx.stack) bits << std::hexfloat << value << ' ';
+    ran.stack = bits.str();
     ran.depth = ctx.stack.size();
     return ran;
 }
@@ -128,6 +134,24 @@ TEST(Ops, EachActsAsItsTokensAtTheEdges) {
         SCOPED_TRACE(spelling);
         for (std::size_t depth = 1; depth <= edges.size(); ++depth) {
             const Ran compiled = run(spelling, depth, false, edges), tokens = run(spelling, depth, true, edges);
+            EXPECT_EQ(compiled.stack, tokens.stack);
+            EXPECT_EQ(compiled.errors, tokens.errors);
+        }
+    }
+}
+
+// A division by a number that is a power of two runs as a product by its
+// reciprocal, which rounds alike to the last bit: on zeros, NaN,
+// infinities, and results too small or too large; a divisor whose
+// reciprocal is not a normal number stays a division.
+TEST(Ops, DivisionByAPowerOfTwoRoundsAsTheQuotient) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::vector<double> values = {-0.0, nan, inf, -inf, 1e308, 4.9e-324, 2.2250738585072014e-308, -3, 7};
+    for (const char* spelling : {"2 /", "0.5 /", "1024 /", "0.0009765625 /", "dup 4 /", "over 8 /", "8.98846567431158e307 /", "3 /"}) {
+        SCOPED_TRACE(spelling);
+        for (std::size_t depth = 1; depth <= values.size(); ++depth) {
+            std::vector<double> stack(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(depth));
+            const Ran compiled = run(spelling, depth, false, stack), tokens = run(spelling, depth, true, stack);
             EXPECT_EQ(compiled.stack, tokens.stack);
             EXPECT_EQ(compiled.errors, tokens.errors);
         }
