@@ -427,22 +427,23 @@ public:
         return laid_in(terms[0], Op::call_in_place, *terms[0].in_place);
     }
 
-    Emitted quote_if(std::span<const Term> terms, Form) {
-        const bool copy = terms.size() == 3;
-        const Term& quote = terms[terms.size() - 2];
+    // Of the ops of a conditional's rule, the one its terms make: with dup
+    // or without, for iftrue or iffalse.
+    static Op conditional(std::span<const Term> terms, Op dup_iftrue, Op dup_iffalse, Op iftrue, Op iffalse) {
         const bool when = terms.back().is(Row::iftrue);
-        const Op op = copy ? (when ? Op::dup_quote_iftrue : Op::dup_quote_iffalse)
-                           : (when ? Op::quote_iftrue : Op::quote_iffalse);
-        return cached(make(terms.front(), op, {.node = held(quote)}));
+        return terms.size() == 3 ? (when ? dup_iftrue : dup_iffalse) : (when ? iftrue : iffalse);
+    }
+
+    Emitted quote_if(std::span<const Term> terms, Form) {
+        const Op op = conditional(terms, Op::dup_quote_iftrue, Op::dup_quote_iffalse, Op::quote_iftrue, Op::quote_iffalse);
+        return cached(make(terms.front(), op, {.node = held(terms[terms.size() - 2])}));
     }
 
     // The list's instructions follow, skipped when the flag says so.
     Emitted quote_if_in_place(std::span<const Term> terms, Form) {
-        const bool copy = terms.size() == 3;
         const Term& quote = terms[terms.size() - 2];
-        const bool when = terms.back().is(Row::iftrue);
-        const Op op = copy ? (when ? Op::dup_quote_iftrue_in_place : Op::dup_quote_iffalse_in_place)
-                           : (when ? Op::quote_iftrue_in_place : Op::quote_iffalse_in_place);
+        const Op op = conditional(terms, Op::dup_quote_iftrue_in_place, Op::dup_quote_iffalse_in_place,
+                                  Op::quote_iftrue_in_place, Op::quote_iffalse_in_place);
         Emitted emitted = laid_in(terms.front(), op, *quote.list_in_place);
         emitted.slots[0].operand.node = held(quote);
         // A list that changes the depth leaves it as the flag says: what
@@ -454,11 +455,9 @@ public:
     // The word's body, entered at once; the list's own call when that
     // cannot be (engine/machine.cpp).
     Emitted quote_if_call(std::span<const Term> terms, Form) {
-        const bool copy = terms.size() == 3;
         const Term& quote = terms[terms.size() - 2];
-        const bool when = terms.back().is(Row::iftrue);
-        const Op op = copy ? (when ? Op::dup_quote_iftrue_call : Op::dup_quote_iffalse_call)
-                           : (when ? Op::quote_iftrue_call : Op::quote_iffalse_call);
+        const Op op = conditional(terms, Op::dup_quote_iftrue_call, Op::dup_quote_iffalse_call, Op::quote_iftrue_call,
+                                  Op::quote_iffalse_call);
         Emitted emitted = make(terms.front(), op, {.node = held(quote)});
         emitted.slots[1] = slot(terms.front(), Op::data, {.node = quote.list_call});
         emitted.size = 2;

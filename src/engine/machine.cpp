@@ -379,22 +379,30 @@ dispatch:
             FINISH(define);
         }
 
+        // What the conditionals that call a list do first: the quote closed,
+        // and the flag (after dup, a copy of it) taken; on past the op's
+        // `slots` when the flag says not to run its list.
+#define TOLVA_CONDITION(when, copy, slots)          \
+    if ((copy) && sp < stack_base) [[unlikely]]     \
+        goto copy_underflow;                        \
+    runtime.quoted = ip->operand.node;              \
+    if (sp < stack_base) [[unlikely]]               \
+        goto underflow;                             \
+    {                                               \
+        const bool runs = truth(tos) == (when);     \
+        if (!(copy)) DROP();                        \
+        if (!runs) {                                \
+            ip += (slots);                          \
+            DISPATCH();                             \
+        }                                           \
+    }
+
         // A whole quote and iftrue or iffalse; after dup, on a copy of the
         // flag; as the list's last act, taking its frame over.
-#define TOLVA_QUOTE_IF(name, when, copy, tail)                   \
-    OP(name) : {                                                 \
-        if ((copy) && sp < stack_base) [[unlikely]]              \
-            goto copy_underflow;                                 \
-        runtime.quoted = ip->operand.node;                       \
-        if (sp < stack_base) [[unlikely]]                        \
-            goto underflow;                                      \
-        const bool runs = truth(tos) == (when);                  \
-        if (!(copy)) DROP();                                     \
-        if (!runs) {                                             \
-            ip += 3;                                             \
-            DISPATCH();                                          \
-        }                                                        \
-        TOLVA_CALL_CACHED(0, 1, 3, 1, tail, { CACHED_SLOW(0, 1, 3); }); \
+#define TOLVA_QUOTE_IF(name, when, copy, tail)                                   \
+    OP(name) : {                                                                 \
+        TOLVA_CONDITION(when, copy, 3)                                           \
+        TOLVA_CALL_CACHED(0, 1, 3, 1, tail, { CACHED_SLOW(0, 1, 3); });          \
     }
         TOLVA_QUOTE_IF(quote_iftrue, true, false, false)
         TOLVA_QUOTE_IF(quote_iffalse, false, false, false)
@@ -414,17 +422,7 @@ dispatch:
         // say no), its list is called as any list, which then calls it.
 #define TOLVA_QUOTE_IF_CALL(name, when, copy, tail)                                                     \
     OP(name) : {                                                                                        \
-        if ((copy) && sp < stack_base) [[unlikely]]                                                     \
-            goto copy_underflow;                                                                        \
-        runtime.quoted = ip->operand.node;                                                              \
-        if (sp < stack_base) [[unlikely]]                                                               \
-            goto underflow;                                                                             \
-        const bool runs = truth(tos) == (when);                                                         \
-        if (!(copy)) DROP();                                                                            \
-        if (!runs) {                                                                                    \
-            ip += 4;                                                                                    \
-            DISPATCH();                                                                                 \
-        }                                                                                               \
+        TOLVA_CONDITION(when, copy, 4)                                                                  \
         TOLVA_CALL_CACHED(1, 2, 4, 2, tail, {                                                           \
             code = static_cast<Code*>(ip[1].operand.node->code.get());                                  \
             if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit ||          \
@@ -446,6 +444,7 @@ dispatch:
         TOLVA_QUOTE_IF_CALL(dup_quote_iftrue_call_tail, true, true, true)
         TOLVA_QUOTE_IF_CALL(dup_quote_iffalse_call_tail, false, true, true)
 #undef TOLVA_QUOTE_IF_CALL
+#undef TOLVA_CONDITION
 
         // The same with the list's instructions in line, inside a straight
         // run whose guard counted the flag and what the list needs: on into
