@@ -72,9 +72,10 @@ public:
     }
 
     // The variables a and b and the word u exist from its first line; i
-    // once a loop ran.
+    // once a loop ran. u is no straight run (it runs a list), so that a
+    // quote of it is a call, not a list run in place.
     std::string program() {
-        std::string text = "3 =a 0.5 =b :u 1+ ;\n";
+        std::string text = "3 =a 0.5 =b :u 1+ { } execute ;\n";
         // Half the lines run as a list, whose tokens are compiled.
         for (int line = pick(1, 6); line > 0; --line)
             text += (pick(0, 1) ? "[ " + sequence(1) + "] execute" : sequence(0)) + '\n';
@@ -152,7 +153,7 @@ private:
             for (int item = pick(0, 4); item > 0; --item) list += ' ' + one_of(straight_);
             return list + (list[0] == '[' ? " ]" : " }");
         }
-        if (name == "quote_call") return pick(0, 1) ? "[ " + one_of({"w", "v", "u"}) + " ]" : "{ " + one_of({"w", "v", "u"}) + " }";
+        if (name == "quote_call") return pick(0, 1) ? "[ u ]" : "{ " + one_of({"w", "v", "u"}) + " }";
         if (name == "conditional") return one_of({"iftrue", "iffalse"});
         if (name == "times") return "times";
         if (name == "control") return one_of(controls_);
