@@ -1,7 +1,7 @@
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "core/integer.hpp"
@@ -91,7 +91,12 @@ constexpr double negated(double value) { return operation::flag(value == 0); }
 
 // Whether a flag is true, as the conditionals test it: not 0 nor -0 (NaN
 // is true). From the bits, without the sign's: one integer test.
-[[gnu::always_inline]] inline bool truth(double value) { return (std::bit_cast<std::uint64_t>(value) << 1) != 0; }
+// (By memcpy: the WebAssembly build's library has no std::bit_cast.)
+[[gnu::always_inline]] inline bool truth(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits << 1) != 0;
+}
 
 // An op found the stack empty: it fails as pop does, or, after dup, as dup
 // does, its frame then standing after it, as frames stand after an op that
