@@ -23,6 +23,8 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
         // and a loop whose body and condition run as one code, even when
         // its condition (left in the quotation, run by execute) is current
         {":inc 1+ ; :f 0 { inc } while { dup 3 < } repeat ; f :inc 2 + ; execute f", "", "", "3 0 4 "},
+        // and one body that two repeat loops run, each with its own condition
+        {"0 { 1+ } while { dup 5 < } repeat 0 { dup 10 < } repeat", "", "", "10 "},
         // and in the list that a loop, or a call that took its callee's
         // frame over, returns to
         {":g 1 ; :a { [ 2 ] /g } 1 times g ; a", "", "", "2 "},
