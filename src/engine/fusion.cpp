@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -48,10 +50,15 @@ struct Term {
 };
 
 // 1/d when dividing by d and multiplying by 1/d round alike for every
-// dividend: when d is a power of two whose reciprocal is a normal number.
+// dividend: when d is a power of two (a normal number whose fraction bits
+// are all zero) whose reciprocal is a normal number. Read from the bits,
+// not by frexp, which alone would make the binary load the maths library
+// at every start.
 std::optional<double> exact_reciprocal(double divisor) {
-    int exponent = 0;
-    if (!std::isfinite(divisor) || std::frexp(divisor, &exponent) != (divisor < 0 ? -0.5 : 0.5)) return std::nullopt;
+    constexpr std::uint64_t fraction = (std::uint64_t{1} << 52) - 1;
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &divisor, sizeof bits);
+    if (!std::isnormal(divisor) || (bits & fraction) != 0) return std::nullopt;
     const double reciprocal = 1 / divisor;
     if (!std::isnormal(reciprocal)) return std::nullopt;
     return reciprocal;
