@@ -51,17 +51,15 @@ struct Term {
 
 // 1/d when dividing by d and multiplying by 1/d round alike for every
 // dividend: when d is a power of two (a normal number whose fraction bits
-// are all zero) whose reciprocal is a normal number. Read from the bits,
-// not by frexp, which alone would make the binary load the maths library
-// at every start.
+// are all zero), whose reciprocal is then exact, so that both round the
+// same real number once. Read from the bits, not by frexp, which alone
+// would make the binary load the maths library at every start.
 std::optional<double> exact_reciprocal(double divisor) {
     constexpr std::uint64_t fraction = (std::uint64_t{1} << 52) - 1;
     std::uint64_t bits = 0;
     std::memcpy(&bits, &divisor, sizeof bits);
     if (!std::isnormal(divisor) || (bits & fraction) != 0) return std::nullopt;
-    const double reciprocal = 1 / divisor;
-    if (!std::isnormal(reciprocal)) return std::nullopt;
-    return reciprocal;
+    return 1 / divisor;
 }
 
 // Whether a list may define a word or an alias itself: then every run

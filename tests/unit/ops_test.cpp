@@ -142,12 +142,14 @@ TEST(Ops, EachActsAsItsTokensAtTheEdges) {
 
 // A division by a number that is a power of two runs as a product by its
 // reciprocal, which rounds alike to the last bit: on zeros, NaN,
-// infinities, and results too small or too large; a divisor whose
-// reciprocal is not a normal number stays a division.
+// infinities, and results too small or too large, also by the largest
+// power of two, whose reciprocal is subnormal; by zero and by the smallest
+// subnormal, whose reciprocals would be infinite, it stays a division.
 TEST(Ops, DivisionByAPowerOfTwoRoundsAsTheQuotient) {
     const double inf = std::numeric_limits<double>::infinity();
     const std::vector<double> values = {-0.0, nan, inf, -inf, 1e308, 4.9e-324, 2.2250738585072014e-308, -3, 7};
-    for (const char* spelling : {"2 /", "0.5 /", "1024 /", "0.0009765625 /", "dup 4 /", "over 8 /", "8.98846567431158e307 /", "3 /"}) {
+    for (const char* spelling : {"2 /", "0.5 /", "1024 /", "0.0009765625 /", "dup 4 /", "over 8 /",
+                                 "8.98846567431158e307 /", "4.9e-324 /", "0 /", "3 /"}) {
         SCOPED_TRACE(spelling);
         for (std::size_t depth = 1; depth <= values.size(); ++depth) {
             std::vector<double> stack(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(depth));
