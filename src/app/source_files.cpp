@@ -13,9 +13,10 @@ namespace {
 
 // Every file in a chain of inclusions stays open until its last line has
 // run; a file that includes itself must stop long before the process runs
-// out of file descriptors.
+// out of file descriptors. The chain is the native calls of one thread,
+// so each thread counts its own.
 constexpr int max_open_files = 256;
-int open_files = 0;
+thread_local int open_files = 0;
 
 class OpenFileCount {
 public:

@@ -105,6 +105,16 @@ struct Runtime {
         Word* word = nullptr;
     };
     std::array<FoundWord, 64> found_words;
+    // The list whose tokens the text register holds, joined, as closing a
+    // string left it: a lone closer after it copies nothing again. Any other
+    // write of the register, and any code not of the evaluator's own that may
+    // write it, forgets it (core/text_register.hpp).
+    struct JoinedText {
+        Ref<ListNode> list;
+        const char* data = nullptr;
+        std::size_t size = 0;
+    };
+    JoinedText joined_text;
 };
 
 // The evaluator, as the state knows it: its own bookkeeping lives in the

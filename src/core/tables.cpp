@@ -37,9 +37,15 @@ void note_change(Context& ctx, const std::string& name) {
         runtime.words_seen = ctx.words.size();
     }
     if (!name.empty()) runtime.word_names.set(word_name_bit(name_hash(name)));
+    // The same for aliases: one added through define_alias adds its bit,
+    // so that adding n one by one stays linear.
     if (runtime.aliases_seen != ctx.aliases.size()) {
-        runtime.alias_initials.reset();
-        for (const auto& alias : ctx.aliases) runtime.alias_initials.set(initial(alias.first));
+        if (name.empty() || ctx.aliases.size() != runtime.aliases_seen + 1 || !ctx.aliases.contains(name)) {
+            runtime.alias_initials.reset();
+            for (const auto& alias : ctx.aliases) runtime.alias_initials.set(initial(alias.first));
+        } else {
+            runtime.alias_initials.set(initial(name));
+        }
         runtime.aliases_seen = ctx.aliases.size();
     }
     set_trap(ctx.runtime);

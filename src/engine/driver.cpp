@@ -28,6 +28,12 @@ namespace forth {
 
 namespace {
 
+// The trace hook is the embedder's: it may write the text register.
+void call_trace(Context& ctx, Evaluator& state) {
+    state.trace(ctx);
+    forget_joined_text(ctx.runtime);
+}
+
 // " at prog.tv:3" for a place read from a named source; nothing else.
 std::string at(const Place& place, std::string_view how = " at ") {
     if (place.source.empty()) return {};
@@ -103,6 +109,7 @@ void warn_if_empty_name(Context& ctx, Evaluator& state, const std::string& token
     } else {
         const SigilHandler copy = handler;  // it may replace itself
         copy(ctx, token.substr(1));
+        forget_joined_text(ctx.runtime);
     }
 }
 
@@ -167,7 +174,7 @@ void step_text(Context& ctx, Evaluator& state, Frame& frame) {
         return;
     }
     if (state.trace) [[unlikely]]
-        state.trace(ctx);
+        call_trace(ctx, state);
     resolve_token(ctx, state, source.token, true);
 }
 
@@ -177,7 +184,7 @@ void step_token(Context& ctx, Evaluator& state, Frame& frame) {
     if (frame.pc < node.size()) {
         const std::string token(node.token(frame.pc++));
         if (state.trace) [[unlikely]]
-            state.trace(ctx);
+            call_trace(ctx, state);
         resolve_token(ctx, state, token, true);
         return;
     }

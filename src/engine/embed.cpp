@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "core/streams.hpp"
+#include "core/text_register.hpp"
 #include "engine/evaluator.hpp"
 #include "engine/places.hpp"
 
@@ -118,6 +119,7 @@ private:
 // code that has ended.
 void begin(Context& ctx) {
     if (evaluator(ctx).frames.empty()) ctx.runtime.interrupt_requested = 0;
+    forget_joined_text(ctx.runtime);  // the embedder may have written the text register
 }
 
 }  // namespace

@@ -165,6 +165,7 @@ void service_poll(Context& ctx) {
     if (state.on_poll) {
         runtime.trap = 1;
         state.on_poll(ctx);
+        forget_joined_text(runtime);
     }
     if (!instructions_allowed(ctx)) runtime.trap = 1;
 }
@@ -214,6 +215,7 @@ void call_word(Context& ctx, const Word& word) {
     // A copy: the word may replace itself while it runs.
     const Word copy = word;
     copy(ctx);
+    forget_joined_text(ctx.runtime);
 }
 
 void call_sigil(Context& ctx, const Named& named) {
@@ -222,6 +224,7 @@ void call_sigil(Context& ctx, const Named& named) {
     } else {
         const SigilHandler handler = *named.handler;
         handler(ctx, named.name);
+        forget_joined_text(ctx.runtime);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/entry.hpp"
+#include "core/text_register.hpp"
 #include "engine/code.hpp"
 #include "engine/evaluator.hpp"
 

@@ -370,7 +370,7 @@ dispatch:
         OP(string) : {
             SAVE_QUOTED();
             ctx.buffer = TokenList(ip->operand.node);
-            ctx.text = joined(ctx.buffer);
+            set_text_joined(ctx, ctx.buffer);
             NEXT();
         }
         OP(comment) : {
@@ -379,7 +379,7 @@ dispatch:
             NEXT();
         }
         OP(define) : {
-            CALL_OUT(ip + 2, (ctx.text = ip->operand.named->name, ctx.buffer = TokenList(ip[1].operand.node),
+            CALL_OUT(ip + 2, (forget_joined_text(runtime), ctx.text = ip->operand.named->name, ctx.buffer = TokenList(ip[1].operand.node),
                               row(Row::close_definition).word(ctx)));
             FINISH(define);
         }

@@ -46,6 +46,28 @@ struct Open {
     // constructs of their own, which may hold others: those open, outermost
     // first, each with its closer.
     std::vector<std::pair<Construct, std::string_view>> inner;
+    // Each closer met in `inner`, with the outermost level it closes: there
+    // are only a few closers, so a token finds what it closes at once,
+    // however deep the levels go.
+    std::vector<std::pair<std::string_view, std::size_t>> outermost;
+
+    void push_inner(std::pair<Construct, std::string_view> opened) {
+        const auto same = [&](const auto& entry) { return entry.first == opened.second; };
+        if (std::ranges::none_of(outermost, same)) outermost.emplace_back(opened.second, inner.size());
+        inner.push_back(opened);
+    }
+
+    // The level `token` closes, with all inside it, if it closes one.
+    std::optional<std::size_t> closed_by(std::string_view token) const {
+        for (const auto& [closer, level] : outermost)
+            if (token == closer) return level;
+        return std::nullopt;
+    }
+
+    void close_inner(std::size_t level) {
+        inner.resize(level);
+        std::erase_if(outermost, [&](const auto& entry) { return entry.second >= level; });
+    }
 };
 
 // The sigil a token is read as, if it is read as one.
@@ -153,12 +175,10 @@ private:
         }
         // Each construct collects raw until its closer: the outermost that
         // the token closes ends, with all inside it.
-        for (std::size_t level = 0; level < open.inner.size(); ++level) {
-            if (token.text == open.inner[level].second) {
-                token.role = Role::closer;
-                open.inner.resize(level);
-                return;
-            }
+        if (const std::optional<std::size_t> level = open.closed_by(token.text)) {
+            token.role = Role::closer;
+            open.close_inner(*level);
+            return;
         }
         if (!open.inner.empty() && open.inner.back().first == Construct::text) {
             token.role = Role::text;
@@ -168,7 +188,7 @@ private:
             token.role = Role::comment;
             return;
         }
-        if (const auto opened = opened_by(token.text); opened.first != Construct::none) open.inner.push_back(opened);
+        if (const auto opened = opened_by(token.text); opened.first != Construct::none) open.push_inner(opened);
         classify(token);
         if (open.construct == Construct::list && token.text == (open.closer == "]" ? "[" : "{")) {
             warnings.push_back({token.range, Diagnostic::Severity::warning,
@@ -306,6 +326,12 @@ private:
 
     void include() {
         if (text_register_.empty()) return;
+        // As deep as a run may go: deeper, the run fails, and what the
+        // files would define is unknown here.
+        if (depth_ == most_nested_files) {
+            dynamic_ = true;
+            return;
+        }
         const std::optional<Included> file = load_included(load_, uri_, root_, text_register_);
         if (!file) {
             dynamic_ = true;  // what it would define is unknown
@@ -314,6 +340,7 @@ private:
         if (!visited_.insert(file->uri).second) return;
         into_.included.push_back(file->uri);
         Reader inner(load_, visited_, into_, root_);
+        inner.depth_ = depth_ + 1;
         inner.read(file->uri, file->text, into_.included_tokens[file->uri]);
         stored_.merge(inner.stored_);
         dynamic_ = dynamic_ || inner.dynamic_ || inner.dynamic_names_;
@@ -327,6 +354,7 @@ private:
     }
 
     const Loader& load_;
+    std::size_t depth_ = 0;  // of files including one another above this one
     std::set<std::string>& visited_;
     Analysis& into_;
     const std::string& root_;  // the document analysed

@@ -118,6 +118,9 @@ std::string resolve_uri(const std::string& base, const std::string& path);
 // it, or else the one beside the document `root`, the folder a program is
 // most often run from (the interpreter opens names from where it runs).
 // None when neither can be read.
+// Files may include one another this deep, as in tolva; one more fails.
+inline constexpr std::size_t most_nested_files = 256;
+
 struct Included {
     std::string uri;
     std::string text;

@@ -15,8 +15,6 @@ namespace forth::lsp {
 
 namespace {
 
-// A file that includes itself stops as tolva stops it.
-constexpr int most_nested_files = 256;
 // More blanks than this add nothing to what a run can find.
 constexpr double most_blanks = 1000;
 

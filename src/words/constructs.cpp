@@ -1,4 +1,5 @@
 #include "core/tables.hpp"
+#include "core/text_register.hpp"
 #include "core/trap.hpp"
 #include "core/user_word.hpp"
 #include "words/builtins.hpp"
@@ -40,9 +41,10 @@ void open_block(Context& ctx) { open(ctx, Row::open_block); }
 
 void open_string(Context& ctx) { open(ctx, Row::open_string); }
 
-void close_string(Context& ctx) { ctx.text = joined(ctx.buffer); }
+void close_string(Context& ctx) { set_text_joined(ctx, ctx.buffer); }
 
 void open_definition(Context& ctx, const std::string& name) {
+    forget_joined_text(ctx.runtime);
     ctx.text = name;
     open(ctx, Row::open_definition);
 }

@@ -4,6 +4,7 @@
 
 #include "core/line_input.hpp"
 #include "core/streams.hpp"
+#include "core/text_register.hpp"
 #include "words/builtins.hpp"
 
 namespace forth::builtin {
@@ -56,7 +57,10 @@ void accept(Context& ctx) {
 
 void parse_name(Context& ctx) {
     std::string token;
-    if (ctx.input >> token) ctx.text = token;
+    if (ctx.input >> token) {
+        forget_joined_text(ctx.runtime);
+        ctx.text = token;
+    }
 }
 
 void number(Context& ctx) {

@@ -51,3 +51,24 @@ TEST(Reflective, NumberReadsAsTheStreamReads) {
         }
     }
 }
+
+// A closer with nothing open sets the text register from the buffer again,
+// copying only when something wrote the register since: a write of the
+// same length, in place, must not pass for no write.
+TEST(Reflective, LoneCloserSetsTheTextAfterAnyWrite) {
+    check_all({
+        {"accept ( a b ) parse-name .. ) .. parse-name .. ) ..", "xyz a b uvw a b ", "", "", "xyz uvw\n"},
+        {"( a b ) ) .. ( c d ) ) .. cr", "a b c d \n", "", ""},
+    });
+    forth::Context ctx;
+    forth::load_builtins(ctx);
+    std::ostringstream out;
+    ctx.out = &out;
+    forth::define_word(ctx, "overwrite", [](forth::Context& running) { running.text.replace(0, 3, "xyz"); });
+    ctx.sigils['~'] = [](forth::Context& running, const std::string&) { running.text.replace(0, 3, "uvw"); };
+    forth::note_change(ctx);
+    forth::evaluate_source(ctx, "( a b ) overwrite .. ) .. ~x .. ) ..", {});
+    ctx.text.replace(0, 3, "pqr");
+    forth::evaluate_source(ctx, ") ..", {});
+    EXPECT_EQ(out.str(), "xyz a b uvw a b a b ");
+}
