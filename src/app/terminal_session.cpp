@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/select.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,15 +44,45 @@ Runtime* signalled = nullptr;
 void on_interrupt(int) {
     if (signalled != nullptr) request_interrupt(*signalled);
 }
+
+// The terminal's modes as the session found them. A signal that ends the
+// process puts them back before it ends it as the signal would: a shell
+// that does not restore them itself would leave a terminal without echo.
+// Lines are in the history file as soon as they are entered.
+struct termios found_modes {};
+
+void on_end(int signal) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &found_modes);
+    struct sigaction usual {};
+    usual.sa_handler = SIG_DFL;
+    sigemptyset(&usual.sa_mask);
+    sigaction(signal, &usual, nullptr);
+    // Delivered as the handler returns and the signal is let through again.
+    raise(signal);
+}
+
+// on_end where `signal` would end the process; none (what is there stays)
+// where the modes are unknown or the signal is handled or ignored, as nohup
+// leaves SIGHUP.
+using Handler = void (*)(int);
+Handler ending_handler(int signal, bool modes_found) {
+    struct sigaction current {};
+    sigaction(signal, nullptr, &current);
+    return modes_found && (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL ? on_end : nullptr;
+}
 void on_resize(int) { resized = 1; }
 void on_resume(int) { resumed = 1; }
 
-// Installs a handler for one signal while it lives. SA_RESTART keeps output
-// that a signal interrupts from failing; the editor waits for keys in
-// pselect, which every signal ends regardless.
+// Installs a handler for one signal while it lives (none: nothing changes).
+// SA_RESTART keeps output that a signal interrupts from failing; the editor
+// waits for keys in pselect, which every signal ends regardless.
 class SignalHandler {
 public:
     SignalHandler(int signal, void (*handler)(int)) : signal_(signal) {
+        if (handler == nullptr) {
+            sigaction(signal, nullptr, &previous_);
+            return;
+        }
         struct sigaction action {};
         action.sa_handler = handler;
         sigemptyset(&action.sa_mask);
@@ -140,6 +171,12 @@ private:
 
     Context& ctx_;
     TerminalEncoding encoding_;
+    // Before the editor first changes the modes, and before the handlers
+    // that put them back.
+    const bool modes_found_ = tcgetattr(STDIN_FILENO, &found_modes) == 0;
+    SignalHandler terminate_{SIGTERM, ending_handler(SIGTERM, modes_found_)};
+    SignalHandler hang_up_{SIGHUP, ending_handler(SIGHUP, modes_found_)};
+    SignalHandler quit_{SIGQUIT, ending_handler(SIGQUIT, modes_found_)};
     SignalHandler interrupt_{SIGINT, on_interrupt};
     SignalHandler resize_{SIGWINCH, on_resize};
     SignalHandler resume_{SIGCONT, on_resume};

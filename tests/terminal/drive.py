@@ -122,6 +122,24 @@ def history():
     assert entries(path) == [f"e{number}" for number in range(201, 1201)]
 
 
+def ending():
+    """SIGTERM, SIGHUP and SIGQUIT, at the prompt and while code runs, end tolva as the signal does, with the
+    terminal's modes put back: dash, which runs it, does not restore them itself. Entered lines stay."""
+    path = os.path.join(SCRATCH, "history")
+    for number, (code, expected) in enumerate([("", ""), ("[ 1 drop ] 2000000000 times", "\r\n")]):
+        for sent in (signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+            term = pexpect.spawn("dash", ["-c", 'ulimit -c 0; "$0"; echo "status $?"; stty -a', TOLVA],
+                                 env=dict(ENV, TOLVA_HISTORY=path), dimensions=(24, 80), timeout=5, encoding="utf-8")
+            term.expect_exact(BANNER)
+            play(term, line(f"{number} . cr", f"{number} \r\nok"), (code + "\r" if code else "", expected), end=None)
+            children = pathlib.Path(f"/proc/{term.pid}/task/{term.pid}/children").read_text().split()
+            os.kill(int(children[0]), sent)
+            term.expect_exact(f"status {128 + sent}")
+            term.expect(pexpect.EOF)
+            assert " icanon " in term.before and " echo " in term.before, (sent, code, term.before)
+    assert entries(path)[-2:] == ["1\\040.\\040cr", "[\\0401\\040drop\\040]\\0402000000000\\040times"], entries(path)
+
+
 TOLVA, case = sys.argv[1:]
 with tempfile.TemporaryDirectory() as SCRATCH:
     ENV = dict({name: value for name, value in os.environ.items() if name != "TOLVA_HISTORY"},
