@@ -308,13 +308,18 @@ private:
     }
 
     // The lines of comment right above `line`, without their backslash.
+    // At most the 50 lines nearest, and whole lines up to 4 KiB: every
+    // definition on the line below takes a copy.
     std::string comment_above(int line) const {
+        constexpr std::size_t most_lines = 50, most_bytes = 4096;
         auto first = comment_lines_.end();
-        for (int expected = line - 1; first != comment_lines_.begin() && std::prev(first)->first == expected;
+        for (int expected = line - 1; first != comment_lines_.begin() && std::prev(first)->first == expected &&
+                                      comment_lines_.end() - first < static_cast<std::ptrdiff_t>(most_lines);
              --expected)
             --first;
         std::string text;
-        for (auto it = first; it != comment_lines_.end(); ++it) text += it->second + '\n';
+        for (auto it = first; it != comment_lines_.end() && text.size() + it->second.size() < most_bytes; ++it)
+            text += it->second + '\n';
         return text;
     }
 
