@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/retired.hpp"
 #include "core/stack.hpp"
 #include "core/token_list.hpp"
 
@@ -137,6 +138,9 @@ struct Context {
     std::istream* in = &std::cin;    // where accept reads its lines
     Runtime runtime;
     std::unique_ptr<Engine> engine;
+    // Lists let go while code runs (core/retired.hpp). Destroyed first, so
+    // that a debug build finds a Context destroyed while it runs at once.
+    RetiredLists retired;
 };
 
 // The dictionary's entry for `token`, whose name_hash is `hash`, or null:
