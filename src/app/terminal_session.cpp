@@ -182,11 +182,11 @@ EditorSession::EditorSession(Context& ctx) : ctx_(ctx) {
             edit->history(history_.get(), &event, H_SAVE, history_file_.c_str());
         }
     }
-    set_line_source([this](std::string& line) { return read_data(line); });
+    set_line_source(ctx_, [this](std::string& line) { return read_data(line); });
 }
 
 EditorSession::~EditorSession() {
-    set_line_source({});
+    set_line_source(ctx_, {});
     signalled = nullptr;
 }
 

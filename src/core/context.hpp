@@ -136,6 +136,9 @@ struct Context {
     std::ostream* out = &std::cout;  // where the words print
     std::ostream* err = &std::cerr;  // where front ends report errors
     std::istream* in = &std::cin;    // where accept reads its lines
+    // Where accept and the interactive loop read lines instead, while set
+    // (a line editor on a terminal): core/line_input.hpp.
+    std::function<bool(std::string& line)> line_source;
     Runtime runtime;
     std::unique_ptr<Engine> engine;
     // Lists let go while code runs (core/retired.hpp). Destroyed first, so

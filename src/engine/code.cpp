@@ -1,6 +1,7 @@
 #include "engine/code.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <limits>
 
@@ -11,8 +12,9 @@
 namespace forth {
 
 Code::Code() {
-    static std::uint64_t made = 0;
-    serial = ++made;
+    // Distinct in every Context, as generations are; taken once per compile.
+    static std::atomic<std::uint64_t> made = 0;
+    serial = made.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 const Instr* Code::entry_at(std::uint32_t token) const {
