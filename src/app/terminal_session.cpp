@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -34,17 +35,20 @@ const LineEditor* edit = nullptr;  // loaded when the first session opens
 constexpr int history_size = 1000;
 constexpr int default_columns = 80;
 
-volatile std::sig_atomic_t resized = 0;
-volatile std::sig_atomic_t resumed = 0;
+// Set by the signal handlers below, on whichever thread takes the signal.
+std::atomic<int> resized = 0;
+std::atomic<int> resumed = 0;
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<Runtime*>::is_always_lock_free,
+              "read in signal handlers");
 
 // The interpreter that Ctrl-C stops: the open session's.
-Runtime* signalled = nullptr;
+std::atomic<Runtime*> signalled = nullptr;
 
 void on_interrupt(int) {
-    if (signalled != nullptr) request_interrupt(*signalled);
+    if (Runtime* const runtime = signalled.load()) request_interrupt(*runtime);
 }
-void on_resize(int) { resized = 1; }
-void on_resume(int) { resumed = 1; }
+void on_resize(int) { resized.store(1); }
+void on_resume(int) { resumed.store(1); }
 
 // Installs a handler for one signal while it lives. SA_RESTART keeps output
 // that a signal interrupts from failing; the editor waits for keys in
@@ -331,7 +335,7 @@ int EditorSession::read_char(EditLine* editor, wchar_t* character) {
         sigprocmask(SIG_BLOCK, &watched, &previous);
         int ready = 0;
         Runtime& runtime = of(editor).ctx_.runtime;
-        if (runtime.interrupt_requested == 0 && resized == 0 && resumed == 0) {
+        if (!interrupt_pending(runtime) && resized.load() == 0 && resumed.load() == 0) {
             fd_set input;
             FD_ZERO(&input);
             FD_SET(STDIN_FILENO, &input);
@@ -339,21 +343,19 @@ int EditorSession::read_char(EditLine* editor, wchar_t* character) {
         }
         const int wait_error = ready < 0 ? errno : 0;
         sigprocmask(SIG_SETMASK, &previous, nullptr);
-        if (runtime.interrupt_requested != 0) {
-            runtime.interrupt_requested = 0;
+        if (interrupt_pending(runtime)) {
+            drop_interrupt(runtime);
             of(editor).interrupted_ = true;
             *character = L'\n';
             return 1;
         }
-        if (resumed != 0) {
-            resumed = 0;
+        if (resumed.exchange(0) != 0) {
             // The shell may have changed the terminal's modes meanwhile.
             edit->el_set(editor, EL_PREP_TERM, 0);
             edit->el_set(editor, EL_PREP_TERM, 1);
             edit->el_set(editor, EL_REFRESH);
         }
-        if (resized != 0) {
-            resized = 0;
+        if (resized.exchange(0) != 0) {
             edit->el_resize(editor);
             edit->el_set(editor, EL_REFRESH);
         }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <bitset>
-#include <csignal>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -72,10 +72,12 @@ struct Runtime {
     // tested where work may go on without end, at every call and every pass
     // of a loop, and after every instruction that may have set it; what it
     // stands for is read from the state itself, so setting it when nothing
-    // changed is safe. Set by signal handlers, hence volatile
-    // (core/trap.hpp).
-    volatile std::sig_atomic_t trap = 0;
-    volatile std::sig_atomic_t interrupt_requested = 0;
+    // changed is safe. Set by signal handlers and by other threads, hence
+    // atomic and lock-free; the loop reads it with a relaxed load, the
+    // plain load it always was (core/trap.hpp).
+    std::atomic<int> trap = 0;
+    std::atomic<int> interrupt_requested = 0;
+    static_assert(std::atomic<int>::is_always_lock_free, "set in signal handlers");
     // The list a whole construct just closed, while the evaluator's loop
     // runs: what the buffer and the quotation hold, set in them when code
     // outside the loop may look (engine/machine.cpp).

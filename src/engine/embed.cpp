@@ -117,7 +117,7 @@ private:
 // An evaluation begins: a request made while nothing ran was meant for
 // code that has ended.
 void begin(Context& ctx) {
-    if (evaluator(ctx).frames.empty()) ctx.runtime.interrupt_requested = 0;
+    if (evaluator(ctx).frames.empty()) drop_interrupt(ctx.runtime);
 }
 
 }  // namespace

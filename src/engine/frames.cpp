@@ -160,13 +160,11 @@ void count_in_place(Context& ctx, std::uint8_t calls) {
 void service_poll(Context& ctx) {
     Runtime& runtime = ctx.runtime;
     Evaluator& state = evaluator(ctx);
-    runtime.trap = 0;
-    if (runtime.interrupt_requested != 0) take_interrupt(runtime);
-    if (state.on_poll) {
-        runtime.trap = 1;
-        state.on_poll(ctx);
-    }
-    if (!instructions_allowed(ctx)) runtime.trap = 1;
+    // A hook is called at every call and pass, and tokens run one by one
+    // look at the state after each: for those the trap stays set.
+    reset_trap(runtime, state.on_poll || !instructions_allowed(ctx));
+    poll_interrupt(runtime);
+    if (state.on_poll) state.on_poll(ctx);
 }
 
 void after_change(Context& ctx) {
@@ -174,7 +172,7 @@ void after_change(Context& ctx) {
     Evaluator& state = evaluator(ctx);
     // Requests and the poll hook are taken at the next call or pass, as the
     // token-by-token way takes them.
-    runtime.trap = runtime.interrupt_requested != 0 || state.on_poll ? 1 : 0;
+    reset_trap(runtime, static_cast<bool>(state.on_poll));
     Frame& frame = state.frames.back();
     if (state.tracking && !ctx.terminator.empty()) note_opened(state);
     if (!instructions_allowed(ctx)) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/entry.hpp"
+#include "core/trap.hpp"
 #include "engine/code.hpp"
 #include "engine/evaluator.hpp"
 
@@ -94,7 +95,7 @@ void count_in_place(Context& ctx, std::uint8_t calls);
 // finds the trap set: takes an interrupt request, calls the poll hook.
 void service_poll(Context& ctx);
 inline void poll(Context& ctx) {
-    if (ctx.runtime.trap) service_poll(ctx);
+    if (trapped(ctx.runtime)) service_poll(ctx);
 }
 
 inline Frame& push_frame(Context& ctx, Run kind, ListNode* node) {
