@@ -46,7 +46,7 @@ void terminal_loop(Context& ctx, TerminalSession& terminal) {
         if (streams_lost(ctx)) return;
         // A Ctrl-C that came too late to stop this line must not cancel the
         // reading of the next.
-        ctx.runtime.interrupt_requested = 0;
+        drop_interrupt(ctx.runtime);
     }
 }
 

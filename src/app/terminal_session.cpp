@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -35,14 +36,17 @@ const LineEditor* edit = nullptr;  // loaded when the first session opens
 constexpr int history_size = 1000;
 constexpr int default_columns = 80;
 
-volatile std::sig_atomic_t resized = 0;
-volatile std::sig_atomic_t resumed = 0;
+// Set by the signal handlers below, on whichever thread takes the signal.
+std::atomic<int> resized = 0;
+std::atomic<int> resumed = 0;
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<Runtime*>::is_always_lock_free,
+              "read in signal handlers");
 
 // The interpreter that Ctrl-C stops: the open session's.
-Runtime* signalled = nullptr;
+std::atomic<Runtime*> signalled = nullptr;
 
 void on_interrupt(int) {
-    if (signalled != nullptr) request_interrupt(*signalled);
+    if (Runtime* const runtime = signalled.load()) request_interrupt(*runtime);
 }
 
 // The terminal's modes as the session found them. A signal that ends the
@@ -70,8 +74,8 @@ Handler ending_handler(int signal, bool modes_found) {
     sigaction(signal, nullptr, &current);
     return modes_found && (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL ? on_end : nullptr;
 }
-void on_resize(int) { resized = 1; }
-void on_resume(int) { resumed = 1; }
+void on_resize(int) { resized.store(1); }
+void on_resume(int) { resumed.store(1); }
 
 // Installs a handler for one signal while it lives (none: nothing changes).
 // SA_RESTART keeps output that a signal interrupts from failing; the editor
@@ -219,11 +223,11 @@ EditorSession::EditorSession(Context& ctx) : ctx_(ctx) {
             edit->history(history_.get(), &event, H_SAVE, history_file_.c_str());
         }
     }
-    set_line_source([this](std::string& line) { return read_data(line); });
+    set_line_source(ctx_, [this](std::string& line) { return read_data(line); });
 }
 
 EditorSession::~EditorSession() {
-    set_line_source({});
+    set_line_source(ctx_, {});
     signalled = nullptr;
 }
 
@@ -368,7 +372,7 @@ int EditorSession::read_char(EditLine* editor, wchar_t* character) {
         sigprocmask(SIG_BLOCK, &watched, &previous);
         int ready = 0;
         Runtime& runtime = of(editor).ctx_.runtime;
-        if (runtime.interrupt_requested == 0 && resized == 0 && resumed == 0) {
+        if (!interrupt_pending(runtime) && resized.load() == 0 && resumed.load() == 0) {
             fd_set input;
             FD_ZERO(&input);
             FD_SET(STDIN_FILENO, &input);
@@ -376,21 +380,19 @@ int EditorSession::read_char(EditLine* editor, wchar_t* character) {
         }
         const int wait_error = ready < 0 ? errno : 0;
         sigprocmask(SIG_SETMASK, &previous, nullptr);
-        if (runtime.interrupt_requested != 0) {
-            runtime.interrupt_requested = 0;
+        if (interrupt_pending(runtime)) {
+            drop_interrupt(runtime);
             of(editor).interrupted_ = true;
             *character = L'\n';
             return 1;
         }
-        if (resumed != 0) {
-            resumed = 0;
+        if (resumed.exchange(0) != 0) {
             // The shell may have changed the terminal's modes meanwhile.
             edit->el_set(editor, EL_PREP_TERM, 0);
             edit->el_set(editor, EL_PREP_TERM, 1);
             edit->el_set(editor, EL_REFRESH);
         }
-        if (resized != 0) {
-            resized = 0;
+        if (resized.exchange(0) != 0) {
             edit->el_resize(editor);
             edit->el_set(editor, EL_REFRESH);
         }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <bitset>
-#include <csignal>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/retired.hpp"
 #include "core/stack.hpp"
 #include "core/token_list.hpp"
 
@@ -71,10 +72,12 @@ struct Runtime {
     // tested where work may go on without end, at every call and every pass
     // of a loop, and after every instruction that may have set it; what it
     // stands for is read from the state itself, so setting it when nothing
-    // changed is safe. Set by signal handlers, hence volatile
-    // (core/trap.hpp).
-    volatile std::sig_atomic_t trap = 0;
-    volatile std::sig_atomic_t interrupt_requested = 0;
+    // changed is safe. Set by signal handlers and by other threads, hence
+    // atomic and lock-free; the loop reads it with a relaxed load, the
+    // plain load it always was (core/trap.hpp).
+    std::atomic<int> trap = 0;
+    std::atomic<int> interrupt_requested = 0;
+    static_assert(std::atomic<int>::is_always_lock_free, "set in signal handlers");
     // The list a whole construct just closed, while the evaluator's loop
     // runs: what the buffer and the quotation hold, set in them when code
     // outside the loop may look (engine/machine.cpp).
@@ -145,8 +148,14 @@ struct Context {
     std::ostream* out = &std::cout;  // where the words print
     std::ostream* err = &std::cerr;  // where front ends report errors
     std::istream* in = &std::cin;    // where accept reads its lines
+    // Where accept and the interactive loop read lines instead, while set
+    // (a line editor on a terminal): core/line_input.hpp.
+    std::function<bool(std::string& line)> line_source;
     Runtime runtime;
     std::unique_ptr<Engine> engine;
+    // Lists let go while code runs (core/retired.hpp). Destroyed first, so
+    // that a debug build finds a Context destroyed while it runs at once.
+    RetiredLists retired;
 };
 
 // The dictionary's entry for `token`, whose name_hash is `hash`, or null:

@@ -3,16 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <utility>
 
 namespace forth {
 
 namespace {
-
-LineSource& line_source() {
-    static LineSource source;
-    return source;
-}
 
 // The standard input's own buffer, as it was before anything replaced it.
 std::streambuf* const standard_input = std::cin.rdbuf();
@@ -50,11 +44,9 @@ bool read_standard_input(std::string& line) {
 }  // namespace
 
 bool read_line(Context& ctx, std::string& line) {
-    if (const LineSource& source = line_source()) return source(line);
+    if (ctx.line_source) return ctx.line_source(line);
     if (ctx.in == &std::cin && std::cin.rdbuf() == standard_input) return read_standard_input(line);
     return static_cast<bool>(std::getline(*ctx.in, line));
 }
-
-void set_line_source(LineSource source) { line_source() = std::move(source); }
 
 }  // namespace forth

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "core/context.hpp"
 
@@ -16,8 +17,8 @@ using LineSource = std::function<bool(std::string& line)>;
 // stream, or from the source set below.
 bool read_line(Context& ctx, std::string& line);
 
-// Routes read_line through `source` (a line editor on a terminal, say); an
-// empty source restores the Context's input stream.
-void set_line_source(LineSource source);
+// Routes read_line in `ctx` through `source` (a line editor on a terminal,
+// say); an empty source restores the Context's input stream.
+inline void set_line_source(Context& ctx, LineSource source) { ctx.line_source = std::move(source); }
 
 }  // namespace forth

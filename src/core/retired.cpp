@@ -1,19 +1,26 @@
 #include "core/retired.hpp"
 
+#include <cassert>
 #include <utility>
-#include <vector>
 
 namespace forth {
 
 namespace {
 
+// The retired lists of the Context running on this thread, if any. Only
+// the runs on this thread set it: a Context may run on one thread after
+// another, and what its runs let go waits on its own lists.
+thread_local RetiredLists* running = nullptr;
+
 // Deleting a list lets go of the lists its code holds, which may let go of
 // more, down a chain of any length. Each waits its turn on a list linked
 // through the lists themselves, so freeing takes constant machine stack
-// and allocates nothing.
+// and allocates nothing. The chain is this thread's: it is empty again
+// before the deletion that began it returns.
+thread_local ListNode* doomed = nullptr;
+thread_local bool deleting = false;
+
 void delete_in_turn(ListNode* node) {
-    static ListNode* doomed = nullptr;
-    static bool deleting = false;
     node->next_doomed = doomed;
     doomed = node;
     if (deleting) return;
@@ -25,62 +32,56 @@ void delete_in_turn(ListNode* node) {
     deleting = false;
 }
 
-struct RetiredLists {
-    std::size_t keepers = 0;
-    std::vector<ListNode*> lists;
-    std::vector<std::unique_ptr<Compiled>> forms;
-
-    void empty() {
-        // Deleting a list may dispose of others it held: take them in turns.
-        while (!lists.empty() || !forms.empty()) {
-            std::vector<ListNode*> gone_lists = std::exchange(lists, {});
-            std::vector<std::unique_ptr<Compiled>> gone_forms = std::exchange(forms, {});
-            for (ListNode* list : gone_lists) {
-                if (list->references == 0)
-                    delete_in_turn(list);
-                else
-                    list->retired = false;
-            }
-        }
-    }
-};
-
-// A plain static: the evaluator reaches it at every run.
-RetiredLists retired_lists;
-
-RetiredLists& retired() { return retired_lists; }
-
 }  // namespace
 
-KeepRetired::KeepRetired() { ++retired().keepers; }
+RetiredLists::~RetiredLists() {
+    // A Context destroyed while it runs (by a word of its own, or a poll
+    // hook) pulls its frames' lists from under them.
+    assert(keepers_ == 0 && "a Context destroyed while it runs");
+}
+
+void RetiredLists::empty() {
+    // Deleting a list may dispose of others it held: take them in turns.
+    while (!lists_.empty() || !forms_.empty()) {
+        std::vector<ListNode*> gone_lists = std::exchange(lists_, {});
+        std::vector<std::unique_ptr<Compiled>> gone_forms = std::exchange(forms_, {});
+        for (ListNode* list : gone_lists) {
+            if (list->references == 0)
+                delete_in_turn(list);
+            else
+                list->retired = false;
+        }
+    }
+}
+
+KeepRetired::KeepRetired(RetiredLists& lists) : lists_(lists), outer_(std::exchange(running, &lists)) {
+    ++lists_.keepers_;
+}
 
 KeepRetired::~KeepRetired() {
-    RetiredLists& lists = retired();
-    if (--lists.keepers == 0) lists.empty();
+    if (--lists_.keepers_ == 0) lists_.empty();
+    running = outer_;
 }
 
 void dispose(ListNode* node) {
-    RetiredLists& lists = retired();
-    if (lists.keepers == 0) {
+    RetiredLists* const lists = running;
+    if (lists == nullptr || lists->keepers_ == 0) {
         delete_in_turn(node);
     } else if (!node->retired) {
         node->retired = true;
-        lists.lists.push_back(node);
+        lists->lists_.push_back(node);
     }
 }
 
 void retire(std::unique_ptr<Compiled> form) {
-    RetiredLists& lists = retired();
-    if (lists.keepers != 0) lists.forms.push_back(std::move(form));
+    RetiredLists* const lists = running;
+    if (lists != nullptr && lists->keepers_ != 0) lists->forms_.push_back(std::move(form));
 }
 
-std::size_t retired_count() { return retired().lists.size() + retired().forms.size(); }
-
-void sweep_retired(bool (*in_use)(const void* object, void* state), void* state) {
-    RetiredLists& lists = retired();
+void RetiredLists::sweep(bool (*in_use)(const void* object, void* state), void* state) {
     std::vector<ListNode*> kept_lists;
     std::vector<ListNode*> gone_lists;
-    for (ListNode* list : lists.lists) {
+    for (ListNode* list : lists_) {
         if (list->references != 0) {
             list->retired = false;
         } else if (in_use(list, state) || (list->code && in_use(list->code.get(), state))) {
@@ -91,9 +92,9 @@ void sweep_retired(bool (*in_use)(const void* object, void* state), void* state)
     }
     std::vector<std::unique_ptr<Compiled>> kept_forms;
     std::vector<std::unique_ptr<Compiled>> gone_forms;
-    for (auto& form : lists.forms) (in_use(form.get(), state) ? kept_forms : gone_forms).push_back(std::move(form));
-    lists.lists = std::move(kept_lists);
-    lists.forms = std::move(kept_forms);
+    for (auto& form : forms_) (in_use(form.get(), state) ? kept_forms : gone_forms).push_back(std::move(form));
+    lists_ = std::move(kept_lists);
+    forms_ = std::move(kept_forms);
     // Deleted last: what they held may be disposed of onto the lists.
     gone_forms.clear();
     for (ListNode* list : gone_lists) delete list;

@@ -1,5 +1,6 @@
 #include "core/tables.hpp"
 
+#include <atomic>
 #include <utility>
 
 #include "core/trap.hpp"
@@ -7,8 +8,11 @@
 namespace forth {
 
 std::uint64_t new_generation() {
-    static std::uint64_t last = 0;
-    return ++last;
+    // Shared by every Context, on any thread, so that a list handed from one
+    // Context to another never finds its code current there. A change to
+    // the tables takes one; no call or pass does.
+    static std::atomic<std::uint64_t> last = 0;
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 void underflow(const char* message) { throw std::out_of_range(message); }

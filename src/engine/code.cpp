@@ -1,6 +1,7 @@
 #include "engine/code.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <limits>
 
@@ -11,8 +12,9 @@
 namespace forth {
 
 Code::Code() {
-    static std::uint64_t made = 0;
-    serial = ++made;
+    // Distinct in every Context, as generations are; taken once per compile.
+    static std::atomic<std::uint64_t> made = 0;
+    serial = made.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 const Instr* Code::entry_at(std::uint32_t token) const {
@@ -230,7 +232,7 @@ Instr* instruction_at(Code& code, std::uint32_t index) {
 // anew: a change it does not know, a name that is something else now, or
 // code that found a token through an alias and so depends on more than its
 // own tokens.
-bool repair(const Context& ctx, Code& code) {
+bool repair(Context& ctx, Code& code) {
     if (code.depends_on_all) return false;
     const auto& changes = ctx.runtime.changes;
     auto since = changes.begin();
@@ -248,7 +250,7 @@ bool repair(const Context& ctx, Code& code) {
             const auto word = ctx.words.find(name);
             const auto* user_word = word == ctx.words.end() ? nullptr : word->second.target<UserWord>();
             if (user_word == nullptr) return false;
-            ListNode* const body = user_word->body.node() != nullptr ? user_word->body.node() : &empty_list();
+            ListNode* const body = user_word->body.node() != nullptr ? user_word->body.node() : &empty_list(ctx);
             const auto at = call - code.instrs.data();
             call->operand.node = body;
             for (auto& made : code.variants) {
@@ -332,16 +334,6 @@ Code& repeat_loop(Code& body, const Code& condition) {
     body.loop = std::move(loop);
     body.loop_condition = condition.serial;
     return *body.loop;
-}
-
-ListNode& empty_list() {
-    static ListNode* const node = [] {
-        auto* made = new ListNode;
-        ++made->references;  // kept for good
-        made->frozen = true;
-        return made;
-    }();
-    return *node;
 }
 
 Code by_tokens_code;

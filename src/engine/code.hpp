@@ -131,8 +131,8 @@ inline std::pair<ListNode*, std::uint32_t> position(const Code& code, const Inst
     return {in_condition ? code.condition : code.node, ip->token};
 }
 
-// A list with no tokens, for empty bodies and quotations.
-ListNode& empty_list();
+// The Context's list with no tokens, for empty bodies and quotations.
+inline ListNode& empty_list(Context& ctx) { return *evaluator(ctx).empty.node(); }
 
 // A frame that runs token by token points at this instruction, of this
 // code, which is never current: the driver runs such a frame.

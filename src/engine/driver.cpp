@@ -123,7 +123,7 @@ void run_word(Context& ctx, Word& word) {
         }
     } else if (const auto* user_word = word.target<UserWord>()) {
         ListNode* const body = user_word->body.node();
-        call_list(ctx, body != nullptr ? body : &empty_list());
+        call_list(ctx, body != nullptr ? body : &empty_list(ctx));
     } else {
         call_word(ctx, word);
     }
@@ -243,7 +243,7 @@ void drive(Context& ctx, std::size_t base) {
 class Scope {
 public:
     explicit Scope(Context& ctx) : Scope(ctx, evaluator(ctx)) {}
-    Scope(Context& ctx, Evaluator& state) : ctx_(ctx), state_(state) {
+    Scope(Context& ctx, Evaluator& state) : keep_retired_(ctx.retired), ctx_(ctx), state_(state) {
         // Native code that re-enters the evaluator (a redefined closing word
         // that closes its own construct, nested files) still nests on the
         // machine's stack. A few runs inside one another cannot use it up:
@@ -305,7 +305,7 @@ void Evaluator::run(Context& ctx, const TokenList& list) { forth::run(ctx, list)
 void evaluate(Context& ctx, const std::string& source, TextPosition* failed_at) {
     Evaluator& state = evaluator(ctx);
     const Scope scope(ctx, state);
-    std::unique_ptr<TextState> text = new_text(nullptr, source);
+    std::unique_ptr<TextState> text = new_text(ctx, nullptr, source);
     if (state.tracking) {
         text->start = state.text_start;
         text->placed = true;
@@ -334,7 +334,7 @@ void resolve(Context& ctx, const std::string& token, bool expand_aliases) {
 
 void run(Context& ctx, const TokenList& tokens) {
     const Scope scope(ctx);
-    call_list(ctx, tokens.node() != nullptr ? tokens.node() : &empty_list());
+    call_list(ctx, tokens.node() != nullptr ? tokens.node() : &empty_list(ctx));
     drive(ctx, scope.base());
 }
 

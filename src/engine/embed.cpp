@@ -118,7 +118,7 @@ private:
 // An evaluation begins: a request made while nothing ran was meant for
 // code that has ended.
 void begin(Context& ctx) {
-    if (evaluator(ctx).frames.empty()) ctx.runtime.interrupt_requested = 0;
+    if (evaluator(ctx).frames.empty()) drop_interrupt(ctx.runtime);
     forget_joined_text(ctx.runtime);  // the embedder may have written the text register
 }
 

@@ -20,6 +20,16 @@
 // report how it went. Make a Context, load_builtins into it, point its
 // streams (Context::out, err, in) where they should go, then evaluate texts
 // one after another: each goes on with the state the last one left.
+//
+// Threads: Contexts share no state, so separate Contexts may run on
+// separate threads at once. One Context must never be used by two threads
+// at once; it may move from one thread to another between runs (a pool of
+// threads), and request_interrupt may come from any thread. Lists and
+// words belong to their Context: hand none to a Context on another thread.
+// The standard streams are shared by every Context that prints there.
+//
+// A Context must not be destroyed while it runs, as by a word of its own or
+// by a poll hook: its frames point into it. Debug builds abort there.
 namespace forth {
 
 // Where a text comes from, for the location of its errors.
@@ -91,8 +101,8 @@ void write_place(std::ostream& out, std::string_view prefix, const Place& place)
 
 // Asks the code running in `ctx` to stop at its next call or loop pass (or
 // the end of a list that a construct collects), with the report
-// "Interrupted"; what ran before stays done. Safe in a signal handler, and
-// for `ctx` alone. A request made while nothing runs is dropped when the
+// "Interrupted"; what ran before stays done. Safe in a signal handler and
+// from another thread, and for `ctx` alone. A request made while nothing runs is dropped when the
 // next evaluation begins (evaluate_source, evaluate_lines, try_evaluate):
 // it was meant for code that has ended.
 inline void request_interrupt(Context& ctx) { request_interrupt(ctx.runtime); }

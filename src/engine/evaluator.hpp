@@ -84,19 +84,8 @@ public:
     FrameStack() {
         grow();
         limit_ = base_;  // the first push sets the limit
-        all().push_back(this);
     }
-    ~FrameStack() {
-        std::erase(all(), this);
-        std::free(base_ - 1);
-    }
-
-    // Every frame stack there is: what a sweep of the retired lists must
-    // not delete is what their frames run.
-    static std::vector<const FrameStack*>& all() {
-        static std::vector<const FrameStack*> stacks;
-        return stacks;
-    }
+    ~FrameStack() { std::free(base_ - 1); }
     FrameStack(const FrameStack&) = delete;
     FrameStack& operator=(const FrameStack&) = delete;
 
@@ -214,8 +203,23 @@ private:
 };
 
 // The evaluator's own bookkeeping for one Context; no word looks at it.
+// Nothing of it is shared with another Context, so that Contexts run on
+// threads of their own.
 struct Evaluator final : Engine {
+    Evaluator();
+
     FrameStack frames;
+    // What a sweep of the retired lists keeps is what these frames run;
+    // it sweeps when they have grown past this many.
+    std::size_t sweep_threshold = 4096;
+    // The list of no tokens, frozen: run where no list is given, and held
+    // by the code of an empty construct, which may hand it to the buffer.
+    TokenList empty;
+    // Text states of frames that ended, for the next texts
+    // (engine/frames.cpp).
+    std::vector<std::unique_ptr<TextState>> spare_texts;
+    // The lists being compiled, inside one another (engine/fusion.cpp).
+    std::vector<const ListNode*> being_compiled;
     std::size_t reentries = 0;  // runs of the evaluator inside one another, from native code
     bool by_tokens = false;     // every list runs token by token (for tests that compare the ways)
     bool eager = false;         // every list is compiled at its first run (ListNode::ran), likewise

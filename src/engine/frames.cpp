@@ -14,22 +14,17 @@ namespace forth {
 
 namespace {
 
-ListNode& list_or_empty(ListNode* node) { return node != nullptr ? *node : empty_list(); }
+ListNode& list_or_empty(Context& ctx, ListNode* node) { return node != nullptr ? *node : empty_list(ctx); }
 
 // Whether `node` runs by instructions when it begins a run now.
 bool ran_before(Context& ctx, const ListNode& node) {
     return node.code != nullptr || node.ran || evaluator(ctx).eager;
 }
 
-// Text states of frames that ended, for the next texts. Room for all that
-// are kept is made at once, so that keeping one, which frames ending by an
-// exception do, cannot throw.
+// Text states of frames that ended are kept for the next texts. Room for
+// all that are kept is made at once, so that keeping one, which frames
+// ending by an exception do, cannot throw.
 constexpr std::size_t spare_texts_kept = 16;
-std::vector<std::unique_ptr<TextState>> spare_texts = [] {
-    std::vector<std::unique_ptr<TextState>> made;
-    made.reserve(spare_texts_kept);
-    return made;
-}();
 
 void enter_text(Context& ctx, std::string text) {
     Evaluator& state = evaluator(ctx);
@@ -41,7 +36,7 @@ void enter_text(Context& ctx, std::string text) {
     }
     if (!owner) owner = std::make_shared<const std::string>(std::move(text));
     const std::string_view view = *owner;
-    std::unique_ptr<TextState> made = new_text(std::move(owner), view);
+    std::unique_ptr<TextState> made = new_text(ctx, std::move(owner), view);
     if (state.tracking) {
         made->start = running_origin(state);
         made->placed = false;
@@ -87,7 +82,7 @@ void start(Context& ctx, Frame& frame) {
 }
 
 void begin_pass(Context& ctx, Frame& frame) {
-    sweep_when_many_retired();
+    sweep_when_many_retired(ctx);
     start(ctx, frame);
 }
 
@@ -108,7 +103,7 @@ Code* ready_to_call(Context& ctx, ListNode& node) {
 void enter(Context& ctx, Entry entry) {
     switch (entry.run) {
         case Run::once:
-            call_list(ctx, &list_or_empty(entry.list.node()));
+            call_list(ctx, &list_or_empty(ctx, entry.list.node()));
             return;
         case Run::times:
             enter_times(ctx, entry.list.node(), entry.passes);
@@ -125,7 +120,7 @@ void enter(Context& ctx, Entry entry) {
 }
 
 void enter_times(Context& ctx, ListNode* body, std::int32_t passes) {
-    Frame& frame = push_frame(ctx, Run::times, &list_or_empty(body));
+    Frame& frame = push_frame(ctx, Run::times, &list_or_empty(ctx, body));
     frame.times.counter = &ctx.variables["i"];
     frame.times.index = 0;
     frame.times.passes = passes;
@@ -136,16 +131,21 @@ void enter_times(Context& ctx, ListNode* body, std::int32_t passes) {
 }
 
 void enter_repeat(Context& ctx, ListNode* body, ListNode* condition, double stop) {
-    Frame& frame = push_frame(ctx, Run::body, &list_or_empty(body));
-    frame.repeat.other = &list_or_empty(condition);
+    Frame& frame = push_frame(ctx, Run::body, &list_or_empty(ctx, body));
+    frame.repeat.other = &list_or_empty(ctx, condition);
     frame.repeat.stop = stop;
     start(ctx, frame);
 }
 
-void end_text(TextState* text) {
-    std::unique_ptr<TextState> state(text);
-    state->owner.reset();
-    if (spare_texts.size() < spare_texts_kept) spare_texts.push_back(std::move(state));
+Evaluator::Evaluator() : empty(new ListNode) {
+    empty.node()->frozen = true;
+    spare_texts.reserve(spare_texts_kept);
+}
+
+void end_text(Evaluator& state, TextState* text) {
+    std::unique_ptr<TextState> kept(text);
+    kept->owner.reset();
+    if (state.spare_texts.size() < spare_texts_kept) state.spare_texts.push_back(std::move(kept));
 }
 
 void make_room(Context& ctx, std::size_t calls) {
@@ -160,14 +160,14 @@ void count_in_place(Context& ctx, std::uint8_t calls) {
 void service_poll(Context& ctx) {
     Runtime& runtime = ctx.runtime;
     Evaluator& state = evaluator(ctx);
-    runtime.trap = 0;
-    if (runtime.interrupt_requested != 0) take_interrupt(runtime);
+    // A hook is called at every call and pass, and tokens run one by one
+    // look at the state after each: for those the trap stays set.
+    reset_trap(runtime, state.on_poll || !instructions_allowed(ctx));
+    poll_interrupt(runtime);
     if (state.on_poll) {
-        runtime.trap = 1;
         state.on_poll(ctx);
         forget_joined_text(runtime);
     }
-    if (!instructions_allowed(ctx)) runtime.trap = 1;
 }
 
 void after_change(Context& ctx) {
@@ -175,7 +175,7 @@ void after_change(Context& ctx) {
     Evaluator& state = evaluator(ctx);
     // Requests and the poll hook are taken at the next call or pass, as the
     // token-by-token way takes them.
-    runtime.trap = runtime.interrupt_requested != 0 || state.on_poll ? 1 : 0;
+    reset_trap(runtime, static_cast<bool>(state.on_poll));
     Frame& frame = state.frames.back();
     if (state.tracking && !ctx.terminator.empty()) note_opened(state);
     if (!instructions_allowed(ctx)) {
@@ -183,7 +183,7 @@ void after_change(Context& ctx) {
     } else if (frame.code->generation != runtime.generation) {
         revalidate(ctx, frame);
     }
-    sweep_when_many_retired();
+    sweep_when_many_retired(ctx);
 }
 
 const Instr* entry_for(const Context& ctx, const Code& code, std::uint32_t token) {
@@ -243,8 +243,8 @@ void push_text(Context& ctx, std::unique_ptr<TextState> text) {
     frame.text = text.release();
 }
 
-std::unique_ptr<TextState> new_text(std::shared_ptr<const std::string> owner, std::string_view text) {
-    std::vector<std::unique_ptr<TextState>>& spare = spare_texts;
+std::unique_ptr<TextState> new_text(Context& ctx, std::shared_ptr<const std::string> owner, std::string_view text) {
+    std::vector<std::unique_ptr<TextState>>& spare = evaluator(ctx).spare_texts;
     std::unique_ptr<TextState> state;
     if (spare.empty()) {
         state = std::make_unique<TextState>();
@@ -258,21 +258,21 @@ std::unique_ptr<TextState> new_text(std::shared_ptr<const std::string> owner, st
     return state;
 }
 
-void sweep_when_many_retired() {
-    static std::size_t threshold = 4096;
-    if (retired_count() < threshold) return;
+void sweep_when_many_retired(Context& ctx) {
+    Evaluator& state = evaluator(ctx);
+    RetiredLists& retired = ctx.retired;
+    if (retired.size() < state.sweep_threshold) return;
     std::unordered_set<const void*> used;
-    for (const FrameStack* frames : FrameStack::all()) {
-        for (std::size_t index = 0; index < frames->size(); ++index) {
-            const Frame& frame = (*frames)[index];
-            used.insert(frame.code);
-            used.insert(frame.code->owner);
-            used.insert(frame.node);
-            if (frame.kind == Run::body || frame.kind == Run::condition) used.insert(frame.repeat.other);
-        }
+    const FrameStack& frames = state.frames;
+    for (std::size_t index = 0; index < frames.size(); ++index) {
+        const Frame& frame = frames[index];
+        used.insert(frame.code);
+        used.insert(frame.code->owner);
+        used.insert(frame.node);
+        if (frame.kind == Run::body || frame.kind == Run::condition) used.insert(frame.repeat.other);
     }
-    sweep_retired(in_use, &used);
-    threshold = std::max<std::size_t>(4096, 2 * retired_count());
+    retired.sweep(in_use, &used);
+    state.sweep_threshold = std::max<std::size_t>(4096, 2 * retired.size());
 }
 
 }  // namespace forth

@@ -5,6 +5,7 @@
 
 #include "core/entry.hpp"
 #include "core/text_register.hpp"
+#include "core/trap.hpp"
 #include "engine/code.hpp"
 #include "engine/evaluator.hpp"
 
@@ -74,10 +75,11 @@ void enter_repeat(Context& ctx, ListNode* body, ListNode* condition, double stop
 Frame& push_frame(Context& ctx, Run kind, ListNode* node);
 
 // Takes the top frame off; a text's state is kept for the next.
-void end_text(TextState* text);
+void end_text(Evaluator& state, TextState* text);
 inline void pop_frame(Context& ctx) {
-    FrameStack& frames = evaluator(ctx).frames;
-    if (frames.back().kind == Run::text) end_text(frames.back().text);
+    Evaluator& state = evaluator(ctx);
+    FrameStack& frames = state.frames;
+    if (frames.back().kind == Run::text) end_text(state, frames.back().text);
     frames.pop(max_depth);
 }
 
@@ -94,7 +96,7 @@ void count_in_place(Context& ctx, std::uint8_t calls);
 // finds the trap set: takes an interrupt request, calls the poll hook.
 void service_poll(Context& ctx);
 inline void poll(Context& ctx) {
-    if (ctx.runtime.trap) service_poll(ctx);
+    if (trapped(ctx.runtime)) service_poll(ctx);
 }
 
 inline Frame& push_frame(Context& ctx, Run kind, ListNode* node) {
@@ -134,10 +136,11 @@ void variable_sigil(Context& ctx, const Named& named);
 
 // Source text for a frame: its state, kept from texts that ended, so that
 // evaluating a line allocates nothing; and its frame, counted and polled.
-std::unique_ptr<TextState> new_text(std::shared_ptr<const std::string> owner, std::string_view text);
+std::unique_ptr<TextState> new_text(Context& ctx, std::shared_ptr<const std::string> owner, std::string_view text);
 void push_text(Context& ctx, std::unique_ptr<TextState> text);
 
-// Deletes what no frame runs from the retired lists, when they have grown long.
-void sweep_when_many_retired();
+// Deletes what no frame of `ctx` runs from its retired lists, when they
+// have grown long.
+void sweep_when_many_retired(Context& ctx);
 
 }  // namespace forth

@@ -76,13 +76,6 @@ bool may_define(const ListNode& node) {
     return false;
 }
 
-// The lists being compiled, inside one another: a call of one of them
-// cannot run in place.
-std::vector<const ListNode*>& being_compiled() {
-    static std::vector<const ListNode*> nodes;
-    return nodes;
-}
-
 // How many lists may be compiled inside one another, each to see whether
 // the calls of the one outside may run it in place: compiling nests on the
 // machine's stack, and a chain of words, each calling the one before and
@@ -97,10 +90,11 @@ public:
           node_(node),
           code_(code),
           previous_(previous),
-          in_place_allowed_(!may_define(node) && !evaluator(ctx).tracking) {
-        being_compiled().push_back(&node);
+          in_place_allowed_(!may_define(node) && !evaluator(ctx).tracking),
+          being_compiled_(evaluator(ctx).being_compiled) {
+        being_compiled_.push_back(&node);
     }
-    ~Reader() { being_compiled().pop_back(); }
+    ~Reader() { being_compiled_.pop_back(); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
@@ -133,7 +127,7 @@ public:
             whole_construct(term);
             if (term.whole && term.row->construct == Construct::list && term.end < node_.size() &&
                 (node_.token(term.end) == "iftrue" || node_.token(term.end) == "iffalse")) {
-                term.list_in_place = in_place_code(term.list.node() != nullptr ? *term.list.node() : empty_list());
+                term.list_in_place = in_place_code(term.list.node() != nullptr ? *term.list.node() : empty_list(ctx_));
                 if (term.list.size() == 1) term.list_call = called(term.list[0]);
             }
         }
@@ -146,8 +140,8 @@ private:
             term.row = row;
         } else if (const auto* user_word = word.target<UserWord>()) {
             ListNode* const body = user_word->body.node();
-            term.body = body != nullptr ? body : &empty_list();
-            if (std::find(being_compiled().begin(), being_compiled().end(), term.body) == being_compiled().end())
+            term.body = body != nullptr ? body : &empty_list(ctx_);
+            if (std::find(being_compiled_.begin(), being_compiled_.end(), term.body) == being_compiled_.end())
                 term.in_place = in_place_code(*term.body);
         } else {
             term.word = &word;
@@ -160,7 +154,7 @@ private:
     // them. They live as long as that code, which only a change replaces,
     // and any change makes this code compile anew.
     const Code* in_place_code(ListNode& list) {
-        if (!in_place_allowed_ || being_compiled().size() >= most_compiled_inside) return nullptr;
+        if (!in_place_allowed_ || being_compiled_.size() >= most_compiled_inside) return nullptr;
         const Code& code = current_code(ctx_, list, Run::once);
         if (!code.in_place) return nullptr;
         code_.depends_on_all = true;
@@ -179,7 +173,7 @@ private:
         if (user_word == nullptr) return nullptr;
         code_.looked_up |= name_bit(hash);
         code_.depends_on_all = true;
-        return user_word->body.node() != nullptr ? user_word->body.node() : &empty_list();
+        return user_word->body.node() != nullptr ? user_word->body.node() : &empty_list(ctx_);
     }
 
     void look_up_sigil(SigilHandler& handler, std::string name, Term& term) {
@@ -257,6 +251,9 @@ private:
     Code& code_;
     const Code* previous_;
     bool in_place_allowed_;
+    // The lists being compiled, inside one another: a call of one of them
+    // cannot run in place.
+    std::vector<const ListNode*>& being_compiled_;
     std::vector<Scan> scans_;
     std::size_t kept_ = 0;  // the next of the previous code's constructs to look at
 };
@@ -349,7 +346,7 @@ struct Rule {
 // Builds instructions from terms, filling the code's side tables.
 class Builder {
 public:
-    explicit Builder(Code& code) : code_(code) {}
+    Builder(Code& code, ListNode& empty) : code_(code), empty_(empty) {}
 
     // A term alone.
     Emitted single(const Term& term) {
@@ -550,7 +547,7 @@ private:
     ListNode* held(const Term& term) {
         code_.constructs.push_back({term.first, term.end, term.list});
         ListNode* const node = term.list.node();
-        return node != nullptr ? node : &empty_list();
+        return node != nullptr ? node : &empty_;
     }
 
     Named* named(const Term& term) {
@@ -562,6 +559,7 @@ private:
     }
 
     Code& code_;
+    ListNode& empty_;  // held for an empty construct
 };
 
 // The fusion rules, tried in this order at each term, the longest first;
@@ -630,7 +628,7 @@ std::vector<RuleDescription> fusion_rules() {
 void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* previous,
                    const std::function<void(const Emitted&)>& emit) {
     Reader reader(ctx, node, code, previous);
-    Builder builder(code);
+    Builder builder(code, empty_list(ctx));
     // While places are tracked, each instruction stands for one token (or
     // one whole construct), so that an error names its own.
     const std::span<const Rule> tried = evaluator(ctx).tracking ? std::span<const Rule>() : std::span<const Rule>(rules());
@@ -660,7 +658,7 @@ void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* p
         if (chosen != nullptr) {
             taken = chosen->pattern.size();
             emit((builder.*chosen->make)(std::span<const Term>(ahead.data(), taken), chosen->form));
-            if (on_rule_matched != nullptr) on_rule_matched(chosen->name);
+            if (const auto matched = on_rule_matched.load(std::memory_order_relaxed)) matched(chosen->name);
         } else {
             emit(builder.single(ahead.front()));
         }

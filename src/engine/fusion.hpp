@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -40,6 +41,6 @@ struct RuleDescription {
     std::vector<std::string> pattern;
 };
 std::vector<RuleDescription> fusion_rules();
-inline void (*on_rule_matched)(const std::string& rule) = nullptr;
+inline std::atomic<void (*)(const std::string& rule)> on_rule_matched = nullptr;
 
 }  // namespace forth

@@ -234,7 +234,7 @@ void run_engine(Context& ctx) {
     do {                                                                                          \
         code = const_cast<Code*>(ip[cache].operand.code);                                         \
         if (code != ip[list].operand.node->code.get() || code->generation != generation ||        \
-            fp + (calls) >= frames_limit || runtime.trap) [[unlikely]]                            \
+            fp + (calls) >= frames_limit || trapped(runtime)) [[unlikely]]                            \
             slow                                                                                  \
         if (tail) {                                                                               \
             frames.take_over(*fp, (calls));                                                       \
@@ -288,7 +288,7 @@ void run_engine(Context& ctx) {
     } while (0)
 // Interrupt requests and the poll hook, at a call or a pass of a loop.
 #define POLL()                        \
-    if (runtime.trap) [[unlikely]] {  \
+    if (trapped(runtime)) [[unlikely]] {  \
         CALL_OUT(ip, service_poll(ctx)); \
     }
 
@@ -353,7 +353,7 @@ dispatch:
         TOLVA_CALL(tail_call, true)
 #undef TOLVA_CALL
         OP(call_in_place) : {
-            if (frames_at(fp, ip->operand.laid.frames) >= frames_limit || runtime.trap) [[unlikely]] {
+            if (frames_at(fp, ip->operand.laid.frames) >= frames_limit || trapped(runtime)) [[unlikely]] {
                 CALL_OUT(ip, count_in_place(ctx, ip->calls));
             }
             NEXT();
@@ -431,7 +431,7 @@ dispatch:
         TOLVA_CALL_CACHED(1, 2, 4, 2, tail, {                                                           \
             code = static_cast<Code*>(ip[1].operand.node->code.get());                                  \
             if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit ||          \
-                runtime.trap) {                                                                         \
+                trapped(runtime)) {                                                                         \
                 node = ip->operand.node;                                                                \
                 resume = ip + 4;                                                                        \
                 if (tail) goto tail_call;                                                               \
@@ -463,7 +463,7 @@ dispatch:
             ip += ip[1].operand.laid.skip;                                     \
             DISPATCH();                                                        \
         }                                                                      \
-        if (frames_at(fp, ip[1].operand.laid.frames) >= frames_limit || runtime.trap) [[unlikely]] { \
+        if (frames_at(fp, ip[1].operand.laid.frames) >= frames_limit || trapped(runtime)) [[unlikely]] { \
             CALL_OUT(ip + 2, count_in_place(ctx, ip->calls));                  \
             DISPATCH();                                                        \
         }                                                                      \
@@ -505,7 +505,7 @@ dispatch:
         const auto* test = static_cast<Code*>(condition->code.get());                                    \
         if (body != nullptr && test != nullptr && body->generation == generation &&                      \
             test->generation == generation && body->loop && body->loop_condition == test->serial &&      \
-            fp + 1 != frames_limit && !runtime.trap) {                                                   \
+            fp + 1 != frames_limit && !trapped(runtime)) {                                                   \
             fp->ip = ip + 2;                                                                             \
             ++fp;                                                                                        \
             fp->code = code = body->loop.get();                                                          \
@@ -713,7 +713,7 @@ dispatch:
     // first run, a frame that runs it token by token; then the frame.
 call:
     code = static_cast<Code*>(node->code.get());
-    if (code == nullptr || code->generation != generation || fp + 1 == frames_limit || runtime.trap) [[unlikely]] {
+    if (code == nullptr || code->generation != generation || fp + 1 == frames_limit || trapped(runtime)) [[unlikely]] {
         CALL_OUT(resume, code = ready_to_call(ctx, *node));
         if (code == nullptr) DISPATCH();
     }
@@ -730,7 +730,7 @@ call:
     // returns where the list would have.
 tail_call:
     code = static_cast<Code*>(node->code.get());
-    if (code == nullptr || code->generation != generation || fp + 1 == frames_limit || runtime.trap) [[unlikely]] {
+    if (code == nullptr || code->generation != generation || fp + 1 == frames_limit || trapped(runtime)) [[unlikely]] {
         CALL_OUT(resume, code = ready_to_call(ctx, *node));
         if (code == nullptr) DISPATCH();
     }
@@ -776,7 +776,7 @@ back_to_caller:
 
     // After an op that may have changed anything, at the next instruction.
 after_a_change:
-    if (!runtime.trap && fp->code->generation == generation && ctx.terminator.empty()) DISPATCH();
+    if (!trapped(runtime) && fp->code->generation == generation && ctx.terminator.empty()) DISPATCH();
     CALL_OUT(ip, after_change(ctx));
     DISPATCH();
 

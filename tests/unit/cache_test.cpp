@@ -157,8 +157,8 @@ TEST(Cache, ListsReplacedWhileCodeRunsAreSwept) {
     forth::define_word(ctx, "redefine", [](forth::Context& ctx) { forth::evaluate(ctx, ":w 1 ;"); });
     // The lists wait while code runs: how many wait is looked at from inside.
     static std::size_t most_waiting = 0;
-    forth::define_word(ctx, "look", [](forth::Context&) {
-        most_waiting = std::max(most_waiting, forth::retired_count());
+    forth::define_word(ctx, "look", [](forth::Context& ctx) {
+        most_waiting = std::max(most_waiting, ctx.retired.size());
     });
     forth::evaluate(ctx, "0 [ redefine w + look ] 6000 times");
     EXPECT_EQ(ctx.stack, std::vector<double>{6000});
