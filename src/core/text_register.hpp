@@ -14,14 +14,6 @@ inline void forget_joined_text(Runtime& runtime) {
     if (runtime.joined_text.list) runtime.joined_text.list = {};
 }
 
-inline void set_text_joined(Context& ctx, const TokenList& list) {
-    Runtime::JoinedText& known = ctx.runtime.joined_text;
-    // The list held here stays as it is: adding to it copies it first.
-    if (list.node() != nullptr && known.list.get() == list.node() && known.data == ctx.text.data() &&
-        known.size == ctx.text.size())
-        return;
-    ctx.text = joined(list);
-    known = {Ref<ListNode>(list.node()), ctx.text.data(), ctx.text.size()};
-}
+void set_text_joined(Context& ctx, const TokenList& list);
 
 }  // namespace forth

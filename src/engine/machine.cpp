@@ -379,7 +379,7 @@ dispatch:
             NEXT();
         }
         OP(define) : {
-            CALL_OUT(ip + 2, (forget_joined_text(runtime), ctx.text = ip->operand.named->name, ctx.buffer = TokenList(ip[1].operand.node),
+            CALL_OUT(ip + 2, (ctx.text = ip->operand.named->name, ctx.buffer = TokenList(ip[1].operand.node),
                               row(Row::close_definition).word(ctx)));
             FINISH(define);
         }

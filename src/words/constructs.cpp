@@ -49,7 +49,11 @@ void open_definition(Context& ctx, const std::string& name) {
     open(ctx, Row::open_definition);
 }
 
-void close_definition(Context& ctx) { define_word(ctx, ctx.text, UserWord{ctx.buffer}); }
+// The evaluator's whole definitions set the register to the name just before.
+void close_definition(Context& ctx) {
+    forget_joined_text(ctx.runtime);
+    define_word(ctx, ctx.text, UserWord{ctx.buffer});
+}
 
 void name_quotation(Context& ctx, const std::string& name) { define_word(ctx, name, UserWord{ctx.quotation}); }
 
