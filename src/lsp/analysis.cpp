@@ -12,6 +12,7 @@
 #include "engine/evaluate.hpp"
 #include "engine/meaning.hpp"
 #include "engine/slips.hpp"
+#include "lsp/uri.hpp"
 #include "words/vocabulary.hpp"
 
 namespace forth::lsp {
@@ -480,9 +481,9 @@ std::pair<Construct, std::string_view> opened_by(const std::string& token) {
 bool is_plain_name(const std::string& name) { return meaning_of(fresh(), name, true).kind == Meaning::Kind::none; }
 
 std::string resolve_uri(const std::string& base, const std::string& path) {
-    if (path.starts_with('/')) return "file://" + path;
+    if (path.starts_with('/')) return uri_of_path(path);
     const std::size_t slash = base.rfind('/');
-    return (slash == std::string::npos ? std::string() : base.substr(0, slash + 1)) + path;
+    return (slash == std::string::npos ? std::string() : base.substr(0, slash + 1)) + escape_path(path);
 }
 
 std::optional<Included> load_included(const Loader& load, const std::string& including, const std::string& root,

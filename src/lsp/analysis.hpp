@@ -111,7 +111,8 @@ std::pair<Construct, std::string_view> opened_by(const std::string& token);
 // so that it can name a word of the document.
 bool is_plain_name(const std::string& name);
 
-// "file:///a/b.tv" and "lib/c.tv" give "file:///a/lib/c.tv".
+// "file:///a/b.tv" and "lib/c.tv" give "file:///a/lib/c.tv"; the path is
+// escaped for the URI ("my lib.tv" gives "file:///a/my%20lib.tv").
 std::string resolve_uri(const std::string& base, const std::string& path);
 
 // What `included` reads for `name` in the file `including`: the file beside

@@ -1,6 +1,17 @@
+#include <cstdlib>
 #include <iostream>
 
 #include "lsp/server.hpp"
 
 // tolva-lsp: the language server, speaking on standard input and output.
-int main() { return forth::lsp::serve(std::cin, std::cout); }
+// At exit the thread that reads standard input may be blocked there for
+// good (a client need not close it), so the process ends without waiting
+// for it, its output written.
+int main() {
+    // Standard input and output buffered by the streams themselves, not
+    // read and written a character at a time through C's.
+    std::ios::sync_with_stdio(false);
+    const int status = forth::lsp::serve(std::cin, std::cout, {}, &std::cerr, false);
+    std::cout.flush();
+    std::_Exit(status);
+}

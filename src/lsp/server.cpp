@@ -1,18 +1,29 @@
 #include "lsp/server.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <istream>
+#include <limits>
+#include <mutex>
+#include <new>
 #include <ostream>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "core/token_list.hpp"
 #include "engine/meaning.hpp"
 #include "lsp/reference.hpp"
+#include "lsp/uri.hpp"
 #include "words/vocabulary.hpp"
 
 namespace forth::lsp {
@@ -25,8 +36,10 @@ enum Code {
     invalid_request = -32600,
     method_not_found = -32601,
     invalid_params = -32602,
+    internal_error = -32603,
     server_not_initialized = -32002,
     request_failed = -32803,
+    request_cancelled = -32800,
 };
 
 struct Failure {
@@ -42,10 +55,91 @@ Json to_json(Position at) { return {{"line", at.line}, {"character", at.characte
 Json to_json(const Range& range) { return {{"start", to_json(range.start)}, {"end", to_json(range.end)}}; }
 Json location(const std::string& uri, const Range& range) { return {{"uri", uri}, {"range", to_json(range)}}; }
 
-Position position_of(const Json& params) {
-    const Json& at = params.at("position");
-    return {at.at("line").get<int>(), at.at("character").get<int>()};
+// The fields of a message, each checked before use: a field missing or of
+// another type is a Failure with invalid_params, which names it.
+[[noreturn]] void invalid(const std::string& message) { throw Failure{invalid_params, message}; }
+
+const Json& params_object(const Json& params) {
+    if (!params.is_object()) invalid("params is not an object");
+    return params;
 }
+
+const Json& member(const Json& object, const char* name, const std::string& where) {
+    const auto found = object.find(name);
+    if (found == object.end()) invalid(where + " has no " + name);
+    return *found;
+}
+
+const Json& object_member(const Json& object, const char* name, const std::string& where) {
+    const Json& value = member(object, name, where);
+    if (!value.is_object()) invalid(where + "." + name + " is not an object");
+    return value;
+}
+
+const std::string& string_member(const Json& object, const char* name, const std::string& where) {
+    const Json& value = member(object, name, where);
+    if (!value.is_string()) invalid(where + "." + name + " is not a string");
+    return value.get_ref<const std::string&>();
+}
+
+// A line or a character: a whole number the editor's int holds.
+int count_member(const Json& object, const char* name, const std::string& where) {
+    const Json& value = member(object, name, where);
+    if (!value.is_number_unsigned() || value.get<std::uint64_t>() > static_cast<std::uint64_t>(INT_MAX))
+        invalid(where + "." + name + " is not a whole number from 0 to " + std::to_string(INT_MAX));
+    return static_cast<int>(value.get<std::uint64_t>());
+}
+
+// The URI of the document a request or a notification is about.
+const std::string& uri_of(const Json& params) {
+    return string_member(object_member(params_object(params), "textDocument", "params"), "uri",
+                         "params.textDocument");
+}
+
+Position position_of(const Json& params) {
+    const Json& at = object_member(params_object(params), "position", "params");
+    return {count_member(at, "line", "params.position"), count_member(at, "character", "params.position")};
+}
+
+// What didOpen and didChange say: the document, its version (null when
+// none is given) and its whole new text.
+struct Sync {
+    const std::string* uri;
+    const Json* version;
+    const std::string* text;
+};
+
+bool is_sync(const std::string& method) {
+    return method == "textDocument/didOpen" || method == "textDocument/didChange";
+}
+
+Sync sync_of(const std::string& method, const Json& params) {
+    static const Json none;
+    const Json& document = object_member(params_object(params), "textDocument", "params");
+    Sync sync{&string_member(document, "uri", "params.textDocument"), &none, nullptr};
+    if (const auto version = document.find("version"); version != document.end() && !version->is_null()) {
+        if (!version->is_number_integer()) invalid("params.textDocument.version is not an integer");
+        sync.version = &*version;
+    }
+    if (method == "textDocument/didOpen") {
+        sync.text = &string_member(document, "text", "params.textDocument");
+        return sync;
+    }
+    const Json& changes = member(params, "contentChanges", "params");
+    if (!changes.is_array()) invalid("params.contentChanges is not an array");
+    if (changes.empty()) invalid("params.contentChanges is empty");
+    // The server asks for whole texts (textDocumentSync 1): the last change
+    // holds the text, and is no range.
+    const Json& last = changes.back();
+    if (!last.is_object()) invalid("params.contentChanges holds a change that is not an object");
+    if (const auto range = last.find("range"); range != last.end() && !range->is_null())
+        invalid("params.contentChanges ends with a change of a range: the server takes whole texts only");
+    sync.text = &string_member(last, "text", "params.contentChanges[" + std::to_string(changes.size() - 1) + "]");
+    return sync;
+}
+
+// An id as JSON-RPC has them: a number, a string, or null.
+bool is_id(const Json& id) { return id.is_number_integer() || id.is_string() || id.is_null(); }
 
 // The names of a fresh interpreter's words and sigils, sorted.
 const std::set<std::string>& builtin_words() {
@@ -104,21 +198,69 @@ bool same(const Reference& one, const Reference& other) {
 
 }  // namespace
 
-Server::Server(std::function<void(const Json&)> send, Loader load, const Budget& budget)
-    : send_(std::move(send)), load_(std::move(load)), budget_(budget) {}
+Server::Server(std::function<void(const Json&)> send, Loader load, const Budget& budget, Log log)
+    : send_(std::move(send)), load_(std::move(load)), log_(std::move(log)), budget_(budget) {
+    if (!log_) log_ = [](const std::string& line) { std::cerr << "tolva-lsp: " << line << std::endl; };
+}
 
 void Server::handle(const Json& message) {
-    if (!message.is_object() || !message.contains("method") || !message["method"].is_string()) {
-        const Json id = message.is_object() && message.contains("id") ? message["id"] : Json();
-        // A reply from the client to a request of ours needs nothing back.
-        if (!(message.is_object() && (message.contains("result") || message.contains("error"))))
-            send_(error_reply(id, invalid_request, "not a request or a notification"));
+    Json id;
+    bool request = false;
+    std::string method;
+    try {
+        handle_checked(message, id, request, method);
+    } catch (const Failure& failure) {
+        fail(request, id, method, failure.code, failure.message);
+    } catch (const Json::exception& error) {
+        fail(request, id, method, invalid_params, error.what());
+    } catch (const std::bad_alloc&) {
+        fail(request, id, method, internal_error, "out of memory");
+    } catch (const std::exception& error) {
+        fail(request, id, method, internal_error, error.what());
+    } catch (...) {
+        fail(request, id, method, internal_error, "an unknown failure");
+    }
+}
+
+// A request is answered with the error; a notification gets no answer, so
+// what was wrong with it is logged.
+void Server::fail(bool request, const Json& id, const std::string& method, int code,
+                  const std::string& message) noexcept {
+    try {
+        if (request) {
+            send_(error_reply(id, code, message));
+        } else {
+            log_("ignored " + (method.empty() ? std::string("a message") : method) + ": " + message);
+        }
+    } catch (...) {
+        // Out of memory even for that: the message is dropped.
+    }
+}
+
+void Server::handle_checked(const Json& message, Json& id, bool& request, std::string& method) {
+    if (!message.is_object()) {
+        send_(error_reply(nullptr, invalid_request, "a message is a JSON object"));
         return;
     }
-    const std::string method = message["method"];
-    const bool request = message.contains("id");
-    const Json params = message.value("params", Json::object());
-    const Json id = request ? message["id"] : Json();
+    const auto has_id = message.find("id");
+    if (has_id != message.end() && is_id(*has_id)) id = *has_id;
+    const auto has_method = message.find("method");
+    if (has_method == message.end()) {
+        // A reply from the client to a request of ours needs nothing back.
+        if (message.contains("result") || message.contains("error")) return;
+        send_(error_reply(id, invalid_request, "not a request or a notification: no method"));
+        return;
+    }
+    if (!has_method->is_string()) {
+        send_(error_reply(id, invalid_request, "the method is not a string"));
+        return;
+    }
+    if (has_id != message.end() && !is_id(*has_id)) {
+        send_(error_reply(nullptr, invalid_request, "an id is a number or a string"));
+        return;
+    }
+    method = has_method->get<std::string>();
+    request = has_id != message.end();
     if (method == "exit") {
         exited_ = true;
         return;
@@ -131,14 +273,15 @@ void Server::handle(const Json& message) {
         send_(error_reply(id, invalid_request, "the server is shutting down"));
         return;
     }
-    try {
-        Json result = dispatch(method, params);
-        if (request) send_({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
-    } catch (const Failure& failure) {
-        if (request) send_(error_reply(id, failure.code, failure.message));
-    } catch (const Json::exception& error) {
-        if (request) send_(error_reply(id, invalid_params, error.what()));
+    // No params is as good as none given; given, they are structured.
+    static const Json no_params = Json::object();
+    const Json* params = &no_params;
+    if (const auto given = message.find("params"); given != message.end() && !given->is_null()) {
+        if (!given->is_object() && !given->is_array()) invalid("params is neither an object nor an array");
+        params = &*given;
     }
+    Json result = dispatch(method, *params);
+    if (request) send_({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
 }
 
 Json Server::dispatch(const std::string& method, const Json& params) {
@@ -163,21 +306,23 @@ Json Server::dispatch(const std::string& method, const Json& params) {
         shut_down_ = true;
         return nullptr;
     }
-    if (method == "textDocument/didOpen" || method == "textDocument/didChange") {
-        const Json& document = params.at("textDocument");
-        const std::string uri = document.at("uri");
-        versions_[uri] = document.value("version", Json());
-        texts_[uri] = method == "textDocument/didOpen" ? document.at("text").get<std::string>()
-                                                       : params.at("contentChanges").back().at("text").get<std::string>();
+    if (is_sync(method)) {
+        const Sync sync = sync_of(method, params);
+        const std::string uri = *sync.uri;
+        versions_[uri] = *sync.version;
+        texts_[uri] = *sync.text;
+        open_[canonical_uri(uri)] = uri;
         notify(uri);
         return nullptr;
     }
     if (method == "textDocument/didClose") {
-        const std::string uri = params.at("textDocument").at("uri");
+        const std::string uri = uri_of(params);
         texts_.erase(uri);
         versions_.erase(uri);
         analyses_.erase(uri);
         effects_.erase(uri);
+        if (const auto open = open_.find(canonical_uri(uri)); open != open_.end() && open->second == uri)
+            open_.erase(open);
         send_({{"jsonrpc", "2.0"},
                {"method", "textDocument/publishDiagnostics"},
                {"params", {{"uri", uri}, {"diagnostics", Json::array()}}}});
@@ -197,10 +342,15 @@ Json Server::dispatch(const std::string& method, const Json& params) {
     throw Failure{method_not_found, "no such method: " + method};
 }
 
+bool Server::is_open(const std::string& uri) const { return open_.contains(canonical_uri(uri)); }
+
 void Server::notify(const std::string& uri) {
-    // Open documents are read as the editor has them, others from disk.
+    // Open documents are read as the editor has them, others from disk;
+    // a URI is the same file however the client and the server escape it.
     const Loader load = [this](const std::string& wanted) -> std::optional<std::string> {
-        if (const auto open = texts_.find(wanted); open != texts_.end()) return open->second;
+        if (const auto open = open_.find(canonical_uri(wanted)); open != open_.end()) {
+            if (const auto text = texts_.find(open->second); text != texts_.end()) return text->second;
+        }
         return load_(wanted);
     };
     analyses_[uri] = analyse(uri, texts_[uri], load);
@@ -212,16 +362,19 @@ void Server::notify(const std::string& uri) {
 }
 
 // Adds what running the document found to its diagnostics; false when it
-// found nothing.
+// found nothing, or was given up for a newer text of the document.
 bool Server::add_run(const std::string& uri, const Loader& load) {
-    const RunResult run = run_document(uri, texts_[uri], load, budget_);
+    Budget budget = budget_;
+    if (superseded_) budget.cancelled = [this, &uri] { return superseded_(uri); };
+    const RunResult run = run_document(uri, texts_[uri], load, budget);
+    if (run.cancelled) return false;
     Analysis& analysis = analyses_[uri];
     const Range top{{0, 0}, {0, 0}};
     if (run.out_of_budget) {
-        analysis.diagnostics.insert(analysis.diagnostics.begin(),
-                                    {top, Diagnostic::Severity::information,
-                                     "the run was stopped by its budget of " + std::to_string(budget_.time.count()) +
-                                         " ms, stack and buffer: what it does later is not checked"});
+        analysis.diagnostics.insert(
+            analysis.diagnostics.begin(),
+            {top, Diagnostic::Severity::information,
+             "the run was stopped by " + run.stopped_by + ": what it does later is not checked"});
         return true;
     }
     if (!run.error) return false;
@@ -279,14 +432,13 @@ void Server::publish(const std::string& uri) {
     send_({{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", std::move(params)}});
 }
 
-const Analysis* Server::analysis_of(const Json& params) {
-    const std::string uri = params.at("textDocument").at("uri");
+const Analysis* Server::analysis_of(const std::string& uri) {
     const auto found = analyses_.find(uri);
     return found == analyses_.end() ? nullptr : &found->second;
 }
 
 Json Server::hover(const Json& params) {
-    const auto [analysis, token, reference] = asked(params);
+    const auto [uri, analysis, token, reference] = asked(params);
     if (token == nullptr || token->role == Role::comment || token->role == Role::text) return nullptr;
     std::string text;
     if (token->role == Role::number) {
@@ -301,7 +453,7 @@ Json Server::hover(const Json& params) {
         for (const Definition& definition : analysis->definitions) {
             if (definition.kind == Definition::Kind::variable || definition.name != reference->name) continue;
             text += "```tolva\n:" + definition.name + ' ' + definition.body + " ;\n```\n`" +
-                    effect_of_word(params.at("textDocument").at("uri"), definition.name) + "`\n\n" + definition.comment;
+                    effect_of_word(uri, definition.name) + "`\n\n" + definition.comment;
         }
     } else if (token->role == Role::sigil && reference) {
         text = describe(token->text.substr(0, 1), true);
@@ -322,10 +474,11 @@ Json Server::hover(const Json& params) {
 }
 
 Json Server::completion(const Json& params) {
-    const Analysis* analysis = analysis_of(params);
+    const std::string& uri = uri_of(params);
+    const Position at = position_of(params);
+    const Analysis* analysis = analysis_of(uri);
     Json items = Json::array();
     if (analysis == nullptr) return items;
-    const Position at = position_of(params);
     // What is typed of the token so far: a variable sigil asks for variables.
     const Token* token = token_at(*analysis, at);
     const char first = token != nullptr ? token->text[0] : '\0';
@@ -340,7 +493,6 @@ Json Server::completion(const Json& params) {
     const std::string prefix = first == '\'' ? "'" : "";
     for (const Definition& definition : analysis->definitions) {
         if (definition.kind == Definition::Kind::variable || !seen.insert(definition.name).second) continue;
-        const std::string uri = params.at("textDocument").at("uri");
         items.push_back({{"label", prefix + definition.name},
                          {"kind", 3},
                          {"detail", definition.kind == Definition::Kind::alias
@@ -356,14 +508,16 @@ Json Server::completion(const Json& params) {
 
 Server::Asked Server::asked(const Json& params) {
     Asked asked;
-    asked.analysis = analysis_of(params);
-    if (asked.analysis != nullptr) asked.token = token_at(*asked.analysis, position_of(params));
+    asked.uri = uri_of(params);
+    const Position at = position_of(params);
+    asked.analysis = analysis_of(asked.uri);
+    if (asked.analysis != nullptr) asked.token = token_at(*asked.analysis, at);
     if (asked.token != nullptr) asked.reference = reference_of(*asked.token);
     return asked;
 }
 
 Json Server::definition(const Json& params) {
-    const auto [analysis, token, reference] = asked(params);
+    const auto [uri, analysis, token, reference] = asked(params);
     Json found = Json::array();
     if (!reference) return found;
     for (const Definition& definition : analysis->definitions) {
@@ -388,10 +542,10 @@ void for_each_use(const Analysis& analysis, const std::string& uri, const Refere
 }
 
 Json Server::references(const Json& params) {
-    const auto [analysis, token, wanted] = asked(params);
+    const auto [uri, analysis, token, wanted] = asked(params);
     Json found = Json::array();
     if (!wanted) return found;
-    for_each_use(*analysis, params.at("textDocument").at("uri"), *wanted,
+    for_each_use(*analysis, uri, *wanted,
                  [&](const std::string& file, const Token& use, const Reference&) {
                      found.push_back(location(file, use.range));
                  });
@@ -399,10 +553,10 @@ Json Server::references(const Json& params) {
 }
 
 Json Server::rename(const Json& params) {
-    const auto [analysis, token, wanted] = asked(params);
+    const auto [uri, analysis, token, wanted] = asked(params);
+    const std::string& name = string_member(params, "newName", "params");
     if (!wanted || (!wanted->variable && token->role == Role::builtin))
         throw Failure{request_failed, "only a word or a variable of this file can be renamed"};
-    const std::string name = params.at("newName");
     if (name.empty() || std::any_of(name.begin(), name.end(), is_blank))
         throw Failure{request_failed, "a name is one token: no blanks, not empty"};
     // A word's new name must be read as no built-in, sigil or number.
@@ -413,7 +567,7 @@ Json Server::rename(const Json& params) {
             throw Failure{request_failed, "`" + name + "` is already defined"};
     }
     Json changes = Json::object();
-    for_each_use(*analysis, params.at("textDocument").at("uri"), *wanted,
+    for_each_use(*analysis, uri, *wanted,
                  [&](const std::string& file, const Token& use, const Reference& reference) {
                      const bool sigil = use.text != reference.name;
                      changes[file].push_back({{"range", to_json(name_range(use, sigil))}, {"newText", name}});
@@ -451,23 +605,28 @@ void outline(const Analysis& analysis, const std::string& uri, const std::string
 }  // namespace
 
 Json Server::symbols(const Json& params) {
-    const Analysis* analysis = analysis_of(params);
+    const std::string& uri = uri_of(params);
+    const Analysis* analysis = analysis_of(uri);
     Json found = Json::array();
     std::set<std::pair<std::string, std::string>> seen;
-    if (analysis != nullptr) outline(*analysis, params.at("textDocument").at("uri"), "", false, seen, found);
+    if (analysis != nullptr) outline(*analysis, uri, "", false, seen, found);
     return found;
 }
 
 // The symbols of every open document and the files it includes whose names
 // hold the query, whatever their case.
 Json Server::workspace_symbols(const Json& params) {
-    const std::string query = params.value("query", "");
+    std::string query;
+    if (const auto given = params_object(params).find("query"); given != params.end()) {
+        if (!given->is_string()) invalid("params.query is not a string");
+        query = given->get<std::string>();
+    }
     Json found = Json::array();
     std::set<std::pair<std::string, std::string>> seen;
     std::set<std::string> done;
     for (const auto& [uri, analysis] : analyses_) {
         for (const std::string& file : analysis.included) {
-            if (!texts_.contains(file) && done.insert(file).second) outline(analysis, file, query, true, seen, found);
+            if (!is_open(file) && done.insert(file).second) outline(analysis, file, query, true, seen, found);
         }
         if (done.insert(uri).second) outline(analysis, uri, query, true, seen, found);
     }
@@ -482,10 +641,10 @@ std::string Server::effect_of_word(const std::string& uri, const std::string& na
 
 // A word's effect after the name of each :name definition.
 Json Server::inlay_hints(const Json& params) {
-    const Analysis* analysis = analysis_of(params);
+    const std::string& uri = uri_of(params);
+    const Analysis* analysis = analysis_of(uri);
     Json hints = Json::array();
     if (analysis == nullptr) return hints;
-    const std::string uri = params.at("textDocument").at("uri");
     for (const Definition& definition : analysis->definitions) {
         if (!definition.closed || definition.uri != uri) continue;
         const Token* opener = token_at(*analysis, definition.range.start);
@@ -501,7 +660,7 @@ Json Server::inlay_hints(const Json& params) {
 // Each token as five numbers: its line and start, each from the last
 // token's, its length, its colour and its modifiers.
 Json Server::semantic_tokens(const Json& params) {
-    const Analysis* analysis = analysis_of(params);
+    const Analysis* analysis = analysis_of(uri_of(params));
     Json data = Json::array();
     if (analysis == nullptr) return {{"data", data}};
     Position last;
@@ -522,9 +681,10 @@ Json Server::semantic_tokens(const Json& params) {
 std::optional<std::string> read_file(const std::string& uri) {
     // Regular files only: a device, a pipe or the server's own input
     // would hang it or take its messages.
+    const std::optional<std::string> path = path_of_uri(uri);
     std::error_code error;
-    if (!uri.starts_with("file://") || !std::filesystem::is_regular_file(uri.substr(7), error)) return std::nullopt;
-    std::ifstream file(uri.substr(7), std::ios::binary);
+    if (!path || !std::filesystem::is_regular_file(*path, error)) return std::nullopt;
+    std::ifstream file(*path, std::ios::binary);
     std::string text;
     char chunk[1 << 16];
     while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
@@ -535,47 +695,422 @@ std::optional<std::string> read_file(const std::string& uri) {
     return text;
 }
 
-int serve(std::istream& in, std::ostream& out, const Budget& budget) {
+namespace {
+
+// A message's body may be this long; a longer one is refused and skipped.
+constexpr std::size_t most_message = std::size_t{64} << 20;
+// Bodies are read, and skipped, this much at a time: a Content-Length is
+// never trusted for an allocation.
+constexpr std::size_t piece = std::size_t{64} << 10;
+// A header line may be this long; the rest of a longer one is skipped.
+constexpr std::size_t most_header_line = std::size_t{8} << 10;
+// Arrays and objects may nest this deep in a message; a deeper one is a
+// parse error, as copying or freeing it would recurse that deep.
+constexpr std::size_t most_nesting = 512;
+// Messages waiting to be handled hold at most this much (or one message):
+// past it the reader waits for the server to catch up.
+constexpr std::size_t most_waiting = std::size_t{128} << 20;
+
+// Whether JSON text nests arrays and objects deeper than `most`, counting
+// brackets outside strings; cheap, and before anything is parsed.
+bool nests_deeper(std::string_view text, std::size_t most) {
+    std::size_t depth = 0;
+    bool in_string = false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        if (in_string) {
+            if (c == '\\') {
+                ++at;
+            } else if (c == '"') {
+                in_string = false;
+            }
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > most) return true;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
+
+// A message read and waiting to be handled, a reply the reader made (to a
+// message it could not read) waiting to be sent, or a line it would log:
+// the handling thread alone writes, to the client and to the log, which may
+// be tied to the client's stream.
+struct Item {
+    bool reply = false;
+    std::string note;  // to log, when not empty
+    Json json;
+    std::size_t bytes = 0;  // of the message's body
+    bool request = false;
+    bool cancelled = false;  // a request whose $/cancelRequest came while it waited
+    std::string sync;        // the document of a didOpen or didChange that holds a whole text
+    std::string closes;      // the document of a didClose
+};
+
+// The messages between the thread that reads them and the one that
+// handles them.
+class Inbox {
+public:
+    // Queues `item`, first dropping the texts of its document that it
+    // makes out of date: those queued after the last request, or didClose
+    // of the document, since nothing between would see them.
+    void push(Item item) {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] { return stopping_ || items_.empty() || waiting_ <= most_waiting; });
+        if (stopping_) return;
+        if (!item.sync.empty()) {
+            for (auto it = items_.end(); it != items_.begin();) {
+                --it;
+                if (it->reply || !it->note.empty()) continue;
+                if (it->request || it->closes == item.sync) break;
+                if (it->sync == item.sync) {
+                    waiting_ -= it->bytes;
+                    it = items_.erase(it);
+                }
+            }
+            syncs_.fetch_add(1, std::memory_order_release);
+        }
+        waiting_ += item.bytes;
+        items_.push_back(std::move(item));
+        ready_.notify_one();
+    }
+
+    // The input ended: cleanly between messages, or not.
+    void finish(bool clean) {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        clean_ = clean;
+        ready_.notify_one();
+    }
+
+    // The next item, waiting for it; none once the input ended and every
+    // item was taken.
+    std::optional<Item> pop() {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return !items_.empty() || ended_; });
+        if (items_.empty()) return std::nullopt;
+        Item item = std::move(items_.front());
+        items_.pop_front();
+        waiting_ -= item.bytes;
+        if (!item.sync.empty()) syncs_.fetch_add(1, std::memory_order_release);
+        room_.notify_one();
+        return item;
+    }
+
+    bool ended_cleanly() {
+        std::lock_guard lock(mutex_);
+        return clean_;
+    }
+
+    // Marks the request `id` cancelled if it still waits; true if it did.
+    bool cancel(const Json& id) {
+        std::lock_guard lock(mutex_);
+        for (Item& item : items_) {
+            if (!item.request || item.cancelled || item.json.value("id", Json()) != id) continue;
+            item.cancelled = true;
+            item.json = Json{{"id", id}};
+            waiting_ -= item.bytes;
+            item.bytes = 0;
+            room_.notify_one();
+            return true;
+        }
+        return false;
+    }
+
+    // Whether a whole new text of `uri` waits. Asked at every poll of a
+    // run: the queue is looked at only when a text came or went since last
+    // asked.
+    bool text_waits(const std::string& uri) {
+        const std::uint64_t syncs = syncs_.load(std::memory_order_acquire);
+        if (syncs == asked_syncs_ && uri == asked_uri_) return asked_answer_;
+        std::lock_guard lock(mutex_);
+        asked_syncs_ = syncs;
+        asked_uri_ = uri;
+        asked_answer_ = std::any_of(items_.begin(), items_.end(), [&](const Item& item) { return item.sync == uri; });
+        return asked_answer_;
+    }
+
+    void stop() {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        room_.notify_all();
+    }
+
+    bool stopping() {
+        std::lock_guard lock(mutex_);
+        return stopping_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_, room_;
+    std::deque<Item> items_;
+    std::size_t waiting_ = 0;
+    bool ended_ = false, clean_ = false, stopping_ = false;
+    std::atomic<std::uint64_t> syncs_{0};  // texts queued and taken, counted
+    // The last answer of text_waits, kept by the handling thread alone.
+    std::uint64_t asked_syncs_ = ~std::uint64_t{0};
+    std::string asked_uri_;
+    bool asked_answer_ = false;
+};
+
+enum class HeaderLine { read, too_long, end };
+
+// One line of a header, without its line break; a line longer than
+// most_header_line is skipped to its end.
+HeaderLine read_header_line(std::istream& in, std::string& line) {
+    line.clear();
+    for (;;) {
+        const int c = in.get();
+        if (c == std::char_traits<char>::eof()) return HeaderLine::end;
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return HeaderLine::read;
+        }
+        if (line.size() == most_header_line) {
+            in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+            return in ? HeaderLine::too_long : HeaderLine::end;
+        }
+        line += static_cast<char>(c);
+    }
+}
+
+// The length a Content-Length line gives: digits, blanks around them; none
+// for anything else, or a number past 64 bits.
+std::optional<std::uint64_t> content_length(std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    if (value.empty()) return std::nullopt;
+    std::uint64_t length = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (length > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+        length = length * 10 + digit;
+    }
+    return length;
+}
+
+// Reads and drops `count` bytes, a piece at a time; false at the end of the input.
+bool skip(std::istream& in, std::uint64_t count) {
+    std::vector<char> dropped(piece);
+    while (count > 0) {
+        const auto step = static_cast<std::streamsize>(std::min<std::uint64_t>(count, piece));
+        in.read(dropped.data(), step);
+        if (in.gcount() < step) return false;
+        count -= static_cast<std::uint64_t>(step);
+    }
+    return true;
+}
+
+Item reply_item(int code, const std::string& message) {
+    Item item;
+    item.reply = true;
+    item.json = error_reply(nullptr, code, message);
+    return item;
+}
+
+Item note_item(const std::string& line) {
+    Item item;
+    item.note = line;
+    return item;
+}
+
+// What the handling thread needs to know of a message before handling it.
+void classify(Item& item) {
+    if (!item.json.is_object()) return;
+    const auto method = item.json.find("method");
+    if (method == item.json.end() || !method->is_string()) return;
+    const std::string& name = method->get_ref<const std::string&>();
+    item.request = item.json.contains("id");
+    if (item.request) return;
+    static const Json no_params = Json::object();
+    const auto given = item.json.find("params");
+    const Json& params = given != item.json.end() ? *given : no_params;
+    try {
+        if (is_sync(name)) item.sync = *sync_of(name, params).uri;
+        if (name == "textDocument/didClose") item.closes = uri_of(params);
+    } catch (const Failure&) {
+        // Not as the protocol says: the handling thread logs it.
+    }
+}
+
+// Queues `item`; one that cannot be queued for want of memory is dropped,
+// and the reading goes on.
+void offer(Inbox& inbox, Item&& item) noexcept {
+    try {
+        inbox.push(std::move(item));
+    } catch (...) {
+    }
+}
+
+// Reads framed messages from `in` until its end, or until the inbox stops.
+void read_messages(std::istream& in, Inbox& inbox) {
+    std::string line;
+    while (!inbox.stopping()) {
+        // The header: lines up to an empty one, of which Content-Length counts.
+        std::optional<std::uint64_t> length;
+        bool any = false, bad_length = false;
+        for (;;) {
+            const HeaderLine got = read_header_line(in, line);
+            if (got == HeaderLine::end) {
+                inbox.finish(!any);  // the client went away, between messages or not
+                return;
+            }
+            any = true;
+            if (got == HeaderLine::too_long) {
+                offer(inbox, note_item("skipped a header line longer than " + std::to_string(most_header_line) +
+                                     " bytes"));
+                continue;
+            }
+            if (line.empty()) break;
+            static constexpr std::string_view field = "content-length:";
+            if (line.size() < field.size()) continue;
+            std::string lower = line.substr(0, field.size());
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (lower != field) continue;
+            length = content_length(std::string_view(line).substr(field.size()));
+            bad_length = !length;
+        }
+        if (!length || bad_length) {
+            offer(inbox, reply_item(parse_error, "a message needs a Content-Length header of a whole number of bytes"));
+            continue;
+        }
+        if (*length > most_message) {
+            offer(inbox, reply_item(invalid_request, "a message may hold at most " +
+                                                         std::to_string(most_message >> 20) + " MiB: this one's " +
+                                                         std::to_string(*length) + " bytes are skipped"));
+            if (!skip(in, *length)) {
+                inbox.finish(false);
+                return;
+            }
+            continue;
+        }
+        // The body, read a piece at a time: a length with no bytes behind it
+        // allocates no more than the bytes that came.
+        std::string body;
+        std::size_t read = 0;
+        try {
+            while (read < *length) {
+                const std::size_t want = std::min<std::size_t>(piece, *length - read);
+                body.resize(read + want);
+                in.read(body.data() + read, static_cast<std::streamsize>(want));
+                read += static_cast<std::size_t>(in.gcount());
+                if (static_cast<std::size_t>(in.gcount()) < want) {
+                    inbox.finish(false);
+                    return;
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            body = std::string();
+            offer(inbox, reply_item(internal_error, "out of memory: the message is dropped"));
+            if (!skip(in, *length - read)) {
+                inbox.finish(false);
+                return;
+            }
+            continue;
+        }
+        if (nests_deeper(body, most_nesting)) {
+            offer(inbox, reply_item(parse_error, "the message nests arrays and objects deeper than " +
+                                                   std::to_string(most_nesting)));
+            continue;
+        }
+        Item item;
+        try {
+            item.json = Json::parse(body, nullptr, false);
+        } catch (const std::bad_alloc&) {
+            body = std::string();
+            offer(inbox, reply_item(internal_error, "out of memory: the message is dropped"));
+            continue;
+        }
+        body = std::string();
+        if (item.json.is_discarded()) {
+            offer(inbox, reply_item(parse_error, "the message is not JSON"));
+            continue;
+        }
+        item.bytes = *length;
+        try {
+            classify(item);
+        } catch (const std::bad_alloc&) {
+            continue;  // dropped: not even its document's URI could be kept
+        }
+        // A cancellation is for the request while it waits: answered then
+        // as cancelled. One that came too late, or for no request, is moot.
+        if (item.json.is_object() && item.json.value("method", Json()) == "$/cancelRequest" && !item.request) {
+            const Json& params = item.json.contains("params") ? item.json["params"] : Json::object();
+            if (params.is_object() && params.contains("id") && is_id(params["id"]) && !params["id"].is_null()) {
+                inbox.cancel(params["id"]);
+            } else {
+                offer(inbox, note_item("ignored $/cancelRequest: params.id is not a number or a string"));
+            }
+            continue;
+        }
+        offer(inbox, std::move(item));
+    }
+}
+
+}  // namespace
+
+int serve(std::istream& in, std::ostream& out, const Budget& budget, std::ostream* log_stream, bool wait_for_reader) {
+    // The reading thread reads `in` alone: nothing flushes `out` for it.
+    in.tie(nullptr);
+    // Shared with the reading thread, which may outlive this call, and
+    // which writes nothing.
+    const auto inbox = std::make_shared<Inbox>();
+    // Written on this thread alone, like `out`, to which it may be tied.
+    const Server::Log log = [log_stream](const std::string& line) {
+        if (log_stream != nullptr) *log_stream << "tolva-lsp: " << line << std::endl;
+    };
+    std::thread reader([inbox, &in] {
+        try {
+            read_messages(in, *inbox);
+        } catch (...) {
+            inbox->finish(false);
+        }
+    });
+    // One writer: this thread. A reply that cannot be made (out of memory)
+    // is dropped, and the server goes on.
     const auto send = [&out](const Json& message) {
         const std::string body = message.dump(-1, ' ', false, Json::error_handler_t::replace);
         out << "Content-Length: " << body.size() << "\r\n\r\n" << body << std::flush;
     };
-    Server server(send, read_file, budget);
-    while (!server.exited()) {
-        // The header: lines up to an empty one, of which Content-Length counts.
-        std::string line;
-        long long length = -1;
-        bool any = false;
-        while (std::getline(in, line)) {
-            any = true;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.empty()) break;
-            static constexpr std::string_view field = "content-length:";
-            std::string lower = line.substr(0, std::min(line.size(), field.size()));
-            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (lower == field) {
-                try {
-                    length = std::stoll(line.substr(field.size()));
-                } catch (const std::exception&) {
-                    length = -1;
-                }
+    Server server(send, read_file, budget, log);
+    server.set_superseded([inbox](const std::string& uri) { return inbox->text_waits(uri); });
+    int status = 1;
+    for (;;) {
+        std::optional<Item> item = inbox->pop();
+        if (!item) {
+            status = inbox->ended_cleanly() ? server.exit_status() : 1;  // the client went away
+            break;
+        }
+        try {
+            if (!item->note.empty()) {
+                log(item->note);
+            } else if (item->reply) {
+                send(item->json);
+            } else if (item->cancelled) {
+                send(error_reply(item->json["id"], request_cancelled, "the request was cancelled"));
+            } else {
+                server.handle(item->json);
             }
+        } catch (...) {
+            // Out of memory even for the answer: the message is dropped.
         }
-        if (!in) return any ? 1 : server.exit_status();  // the client went away
-        if (length < 0 || length > (1LL << 30)) {
-            send(error_reply(nullptr, parse_error, "a message needs a Content-Length header"));
-            continue;
+        if (server.exited()) {
+            status = server.exit_status();
+            break;
         }
-        std::string body(static_cast<std::size_t>(length), '\0');
-        if (!in.read(body.data(), length)) return 1;
-        Json message = Json::parse(body, nullptr, false);
-        if (message.is_discarded()) {
-            send(error_reply(nullptr, parse_error, "the message is not JSON"));
-            continue;
-        }
-        server.handle(message);
     }
-    return server.exit_status();
+    inbox->stop();
+    if (wait_for_reader) {
+        reader.join();
+    } else {
+        reader.detach();
+    }
+    return status;
 }
 
 }  // namespace forth::lsp

@@ -66,6 +66,33 @@ check("the renamed buffer reads as it should",
 vim.lsp.stop_client(client)
 end
 
+-- A folder whose name holds a blank, "#", "%" and a letter past ASCII: the
+-- client sends its URI escaped, and the server must find the file that the
+-- document includes beside it, and send its place back escaped.
+local function odd_folder()
+  local dir = vim.fn.tempname() .. "/my dir #1 100% ü"
+  vim.fn.mkdir(dir, "p")
+  vim.fn.writefile({ "\\ Multiplies a number by itself.", ":square dup * ;" }, dir .. "/lib.tv")
+  vim.fn.writefile({ "( lib.tv ) included", "3 square . cr" }, dir .. "/main.tv")
+  vim.cmd("edit " .. vim.fn.fnameescape(dir .. "/main.tv"))
+  local buffer = vim.api.nvim_get_current_buf()
+  -- Clients by their ids: this one is the second.
+  vim.wait(5000, function() return next(vim.lsp.buf_get_clients(buffer)) ~= nil end, 50)
+  local client = next(vim.lsp.buf_get_clients(buffer))
+  check("the server starts for a file in the odd folder", client ~= nil)
+  local replies = vim.lsp.buf_request_sync(buffer, "textDocument/definition", {
+    textDocument = { uri = vim.uri_from_bufnr(buffer) }, position = { line = 1, character = 3 } }, 5000) or {}
+  local found = (replies[client] or {}).result
+  check("definition goes to :square in the included file", found and #found == 1
+    and vim.uri_to_fname(found[1].uri) == dir .. "/lib.tv" and found[1].range.start.line == 1, found)
+  -- The run's diagnostics were sent before that answer.
+  check("no diagnostic: the included file is read", #vim.diagnostic.get(buffer) == 0, vim.diagnostic.get(buffer))
+  vim.lsp.stop_client(client)
+  vim.fn.delete(vim.fn.fnamemodify(dir, ":h"), "rf")
+end
+
 local ok, problem = pcall(run)
 check("the checks run to their end", ok, problem)
+ok, problem = pcall(odd_folder)
+check("the checks of the odd folder run to their end", ok, problem)
 vim.cmd(failures == 0 and "qall!" or "cquit! 1")

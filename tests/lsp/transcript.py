@@ -5,6 +5,7 @@ import json
 import pathlib
 import subprocess
 import sys
+import tempfile
 
 
 def frame(body: bytes) -> bytes:
@@ -52,15 +53,28 @@ def matches(expected, actual, path="$"):
 
 def main():
     server, case = sys.argv[1], sys.argv[2]
+    with tempfile.TemporaryDirectory() as folder:
+        sys.exit(run(server, case, pathlib.Path(folder)))
+
+
+def run(server, case, folder):
     process = subprocess.Popen([server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     failures = 0
     here = pathlib.Path(case).resolve().parent.as_uri()
+    # Files a case makes at run time, with names awkward to commit, go in
+    # a fresh folder: {tmp} is its URI, escaped as RFC 3986 says.
+    tmp = folder.resolve().as_uri()
     for number, line in enumerate(open(case, encoding="utf-8"), 1):
-        line = line.rstrip("\n").replace("{here}", here)
+        line = line.rstrip("\n").replace("{here}", here).replace("{tmp}", tmp)
         if not line or line.startswith("#"):
             continue
         kind, _, rest = line.partition(" ")
-        if kind == "-->":
+        if kind == "+++":
+            for name, text in json.loads(rest).items():
+                path = folder / name
+                path.parent.mkdir(parents=True, exist_ok=True)
+                path.write_text(text, encoding="utf-8")
+        elif kind == "-->":
             process.stdin.write(frame(json.dumps(json.loads(rest)).encode()))
             process.stdin.flush()
         elif kind == "==>":
@@ -83,7 +97,7 @@ def main():
             failures += 1
     if process.poll() is None:
         process.kill()
-    sys.exit(1 if failures else 0)
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":

@@ -1,0 +1,15 @@
+# Cancellations: of a request waiting behind a run, of one answered, of none, of the wrong type.
+--> {"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///f/loop.tv","version":1,"text":"{ 1 } while { 1 } repeat\n"}}}
+--> {"jsonrpc":"2.0","id":2,"method":"textDocument/hover","params":{"textDocument":{"uri":"file:///f/loop.tv"},"position":{"line":0,"character":0}}}
+--> {"jsonrpc":"2.0","method":"$/cancelRequest","params":{"id":2}}
+--> {"jsonrpc":"2.0","method":"$/cancelRequest","params":{"id":2}}
+--> {"jsonrpc":"2.0","id":"three","method":"textDocument/documentSymbol","params":{"textDocument":{"uri":"file:///f/loop.tv"}}}
+--> {"jsonrpc":"2.0","method":"$/cancelRequest","params":{"id":"three"}}
+--> {"jsonrpc":"2.0","method":"$/cancelRequest","params":{"id":null}}
+--> {"jsonrpc":"2.0","method":"$/cancelRequest","params":{"id":[2]}}
+--> {"jsonrpc":"2.0","method":"$/cancelRequest","params":7}
+--> {"jsonrpc":"2.0","id":4,"method":"$/cancelRequest","params":{"id":4}}
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///f/loop.tv","version":2},"contentChanges":[{"text":"1 . cr\n"}]}}
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///f/loop.tv","version":3},"contentChanges":[{"text":"{ 1 } while { 1 } repeat\n"}]}}
+--> {"jsonrpc":"2.0","id":5,"method":"textDocument/hover","params":{"textDocument":{"uri":"file:///f/loop.tv"},"position":{"line":0,"character":0}}}

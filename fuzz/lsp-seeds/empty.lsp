@@ -1,0 +1,16 @@
+# Empty arrays, objects and strings where something is expected.
+--> {"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///f/x.tv"},"contentChanges":[]}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"","version":1,"text":""}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":""},"contentChanges":[{}]}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{}}
+--> {"jsonrpc":"2.0","method":"textDocument/didClose","params":[]}
+--> {"jsonrpc":"2.0","id":2,"method":"textDocument/hover","params":{"textDocument":{},"position":{}}}
+--> {"jsonrpc":"2.0","id":3,"method":"textDocument/completion","params":[]}
+--> {"jsonrpc":"2.0","id":4,"method":"textDocument/rename","params":{"textDocument":{"uri":""},"position":{"line":0,"character":0},"newName":""}}
+--> {"jsonrpc":"2.0","id":5,"method":"workspace/symbol","params":{"query":""}}
+--> {"jsonrpc":"2.0","id":6,"method":"textDocument/semanticTokens/full","params":{"textDocument":{"uri":""}}}
+--> {}
+--> []
+--> {"jsonrpc":"2.0","id":7,"method":""}
+--> {"jsonrpc":"2.0","id":"","method":"shutdown"}

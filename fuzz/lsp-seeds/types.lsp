@@ -1,0 +1,20 @@
+# Every field of the wrong type.
+--> {"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///f/a.tv","version":1,"text":":sq dup * ;\n3 sq . cr\n"}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///f/a.tv","version":"2"},"contentChanges":[{"text":7}]}}
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":7},"contentChanges":{"text":"1"}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":"file:///f/a.tv","contentChanges":[{"range":{},"text":"1"}]}}
+--> {"jsonrpc":"2.0","method":"textDocument/didChange","params":"text"}
+--> {"jsonrpc":"2.0","id":2,"method":"textDocument/hover","params":{"textDocument":{"uri":"file:///f/a.tv"},"position":{"line":"1","character":true}}}
+--> {"jsonrpc":"2.0","id":3,"method":"textDocument/hover","params":{"textDocument":{"uri":"file:///f/a.tv"},"position":{"line":1.5,"character":-3}}}
+--> {"jsonrpc":"2.0","id":4,"method":"textDocument/definition","params":{"textDocument":{"uri":"file:///f/a.tv"},"position":{"line":18446744073709551615,"character":2147483648}}}
+--> {"jsonrpc":"2.0","id":5,"method":"textDocument/rename","params":{"textDocument":{"uri":"file:///f/a.tv"},"position":{"line":1,"character":3},"newName":null}}
+--> {"jsonrpc":"2.0","id":6,"method":"textDocument/references","params":{"textDocument":{"uri":["file:///f/a.tv"]},"position":{"line":1,"character":3}}}
+--> {"jsonrpc":"2.0","id":7,"method":"workspace/symbol","params":{"query":{"q":1}}}
+--> {"jsonrpc":"2.0","id":8,"method":"textDocument/inlayHint","params":null}
+--> {"jsonrpc":"2.0","id":[9],"method":"shutdown"}
+--> {"jsonrpc":"2.0","id":10.5,"method":"shutdown"}
+--> {"jsonrpc":"2.0","id":11,"method":{"name":"shutdown"}}
+--> {"jsonrpc":"2.0","id":12,"method":"textDocument/hover","params":7}
+--> "exit"
+--> {"jsonrpc":"2.0","id":13,"method":"textDocument/hover","params":{"textDocument":{"uri":"file:///f/a.tv"},"position":{"line":1,"character":3}}}

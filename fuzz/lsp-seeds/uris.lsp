@@ -1,0 +1,12 @@
+# URIs escaped, escaped wrongly, with hosts, queries and fragments, and names to escape.
+--> {"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///tmp/my%20dir%20%231%20100%25%20%C3%BC/main.tv","version":1,"text":"( lib.tv ) included\n( sub dir/ü #2.tv ) included\n( 100%.tv ) included\n( /tmp/a b.tv ) included\n"}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///tmp/bad%zz/main.tv","version":1,"text":"( lib.tv ) included\n"}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///tmp/nul%00/main.tv","version":1,"text":"( lib.tv ) included\n"}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///tmp/end%","version":1,"text":"( lib.tv ) included\n"}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file://localhost/tmp/x.tv?q=1#frag","version":1,"text":"( lib.tv ) included\n"}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file://server/share/x.tv","version":1,"text":"( lib.tv ) included\n"}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"untitled:Untitled-1","version":1,"text":"( lib.tv ) included\n"}}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"FILE:///tmp/%c3%bc%2Fx.tv","version":1,"text":"( lib.tv ) included\n"}}}
+--> {"jsonrpc":"2.0","id":2,"method":"workspace/symbol","params":{"query":"x"}}
+--> {"jsonrpc":"2.0","id":3,"method":"textDocument/definition","params":{"textDocument":{"uri":"file:///tmp/my%20dir%20%231%20100%25%20%C3%BC/main.tv"},"position":{"line":0,"character":3}}}

@@ -1,0 +1,259 @@
+#!/usr/bin/env python3
+"""What a broken or hostile client may send tolva-lsp, and what typing fast
+asks of it: hostile.py SERVER. Each check starts the server afresh and fails
+on a crash, a wrong answer, an answer too slow, or a server grown too large
+(its peak resident memory, VmHWM, read while it runs)."""
+import json
+import queue
+import subprocess
+import sys
+import threading
+import time
+
+failures = 0
+
+
+def check(what, ok, detail=""):
+    global failures
+    if not ok:
+        failures += 1
+        print(f"FAIL: {what}" + (f": {detail}" if detail else ""))
+
+
+def frame(message):
+    body = message if isinstance(message, bytes) else json.dumps(message).encode()
+    return b"Content-Length: %d\r\n\r\n" % len(body) + body
+
+
+class Server:
+    def __init__(self, path):
+        self.process = subprocess.Popen([path], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.messages = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        stream = self.process.stdout
+        while True:
+            length = None
+            while True:
+                line = stream.readline()
+                if not line:
+                    self.messages.put(None)
+                    return
+                line = line.rstrip(b"\r\n")
+                if not line:
+                    break
+                name, _, value = line.partition(b":")
+                if name.strip().lower() == b"content-length":
+                    length = int(value)
+            self.messages.put(json.loads(stream.read(length)))
+
+    def write(self, data):
+        self.process.stdin.write(data)
+        self.process.stdin.flush()
+
+    def send(self, *messages):
+        self.write(b"".join(frame(message) for message in messages))
+
+    def next(self, timeout=10):
+        try:
+            return self.messages.get(timeout=timeout)
+        except queue.Empty:
+            return None
+
+    # The next message that answers `id`, or the next notification of `method`.
+    def wait(self, id=None, method=None, timeout=10):
+        deadline = time.monotonic() + timeout
+        while (left := deadline - time.monotonic()) > 0:
+            message = self.next(left)
+            if message is None:
+                return None
+            if (id is not None and message.get("id") == id and "method" not in message) or \
+                    (method is not None and message.get("method") == method):
+                return message
+        return None
+
+    def peak_kib(self):
+        with open(f"/proc/{self.process.pid}/status") as status:
+            return next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
+
+    def initialize(self):
+        self.send({"jsonrpc": "2.0", "id": 0, "method": "initialize", "params": {}})
+        return self.wait(id=0)
+
+    def end(self):
+        self.process.stdin.close()
+        return self.process.wait(timeout=10)
+
+
+def open_document(uri, text, version=1):
+    return {"jsonrpc": "2.0", "method": "textDocument/didOpen",
+            "params": {"textDocument": {"uri": uri, "languageId": "tolva", "version": version, "text": text}}}
+
+
+def change(uri, text, version):
+    return {"jsonrpc": "2.0", "method": "textDocument/didChange",
+            "params": {"textDocument": {"uri": uri, "version": version}, "contentChanges": [{"text": text}]}}
+
+
+def hover(id, uri, line=0, character=0):
+    return {"jsonrpc": "2.0", "id": id, "method": "textDocument/hover",
+            "params": {"textDocument": {"uri": uri}, "position": {"line": line, "character": character}}}
+
+
+def error_code(message):
+    return (message or {}).get("error", {}).get("code")
+
+
+def nesting(server_path):
+    # Valid JSON nested 200,000 arrays deep once overflowed the machine's
+    # stack, even before initialize; deeper than 512 is now a parse error.
+    server = Server(server_path)
+    deep = b'{"jsonrpc":"2.0","id":1,"method":"initialize","params":' + b"[" * 200000 + b"]" * 200000 + b"}"
+    server.write(frame(deep))
+    reply = server.next()
+    check("200,000 arrays deep: a parse error", error_code(reply) == -32700 and reply.get("id") is None, reply)
+    check("then initialize is answered", server.initialize() is not None)
+    for depth, code in ((511, -32601), (512, -32700)):
+        body = b'{"jsonrpc":"2.0","id":2,"method":"no/such","params":' + b"[" * depth + b"]" * depth + b"}"
+        server.write(frame(body))
+        reply = server.next()
+        check(f"params {depth} deep (the message {depth + 1}): error {code}", error_code(reply) == code, reply)
+    check("the server ends as the client goes", server.end() == 1)
+
+
+def lengths(server_path):
+    # A Content-Length is never trusted for an allocation: a GiB announced,
+    # two bytes sent.
+    server = Server(server_path)
+    server.initialize()
+    server.write(b"Content-Length: 1073741824\r\n\r\n{}")
+    time.sleep(0.3)
+    peak = server.peak_kib()
+    check("a GiB announced and two bytes sent allocate little", peak < 32 * 1024, f"{peak} KiB")
+    reply = server.next(timeout=0.1)
+    check("a message larger than 64 MiB is refused", error_code(reply) == -32600, reply)
+    check("the input ends inside the body: status 1", server.end() == 1)
+
+    # A message larger than 64 MiB is refused and its body skipped, a
+    # piece at a time, never held; the next message is read as usual.
+    server = Server(server_path)
+    server.initialize()
+    body = b'{"jsonrpc":"2.0","method":"x","params":"' + b"a" * (65 << 20) + b'"}'
+    server.write(frame(body) + frame({"jsonrpc": "2.0", "id": 5, "method": "shutdown"}))
+    reply = server.next()
+    check("65 MiB: refused", error_code(reply) == -32600 and "64 MiB" in reply["error"]["message"], reply)
+    check("the next message is answered", server.wait(id=5) is not None)
+    peak = server.peak_kib()
+    check("the refused body was not held", peak < 48 * 1024, f"{peak} KiB")
+    server.send({"jsonrpc": "2.0", "method": "exit"})
+    check("shutdown, exit: status 0", server.process.wait(timeout=10) == 0)
+
+    # A body shorter than its length, then the end: the client went away.
+    server = Server(server_path)
+    server.initialize()
+    server.write(b"Content-Length: 100\r\n\r\n{\"jsonrpc\":")
+    check("a body cut short by the end: status 1", server.end() == 1)
+
+
+LOOP = "{ 1 } while { 1 } repeat\n"
+
+
+def typing(server_path):
+    # Every change of a document that loops once ran it to its budget, one
+    # after another: a hover after 30 changes waited for all 30 runs. Texts
+    # waiting are now read once, at the newest.
+    server = Server(server_path)
+    server.initialize()
+    uri = "file:///typing/a.tv"
+    server.send(open_document(uri, LOOP))
+    server.wait(method="textDocument/publishDiagnostics")
+    start = time.monotonic()
+    server.send(*[change(uri, f"\\ {version}\n" + LOOP, version) for version in range(2, 32)],
+                hover(9, uri, 1, 3))
+    published = []
+    reply = None
+    while reply is None:
+        message = server.next()
+        if message is None:
+            break
+        if message.get("method") == "textDocument/publishDiagnostics":
+            published.append(message["params"].get("version"))
+        elif message.get("id") == 9:
+            reply = message
+    elapsed = time.monotonic() - start
+    check("the hover after 30 changes is answered", reply is not None and "result" in reply, reply)
+    check("within a second", elapsed < 1.0, f"{elapsed:.2f} s")
+    check("the newest text is read last", published and published[-1] == 31, published)
+    # How many depends on how quickly the reading thread keeps up; once
+    # every text was read, and run to its budget.
+    check("most waiting texts are never read", len(set(published)) <= 10, published)
+    server.end()
+
+
+def cancelling(server_path):
+    # A request cancelled while it waits is answered at once with -32800.
+    server = Server(server_path)
+    server.initialize()
+    uri = "file:///cancel/a.tv"
+    server.send(open_document(uri, LOOP), hover(7, uri),
+                {"jsonrpc": "2.0", "method": "$/cancelRequest", "params": {"id": 7}},
+                hover(8, uri))
+    reply = server.wait(id=7)
+    check("the cancelled request: RequestCancelled", error_code(reply) == -32800, reply)
+    reply = server.wait(id=8)
+    check("the next one is answered", reply is not None and "result" in reply, reply)
+    # Cancelling a request already answered, or none, changes nothing.
+    server.send({"jsonrpc": "2.0", "method": "$/cancelRequest", "params": {"id": 8}},
+                {"jsonrpc": "2.0", "method": "$/cancelRequest", "params": {"id": "none"}}, hover(10, uri))
+    reply = server.wait(id=10)
+    check("a late cancellation changes nothing", reply is not None and "result" in reply, reply)
+    server.end()
+
+
+def run_bounds(server_path):
+    # A run is bounded in memory: each alias keeps a copy of the text
+    # register, here 1 MiB (16 tokens, so that collecting it is quick even
+    # under the sanitizers) under 1,000 names, 1 GiB unbounded.
+    server = Server(server_path)
+    server.initialize()
+    long_text = "( " + " ".join(["x" * 65535] * 16) + " )\n"
+    text = long_text + " ".join(f"@a{n}" for n in range(1000)) + "\n"
+    server.send(open_document("file:///bounds/aliases.tv", text))
+    server.wait(method="textDocument/publishDiagnostics")
+    message = server.wait(method="textDocument/publishDiagnostics")
+    diagnostics = (message or {}).get("params", {}).get("diagnostics", [])
+    check("aliases: stopped by the memory budget",
+          any("64 MiB of memory" in d.get("message", "") for d in diagnostics), diagnostics)
+    peak = server.peak_kib()
+    check("aliases: the server stays small", peak < 160 * 1024, f"{peak} KiB")
+
+    # And in time, where nothing polls: each ; at the top level hashes the
+    # text register as the name of the word it defines (here 4 MiB, 2,000
+    # times, 8 GiB in all).
+    text = "( " + " ".join(["x" * 65535] * 64) + " )\n" + "; " * 2000 + "\n"
+    start = time.monotonic()
+    server.send(open_document("file:///bounds/names.tv", text))
+    server.wait(method="textDocument/publishDiagnostics")
+    message = server.wait(method="textDocument/publishDiagnostics")
+    elapsed = time.monotonic() - start
+    diagnostics = (message or {}).get("params", {}).get("diagnostics", [])
+    check("a line of ; is stopped by the time budget",
+          any("ms of processor time" in d.get("message", "") for d in diagnostics), diagnostics)
+    check("within a second", elapsed < 1.0, f"{elapsed:.2f} s")
+    server.end()
+
+
+def main():
+    server_path = sys.argv[1]
+    for test in (nesting, lengths, typing, cancelling, run_bounds):
+        try:
+            test(server_path)
+        except Exception as error:  # a server that died mid-test: a broken pipe, say
+            check(f"{test.__name__} runs to its end", False, repr(error))
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
