@@ -54,7 +54,7 @@ struct Open {
 
     void push_inner(std::pair<Construct, std::string_view> opened) {
         const auto same = [&](const auto& entry) { return entry.first == opened.second; };
-        if (std::ranges::none_of(outermost, same)) outermost.emplace_back(opened.second, inner.size());
+        if (std::none_of(outermost.begin(), outermost.end(), same)) outermost.emplace_back(opened.second, inner.size());
         inner.push_back(opened);
     }
 
