@@ -4,9 +4,11 @@ asks of it: hostile.py SERVER. Each check starts the server afresh and fails
 on a crash, a wrong answer, an answer too slow, or a server grown too large
 (its peak resident memory, VmHWM, read while it runs)."""
 import json
+import pathlib
 import queue
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -184,7 +186,9 @@ def typing(server_path):
             reply = message
     elapsed = time.monotonic() - start
     check("the hover after 30 changes is answered", reply is not None and "result" in reply, reply)
-    check("within a second", elapsed < 1.0, f"{elapsed:.2f} s")
+    # Thirty runs take 3 s; two, as here, well under a second on an idle
+    # machine, and some more on a loaded one.
+    check("within two seconds", elapsed < 2.0, f"{elapsed:.2f} s")
     check("the newest text is read last", published and published[-1] == 31, published)
     # How many depends on how quickly the reading thread keeps up; once
     # every text was read, and run to its budget.
@@ -241,13 +245,33 @@ def run_bounds(server_path):
     diagnostics = (message or {}).get("params", {}).get("diagnostics", [])
     check("a line of ; is stopped by the time budget",
           any("ms of processor time" in d.get("message", "") for d in diagnostics), diagnostics)
-    check("within a second", elapsed < 1.0, f"{elapsed:.2f} s")
+    check("within three seconds, not ten", elapsed < 3.0, f"{elapsed:.2f} s")
     server.end()
+
+
+def includes(server_path):
+    # A chain of 8,000 files, each including the next, once overflowed the
+    # machine's stack as the analysis followed it: it stops 256 deep, where
+    # a run fails with "recursion too deep".
+    with tempfile.TemporaryDirectory() as folder:
+        for number in range(8000):
+            pathlib.Path(folder, f"f{number}.tv").write_text(f"( f{number + 1}.tv ) included\n")
+        server = Server(server_path)
+        server.initialize()
+        uri = pathlib.Path(folder, "f0.tv").as_uri()
+        server.send(open_document(uri, "( f1.tv ) included\n"), hover(5, uri))
+        published = []
+        while (message := server.next()) is not None and message.get("id") != 5:
+            published.append(message)
+        check("an include chain 8,000 deep: the server answers", message is not None and "result" in message,
+              message)
+        check("the run stops 256 files deep", "recursion too deep" in json.dumps(published), published[-1:])
+        server.end()
 
 
 def main():
     server_path = sys.argv[1]
-    for test in (nesting, lengths, typing, cancelling, run_bounds):
+    for test in (nesting, lengths, typing, cancelling, run_bounds, includes):
         try:
             test(server_path)
         except Exception as error:  # a server that died mid-test: a broken pipe, say
