@@ -8,9 +8,6 @@
 // good (a client need not close it), so the process ends without waiting
 // for it, its output written.
 int main() {
-    // Standard input and output buffered by the streams themselves, not
-    // read and written a character at a time through C's.
-    std::ios::sync_with_stdio(false);
     const int status = forth::lsp::serve(std::cin, std::cout, {}, &std::cerr, false);
     std::cout.flush();
     std::_Exit(status);
