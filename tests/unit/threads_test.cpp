@@ -96,3 +96,22 @@ TEST(Threads, AnotherThreadInterrupts) {
 }
 
 }  // namespace
+
+// A Context destroyed by a word of its own, while it runs, is caught where
+// assertions are on (the tsan build) before anything is freed from under
+// its frames.
+TEST(ContextDeathTest, DestroyedWhileItRunsAborts) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "checked in debug builds only";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto* ctx = new forth::Context;
+            forth::load_builtins(*ctx);
+            forth::define_word(*ctx, "destroy", [](forth::Context& self) { delete &self; });
+            forth::evaluate(*ctx, ":f destroy ; f");
+        },
+        "destroyed while it runs");
+#endif
+}
