@@ -333,8 +333,11 @@ private:
     void include() {
         if (text_register_.empty()) return;
         // As deep as a run may go: deeper, the run fails, and what the
-        // files would define is unknown here.
-        if (depth_ == most_nested_files) {
+        // files would define is unknown here. And as many files in all as a
+        // document may sensibly hold: names like "./a.tv" spell one file
+        // anew at each level, so that files each including it twice would
+        // be read twice as often at each level down.
+        if (depth_ == most_nested_files || visited_.size() > most_files_read) {
             dynamic_ = true;
             return;
         }

@@ -121,6 +121,8 @@ std::string resolve_uri(const std::string& base, const std::string& path);
 // None when neither can be read.
 // Files may include one another this deep, as in tolva; one more fails.
 inline constexpr std::size_t most_nested_files = 256;
+// An analysis reads at most this many files beside the document.
+inline constexpr std::size_t most_files_read = 1000;
 
 struct Included {
     std::string uri;

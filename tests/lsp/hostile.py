@@ -266,6 +266,18 @@ def includes(server_path):
         check("an include chain 8,000 deep: the server answers", message is not None and "result" in message,
               message)
         check("the run stops 256 files deep", "recursion too deep" in json.dumps(published), published[-1:])
+        # Two links to the folder it stands in, and a file that includes
+        # itself through each: every path down is another name of it, 2^256
+        # of them 256 deep, and the analysis once read them all.
+        for link in ("a", "b"):
+            pathlib.Path(folder, link).symlink_to(".")
+        uri = pathlib.Path(folder, "twice.tv").as_uri()
+        text = "( a/twice.tv ) included ( b/twice.tv ) included\n"
+        pathlib.Path(folder, "twice.tv").write_text(text)
+        server.send(open_document(uri, text), hover(6, uri))
+        reply = server.wait(id=6)
+        check("a file with names without end is read a bounded number of times",
+              reply is not None and "result" in reply, reply)
         server.end()
 
 
