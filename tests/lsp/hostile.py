@@ -12,6 +12,8 @@ import tempfile
 import threading
 import time
 
+from transcript import read_message
+
 failures = 0
 
 
@@ -35,21 +37,11 @@ class Server:
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
-        stream = self.process.stdout
         while True:
-            length = None
-            while True:
-                line = stream.readline()
-                if not line:
-                    self.messages.put(None)
-                    return
-                line = line.rstrip(b"\r\n")
-                if not line:
-                    break
-                name, _, value = line.partition(b":")
-                if name.strip().lower() == b"content-length":
-                    length = int(value)
-            self.messages.put(json.loads(stream.read(length)))
+            message = read_message(self.process.stdout)
+            self.messages.put(message)
+            if message is None:
+                return
 
     def write(self, data):
         self.process.stdin.write(data)
