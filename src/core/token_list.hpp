@@ -24,6 +24,17 @@ inline constexpr auto blank_characters = [] {
 }();
 inline bool is_blank(char c) { return blank_characters[static_cast<unsigned char>(c)]; }
 
+// The next token of `text` at or after `position`, which moves past it, as
+// the standard formatted string extraction reads one in the classic locale;
+// empty at the end. Source text is read this way, by the evaluator and by
+// whatever reads it as the evaluator does.
+inline std::string_view next_token(std::string_view text, std::size_t& position) {
+    while (position < text.size() && is_blank(text[position])) ++position;
+    const std::size_t start = position;
+    while (position < text.size() && !is_blank(text[position])) ++position;
+    return text.substr(start, position - start);
+}
+
 // Where a token was read, while places are tracked: a source by number
 // (0 when unknown), the line and the column there.
 struct Origin {

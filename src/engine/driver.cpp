@@ -47,20 +47,13 @@ void warn(Context& ctx, const std::string& slip) {
 
 // Slips said where they happen in source text, while places are tracked.
 // (A list's own tokens are no source text: it may run them as one
-// construct, collecting none.) As a token is collected: the opening word
-// of a list inside an open list of its kind opens nothing, since the first
-// closing word ends the outer list; a `:name` inside an open definition is
-// most often a missing `;`.
+// construct, collecting none.) As a token is collected: engine/slips.hpp.
 void warn_if_collected_slip(Context& ctx, Evaluator& state, const std::string& token, Origin origin) {
     if (state.frames.back().kind != Run::text) return;
-    const bool nested = token == state.opened.token && (ctx.terminator == "]" || ctx.terminator == "}");
-    const bool defining = ctx.terminator == ";" && [&] {
-        const Meaning meaning = meaning_of(ctx, token, true);
-        return meaning.kind == Meaning::Kind::sigil && (*meaning.token)[0] == ':';
-    }();
-    if (!nested && !defining) return;
+    const CollectedSlip slip = collected_slip(ctx, token, state.opened.token);
+    if (slip == CollectedSlip::none) return;
     const std::string where = at(place_of(state, origin, token));
-    warn(ctx, nested ? nested_opener_slip(token, ctx.terminator, where)
+    warn(ctx, slip == CollectedSlip::nested_opener ? nested_opener_slip(token, ctx.terminator, where)
                      : definition_slip(token, state.opened.token, where, at(state.opened, " opened at ")));
 }
 
@@ -161,15 +154,10 @@ void resolve_token(Context& ctx, Evaluator& state, const std::string& token, boo
 void step_text(Context& ctx, Evaluator& state, Frame& frame) {
     TextState& source = *frame.text;
     const std::string_view text = source.text;
-    // The next token, as the standard formatted string extraction reads it
-    // in the classic locale; none at the end or at a lone backslash.
-    std::size_t position = source.position;
-    while (position < text.size() && is_blank(text[position])) ++position;
-    const std::size_t start = position;
-    while (position < text.size() && !is_blank(text[position])) ++position;
-    source.position = position;
-    if (start != position) source.token.assign(text.substr(start, position - start));
-    if (start == position || source.token == "\\") {
+    // The next token; none at the end or at a lone backslash.
+    const std::string_view token = next_token(text, source.position);
+    if (!token.empty()) source.token.assign(token);
+    if (token.empty() || source.token == "\\") {
         pop_frame(ctx);
         return;
     }

@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "engine/meaning.hpp"
+
 namespace forth {
 
 namespace {
@@ -13,6 +15,14 @@ std::string joined(std::initializer_list<std::string_view> parts) {
 }
 
 }  // namespace
+
+CollectedSlip collected_slip(Context& ctx, const std::string& token, std::string_view opener) {
+    if (token == opener && (ctx.terminator == "]" || ctx.terminator == "}")) return CollectedSlip::nested_opener;
+    if (ctx.terminator != ";") return CollectedSlip::none;
+    const Meaning meaning = meaning_of(ctx, token, true);
+    return meaning.kind == Meaning::Kind::sigil && (*meaning.token)[0] == ':' ? CollectedSlip::definition
+                                                                              : CollectedSlip::none;
+}
 
 std::string nested_opener_slip(std::string_view opener, std::string_view closer, std::string_view at) {
     return joined({opener, " collected inside an open ", opener, at, "; the next ", closer, " ends the outer one"});

@@ -5,10 +5,14 @@
 #include <memory>
 #include <set>
 #include <span>
+#include <sstream>
+#include <utility>
 #include <unordered_set>
 
+#include "app/sandbox.hpp"
 #include "app/shell_words.hpp"
 #include "core/token_list.hpp"
+#include "core/user_word.hpp"
 #include "engine/evaluate.hpp"
 #include "engine/meaning.hpp"
 #include "engine/slips.hpp"
@@ -36,257 +40,428 @@ bool Range::contains(Position at) const {
 
 namespace {
 
-// A construct being collected: its kind, its closing token, where it opened.
-struct Open {
-    Construct construct = Construct::none;
-    std::string closer;
-    std::size_t opener = 0;  // index of the opening token
-    std::string name;        // a definition's
-    std::vector<std::string> tokens;
-    // A list's or a definition's tokens run later, and may hold whole
-    // constructs of their own, which may hold others: those open, outermost
-    // first, each with its closer.
-    std::vector<std::pair<Construct, std::string_view>> inner;
-    // Each closer met in `inner`, with the outermost level it closes: there
-    // are only a few closers, so a token finds what it closes at once,
-    // however deep the levels go.
-    std::vector<std::pair<std::string_view, std::size_t>> outermost;
-
-    void push_inner(std::pair<Construct, std::string_view> opened) {
-        const auto same = [&](const auto& entry) { return entry.first == opened.second; };
-        if (std::none_of(outermost.begin(), outermost.end(), same)) outermost.emplace_back(opened.second, inner.size());
-        inner.push_back(opened);
-    }
-
-    // The level `token` closes, with all inside it, if it closes one.
-    std::optional<std::size_t> closed_by(std::string_view token) const {
-        for (const auto& [closer, level] : outermost)
-            if (token == closer) return level;
-        return std::nullopt;
-    }
-
-    void close_inner(std::size_t level) {
-        inner.resize(level);
-        std::erase_if(outermost, [&](const auto& entry) { return entry.second >= level; });
-    }
-};
-
-// The sigil a token is read as, if it is read as one.
-char sigil_of(const std::string& token) {
-    const Meaning meaning = meaning_of(fresh(), token, true);
-    return meaning.kind == Meaning::Kind::sigil ? (*meaning.token)[0] : '\0';
+const char* construct_name(std::string_view opener) {
+    if (opener == "[") return "quotation";
+    if (opener == "{") return "block";
+    if (opener == "(") return "string";
+    if (opener == "/*") return "comment";
+    return "definition";
 }
 
+// The row of a token's meaning, for a built-in word or sigil.
+const Builtin* row_of_meaning(const Meaning& meaning) {
+    if (meaning.kind == Meaning::Kind::word) return row_of(*meaning.word);
+    if (meaning.kind == Meaning::Kind::sigil) return row_of(*meaning.handler);
+    return nullptr;
+}
+
+Role role_of(const Meaning& meaning) {
+    switch (meaning.kind) {
+        case Meaning::Kind::word: {
+            if (meaning.word->target<UserWord>() != nullptr) return Role::user_word;
+            const Builtin* row = row_of(*meaning.word);
+            if (row != nullptr && row->kind == Kind::opener) return Role::opener;
+            if (row != nullptr && is_closer(row->name)) return Role::closer;
+            return Role::builtin;
+        }
+        case Meaning::Kind::sigil:
+            return (*meaning.token)[0] == ':' ? Role::opener : Role::sigil;
+        case Meaning::Kind::number:
+            return Role::number;
+        case Meaning::Kind::none:
+            break;
+    }
+    return Role::unknown;
+}
+
+std::string join(const std::vector<Token>& tokens, std::size_t from, std::size_t to) {
+    std::string joined;
+    for (std::size_t at = from; at < to; ++at) joined += (joined.empty() ? "" : " ") + tokens[at].text;
+    return joined;
+}
+
+std::string trimmed(std::string_view text) {
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    return std::string(text);
+}
+
+// A run of tokens collected into one construct, of one file, that runs
+// later: each is given its role once the document has been read, as the
+// dictionary then stands, and where its list runs, an unknown word there is
+// said.
+struct Collected {
+    std::vector<Token>* tokens;
+    std::size_t from, to;
+    bool runs;
+};
+
+// Reads a document and the files it includes as a run would, in a Context
+// of its own that only defines: the interpreter's collecting, definitions
+// and aliases are run for real, and the rest is followed by the effects.
 class Reader {
 public:
-    Reader(const Loader& load, std::set<std::string>& visited, Analysis& into, const std::string& root)
-        : load_(load), visited_(visited), into_(into), root_(root) {}
+    Reader(const Loader& load, Analysis& into, const std::string& root)
+        : load_(load), into_(into), root_(root), effects_(reading_), top_(effects_) {
+        load_builtins(reading_);
+        add_shell_words(reading_);
+        reading_.out = &nowhere_;
+        reading_.err = &nowhere_;
+        reading_.in = &no_input_;
+        visited_.insert(root);
+    }
 
-    // Reads one document: its tokens into `tokens`, what it defines into the
-    // analysis, and what it needs (uses, fetches) for check().
-    void read(const std::string& uri, std::string_view text, std::vector<Token>& tokens) {
-        uri_ = uri;
-        int line = 0;
+    void read_document(std::string_view text) { read(root_, text, into_.tokens, 0); }
+
+    // After the document: what is still open, the roles of collected
+    // tokens, the unknown words in lists that run, and each word's effect.
+    void finish() {
+        uri_ = root_;
+        if (open_ && open_->uri == root_) {
+            const Token& opener = into_.tokens[open_->opener];
+            into_.diagnostics.push_back({opener.range, Diagnostic::Severity::error,
+                                         "this " + std::string(construct_name(opener.text.substr(0, opener.text[0] == ':' ? 1 : opener.text.size()))) +
+                                             " is never closed: everything after it is collected"});
+        }
+        if (open_) collected_.push_back({open_->tokens, open_->opener + 1, open_->tokens->size(), false});
+        for (const Collected& run : collected_) classify(*run.tokens, run.from, run.to, run.runs && run.tokens == &into_.tokens);
+        say_unknowns();
+        // A word's names are those of the comment on its last definition.
+        std::unordered_map<std::string, const Definition*> last;
+        for (const Definition& definition : into_.definitions)
+            if (definition.kind == Definition::Kind::word) last[definition.name] = &definition;
+        for (const Definition& definition : into_.definitions) {
+            if (definition.kind == Definition::Kind::variable || into_.effects.contains(definition.name)) continue;
+            const auto comment = last.find(definition.name);
+            into_.effects.emplace(definition.name,
+                                  Analysis::Known{effects_.of_word(definition.name).effect,
+                                                  comment != last.end() ? declared_names(comment->second->comment)
+                                                                        : std::nullopt});
+        }
+    }
+
+private:
+    // A construct open at the top level.
+    struct Open {
+        std::string uri;
+        std::vector<Token>* tokens;
+        std::size_t opener;  // index of its opening token
+        Construct construct;
+        std::string opener_text;
+        std::optional<std::size_t> definition;  // its entry, for :name
+    };
+
+    void read(const std::string& uri, std::string_view text, std::vector<Token>& tokens, std::size_t depth) {
+        const std::string outer_uri = std::exchange(uri_, uri);
+        const std::size_t outer_depth = std::exchange(depth_, depth);
+        auto outer_comments = std::exchange(comment_lines_, {});
+        int number = 0;
         std::size_t begin = 0;
         while (begin <= text.size()) {
             const std::size_t end = std::min(text.find('\n', begin), text.size());
-            read_line(text.substr(begin, end - begin), line++, tokens);
+            read_line(text.substr(begin, end - begin), number++, tokens);
             begin = end + 1;
         }
-        if (open_) {
-            const Token& opener = tokens[open_->opener];
-            open_at_end_ = opener.range;
-            open_text_ = opener.text;
+        if (depth > 0 && open_ && open_->tokens == &tokens) {
+            // A file that ends inside a construct: the including file's
+            // tokens would be collected, which this reading does not follow.
+            collected_.push_back({open_->tokens, open_->opener + 1, tokens.size(), false});
+            open_.reset();
+            reading_.terminator.clear();
+            lose_track();
         }
+        uri_ = outer_uri;
+        depth_ = outer_depth;
+        comment_lines_ = std::move(outer_comments);
     }
 
-    bool dynamic() const { return dynamic_; }
-    bool leaves_constructs_open() const { return leaves_open_; }
-    std::optional<Range> open_at_end() const { return open_at_end_; }
-    const std::string& open_text() const { return open_text_; }
-    std::vector<Diagnostic> warnings;
-
-private:
     void read_line(std::string_view line, int number, std::vector<Token>& tokens) {
-        std::size_t at = 0;
+        std::size_t position = 0, counted = 0;
         int column = 0;  // in UTF-16 units
-        bool first_on_line = true;
-        const auto advance = [&](std::size_t to) {
-            for (; at < to; ++at) {
-                const auto byte = static_cast<unsigned char>(line[at]);
+        const auto column_at = [&](std::size_t to) {
+            for (; counted < to; ++counted) {
+                const auto byte = static_cast<unsigned char>(line[counted]);
                 if ((byte & 0xC0) != 0x80) column += byte >= 0xF0 ? 2 : 1;
             }
+            return column;
         };
-        while (true) {
-            std::size_t start = at;
-            while (start < line.size() && is_blank(line[start])) ++start;
-            if (start == line.size()) return;
-            advance(start);
-            const int first = column;
-            std::size_t end = start;
-            while (end < line.size() && !is_blank(line[end])) ++end;
-            advance(end);
-            Token token{std::string(line.substr(start, end - start)), {{number, first}, {number, column}}};
-            if (token.text == "\\") {
+        bool first_on_line = true;
+        for (std::string_view text; !(text = next_token(line, position)).empty(); first_on_line = false) {
+            const std::size_t start = position - text.size();
+            Token token{std::string(text), {{number, column_at(start)}, {number, column_at(position)}}, Role::unknown, false, {}};
+            if (text == "\\") {
                 // A line that is all comment may tell of the definition below it.
-                if (first_on_line) comment_lines_.emplace_back(number, trimmed(line.substr(end)));
-                advance(line.size());
-                token.range.end.character = column;
+                if (first_on_line) comment_lines_.emplace_back(number, trimmed(line.substr(position)));
+                token.range.end.character = column_at(line.size());
                 token.role = Role::comment;
                 tokens.push_back(std::move(token));
                 return;
             }
-            first_on_line = false;
             take(std::move(token), tokens);
+        }
+    }
+
+    bool diagnosing() const { return uri_ == root_; }
+
+    void diagnose(const Token& token, Diagnostic::Severity severity, std::string message) {
+        if (diagnosing()) into_.diagnostics.push_back({token.range, severity, std::move(message)});
+    }
+
+    // From here on, what a token means may hang on what runs: words may have
+    // been defined that no reading sees.
+    void lose_track() {
+        dynamic_ = true;
+        top_.lose_track();
+    }
+
+    // Runs what the interpreter runs to collect and define; an error there
+    // is the run's to report, and leaves the reading unsure.
+    void run_for_real(const std::string& token) {
+        try {
+            resolve(reading_, token);
+        } catch (...) {
+            reading_.terminator.clear();
+            lose_track();
         }
     }
 
     void take(Token token, std::vector<Token>& tokens) {
         const std::size_t index = tokens.size();
-        if (open_) {
-            collect(token);
-        } else {
-            run(token);
+        if (!reading_.terminator.empty()) {
+            tokens.push_back(std::move(token));
+            collect(tokens, index);
+            return;
         }
         tokens.push_back(std::move(token));
-        if (opened_now_) {
-            open_->opener = index;
-            opened_now_ = false;
+        Token& taken = tokens.back();
+        const Meaning meaning = meaning_of(reading_, taken.text, true);
+        taken.role = role_of(meaning);
+        const Builtin* row = row_of_meaning(meaning);
+        note_names(taken, meaning);
+        if (row != nullptr && (row->kind == Kind::opener || row->kind == Kind::opener_sigil)) {
+            open(taken, tokens, index, *row);
+            return;
+        }
+        check_depth(taken);
+        if (row != nullptr && row->kind == Kind::change) {
+            // ; alone: defines the word the text register names, with what
+            // the buffer holds.
+            if (!dynamic_) diagnose(taken, Diagnostic::Severity::warning, lone_closer_slip(taken.text, ""));
+            if (!text_register_fits()) return;
+            const std::string name = reading_.text;
+            const std::string body = joined(reading_.buffer);
+            run_for_real(taken.text);
+            add(Definition::Kind::word, name, taken);
+            into_.definitions.back().body = body;
+            into_.definitions.back().closed = true;
+            return;
+        }
+        if (row != nullptr && row->kind == Kind::effect && is_closer(row->name)) {
+            if (!dynamic_) diagnose(taken, Diagnostic::Severity::warning, lone_closer_slip(taken.text, ""));
+            run_for_real(taken.text);
+            if (row->closer.empty() && (taken.text == "]" || taken.text == "}")) top_.closed_list(reading_.quotation);
+            return;
+        }
+        if (meaning.kind == Meaning::Kind::sigil && row != nullptr && row->kind == Kind::other_sigil &&
+            row_number(*row) != Row::show_definition) {
+            top_.step(taken.text);
+            if (row_number(*row) == Row::make_alias && !text_register_fits()) return;
+            run_for_real(taken.text);  // 'name, /name, @name
+            if (row_number(*row) == Row::name_quotation) last_list_runs();
+            return;
+        }
+        if (meaning.kind == Meaning::Kind::word && row == nullptr && meaning.word->target<UserWord>() == nullptr) {
+            native(taken);
+            return;
+        }
+        if (meaning.kind == Meaning::Kind::none && !dynamic_) unknown(taken, *meaning.token);
+        if (meaning.kind == Meaning::Kind::sigil && row != nullptr && row->kind == Kind::fetch_sigil && !dynamic_ &&
+            !stored_.contains(taken.text.substr(1))) {
+            diagnose(taken, Diagnostic::Severity::warning, never_stored(taken.text.substr(1)));
+        }
+        if (row != nullptr && row->kind == Kind::control) last_list_runs();
+        if (meaning.kind == Meaning::Kind::word && row == nullptr) taken.effect = effects_.of_word(taken.text).effect;
+        top_.step(taken.text);
+        if (top_.last.defines || top_.last.leaves_open) lose_track();
+    }
+
+    // An underflow certain at the top level: a token that takes a fixed
+    // count from a stack that holds fewer on every way there.
+    void check_depth(const Token& token) {
+        if (underflow_said_ || dynamic_) return;
+        const std::optional<std::size_t> depth = top_.depth();
+        const std::optional<int> takes = effects_.fixed_take(token.text);
+        if (!depth || !takes || static_cast<int>(*depth) >= *takes) return;
+        underflow_said_ = true;
+        diagnose(token, Diagnostic::Severity::error,
+                 "`" + token.text + "` takes " + std::to_string(*takes) + (*takes == 1 ? " value" : " values") +
+                     " and the stack holds " + std::to_string(*depth) +
+                     " here: running it fails with a stack underflow");
+    }
+
+    // Said once the document is read: a word may be defined after a use.
+    void unknown(const Token& token, const std::string& tried) {
+        if (diagnosing()) unknowns_.push_back({token.range, tried});
+    }
+
+    void say_unknowns() {
+        std::unordered_map<std::string, const Definition*> defined;
+        for (const Definition& definition : into_.definitions)
+            if (definition.kind != Definition::Kind::variable) defined.try_emplace(definition.name, &definition);
+        for (const auto& [range, tried] : unknowns_) {
+            std::string message;
+            if (leading_number(tried).found) {
+                message = "`" + tried + "` is a number out of range: running it fails with `Out of range: stod`";
+            } else if (const auto later = defined.find(tried); later != defined.end()) {
+                message = "`" + tried + "` is not defined yet here (it is defined at line " +
+                          std::to_string(later->second->range.start.line + 1) +
+                          (later->second->uri == root_ ? "" : " of " + later->second->uri) +
+                          "): running it here fails with `Domain error: unknown word`";
+            } else {
+                message = "`" + tried +
+                          "` is neither built in nor defined in this file or the files it includes: running it "
+                          "fails with `Domain error: unknown word`";
+            }
+            into_.diagnostics.push_back({range, Diagnostic::Severity::warning, std::move(message)});
         }
     }
 
-    // A token collected into the open construct, or the one that closes it.
-    void collect(Token& token) {
-        Open& open = *open_;
+    static std::string never_stored(const std::string& name) {
+        return "nothing in this file or the files it includes stores the variable `" + name +
+               "`: reading it fails with `Out of range: _Map_base::at`; store it first, as in `0 =" + name + "`";
+    }
+
+    // A native word that is no row: included reads a file as a run would;
+    // bye ends the run, which changes no meaning; clear empties the stack.
+    void native(const Token& token) {
+        if (token.text == "included") {
+            include();
+        } else if (token.text == "clear") {
+            top_.lose_track();
+        } else if (token.text != "bye" && token.text != ".buffer" && token.text != ".input") {
+            lose_track();  // an embedder's word: anything
+        }
+    }
+
+    // Whether defining with the text register is worth following: a name
+    // or an alias this long stands for no token of a document, and copying
+    // it for each would cost the reading more than the document.
+    bool text_register_fits() {
+        constexpr std::size_t most_followed = 4096;
+        if (reading_.text.size() <= most_followed) return true;
+        lose_track();
+        return false;
+    }
+
+    void open(Token& token, std::vector<Token>& tokens, std::size_t index, const Builtin& row) {
+        token.role = Role::opener;
+        if (row.kind == Kind::opener_sigil && token.text.size() == 1 && !dynamic_) {
+            diagnose(token, Diagnostic::Severity::warning, empty_name_slip(""));
+        }
+        std::optional<std::size_t> definition;
+        if (row.kind == Kind::opener_sigil) definition = into_.definitions.size() - 1;  // note_names made it
+        run_for_real(token.text);
+        if (reading_.terminator.empty()) return;
+        open_ = Open{uri_, &tokens, index, row.construct, token.text, definition};
+    }
+
+    void collect(std::vector<Token>& tokens, std::size_t index) {
+        Token& token = tokens[index];
         token.collected = true;
-        if (token.text == open.closer) {
-            token.role = Role::closer;
-            close(token);
-            return;
-        }
-        open.tokens.push_back(token.text);
-        if (open.construct == Construct::comment) {
-            token.role = Role::comment;
-            return;
-        }
-        note_names(token);
-        if (open.construct == Construct::text) {
-            token.role = Role::text;
-            return;
-        }
-        // Each construct collects raw until its closer: the outermost that
-        // the token closes ends, with all inside it.
-        if (const std::optional<std::size_t> level = open.closed_by(token.text)) {
-            token.role = Role::closer;
-            open.close_inner(*level);
-            return;
-        }
-        if (!open.inner.empty() && open.inner.back().first == Construct::text) {
-            token.role = Role::text;
-            return;
-        }
-        if (!open.inner.empty() && open.inner.back().first == Construct::comment) {
-            token.role = Role::comment;
-            return;
-        }
-        if (const auto opened = opened_by(token.text); opened.first != Construct::none) open.push_inner(opened);
-        classify(token);
-        if (open.construct == Construct::list && token.text == (open.closer == "]" ? "[" : "{")) {
-            warnings.push_back({token.range, Diagnostic::Severity::warning,
-                                nested_opener_slip(token.text, open.closer, "")});
-        }
-        if (open.construct == Construct::definition && sigil_of(token.text) == ':') {
-            warnings.push_back({token.range, Diagnostic::Severity::warning,
-                                definition_slip(token.text, ":" + open.name, "", "")});
-        }
-    }
-
-    void close(const Token& closer) {
         Open& open = *open_;
-        if (!open.inner.empty()) leaves_open_ = true;
-        if (open.construct == Construct::text) text_register_ = join(open.tokens);
-        if (open.construct == Construct::definition) {
-            // The definition's entry was made at its :name; now it has a body.
-            Definition& defined = into_.definitions[definition_];
-            defined.body = join(open.tokens);
-            defined.range.end = closer.range.end;
+        if (token.text != reading_.terminator) {
+            if (open.construct == Construct::list || open.construct == Construct::definition) {
+                const CollectedSlip slip = collected_slip(reading_, token.text, open.opener_text);
+                if (slip == CollectedSlip::nested_opener) {
+                    diagnose(token, Diagnostic::Severity::warning, nested_opener_slip(token.text, reading_.terminator, ""));
+                } else if (slip == CollectedSlip::definition) {
+                    diagnose(token, Diagnostic::Severity::warning,
+                             definition_slip(token.text, open.opener_text, "", ""));
+                }
+                note_names(token, meaning_of(reading_, token.text, true));
+            }
+            run_for_real(token.text);
+            return;
+        }
+        token.role = Role::closer;
+        // The closing word is looked up by name: one the document redefined
+        // would run its own body, which no reading runs.
+        const Word* closing = find_word(reading_, reading_.terminator);
+        const bool built_in = closing != nullptr && row_of(*closing) != nullptr;
+        if (built_in) {
+            run_for_real(token.text);
+        } else {
+            reading_.terminator.clear();
+            lose_track();
+        }
+        const bool runs = open.construct == Construct::definition;
+        if (open.construct == Construct::list || open.construct == Construct::definition)
+            collected_.push_back({open.tokens, open.opener + 1, index, runs});
+        if (open.construct == Construct::text || open.construct == Construct::comment) {
+            for (std::size_t at = open.opener + 1; at < index; ++at)
+                tokens[at].role = open.construct == Construct::text ? Role::text : Role::comment;
+        }
+        if (open.construct == Construct::list && built_in) {
+            top_.closed_list(reading_.quotation);
+            last_list_ = collected_.size() - 1;
+        }
+        if (open.definition) {
+            Definition& defined = into_.definitions[*open.definition];
+            defined.body = join(tokens, open.opener + 1, index);
+            defined.range.end = token.range.end;
             defined.closed = true;
         }
         open_.reset();
     }
 
-    // A token run at once, as the interpreter would run it.
-    void run(Token& token) {
-        note_names(token);
-        const auto [construct, closer] = opened_by(token.text);
-        if (construct == Construct::definition) {
-            const std::string name = token.text.substr(1);
-            text_register_ = name;
-            if (name.empty()) {
-                warnings.push_back({token.range, Diagnostic::Severity::warning,
-                                    empty_name_slip("")});
-            }
-            open(token, construct, std::string(closer), name);
-            return;
-        }
-        if (construct != Construct::none) {
-            open(token, construct, std::string(closer), "");
-            return;
-        }
-        if (meaning_of(fresh(), token.text, true).kind == Meaning::Kind::word) {
-            if (is_closer(token.text)) {
-                token.role = Role::closer;
-                lone_closers_.push_back({token.range, token.text});
-                if (token.text == ";") dynamic_names_ = true;  // defines the word the text register names
-                return;
-            }
-            if (token.text == "included") include();
-            if (token.text == "interpret" || token.text == "parse-name") dynamic_ = true;
-        }
-        classify(token);
+    // The list closed last is run by what runs now, so its unknown words fail.
+    void last_list_runs() {
+        if (last_list_) collected_[*last_list_].runs = true;
     }
 
-    void open(Token& token, Construct construct, std::string closer, std::string name) {
-        token.role = Role::opener;
-        open_.emplace();
-        open_->construct = construct;
-        open_->closer = std::move(closer);
-        open_->name = std::move(name);
-        opened_now_ = true;
-    }
-
-    void classify(Token& token) {
-        const Meaning meaning = meaning_of(fresh(), token.text, true);
-        switch (meaning.kind) {
-            case Meaning::Kind::word:
-                token.role = is_closer(token.text) ? Role::closer : Role::builtin;
-                if (const Builtin* row = row_of(*meaning.word); row != nullptr && row->kind == Kind::opener)
-                    token.role = Role::opener;
-                break;
-            case Meaning::Kind::sigil:
-                token.role = (*meaning.token)[0] == ':' ? Role::opener : Role::sigil;
-                break;
-            case Meaning::Kind::number:
-                token.role = Role::number;
-                break;
-            case Meaning::Kind::none:
-                token.role = Role::unknown;  // a user word, if check() finds it defined
-                break;
+    // Gives the roles of collected tokens as their lists run them, each
+    // construct inside collected raw up to its closer.
+    void classify(std::vector<Token>& tokens, std::size_t from, std::size_t to, bool runs) {
+        for (std::size_t at = from; at < to; ++at) {
+            Token& token = tokens[at];
+            if (token.role == Role::comment && token.text == "\\") continue;
+            const Meaning meaning = meaning_of(reading_, token.text, true);
+            token.role = role_of(meaning);
+            const Builtin* row = row_of_meaning(meaning);
+            if (meaning.kind == Meaning::Kind::none && runs && !dynamic_) unknown(token, *meaning.token);
+            if (meaning.kind == Meaning::Kind::sigil && row != nullptr && row->kind == Kind::fetch_sigil && runs &&
+                !dynamic_ && !stored_.contains(token.text.substr(1))) {
+                diagnose(token, Diagnostic::Severity::warning, never_stored(token.text.substr(1)));
+            }
+            if (row == nullptr || (row->kind != Kind::opener && row->kind != Kind::opener_sigil)) continue;
+            token.role = Role::opener;
+            std::size_t end = at + 1;
+            while (end < to && tokens[end].text != row->closer) ++end;
+            if (row->construct == Construct::list || row->construct == Construct::definition) {
+                // Left open, it collects the rest raw: none of it runs here.
+                if (end < to) {
+                    classify(tokens, at + 1, end, runs);
+                } else {
+                    for (std::size_t inner = at + 1; inner < end; ++inner)
+                        tokens[inner].role = role_of(meaning_of(reading_, tokens[inner].text, true));
+                }
+            } else {
+                for (std::size_t inner = at + 1; inner < end; ++inner)
+                    tokens[inner].role = row->construct == Construct::text ? Role::text : Role::comment;
+            }
+            if (end < to) tokens[end].role = Role::closer;
+            at = end;
         }
     }
 
     // The names a token defines or stores, wherever it is: a list, a
     // definition or a string made an alias may run it.
-    void note_names(const Token& token) {
-        if (open_ && open_->construct == Construct::comment) return;
+    void note_names(const Token& token, const Meaning& meaning) {
         if (token.text == "times") stored_.insert("i");
-        const char sigil = sigil_of(token.text);
-        const std::string name = token.text.size() > 1 ? token.text.substr(1) : "";
-        switch (sigil) {
+        if (meaning.kind != Meaning::Kind::sigil) return;
+        const std::string name = token.text.substr(1);
+        switch (token.text[0]) {
             case ':':
-                definition_ = into_.definitions.size();
-                add(Definition::Kind::word, name, token);
-                break;
             case '/':
                 add(Definition::Kind::word, name, token);
                 break;
@@ -308,13 +483,15 @@ private:
         into_.definitions.push_back({kind, name, uri_, token.range, "", comment_above(token.range.start.line), false});
     }
 
-    // The lines of comment right above `line`, without their backslash.
-    // At most the 50 lines nearest, and whole lines up to 4 KiB: every
-    // definition on the line below takes a copy.
+    // The lines of comment right above `line`, without their backslash, after
+    // the last empty one: a file's header, set apart, is no word's. At most
+    // the 50 lines nearest, and whole lines up to 4 KiB: every definition
+    // on the line below takes a copy.
     std::string comment_above(int line) const {
         constexpr std::size_t most_lines = 50, most_bytes = 4096;
         auto first = comment_lines_.end();
         for (int expected = line - 1; first != comment_lines_.begin() && std::prev(first)->first == expected &&
+                                      !std::prev(first)->second.empty() &&
                                       comment_lines_.end() - first < static_cast<std::ptrdiff_t>(most_lines);
              --expected)
             --first;
@@ -324,129 +501,67 @@ private:
         return text;
     }
 
-    static std::string trimmed(std::string_view text) {
-        while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-        while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-        return std::string(text);
-    }
-
     void include() {
-        if (text_register_.empty()) return;
+        const std::string name = reading_.text;
         // As deep as a run may go: deeper, the run fails, and what the
         // files would define is unknown here. And as many files in all as a
         // document may sensibly hold: names like "./a.tv" spell one file
         // anew at each level, so that files each including it twice would
         // be read twice as often at each level down.
-        if (depth_ == most_nested_files || visited_.size() > most_files_read) {
-            dynamic_ = true;
+        if (name.empty() || depth_ == most_nested_files || visited_.size() > most_files_read) {
+            lose_track();
             return;
         }
-        const std::optional<Included> file = load_included(load_, uri_, root_, text_register_);
+        const std::optional<Included> file = load_included(load_, uri_, root_, name);
         if (!file) {
-            dynamic_ = true;  // what it would define is unknown
+            lose_track();  // what it would define is unknown
             return;
         }
-        if (!visited_.insert(file->uri).second) return;
-        into_.included.push_back(file->uri);
-        Reader inner(load_, visited_, into_, root_);
-        inner.depth_ = depth_ + 1;
-        inner.read(file->uri, file->text, into_.included_tokens[file->uri]);
-        stored_.merge(inner.stored_);
-        dynamic_ = dynamic_ || inner.dynamic_ || inner.dynamic_names_;
-        leaves_open_ = leaves_open_ || inner.leaves_open_ || inner.open_at_end_.has_value();
-    }
-
-    static std::string join(const std::vector<std::string>& tokens) {
-        std::string joined;
-        for (const std::string& token : tokens) joined += (joined.empty() ? "" : " ") + token;
-        return joined;
+        visited_.insert(file->uri);
+        const bool first_time =
+            std::find(into_.included.begin(), into_.included.end(), file->uri) == into_.included.end();
+        if (first_time) into_.included.push_back(file->uri);
+        std::vector<Token> ignored;
+        read(file->uri, file->text, first_time ? into_.included_tokens[file->uri] : ignored, depth_ + 1);
     }
 
     const Loader& load_;
-    std::size_t depth_ = 0;  // of files including one another above this one
-    std::set<std::string>& visited_;
     Analysis& into_;
-    const std::string& root_;  // the document analysed
+    const std::string& root_;
+    sandbox::NullBuffer nothing_;
+    std::ostream nowhere_{&nothing_};
+    std::istringstream no_input_;
+    Context reading_;
+    Effects effects_;
+    Effects::Top top_;
+    std::set<std::string> visited_;
     std::string uri_;
+    std::size_t depth_ = 0;  // of files including one another above the one read
     std::optional<Open> open_;
-    bool opened_now_ = false;
-    std::size_t definition_ = 0;
-    std::string text_register_;
+    std::vector<Collected> collected_;
+    std::optional<std::size_t> last_list_;
     std::vector<std::pair<int, std::string>> comment_lines_;  // line, text
-    std::optional<Range> open_at_end_;
-    std::string open_text_;
-    bool dynamic_ = false;
-    bool dynamic_names_ = false;
-    bool leaves_open_ = false;
-
-public:
     std::unordered_set<std::string> stored_;
-    std::vector<std::pair<Range, std::string>> lone_closers_;  // each with its closing word
-    bool dynamic_names() const { return dynamic_names_; }
+    std::vector<std::pair<Range, std::string>> unknowns_;  // places of words unknown there, and the words
+    bool dynamic_ = false;
+    bool underflow_said_ = false;
 };
-
-const char* construct_name(const std::string& opener) {
-    if (opener == "[") return "quotation";
-    if (opener == "{") return "block";
-    if (opener == "(") return "string";
-    if (opener == "/*") return "comment";
-    return "definition";
-}
 
 }  // namespace
 
 Analysis analyse(const std::string& uri, std::string_view text, const Loader& load) {
     Analysis analysis;
-    std::set<std::string> visited{uri};
-    Reader reader(load, visited, analysis, uri);
-    reader.read(uri, text, analysis.tokens);
-    analysis.diagnostics = std::move(reader.warnings);
-
-    if (const std::optional<Range> open = reader.open_at_end()) {
-        const std::string& opener = reader.open_text();
-        analysis.diagnostics.push_back({*open, Diagnostic::Severity::error,
-                                        "this " + std::string(construct_name(opener)) +
-                                            " is never closed: everything after it is collected"});
-    }
-    // A word that leaves a construct open lets a later closer close it.
-    if (!reader.leaves_constructs_open()) {
-        for (const auto& [range, closer] : reader.lone_closers_) {
-            analysis.diagnostics.push_back({range, Diagnostic::Severity::warning, lone_closer_slip(closer, "")});
-        }
-    }
-    std::unordered_set<std::string> words;
-    for (const Definition& definition : analysis.definitions) {
-        if (definition.kind != Definition::Kind::variable) words.insert(definition.name);
-    }
-    const bool unknowable = reader.dynamic() || reader.dynamic_names();
-    for (auto& [uri, tokens] : analysis.included_tokens) {
-        for (Token& token : tokens) {
-            if (token.role == Role::unknown && words.contains(token.text)) token.role = Role::user_word;
-        }
-    }
-    for (Token& token : analysis.tokens) {
-        if (token.role == Role::unknown && words.contains(token.text)) token.role = Role::user_word;
-        if (unknowable || token.role == Role::comment || token.role == Role::text) continue;
-        if (token.role == Role::unknown && leading_number(token.text).found) {
-            analysis.diagnostics.push_back({token.range, Diagnostic::Severity::warning,
-                                            "`" + token.text +
-                                                "` is a number out of range: running it fails with `Out of range: "
-                                                "stod`"});
-        } else if (token.role == Role::unknown) {
-            analysis.diagnostics.push_back({token.range, Diagnostic::Severity::warning,
-                                            "`" + token.text +
-                                                "` is neither built in nor defined in this file or the files it "
-                                                "includes: running it fails with `Domain error: unknown word`"});
-        } else if (token.role == Role::sigil && token.text[0] == '$' && sigil_of(token.text) == '$' &&
-                   !reader.stored_.contains(token.text.substr(1))) {
-            analysis.diagnostics.push_back(
-                {token.range, Diagnostic::Severity::warning,
-                 "nothing in this file or the files it includes stores the variable `" + token.text.substr(1) +
-                     "`: reading it fails with `Out of range: _Map_base::at`"});
-        }
-    }
+    auto reader = std::make_unique<Reader>(load, analysis, uri);
+    reader->read_document(text);
+    reader->finish();
     sort_by_place(analysis.diagnostics);
     return analysis;
+}
+
+std::string effect_notation(const Analysis& analysis, const std::string& name) {
+    const auto found = analysis.effects.find(name);
+    if (found == analysis.effects.end()) return notation(Effect::unknown());
+    return notation(found->second.effect, found->second.names);
 }
 
 void sort_by_place(std::vector<Diagnostic>& diagnostics) {
@@ -463,6 +578,16 @@ const Token* token_at(const Analysis& analysis, Position at) {
     return nullptr;
 }
 
+namespace {
+
+// The sigil a token is read as by a fresh interpreter, if any.
+char sigil_of(const std::string& token) {
+    const Meaning meaning = meaning_of(fresh(), token, true);
+    return meaning.kind == Meaning::Kind::sigil ? (*meaning.token)[0] : '\0';
+}
+
+}  // namespace
+
 std::optional<Reference> reference_of(const Token& token) {
     if (token.role == Role::user_word || token.role == Role::builtin) return Reference{token.text, false};
     if (token.role != Role::sigil && token.role != Role::opener) return std::nullopt;
@@ -470,15 +595,6 @@ std::optional<Reference> reference_of(const Token& token) {
     if (sigil == '\0') return std::nullopt;
     const bool variable = sigil == '=' || sigil == '+' || sigil == '-' || sigil == '$';
     return Reference{token.text.substr(1), variable};
-}
-
-std::pair<Construct, std::string_view> opened_by(const std::string& token) {
-    const Meaning meaning = meaning_of(fresh(), token, true);
-    const Builtin* row = meaning.kind == Meaning::Kind::word    ? row_of(*meaning.word)
-                         : meaning.kind == Meaning::Kind::sigil ? row_of(*meaning.handler)
-                                                                : nullptr;
-    if (row == nullptr || row->construct == Construct::none) return {Construct::none, {}};
-    return {row->construct, row->closer};
 }
 
 bool is_plain_name(const std::string& name) { return meaning_of(fresh(), name, true).kind == Meaning::Kind::none; }

@@ -8,11 +8,16 @@
 #include <vector>
 
 #include "core/context.hpp"
+#include "lsp/effects.hpp"
 #include "words/vocabulary.hpp"
 
 // What an editor needs to know of one document: its tokens as the
 // interpreter reads them, what each stands for, the names it defines and
-// stores, and what looks wrong before anything runs.
+// stores, and what looks wrong before anything runs. The document is read
+// by the interpreter's own reader, in a Context of its own: its tokens,
+// its collecting of constructs, and definitions and aliases made as they
+// come, so that each token means what it would mean to a run there. What
+// would compute is not run but followed on symbolic values (lsp/effects.hpp).
 namespace forth::lsp {
 
 // The tables a fresh interpreter starts with: what a token means before
@@ -49,6 +54,8 @@ struct Token {
     Range range;
     Role role = Role::unknown;
     bool collected = false;  // inside a construct, so run later or never
+    // A word run at the top level: what it did there, as it was then.
+    std::optional<Effect> effect;
 };
 
 // A name the document gives a meaning: a word (:name, /name), an alias
@@ -83,7 +90,17 @@ struct Analysis {
     std::vector<Diagnostic> diagnostics;  // this document's only
     std::vector<std::string> included;    // the URIs followed
     std::map<std::string, std::vector<Token>> included_tokens;  // by URI
+    // Each word's and alias's effect as the document leaves the dictionary,
+    // with the names its comment gives, if their counts match.
+    struct Known {
+        Effect effect;
+        std::optional<Names> names;
+    };
+    std::map<std::string, Known> effects;
 };
+
+// A word's effect as the analysis found it at the end of the document: "( n -- n*n )".
+std::string effect_notation(const Analysis& analysis, const std::string& name);
 
 // Reads an included file, given its URI; none when it can't be read.
 using Loader = std::function<std::optional<std::string>(const std::string& uri)>;
@@ -103,9 +120,6 @@ struct Reference {
     bool variable;
 };
 std::optional<Reference> reference_of(const Token& token);
-
-// The construct a token opens when it runs (none for most), and its closer.
-std::pair<Construct, std::string_view> opened_by(const std::string& token);
 
 // Whether `name`, as a token, is read as no built-in word, sigil or number,
 // so that it can name a word of the document.

@@ -320,7 +320,6 @@ Json Server::dispatch(const std::string& method, const Json& params) {
         texts_.erase(uri);
         versions_.erase(uri);
         analyses_.erase(uri);
-        effects_.erase(uri);
         if (const auto open = open_.find(canonical_uri(uri)); open != open_.end() && open->second == uri)
             open_.erase(open);
         send_({{"jsonrpc", "2.0"},
@@ -354,8 +353,6 @@ void Server::notify(const std::string& uri) {
         return load_(wanted);
     };
     analyses_[uri] = analyse(uri, texts_[uri], load);
-    effects_[uri] = word_effects(analyses_[uri]);
-    check_depths(analyses_[uri], effects_[uri]);
     publish(uri);
     // What running it finds comes after: the editor need not wait for it.
     if (add_run(uri, load)) publish(uri);
@@ -406,8 +403,13 @@ bool Server::add_run(const std::string& uri, const Loader& load) {
         if (diagnostic.range == top && caller_uri == uri) diagnostic.range = caller_range;
         diagnostic.related.push_back({caller_uri, caller_range, "called from here"});
     }
-    // What the run says of a token replaces what reading it said.
-    std::erase_if(analysis.diagnostics, [&](const Diagnostic& other) { return other.range == diagnostic.range; });
+    // What the run says of a token replaces what reading it said, which
+    // stays as its explanation.
+    std::erase_if(analysis.diagnostics, [&](const Diagnostic& other) {
+        if (other.range != diagnostic.range) return false;
+        diagnostic.message += "\n" + other.message;
+        return true;
+    });
     analysis.diagnostics.push_back(std::move(diagnostic));
     sort_by_place(analysis.diagnostics);
     return true;
@@ -437,6 +439,44 @@ const Analysis* Server::analysis_of(const std::string& uri) {
     return found == analyses_.end() ? nullptr : &found->second;
 }
 
+namespace {
+
+// The :name definition a token of the document begins, if it does.
+const Definition* defined_at(const Analysis& analysis, const Token& token) {
+    if (token.role != Role::opener || !token.text.starts_with(':')) return nullptr;
+    for (const Definition& definition : analysis.definitions) {
+        if (definition.kind == Definition::Kind::word && definition.closed && definition.range.start == token.range.start &&
+            definition.name == token.text.substr(1))
+            return &definition;
+    }
+    return nullptr;
+}
+
+// A word's definition, its effect (as run at one place, when given) and
+// its comment.
+std::string word_text(const Analysis& analysis, const Definition& definition, const std::optional<Effect>& run_as) {
+    std::string effect = effect_notation(analysis, definition.name);
+    if (run_as) {
+        const auto known = analysis.effects.find(definition.name);
+        effect = notation(*run_as, known != analysis.effects.end() ? known->second.names : std::nullopt);
+    }
+    return "```tolva\n:" + definition.name + ' ' + definition.body + " ;\n```\n`" + effect + "`\n\n" +
+           definition.comment;
+}
+
+// `uri` as a reader of the document `base` would name it: its path from
+// the document's folder when it is below it, else its path.
+std::string relative_name(const std::string& base, const std::string& uri) {
+    const std::size_t slash = base.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : base.substr(0, slash + 1);
+    if (!uri.starts_with(folder)) return path_of_uri(uri).value_or(uri);
+    const std::string below = uri.substr(folder.size());
+    const std::optional<std::string> path = path_of_uri("file:///" + below);
+    return path ? path->substr(1) : below;
+}
+
+}  // namespace
+
 Json Server::hover(const Json& params) {
     const auto [uri, analysis, token, reference] = asked(params);
     if (token == nullptr || token->role == Role::comment || token->role == Role::text) return nullptr;
@@ -446,25 +486,28 @@ Json Server::hover(const Json& params) {
         std::ostringstream value;
         value << number.value;
         text = "The number " + value.str() + ".";
+    } else if (const Definition* defined = defined_at(*analysis, *token)) {
+        text = word_text(*analysis, *defined, std::nullopt);
     } else if (token->role == Role::builtin || token->role == Role::opener || token->role == Role::closer) {
         const bool sigil = token->role == Role::opener && token->text.starts_with(':');
         text = "```tolva\n" + token->text + "\n```\n" + describe(sigil ? ":" : token->text, sigil);
     } else if (token->role == Role::user_word && reference) {
         for (const Definition& definition : analysis->definitions) {
             if (definition.kind == Definition::Kind::variable || definition.name != reference->name) continue;
-            text += "```tolva\n:" + definition.name + ' ' + definition.body + " ;\n```\n`" +
-                    effect_of_word(uri, definition.name) + "`\n\n" + definition.comment;
+            text += word_text(*analysis, definition, token->effect);
         }
     } else if (token->role == Role::sigil && reference) {
         text = describe(token->text.substr(0, 1), true);
         if (reference->variable) {
-            std::string lines;
+            std::string places;
             for (const Definition& definition : analysis->definitions) {
-                if (definition.kind == Definition::Kind::variable && definition.name == reference->name)
-                    lines += (lines.empty() ? "" : ", ") + std::to_string(definition.range.start.line + 1);
+                if (definition.kind != Definition::Kind::variable || definition.name != reference->name) continue;
+                const std::string line = std::to_string(definition.range.start.line + 1);
+                places += (places.empty() ? "" : ", ") +
+                          (definition.uri == uri ? "line " + line : "`" + relative_name(uri, definition.uri) + "`:" + line);
             }
             text += "\n\nThe variable `" + reference->name + "` is stored " +
-                    (lines.empty() ? std::string("nowhere in this file") : "at line " + lines) + '.';
+                    (places.empty() ? std::string("nowhere in this file") : "at " + places) + '.';
         }
     } else if (token->role == Role::unknown) {
         text = "`" + token->text + "` is no word, sigil or number here.";
@@ -497,7 +540,7 @@ Json Server::completion(const Json& params) {
                          {"kind", 3},
                          {"detail", definition.kind == Definition::Kind::alias
                                         ? std::string("alias")
-                                        : effect_of_word(uri, definition.name) + ' ' + definition.body}});
+                                        : effect_notation(*analysis, definition.name) + ' ' + definition.body}});
     }
     for (const std::string& name : builtin_words()) {
         if (!seen.insert(name).second) continue;
@@ -633,11 +676,6 @@ Json Server::workspace_symbols(const Json& params) {
     return found;
 }
 
-std::string Server::effect_of_word(const std::string& uri, const std::string& name) {
-    const auto& effects = effects_[uri];
-    const auto found = effects.find(name);
-    return notation(found != effects.end() ? found->second : Effect::unknown());
-}
 
 // A word's effect after the name of each :name definition.
 Json Server::inlay_hints(const Json& params) {
@@ -650,7 +688,7 @@ Json Server::inlay_hints(const Json& params) {
         const Token* opener = token_at(*analysis, definition.range.start);
         if (opener == nullptr) continue;
         hints.push_back({{"position", to_json(opener->range.end)},
-                         {"label", effect_of_word(uri, definition.name)},
+                         {"label", effect_notation(*analysis, definition.name)},
                          {"kind", 1},
                          {"paddingLeft", true}});
     }

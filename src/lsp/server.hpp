@@ -72,7 +72,6 @@ private:
     Json workspace_symbols(const Json& params);
     Json semantic_tokens(const Json& params);
     Json inlay_hints(const Json& params);
-    std::string effect_of_word(const std::string& uri, const std::string& name);
 
     std::function<void(const Json&)> send_;
     Loader load_;
@@ -82,7 +81,6 @@ private:
     std::map<std::string, std::string> open_;  // each open document's URI, by its canonical_uri
     std::map<std::string, Json> versions_;  // of each open document, as the client numbers them
     std::map<std::string, Analysis> analyses_;
-    std::map<std::string, std::map<std::string, Effect>> effects_;  // of each document's words
     Budget budget_;
     bool initialized_ = false;
     bool shut_down_ = false;

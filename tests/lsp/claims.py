@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Measures every stack effect the server claims against a run: each word
+that a program defines and the server gives an effect is called in tolva
+after the program, on as many values as it claims to take, and the depth it
+leaves must be what it claims to leave. Fails on any wrong claim, and on
+more than a tenth of the words measured left unknown.
+
+usage: claims.py SERVER TOLVA FILE... [--if-clean FILE...] [--examples DOCUMENT...]
+(the files as quiet.py takes them)
+"""
+import argparse
+import json
+import os
+import pathlib
+import re
+import subprocess
+import sys
+import tempfile
+
+from quiet import examples, runs_cleanly
+from transcript import frame, read_message
+
+EFFECT = re.compile(r"^\( ((?:\S+ )*)--((?: \S+)*) \)$")
+
+
+def measured(tolva, path, words):
+    """Runs the program, then each word on ones: how much each changed the
+    depth, for those that ran without an error."""
+    probes = "".join(f"( #{n}: ) .. depth . {'1 ' * takes}{word} ( #{n}# ) .. depth . cr\n"
+                     for n, (word, takes) in enumerate(words))
+    try:
+        run = subprocess.run([tolva, "-i", path.name], cwd=path.parent, input=probes, capture_output=True,
+                             text=True, timeout=20)
+    except subprocess.TimeoutExpired:
+        return {}
+    found = {}
+    for n, (word, takes) in enumerate(words):
+        if match := re.search(rf"#{n}: (\S+) .*?#{n}# (\S+) \n", run.stdout, re.S):
+            found[word] = int(match.group(2)) - int(match.group(1))
+    return found
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for name in ("server", "tolva", "files"):
+        parser.add_argument(name, nargs="*" if name == "files" else None)
+    parser.add_argument("--if-clean", nargs="*", default=[])
+    parser.add_argument("--examples", nargs="*", default=[])
+    args = parser.parse_args()
+    tolva = os.path.abspath(args.tolva) if os.sep in args.tolva else args.tolva
+    folder = tempfile.TemporaryDirectory()
+    maybe = args.if_clean + list(examples(args.examples, folder.name))
+    files = args.files + [path for path in maybe if runs_cleanly(tolva, pathlib.Path(path).resolve())]
+    process = subprocess.Popen([args.server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+    def send(message):
+        process.stdin.write(frame(json.dumps(message).encode()))
+        process.stdin.flush()
+
+    send({"jsonrpc": "2.0", "id": 0, "method": "initialize", "params": {}})
+    read_message(process.stdout)
+    wrong = known = unknown = 0
+    for path in map(pathlib.Path, files):
+        text = path.read_text(encoding="utf-8", errors="replace")
+        if "accept" in text:
+            continue  # it would read the probes
+        uri = path.resolve().as_uri()
+        send({"jsonrpc": "2.0", "method": "textDocument/didOpen",
+              "params": {"textDocument": {"uri": uri, "languageId": "tolva", "version": 1, "text": text}}})
+        send({"jsonrpc": "2.0", "id": str(path), "method": "textDocument/inlayHint",
+              "params": {"textDocument": {"uri": uri},
+                         "range": {"start": {"line": 0, "character": 0}, "end": {"line": 1 << 30, "character": 0}}}})
+        while (message := read_message(process.stdout)).get("id") != str(path):
+            pass
+        lines = text.split("\n")
+        claims = {}
+        for hint in message["result"]:
+            at = hint["position"]
+            name = lines[at["line"]][:at["character"]].split()[-1][1:]
+            claims[name] = EFFECT.match(hint["label"])
+        probed = [(word, len(claim.group(1).split()) if claim else 1) for word, claim in claims.items()]
+        for word, change in measured(tolva, path.resolve(), probed).items():
+            claim = claims[word]
+            if claim is None:
+                unknown += 1
+                continue
+            known += 1
+            takes, leaves = len(claim.group(1).split()), len(claim.group(2).split())
+            if change != leaves:
+                print(f"{path}: {word}: claimed to take {takes} and leave {leaves}; changed the depth by {change}")
+                wrong += 1
+    send({"jsonrpc": "2.0", "id": 1, "method": "shutdown"})
+    send({"jsonrpc": "2.0", "method": "exit"})
+    process.stdin.close()
+    process.wait(timeout=10)
+    print(f"{known + unknown} words measured: {known} claimed, {wrong} wrong, {unknown} unknown")
+    sys.exit(1 if wrong or unknown * 10 > known + unknown else 0)
+
+
+if __name__ == "__main__":
+    main()
