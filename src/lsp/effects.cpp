@@ -139,9 +139,10 @@ void normalise(Path& path) {
         value.id = id;
     }
     std::vector<std::pair<int, bool>> kept;
-    for (const auto& [id, truth] : path.truths) {
-        const auto seen = std::find_if(renamed.begin(), renamed.end(), [&](const auto& r) { return r.first == id; });
-        if (seen != renamed.end()) kept.emplace_back(seen->second, truth);
+    for (const std::pair<int, bool>& truth : path.truths) {
+        const auto seen =
+            std::find_if(renamed.begin(), renamed.end(), [&](const auto& r) { return r.first == truth.first; });
+        if (seen != renamed.end()) kept.emplace_back(seen->second, truth.second);
     }
     std::sort(kept.begin(), kept.end());
     kept.erase(std::unique(kept.begin(), kept.end()), kept.end());

@@ -22,7 +22,7 @@
 
 #include "core/token_list.hpp"
 #include "engine/meaning.hpp"
-#include "lsp/reference.hpp"
+#include "lsp/features.hpp"
 #include "lsp/uri.hpp"
 #include "words/vocabulary.hpp"
 
@@ -141,60 +141,9 @@ Sync sync_of(const std::string& method, const Json& params) {
 // An id as JSON-RPC has them: a number, a string, or null.
 bool is_id(const Json& id) { return id.is_number_integer() || id.is_string() || id.is_null(); }
 
-// The names of a fresh interpreter's words and sigils, sorted.
-const std::set<std::string>& builtin_words() {
-    static const std::set<std::string> names = [] {
-        const Context& ctx = fresh();
-        std::set<std::string> all;
-        for (const auto& [name, word] : ctx.words) all.insert(name);
-        for (const auto& [name, replacement] : ctx.aliases) all.insert(name);
-        return all;
-    }();
-    return names;
-}
-
-// The range of a token's name: all of it, or what follows its sigil.
-Range name_range(const Token& token, bool sigil) {
-    Range range = token.range;
-    if (sigil) ++range.start.character;
-    return range;
-}
-
-// The colours of tokens, by their index in this legend.
-const std::vector<std::string> token_types = {"function", "variable", "keyword", "number", "string", "comment",
-                                              "operator"};
-
-// A role's index in token_types and its modifiers; -1 for no colour.
-std::pair<int, int> colour_of(const Token& token) {
-    constexpr int default_library = 1;
-    switch (token.role) {
-        case Role::builtin:
-            return {0, default_library};
-        case Role::user_word:
-            return {0, 0};
-        case Role::sigil:
-            return {reference_of(token) && reference_of(token)->variable ? 1 : 6, 0};
-        case Role::opener:
-        case Role::closer:
-            return {2, 0};
-        case Role::number:
-            return {3, 0};
-        case Role::text:
-            return {4, 0};
-        case Role::comment:
-            return {5, 0};
-        case Role::unknown:
-            break;
-    }
-    return {-1, 0};
-}
-
 // No program is larger; /proc and the like may claim to be.
 constexpr std::size_t most_read = std::size_t{16} << 20;
 
-bool same(const Reference& one, const Reference& other) {
-    return one.variable == other.variable && one.name == other.name;
-}
 
 }  // namespace
 
@@ -298,7 +247,7 @@ Json Server::dispatch(const std::string& method, const Json& params) {
                   {"inlayHintProvider", true},
                   {"workspaceSymbolProvider", true},
                   {"semanticTokensProvider",
-                   {{"legend", {{"tokenTypes", token_types}, {"tokenModifiers", {"defaultLibrary"}}}},
+                   {{"legend", {{"tokenTypes", token_types()}, {"tokenModifiers", {"defaultLibrary"}}}},
                     {"full", true}}}}},
                 {"serverInfo", {{"name", "tolva-lsp"}}}};
     }
@@ -441,79 +390,21 @@ const Analysis* Server::analysis_of(const std::string& uri) {
 
 namespace {
 
-// The :name definition a token of the document begins, if it does.
-const Definition* defined_at(const Analysis& analysis, const Token& token) {
-    if (token.role != Role::opener || !token.text.starts_with(':')) return nullptr;
-    for (const Definition& definition : analysis.definitions) {
-        if (definition.kind == Definition::Kind::word && definition.closed && definition.range.start == token.range.start &&
-            definition.name == token.text.substr(1))
-            return &definition;
-    }
-    return nullptr;
-}
-
-// A word's definition, its effect (as run at one place, when given) and
-// its comment.
-std::string word_text(const Analysis& analysis, const Definition& definition, const std::optional<Effect>& run_as) {
-    std::string effect = effect_notation(analysis, definition.name);
-    if (run_as) {
-        const auto known = analysis.effects.find(definition.name);
-        effect = notation(*run_as, known != analysis.effects.end() ? known->second.names : std::nullopt);
-    }
-    return "```tolva\n:" + definition.name + ' ' + definition.body + " ;\n```\n`" + effect + "`\n\n" +
-           definition.comment;
-}
-
-// `uri` as a reader of the document `base` would name it: its path from
-// the document's folder when it is below it, else its path.
-std::string relative_name(const std::string& base, const std::string& uri) {
-    const std::size_t slash = base.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : base.substr(0, slash + 1);
-    if (!uri.starts_with(folder)) return path_of_uri(uri).value_or(uri);
-    const std::string below = uri.substr(folder.size());
-    const std::optional<std::string> path = path_of_uri("file:///" + below);
-    return path ? path->substr(1) : below;
+Json to_json(const std::vector<Location>& locations) {
+    Json found = Json::array();
+    for (const Location& place : locations) found.push_back(location(place.uri, place.range));
+    return found;
 }
 
 }  // namespace
 
 Json Server::hover(const Json& params) {
-    const auto [uri, analysis, token, reference] = asked(params);
-    if (token == nullptr || token->role == Role::comment || token->role == Role::text) return nullptr;
-    std::string text;
-    if (token->role == Role::number) {
-        const LeadingNumber number = leading_number(token->text);
-        std::ostringstream value;
-        value << number.value;
-        text = "The number " + value.str() + ".";
-    } else if (const Definition* defined = defined_at(*analysis, *token)) {
-        text = word_text(*analysis, *defined, std::nullopt);
-    } else if (token->role == Role::builtin || token->role == Role::opener || token->role == Role::closer) {
-        const bool sigil = token->role == Role::opener && token->text.starts_with(':');
-        text = "```tolva\n" + token->text + "\n```\n" + describe(sigil ? ":" : token->text, sigil);
-    } else if (token->role == Role::user_word && reference) {
-        for (const Definition& definition : analysis->definitions) {
-            if (definition.kind == Definition::Kind::variable || definition.name != reference->name) continue;
-            text += word_text(*analysis, definition, token->effect);
-        }
-    } else if (token->role == Role::sigil && reference) {
-        text = describe(token->text.substr(0, 1), true);
-        if (reference->variable) {
-            std::string places;
-            for (const Definition& definition : analysis->definitions) {
-                if (definition.kind != Definition::Kind::variable || definition.name != reference->name) continue;
-                const std::string line = std::to_string(definition.range.start.line + 1);
-                places += (places.empty() ? "" : ", ") +
-                          (definition.uri == uri ? "line " + line : "`" + relative_name(uri, definition.uri) + "`:" + line);
-            }
-            text += "\n\nThe variable `" + reference->name + "` is stored " +
-                    (places.empty() ? std::string("nowhere in this file") : "at " + places) + '.';
-        }
-    } else if (token->role == Role::unknown) {
-        text = "`" + token->text + "` is no word, sigil or number here.";
-    }
-    if (text.empty()) return nullptr;
-    return {{"contents", {{"kind", "markdown"}, {"value", text}}}, {"range", to_json(token->range)}};
+    const std::string& uri = uri_of(params);
+    const Position at = position_of(params);
+    const Analysis* analysis = analysis_of(uri);
+    const std::optional<Hover> found = analysis != nullptr ? lsp::hover(*analysis, uri, at) : std::nullopt;
+    if (!found) return nullptr;
+    return {{"contents", {{"kind", "markdown"}, {"value", found->markdown}}}, {"range", to_json(found->range)}};
 }
 
 Json Server::completion(const Json& params) {
@@ -522,137 +413,56 @@ Json Server::completion(const Json& params) {
     const Analysis* analysis = analysis_of(uri);
     Json items = Json::array();
     if (analysis == nullptr) return items;
-    // What is typed of the token so far: a variable sigil asks for variables.
-    const Token* token = token_at(*analysis, at);
-    const char first = token != nullptr ? token->text[0] : '\0';
-    std::set<std::string> seen;
-    if (first == '$' || first == '=' || first == '+' || first == '-') {
-        for (const Definition& definition : analysis->definitions) {
-            if (definition.kind != Definition::Kind::variable || !seen.insert(definition.name).second) continue;
-            items.push_back({{"label", std::string(1, first) + definition.name}, {"kind", 6}});
-        }
-        return items;
-    }
-    const std::string prefix = first == '\'' ? "'" : "";
-    for (const Definition& definition : analysis->definitions) {
-        if (definition.kind == Definition::Kind::variable || !seen.insert(definition.name).second) continue;
-        items.push_back({{"label", prefix + definition.name},
-                         {"kind", 3},
-                         {"detail", definition.kind == Definition::Kind::alias
-                                        ? std::string("alias")
-                                        : effect_notation(*analysis, definition.name) + ' ' + definition.body}});
-    }
-    for (const std::string& name : builtin_words()) {
-        if (!seen.insert(name).second) continue;
-        items.push_back({{"label", prefix + name}, {"kind", 14}, {"detail", effect_of(describe(name, false))}});
+    for (const CompletionItem& item : lsp::completion(*analysis, at)) {
+        Json made{{"label", item.label},
+                  {"kind", static_cast<int>(item.kind)},
+                  {"textEdit", {{"range", to_json(item.replaces)}, {"newText", item.label}}}};
+        if (!item.detail.empty()) made["detail"] = item.detail;
+        items.push_back(std::move(made));
     }
     return items;
 }
 
-Server::Asked Server::asked(const Json& params) {
-    Asked asked;
-    asked.uri = uri_of(params);
-    const Position at = position_of(params);
-    asked.analysis = analysis_of(asked.uri);
-    if (asked.analysis != nullptr) asked.token = token_at(*asked.analysis, at);
-    if (asked.token != nullptr) asked.reference = reference_of(*asked.token);
-    return asked;
-}
-
 Json Server::definition(const Json& params) {
-    const auto [uri, analysis, token, reference] = asked(params);
-    Json found = Json::array();
-    if (!reference) return found;
-    for (const Definition& definition : analysis->definitions) {
-        if ((definition.kind == Definition::Kind::variable) == reference->variable && definition.name == reference->name)
-            found.push_back(location(definition.uri, definition.range));
-    }
-    return found;
-}
-
-// Calls `each` with the URI and every token of the document and the files
-// it includes that names what `wanted` names.
-template <typename Each>
-void for_each_use(const Analysis& analysis, const std::string& uri, const Reference& wanted, Each each) {
-    const auto in = [&](const std::string& file, const std::vector<Token>& tokens) {
-        for (const Token& token : tokens) {
-            const std::optional<Reference> reference = reference_of(token);
-            if (reference && same(*reference, wanted)) each(file, token, *reference);
-        }
-    };
-    in(uri, analysis.tokens);
-    for (const auto& [file, tokens] : analysis.included_tokens) in(file, tokens);
+    const Analysis* analysis = analysis_of(uri_of(params));
+    const Position at = position_of(params);
+    return to_json(analysis != nullptr ? definitions(*analysis, at) : std::vector<Location>{});
 }
 
 Json Server::references(const Json& params) {
-    const auto [uri, analysis, token, wanted] = asked(params);
-    Json found = Json::array();
-    if (!wanted) return found;
-    for_each_use(*analysis, uri, *wanted,
-                 [&](const std::string& file, const Token& use, const Reference&) {
-                     found.push_back(location(file, use.range));
-                 });
-    return found;
+    const std::string& uri = uri_of(params);
+    const Position at = position_of(params);
+    const Analysis* analysis = analysis_of(uri);
+    return to_json(analysis != nullptr ? lsp::references(*analysis, uri, at) : std::vector<Location>{});
 }
 
 Json Server::rename(const Json& params) {
-    const auto [uri, analysis, token, wanted] = asked(params);
+    const std::string& uri = uri_of(params);
+    const Position at = position_of(params);
     const std::string& name = string_member(params, "newName", "params");
-    if (!wanted || (!wanted->variable && token->role == Role::builtin))
-        throw Failure{request_failed, "only a word or a variable of this file can be renamed"};
-    if (name.empty() || std::any_of(name.begin(), name.end(), is_blank))
-        throw Failure{request_failed, "a name is one token: no blanks, not empty"};
-    // A word's new name must be read as no built-in, sigil or number.
-    if (!wanted->variable && !is_plain_name(name))
-        throw Failure{request_failed, "`" + name + "` would be read as a built-in word, a sigil or a number"};
-    for (const Definition& definition : analysis->definitions) {
-        if ((definition.kind == Definition::Kind::variable) == wanted->variable && definition.name == name)
-            throw Failure{request_failed, "`" + name + "` is already defined"};
-    }
+    const Analysis* analysis = analysis_of(uri);
+    if (analysis == nullptr) throw Failure{request_failed, "only a word or a variable of this file can be renamed"};
+    const Renamed renamed = lsp::rename(*analysis, uri, at, name);
+    if (!renamed.refused.empty()) throw Failure{request_failed, renamed.refused};
     Json changes = Json::object();
-    for_each_use(*analysis, uri, *wanted,
-                 [&](const std::string& file, const Token& use, const Reference& reference) {
-                     const bool sigil = use.text != reference.name;
-                     changes[file].push_back({{"range", to_json(name_range(use, sigil))}, {"newText", name}});
-                 });
+    for (const auto& [file, edits] : renamed.changes) {
+        for (const TextEdit& edit : edits) changes[file].push_back({{"range", to_json(edit.range)}, {"newText", edit.text}});
+    }
     return {{"changes", std::move(changes)}};
 }
-
-namespace {
-
-// The outline of one document: each word and alias, and each variable at
-// its first store; as document symbols, or as workspace symbols with their
-// places.
-void outline(const Analysis& analysis, const std::string& uri, const std::string& query, bool workspace,
-             std::set<std::pair<std::string, std::string>>& seen, Json& found) {
-    const auto lower = [](std::string text) {
-        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return text;
-    };
-    for (const Definition& definition : analysis.definitions) {
-        if (definition.uri != uri) continue;
-        const bool variable = definition.kind == Definition::Kind::variable;
-        if (variable && !seen.emplace(uri, "$" + definition.name).second) continue;
-        if (workspace && lower(definition.name).find(lower(query)) == std::string::npos) continue;
-        const int kind = variable ? 13 : definition.kind == Definition::Kind::alias ? 14 : 12;
-        Json symbol{{"name", definition.name}, {"kind", kind}};
-        if (workspace) {
-            symbol["location"] = location(uri, definition.range);
-        } else {
-            symbol["range"] = symbol["selectionRange"] = to_json(definition.range);
-        }
-        found.push_back(std::move(symbol));
-    }
-}
-
-}  // namespace
 
 Json Server::symbols(const Json& params) {
     const std::string& uri = uri_of(params);
     const Analysis* analysis = analysis_of(uri);
     Json found = Json::array();
+    if (analysis == nullptr) return found;
     std::set<std::pair<std::string, std::string>> seen;
-    if (analysis != nullptr) outline(*analysis, uri, "", false, seen, found);
+    for (const Symbol& symbol : outline(*analysis, uri, std::nullopt, seen)) {
+        found.push_back({{"name", symbol.name},
+                         {"kind", static_cast<int>(symbol.kind)},
+                         {"range", to_json(symbol.range)},
+                         {"selectionRange", to_json(symbol.range)}});
+    }
     return found;
 }
 
@@ -667,53 +477,34 @@ Json Server::workspace_symbols(const Json& params) {
     Json found = Json::array();
     std::set<std::pair<std::string, std::string>> seen;
     std::set<std::string> done;
+    const auto add = [&](const Analysis& analysis, const std::string& file) {
+        for (const Symbol& symbol : outline(analysis, file, query, seen)) {
+            found.push_back(
+                {{"name", symbol.name}, {"kind", static_cast<int>(symbol.kind)}, {"location", location(file, symbol.range)}});
+        }
+    };
     for (const auto& [uri, analysis] : analyses_) {
         for (const std::string& file : analysis.included) {
-            if (!is_open(file) && done.insert(file).second) outline(analysis, file, query, true, seen, found);
+            if (!is_open(file) && done.insert(file).second) add(analysis, file);
         }
-        if (done.insert(uri).second) outline(analysis, uri, query, true, seen, found);
+        if (done.insert(uri).second) add(analysis, uri);
     }
     return found;
 }
 
-
-// A word's effect after the name of each :name definition.
 Json Server::inlay_hints(const Json& params) {
     const std::string& uri = uri_of(params);
     const Analysis* analysis = analysis_of(uri);
     Json hints = Json::array();
     if (analysis == nullptr) return hints;
-    for (const Definition& definition : analysis->definitions) {
-        if (!definition.closed || definition.uri != uri) continue;
-        const Token* opener = token_at(*analysis, definition.range.start);
-        if (opener == nullptr) continue;
-        hints.push_back({{"position", to_json(opener->range.end)},
-                         {"label", effect_notation(*analysis, definition.name)},
-                         {"kind", 1},
-                         {"paddingLeft", true}});
-    }
+    for (const InlayHint& hint : lsp::inlay_hints(*analysis, uri))
+        hints.push_back({{"position", to_json(hint.at)}, {"label", hint.label}, {"kind", 1}, {"paddingLeft", true}});
     return hints;
 }
 
-// Each token as five numbers: its line and start, each from the last
-// token's, its length, its colour and its modifiers.
 Json Server::semantic_tokens(const Json& params) {
     const Analysis* analysis = analysis_of(uri_of(params));
-    Json data = Json::array();
-    if (analysis == nullptr) return {{"data", data}};
-    Position last;
-    for (const Token& token : analysis->tokens) {
-        const auto [type, modifiers] = colour_of(token);
-        if (type < 0) continue;
-        const Position at = token.range.start;
-        data.push_back(at.line - last.line);
-        data.push_back(at.line == last.line ? at.character - last.character : at.character);
-        data.push_back(token.range.end.character - at.character);
-        data.push_back(type);
-        data.push_back(modifiers);
-        last = at;
-    }
-    return {{"data", std::move(data)}};
+    return {{"data", analysis != nullptr ? lsp::semantic_tokens(*analysis) : std::vector<int>{}}};
 }
 
 std::optional<std::string> read_file(const std::string& uri) {

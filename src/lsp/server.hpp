@@ -53,16 +53,6 @@ private:
     void publish(const std::string& uri);
     bool is_open(const std::string& uri) const;
     const Analysis* analysis_of(const std::string& uri);
-    // What a request asks about: the document, the token at its position
-    // and what that token names; each null (none) when absent.
-    struct Asked {
-        std::string uri;
-        const Analysis* analysis = nullptr;
-        const Token* token = nullptr;
-        std::optional<Reference> reference;
-    };
-    Asked asked(const Json& params);
-
     Json hover(const Json& params);
     Json completion(const Json& params);
     Json definition(const Json& params);
