@@ -8,6 +8,8 @@
 
 #include "lsp/analysis.hpp"
 #include "lsp/features.hpp"
+#include "lsp/reference.hpp"
+#include "words/vocabulary.hpp"
 
 namespace forth::lsp {
 namespace {
@@ -138,6 +140,22 @@ TEST(Completion, ReplacesWhatIsTypedSigilAndAll) {
                                   [](const CompletionItem& item) { return item.label == "-rot"; });
     ASSERT_NE(rot, after_minus.end());
     EXPECT_EQ(rot->replaces, (Range{{2, 6}, {2, 8}}));
+}
+
+// Each built-in's effect is declared once, by its row: what the manual
+// writes before its description must say as much.
+TEST(Reference, TheManualsEffectsAreTheRows) {
+    int checked = 0;
+    for (const Builtin& row : vocabulary()) {
+        const bool sigil = row.kind == Kind::variable_sigil || row.kind == Kind::fetch_sigil ||
+                           row.kind == Kind::opener_sigil || row.kind == Kind::other_sigil;
+        const std::optional<Names> names = declared_names(effect_of(describe(row.name, sigil)));
+        if (!names) continue;
+        EXPECT_EQ(names->in.size(), row.in) << row.name;
+        EXPECT_EQ(names->out.size(), row.out) << row.name;
+        ++checked;
+    }
+    EXPECT_GT(checked, 50);
 }
 
 }  // namespace
