@@ -4,6 +4,7 @@
 #include <limits>
 #include <sstream>
 
+#include "core/integer.hpp"
 #include "core/user_word.hpp"
 #include "engine/meaning.hpp"
 #include "words/vocabulary.hpp"
@@ -99,6 +100,7 @@ constexpr int most_rounds = 64;
 struct Value {
     int id = 0;
     bool negated = false;
+    std::optional<double> number;  // a number written in the list, as it was
     friend bool operator==(const Value&, const Value&) = default;
 };
 
@@ -159,7 +161,7 @@ public:
     bool defines = false;
     bool leaves_open = false;
 
-    Value fresh() { return {effects_.next_value_++, false}; }
+    Value fresh() { return {effects_.next_value_++, false, std::nullopt}; }
 
     void take(Path& path, int count, std::vector<Value>* taken = nullptr) {
         while (static_cast<int>(path.stack.size()) < count) {
@@ -254,7 +256,8 @@ public:
         if (++effects_.steps_ > most_steps) throw Unknowable{};
         switch (meaning.kind) {
             case Meaning::Kind::number: {
-                const Value value = fresh();
+                Value value = fresh();
+                value.number = meaning.number;
                 assume(path, value, meaning.number != 0);
                 path.stack.push_back(value);
                 next.push_back(std::move(path));
@@ -283,7 +286,7 @@ public:
                 if (row_number(*row) == Row::logical_not) {
                     std::vector<Value> taken;
                     take(path, 1, &taken);
-                    path.stack.push_back({taken[0].id, !taken[0].negated});
+                    path.stack.push_back({taken[0].id, !taken[0].negated, std::nullopt});
                     break;
                 }
                 apply(path, Effect::of(row->in, row->out));
@@ -313,6 +316,15 @@ public:
                 throw Unknowable{};
         }
         next.push_back(std::move(path));
+    }
+
+    // The passes of times for a count written in the list, if few.
+    static std::optional<int> written_passes(const Value& count) {
+        constexpr std::int32_t most_unrolled = 64;
+        if (!count.number) return std::nullopt;
+        const std::int32_t passes = truncate_to_int32(*count.number).value_or(0);  // as times takes it
+        if (passes > most_unrolled) return std::nullopt;
+        return std::max<std::int32_t>(passes, 0);
     }
 
     void sigil(Path path, const std::string& token, const Builtin* row, std::vector<Path>& next) {
@@ -392,9 +404,16 @@ public:
                 return;
             }
             case Row::times: {
-                take(path, 1);
+                std::vector<Value> count;
+                take(path, 1, &count);
                 const Effect body = whole(path.quotation);
                 path.quotation = nullptr;
+                // A count written in the list: so many passes, whatever each leaves.
+                if (const std::optional<int> passes = written_passes(count[0])) {
+                    if (*passes > 0 && body.kind == Effect::Kind::never) return;
+                    for (int pass = 0; pass < *passes; ++pass) apply(path, body);
+                    break;
+                }
                 if (body.kind == Effect::Kind::never) break;  // only no passes return
                 if (!body.balanced()) throw Unknowable{};
                 apply(path, body);

@@ -110,6 +110,13 @@ TEST(Effects, UnknownWhereTheWaysDiffer) {
     EXPECT_EQ(effect_notation(analysis, "grow"), "( ? )");  // never returns
 }
 
+TEST(Effects, ACountWrittenInTheListIsSoManyPasses) {
+    const Analysis analysis = analysed(":three [ $i ] 3 times ;\n:none [ 1 ] nan times ;\n:some [ 1 ] times ;\n");
+    EXPECT_EQ(effect_notation(analysis, "three"), "( -- a b c )");
+    EXPECT_EQ(effect_notation(analysis, "none"), "( -- )");  // NaN makes no passes
+    EXPECT_EQ(effect_notation(analysis, "some"), "( ? )");
+}
+
 TEST(Hover, TheDefinitionShowsItsEffectWithTheCommentsNames) {
     const Analysis analysis = analysed("\\ A file's header.\n\n\\ square ( n -- n*n )\n:square dup * ;\n");
     const std::string text = hover_text(analysis, 3, 2);
