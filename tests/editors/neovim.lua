@@ -2,6 +2,7 @@
 -- copies, against tolva-lsp: run as
 --   nvim --headless --clean -c "luafile neovim.lua" CONFIG SERVER FILE
 -- The file is opened, and what an editor asks of the server is checked.
+-- Then the files of two roots: one server for each.
 local argv = vim.v.argv
 local config, server, file = argv[#argv - 2], argv[#argv - 1], argv[#argv]
 local failures = 0
@@ -10,6 +11,24 @@ local function check(what, ok, detail)
     failures = failures + 1
     io.stdout:write("FAIL: " .. what .. (detail and (": " .. vim.inspect(detail)) or "") .. "\n")
   end
+end
+
+-- The effects shown as virtual text, by line: what a reader sees.
+local function effects_of(buffer)
+  local lines, namespace = {}, vim.api.nvim_get_namespaces().tolva_effects
+  if not namespace then return lines end
+  local marks = vim.api.nvim_buf_get_extmarks(buffer, namespace, 0, -1, { details = true })
+  for _, mark in ipairs(marks) do
+    for _, chunk in ipairs(mark[4].virt_text) do
+      lines[mark[2]] = (lines[mark[2]] and lines[mark[2]] .. " " or "") .. chunk[1]
+    end
+  end
+  return lines
+end
+
+local function wait_for_effects(buffer, wanted)
+  vim.wait(5000, function() return vim.deep_equal(effects_of(buffer), wanted) end, 50)
+  return vim.deep_equal(effects_of(buffer), wanted)
 end
 
 local function run()
@@ -30,6 +49,8 @@ local function run()
   check("one diagnostic, tolva's report on the misspelt word, then why", #diagnostics == 1
     and diagnostics[1].lnum == 3 and diagnostics[1].col == 0
     and vim.startswith(diagnostics[1].message, "Domain error: unknown word - sqaure\n`sqaure` is neither"), diagnostics)
+  check("the effect of square at the end of its line", wait_for_effects(buffer, { [1] = "( a -- b )" }),
+    effects_of(buffer))
 
   local function ask(method, line, character, extra)
     local params = vim.tbl_extend("force", {
@@ -64,6 +85,11 @@ if edits then vim.lsp.util.apply_workspace_edit(rename, "utf-16") end
 check("the renamed buffer reads as it should",
   vim.api.nvim_buf_get_lines(buffer, 1, 3, false)[1] == ":sq dup * ;", vim.api.nvim_buf_get_lines(buffer, 0, -1, false))
 
+-- An edit that deletes the line with the effect and defines two words on
+-- the line the old mark moves to: both effects, in order, and nothing stale.
+vim.api.nvim_buf_set_lines(buffer, 0, 2, false, { ":pair 1 2 ; :sq dup * ;" })
+check("the effects follow an edit", wait_for_effects(buffer, { [0] = "( -- a b ) ( a -- b )" }), effects_of(buffer))
+
 vim.lsp.stop_client(client)
 end
 
@@ -92,8 +118,71 @@ local function odd_folder()
   vim.fn.delete(vim.fn.fnamemodify(dir, ":h"), "rf")
 end
 
+-- The language servers this Neovim runs, as the system sees them.
+local function servers()
+  local count = 0
+  for _, stat in ipairs(vim.fn.glob("/proc/[0-9]*/stat", false, true)) do
+    local read, lines = pcall(vim.fn.readfile, stat)
+    local name, parent = (read and lines[1] or ""):match("^%d+ %((.*)%) %S+ (%d+)")
+    if name == "tolva-lsp" and tonumber(parent) == vim.fn.getpid() then count = count + 1 end
+  end
+  return count
+end
+
+-- Three files of a project (one in a subfolder) opened at once, before its
+-- server has answered initialize, and one of another folder.
+local function roots()
+  vim.wait(5000, function() return servers() == 0 end, 50)
+  check("the servers stopped before have ended", servers() == 0, servers())
+  vim.o.hidden = true
+  local top = vim.fn.tempname()
+  local project, other = top .. "/project", top .. "/other"
+  vim.fn.mkdir(project .. "/.git", "p")
+  vim.fn.mkdir(project .. "/lib", "p")
+  vim.fn.mkdir(other, "p")
+  local files = { project .. "/a.tv", project .. "/b.tv", project .. "/lib/c.tv", other .. "/d.tv", project .. "/e.tv" }
+  for _, file in ipairs(files) do vim.fn.writefile({ "1 2 +", ":square dup * ;" }, file) end
+  local buffers, ids = {}, {}
+  local function open(i)
+    vim.cmd("edit " .. vim.fn.fnameescape(files[i]))
+    buffers[i] = vim.api.nvim_get_current_buf()
+  end
+  local function client_of(i)
+    vim.wait(5000, function() return next(vim.lsp.buf_get_clients(buffers[i])) ~= nil end, 50)
+    ids[i] = next(vim.lsp.buf_get_clients(buffers[i]))
+    return ids[i]
+  end
+  for i = 1, 4 do open(i) end
+  for i = 1, 4 do check("file " .. i .. " has a server", client_of(i) ~= nil) end
+  check("one server for the project's files", ids[1] == ids[2] and ids[1] == ids[3], ids)
+  check("another for the other folder", ids[4] ~= nil and ids[4] ~= ids[1], ids)
+  check("two processes", servers() == 2, servers())
+  check("the project's root is the folder with .git",
+    (vim.lsp.get_client_by_id(ids[1]) or { config = {} }).config.root_dir == project)
+  check("the other's root is its folder", (vim.lsp.get_client_by_id(ids[4]) or { config = {} }).config.root_dir == other)
+  for i = 1, 4 do
+    check("file " .. i .. " shows its effect", wait_for_effects(buffers[i], { [1] = "( a -- b )" }), effects_of(buffers[i]))
+  end
+
+  -- A server that ended takes its effects with it, and the next file of
+  -- its root starts another.
+  vim.loop.kill(vim.lsp.get_client_by_id(ids[1]).rpc.pid, "sigterm")
+  vim.wait(5000, function() return servers() == 1 end, 50)
+  check("the project's server ended", servers() == 1, servers())
+  check("its effects went with it", wait_for_effects(buffers[2], {}), effects_of(buffers[2]))
+  open(5)
+  check("a new server for the project", client_of(5) ~= nil and ids[5] ~= ids[1] and ids[5] ~= ids[4], ids)
+  check("two processes again", servers() == 2, servers())
+
+  vim.lsp.stop_client(vim.lsp.get_active_clients())
+  vim.wait(5000, function() return servers() == 0 end, 50)
+  vim.fn.delete(top, "rf")
+end
+
 local ok, problem = pcall(run)
 check("the checks run to their end", ok, problem)
 ok, problem = pcall(odd_folder)
 check("the checks of the odd folder run to their end", ok, problem)
+ok, problem = pcall(roots)
+check("the checks of the roots run to their end", ok, problem)
 vim.cmd(failures == 0 and "qall!" or "cquit! 1")
