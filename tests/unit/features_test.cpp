@@ -117,6 +117,26 @@ TEST(Effects, ACountWrittenInTheListIsSoManyPasses) {
     EXPECT_EQ(effect_notation(analysis, "some"), "( ? )");
 }
 
+TEST(Effects, WhatACallLeavesToRunIsNotTheCallersList) {
+    // q closes a list of its own, or quotes one: iftrue runs that, not [ ].
+    const Analysis analysis = analysed(":q [ 1 2 3 ] ;\n:w [ ] 1 q iftrue ;\n:r 1 2 3 ;\n:v [ ] 1 'r iftrue ;\n");
+    EXPECT_NE(effect_notation(analysis, "w"), "( -- )");
+    EXPECT_EQ(effect_notation(analysis, "v"), "( -- a b c )");
+}
+
+TEST(Effects, AListThatRunsItselfEnds) {
+    const Analysis analysis = analysed(":f { execute } execute ;\n{ execute } execute\n");
+    EXPECT_EQ(effect_notation(analysis, "f"), "( ? )");
+}
+
+TEST(Reading, AStringsTokensAreTextAndItsCloserACloser) {
+    const Analysis analysis = analysed("( a b ) ..\n:s ( c ) .. ;\n");
+    EXPECT_EQ(analysis.tokens[1].role, Role::text);
+    EXPECT_EQ(analysis.tokens[3].role, Role::closer);
+    EXPECT_EQ(analysis.tokens[7].role, Role::text);
+    EXPECT_EQ(analysis.tokens[8].role, Role::closer);
+}
+
 TEST(Hover, TheDefinitionShowsItsEffectWithTheCommentsNames) {
     const Analysis analysis = analysed("\\ A file's header.\n\n\\ square ( n -- n*n )\n:square dup * ;\n");
     const std::string text = hover_text(analysis, 3, 2);
