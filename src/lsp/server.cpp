@@ -55,6 +55,48 @@ Json to_json(Position at) { return {{"line", at.line}, {"character", at.characte
 Json to_json(const Range& range) { return {{"start", to_json(range.start)}, {"end", to_json(range.end)}}; }
 Json location(const std::string& uri, const Range& range) { return {{"uri", uri}, {"range", to_json(range)}}; }
 
+// A diagnostic's code: what kind of slip it is, in a word or two.
+const char* code_of(Diagnostic::Slip slip) {
+    switch (slip) {
+        case Diagnostic::Slip::unknown_word:
+            return "unknown-word";
+        case Diagnostic::Slip::not_defined_yet:
+            return "not-defined-yet";
+        case Diagnostic::Slip::number_out_of_range:
+            return "number-out-of-range";
+        case Diagnostic::Slip::never_stored:
+            return "never-stored";
+        case Diagnostic::Slip::empty_name:
+            return "empty-name";
+        case Diagnostic::Slip::definition_in_definition:
+            return "definition-in-definition";
+        case Diagnostic::Slip::lone_closer:
+            return "lone-closer";
+        case Diagnostic::Slip::nested_opener:
+            return "nested-opener";
+        case Diagnostic::Slip::never_closed:
+            return "never-closed";
+        case Diagnostic::Slip::underflow:
+            return "underflow";
+        case Diagnostic::Slip::none:
+            break;
+    }
+    return nullptr;
+}
+
+Json to_json(const Diagnostic& diagnostic) {
+    Json item{{"range", to_json(diagnostic.range)},
+              {"severity", static_cast<int>(diagnostic.severity)},
+              {"source", "tolva"},
+              {"message", diagnostic.message}};
+    if (const char* code = code_of(diagnostic.slip)) item["code"] = code;
+    for (const Diagnostic::Related& related : diagnostic.related) {
+        item["relatedInformation"].push_back(
+            {{"location", location(related.uri, related.range)}, {"message", related.message}});
+    }
+    return item;
+}
+
 // The fields of a message, each checked before use: a field missing or of
 // another type is a Failure with invalid_params, which names it.
 [[noreturn]] void invalid(const std::string& message) { throw Failure{invalid_params, message}; }
@@ -353,10 +395,11 @@ bool Server::add_run(const std::string& uri, const Loader& load) {
         diagnostic.related.push_back({caller_uri, caller_range, "called from here"});
     }
     // What the run says of a token replaces what reading it said, which
-    // stays as its explanation.
+    // stays as its explanation, and as the slip a fix is offered for.
     std::erase_if(analysis.diagnostics, [&](const Diagnostic& other) {
         if (other.range != diagnostic.range) return false;
         diagnostic.message += "\n" + other.message;
+        diagnostic.slip = other.slip;
         return true;
     });
     analysis.diagnostics.push_back(std::move(diagnostic));
@@ -367,15 +410,7 @@ bool Server::add_run(const std::string& uri, const Loader& load) {
 void Server::publish(const std::string& uri) {
     Json diagnostics = Json::array();
     for (const Diagnostic& diagnostic : analyses_[uri].diagnostics) {
-        Json item{{"range", to_json(diagnostic.range)},
-                  {"severity", static_cast<int>(diagnostic.severity)},
-                  {"source", "tolva"},
-                  {"message", diagnostic.message}};
-        for (const Diagnostic::Related& related : diagnostic.related) {
-            item["relatedInformation"].push_back(
-                {{"location", location(related.uri, related.range)}, {"message", related.message}});
-        }
-        diagnostics.push_back(std::move(item));
+        diagnostics.push_back(to_json(diagnostic));
     }
     Json params{{"uri", uri}, {"diagnostics", std::move(diagnostics)}};
     // The client drops diagnostics of a text it has changed since.
