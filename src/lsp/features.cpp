@@ -360,20 +360,20 @@ std::vector<std::string> nearest_words(const Analysis& analysis, const std::stri
                definition.range.contains(token.range.start);
     };
     const bool in_body = std::any_of(analysis.definitions.begin(), analysis.definitions.end(), holds);
-    std::set<std::string> known = builtin_words();
+    std::vector<std::pair<std::size_t, std::string>> near;  // edits, name
+    const auto consider = [&](const std::string& name) {
+        const std::size_t edits = edit_distance(word, name, most);
+        if (edits > 0 && edits <= most) near.emplace_back(edits, name);
+    };
+    for (const std::string& name : builtin_words()) consider(name);
     // Definitions are listed as they were read, included files' where they
     // were included.
     for (const Definition& definition : analysis.definitions) {
         if (!in_body && definition.uri == uri && !earlier(definition.range.start, token.range.start)) break;
-        if (definition.kind != Definition::Kind::variable) known.insert(definition.name);
+        if (definition.kind != Definition::Kind::variable) consider(definition.name);
     }
-    std::vector<std::pair<std::size_t, std::string>> near;
-    for (const std::string& name : known) {
-        const std::size_t edits = edit_distance(word, name, most);
-        if (edits > 0 && edits <= most) near.emplace_back(edits, name);
-    }
-    std::stable_sort(near.begin(), near.end(),
-                     [](const auto& one, const auto& other) { return one.first < other.first; });
+    std::sort(near.begin(), near.end());
+    near.erase(std::unique(near.begin(), near.end()), near.end());
     std::vector<std::string> nearest;
     for (std::size_t n = 0; n < near.size() && n < 3; ++n) nearest.push_back(near[n].second);
     return nearest;
