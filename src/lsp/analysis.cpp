@@ -121,7 +121,8 @@ public:
             const Token& opener = into_.tokens[open_->opener];
             into_.diagnostics.push_back({opener.range, Diagnostic::Severity::error,
                                          "this " + std::string(construct_name(opener.text.substr(0, opener.text[0] == ':' ? 1 : opener.text.size()))) +
-                                             " is never closed: everything after it is collected"});
+                                             " is never closed: everything after it is collected",
+                                         {}, Diagnostic::Slip::never_closed});
         }
         if (open_) collected_.push_back({open_->tokens, open_->opener + 1, open_->tokens->size(), false});
         for (const Collected& run : collected_) classify(*run.tokens, run.from, run.to, run.runs && run.tokens == &into_.tokens);
@@ -203,8 +204,8 @@ private:
 
     bool diagnosing() const { return uri_ == root_; }
 
-    void diagnose(const Token& token, Diagnostic::Severity severity, std::string message) {
-        if (diagnosing()) into_.diagnostics.push_back({token.range, severity, std::move(message)});
+    void diagnose(const Token& token, Diagnostic::Slip slip, Diagnostic::Severity severity, std::string message) {
+        if (diagnosing()) into_.diagnostics.push_back({token.range, severity, std::move(message), {}, slip});
     }
 
     // From here on, what a token means may hang on what runs: words may have
@@ -246,7 +247,9 @@ private:
         if (row != nullptr && row->kind == Kind::change) {
             // ; alone: defines the word the text register names, with what
             // the buffer holds.
-            if (!dynamic_) diagnose(taken, Diagnostic::Severity::warning, lone_closer_slip(taken.text, ""));
+            if (!dynamic_)
+                diagnose(taken, Diagnostic::Slip::lone_closer, Diagnostic::Severity::warning,
+                         lone_closer_slip(taken.text, ""));
             if (!text_register_fits()) return;
             const std::string name = reading_.text;
             const std::string body = joined(reading_.buffer);
@@ -257,7 +260,9 @@ private:
             return;
         }
         if (row != nullptr && row->kind == Kind::effect && is_closer(row->name)) {
-            if (!dynamic_) diagnose(taken, Diagnostic::Severity::warning, lone_closer_slip(taken.text, ""));
+            if (!dynamic_)
+                diagnose(taken, Diagnostic::Slip::lone_closer, Diagnostic::Severity::warning,
+                         lone_closer_slip(taken.text, ""));
             run_for_real(taken.text);
             if (row->closer.empty() && (taken.text == "]" || taken.text == "}")) top_.closed_list(reading_.quotation);
             return;
@@ -277,7 +282,8 @@ private:
         if (meaning.kind == Meaning::Kind::none && !dynamic_) unknown(taken, *meaning.token);
         if (meaning.kind == Meaning::Kind::sigil && row != nullptr && row->kind == Kind::fetch_sigil && !dynamic_ &&
             !stored_.contains(taken.text.substr(1))) {
-            diagnose(taken, Diagnostic::Severity::warning, never_stored(taken.text.substr(1)));
+            diagnose(taken, Diagnostic::Slip::never_stored, Diagnostic::Severity::warning,
+                     never_stored(taken.text.substr(1)));
         }
         if (row != nullptr && row->kind == Kind::control) last_list_runs();
         if (meaning.kind == Meaning::Kind::word && row == nullptr) taken.effect = effects_.of_word(taken.text).effect;
@@ -293,7 +299,7 @@ private:
         const std::optional<int> takes = effects_.fixed_take(token.text);
         if (!depth || !takes || static_cast<int>(*depth) >= *takes) return;
         underflow_said_ = true;
-        diagnose(token, Diagnostic::Severity::error,
+        diagnose(token, Diagnostic::Slip::underflow, Diagnostic::Severity::error,
                  "`" + token.text + "` takes " + std::to_string(*takes) + (*takes == 1 ? " value" : " values") +
                      " and the stack holds " + std::to_string(*depth) +
                      " here: running it fails with a stack underflow");
@@ -310,9 +316,12 @@ private:
             if (definition.kind != Definition::Kind::variable) defined.try_emplace(definition.name, &definition);
         for (const auto& [range, tried] : unknowns_) {
             std::string message;
+            Diagnostic::Slip slip = Diagnostic::Slip::unknown_word;
             if (leading_number(tried).found) {
+                slip = Diagnostic::Slip::number_out_of_range;
                 message = "`" + tried + "` is a number out of range: running it fails with `Out of range: stod`";
             } else if (const auto later = defined.find(tried); later != defined.end()) {
+                slip = Diagnostic::Slip::not_defined_yet;
                 message = "`" + tried + "` is not defined yet here (it is defined at line " +
                           std::to_string(later->second->range.start.line + 1) +
                           (later->second->uri == root_ ? "" : " of " + later->second->uri) +
@@ -322,7 +331,7 @@ private:
                           "` is neither built in nor defined in this file or the files it includes: running it "
                           "fails with `Domain error: unknown word`";
             }
-            into_.diagnostics.push_back({range, Diagnostic::Severity::warning, std::move(message)});
+            into_.diagnostics.push_back({range, Diagnostic::Severity::warning, std::move(message), {}, slip});
         }
     }
 
@@ -356,7 +365,7 @@ private:
     void open(Token& token, std::vector<Token>& tokens, std::size_t index, const Builtin& row) {
         token.role = Role::opener;
         if (row.kind == Kind::opener_sigil && token.text.size() == 1 && !dynamic_) {
-            diagnose(token, Diagnostic::Severity::warning, empty_name_slip(""));
+            diagnose(token, Diagnostic::Slip::empty_name, Diagnostic::Severity::warning, empty_name_slip(""));
         }
         std::optional<std::size_t> definition;
         if (row.kind == Kind::opener_sigil) definition = into_.definitions.size() - 1;  // note_names made it
@@ -373,9 +382,10 @@ private:
             if (open.construct == Construct::list || open.construct == Construct::definition) {
                 const CollectedSlip slip = collected_slip(reading_, token.text, open.opener_text);
                 if (slip == CollectedSlip::nested_opener) {
-                    diagnose(token, Diagnostic::Severity::warning, nested_opener_slip(token.text, reading_.terminator, ""));
+                    diagnose(token, Diagnostic::Slip::nested_opener, Diagnostic::Severity::warning,
+                             nested_opener_slip(token.text, reading_.terminator, ""));
                 } else if (slip == CollectedSlip::definition) {
-                    diagnose(token, Diagnostic::Severity::warning,
+                    diagnose(token, Diagnostic::Slip::definition_in_definition, Diagnostic::Severity::warning,
                              definition_slip(token.text, open.opener_text, "", ""));
                 }
                 note_names(token, meaning_of(reading_, token.text, true));
@@ -431,7 +441,8 @@ private:
             if (meaning.kind == Meaning::Kind::none && runs && !dynamic_) unknown(token, *meaning.token);
             if (meaning.kind == Meaning::Kind::sigil && row != nullptr && row->kind == Kind::fetch_sigil && runs &&
                 !dynamic_ && !stored_.contains(token.text.substr(1))) {
-                diagnose(token, Diagnostic::Severity::warning, never_stored(token.text.substr(1)));
+                diagnose(token, Diagnostic::Slip::never_stored, Diagnostic::Severity::warning,
+                         never_stored(token.text.substr(1)));
             }
             if (row == nullptr || (row->kind != Kind::opener && row->kind != Kind::opener_sigil)) continue;
             token.role = Role::opener;

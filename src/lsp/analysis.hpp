@@ -73,6 +73,21 @@ struct Definition {
 
 struct Diagnostic {
     enum class Severity { error = 1, warning = 2, information = 3 };
+    // What was found, for what an editor offers to fix; none for what a
+    // run reports alone.
+    enum class Slip {
+        none,
+        unknown_word,
+        not_defined_yet,
+        number_out_of_range,
+        never_stored,
+        empty_name,
+        definition_in_definition,  // most often a missing ;
+        lone_closer,
+        nested_opener,
+        never_closed,
+        underflow,
+    };
     struct Related {
         std::string uri;
         Range range;
@@ -82,6 +97,7 @@ struct Diagnostic {
     Severity severity;
     std::string message;
     std::vector<Related> related = {};
+    Slip slip = Slip::none;
 };
 
 struct Analysis {

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
+#include <numeric>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
 
 #include "core/token_list.hpp"
 #include "engine/meaning.hpp"
@@ -96,6 +100,28 @@ void for_each_use(const Analysis& analysis, const std::string& uri, const Refere
     in(uri, analysis.tokens);
     for (const auto& [file, tokens] : analysis.included_tokens) in(file, tokens);
 }
+
+// Whether what `asked` names can be renamed: a variable, or a word that is
+// no built-in.
+bool renamable(const Asked& asked) {
+    return asked.reference && (asked.reference->variable || asked.token->role != Role::builtin);
+}
+
+bool earlier(Position one, Position other) {
+    return one.line < other.line || (one.line == other.line && one.character < other.character);
+}
+
+// The index of the token that begins at `start`, the tokens in the order of
+// their places.
+std::optional<std::size_t> token_index(const std::vector<Token>& tokens, Position start) {
+    const auto found = std::lower_bound(tokens.begin(), tokens.end(), start, [](const Token& token, Position at) {
+        return earlier(token.range.start, at);
+    });
+    if (found == tokens.end() || found->range.start != start) return std::nullopt;
+    return static_cast<std::size_t>(found - tokens.begin());
+}
+
+bool is_line_comment(const Token& token) { return token.role == Role::comment && token.text == "\\"; }
 
 }  // namespace
 
@@ -195,23 +221,29 @@ std::vector<Location> references(const Analysis& analysis, const std::string& ur
 }
 
 Renamed rename(const Analysis& analysis, const std::string& uri, Position at, const std::string& name) {
-    const auto [token, wanted] = asked(analysis, at);
-    if (!wanted || (!wanted->variable && token->role == Role::builtin))
-        return {{}, "only a word or a variable of this file can be renamed"};
+    const Asked what = asked(analysis, at);
+    if (!renamable(what)) return {{}, "only a word or a variable of this file can be renamed"};
+    const Reference& wanted = *what.reference;
     if (name.empty() || std::any_of(name.begin(), name.end(), is_blank))
         return {{}, "a name is one token: no blanks, not empty"};
     // A word's new name must be read as no built-in, sigil or number.
-    if (!wanted->variable && !is_plain_name(name))
+    if (!wanted.variable && !is_plain_name(name))
         return {{}, "`" + name + "` would be read as a built-in word, a sigil or a number"};
     for (const Definition& definition : analysis.definitions) {
-        if ((definition.kind == Definition::Kind::variable) == wanted->variable && definition.name == name)
+        if ((definition.kind == Definition::Kind::variable) == wanted.variable && definition.name == name)
             return {{}, "`" + name + "` is already defined"};
     }
     Renamed renamed;
-    for_each_use(analysis, uri, *wanted, [&](const std::string& file, const Token& use, const Reference& reference) {
+    for_each_use(analysis, uri, wanted, [&](const std::string& file, const Token& use, const Reference& reference) {
         renamed.changes[file].push_back({name_range(use, use.text != reference.name), name});
     });
     return renamed;
+}
+
+std::optional<Range> rename_range(const Analysis& analysis, Position at) {
+    const Asked what = asked(analysis, at);
+    if (!renamable(what)) return std::nullopt;
+    return name_range(*what.token, what.token->text != what.reference->name);
 }
 
 std::vector<Symbol> outline(const Analysis& analysis, const std::string& file, const std::optional<std::string>& query,
@@ -292,6 +324,380 @@ std::vector<int> semantic_tokens(const Analysis& analysis) {
         last = at;
     }
     return data;
+}
+
+namespace {
+
+// The number of edits (Levenshtein's: a character put in, taken out or
+// changed) that make one word the other, or most + 1 when it takes more.
+std::size_t edit_distance(std::string_view one, std::string_view other, std::size_t most) {
+    if ((one.size() > other.size() ? one.size() - other.size() : other.size() - one.size()) > most) return most + 1;
+    std::vector<std::size_t> row(other.size() + 1), next(other.size() + 1);
+    std::iota(row.begin(), row.end(), std::size_t{0});
+    for (std::size_t i = 0; i < one.size(); ++i) {
+        next[0] = i + 1;
+        std::size_t least = next[0];
+        for (std::size_t j = 0; j < other.size(); ++j) {
+            next[j + 1] = std::min({row[j + 1] + 1, next[j] + 1, row[j] + (one[i] == other[j] ? 0 : 1)});
+            least = std::min(least, next[j + 1]);
+        }
+        if (least > most) return most + 1;
+        std::swap(row, next);
+    }
+    return std::min(row.back(), most + 1);
+}
+
+// The known words nearest to an unknown token, nearest first: at most three,
+// at most 2 edits away (1 for a word of up to 3 characters) and fewer edits
+// than the word has characters, since every word that short is that near.
+// Known are the built-ins and the words and aliases defined before the
+// token; in a definition's body, which runs later, those defined anywhere.
+std::vector<std::string> nearest_words(const Analysis& analysis, const std::string& uri, const Token& token) {
+    const std::string& word = token.text;
+    const std::size_t most = std::min<std::size_t>(word.size() <= 3 ? 1 : 2, word.size() - 1);
+    const auto holds = [&](const Definition& definition) {
+        return definition.kind == Definition::Kind::word && definition.closed && definition.uri == uri &&
+               definition.range.contains(token.range.start);
+    };
+    const bool in_body = std::any_of(analysis.definitions.begin(), analysis.definitions.end(), holds);
+    std::vector<std::pair<std::size_t, std::string>> near;  // edits, name
+    const auto consider = [&](const std::string& name) {
+        const std::size_t edits = edit_distance(word, name, most);
+        if (edits > 0 && edits <= most) near.emplace_back(edits, name);
+    };
+    for (const std::string& name : builtin_words()) consider(name);
+    // Definitions are listed as they were read, included files' where they
+    // were included.
+    for (const Definition& definition : analysis.definitions) {
+        if (!in_body && definition.uri == uri && !earlier(definition.range.start, token.range.start)) break;
+        if (definition.kind != Definition::Kind::variable) consider(definition.name);
+    }
+    std::sort(near.begin(), near.end());
+    near.erase(std::unique(near.begin(), near.end()), near.end());
+    std::vector<std::string> nearest;
+    for (std::size_t n = 0; n < near.size() && n < 3; ++n) nearest.push_back(near[n].second);
+    return nearest;
+}
+
+// Where to store a variable before its first use: before the first token of
+// that use's line, where it runs once before the line; or right before the
+// use when the line begins inside a construct, a comment or a body, say.
+Position store_place(const std::vector<Token>& tokens, std::size_t use) {
+    std::size_t first = use;
+    while (first > 0 && tokens[first - 1].range.start.line == tokens[use].range.start.line) --first;
+    return tokens[first].collected ? tokens[use].range.start : tokens[first].range.start;
+}
+
+}  // namespace
+
+std::vector<CodeAction> quick_fixes(const Analysis& analysis, const std::string& uri, const Range& range) {
+    const std::vector<Token>& tokens = analysis.tokens;
+    std::vector<CodeAction> actions;
+    std::unordered_map<std::string, std::size_t> first_fetch;  // of each variable, made when first needed
+    for (std::size_t n = 0; n < analysis.diagnostics.size(); ++n) {
+        const Diagnostic& diagnostic = analysis.diagnostics[n];
+        if (earlier(range.end, diagnostic.range.start) || earlier(diagnostic.range.end, range.start)) continue;
+        const std::optional<std::size_t> at = token_index(tokens, diagnostic.range.start);
+        if (!at || tokens[*at].range != diagnostic.range) continue;
+        const Token& token = tokens[*at];
+        const auto fix = [&](std::string title, Range where, std::string text) {
+            actions.push_back({std::move(title), n, {{where, std::move(text)}}, true});
+        };
+        switch (diagnostic.slip) {
+            case Diagnostic::Slip::empty_name: {
+                // The name is the next token, unless none follows on the line.
+                if (*at + 1 == tokens.size()) break;
+                const Token& name = tokens[*at + 1];
+                if (name.range.start.line != token.range.start.line || name.text == ";" || is_line_comment(name))
+                    break;
+                fix("write the name right after the colon: `:" + name.text + "`", {token.range.end, name.range.start},
+                    "");
+                break;
+            }
+            case Diagnostic::Slip::definition_in_definition: {
+                // At the end of the line before when the :name begins its
+                // line, so that each definition ends on its own line; any
+                // token before a line comment is still collected there.
+                std::size_t before = *at;
+                const int line = token.range.start.line;
+                const bool first_on_line = before == 0 || tokens[before - 1].range.start.line < line;
+                while (first_on_line && before > 0 && is_line_comment(tokens[before - 1])) --before;
+                const std::string title = "end the open definition with ; before `" + token.text + "`";
+                if (first_on_line && before > 0) {
+                    fix(title, {tokens[before - 1].range.end, tokens[before - 1].range.end}, " ;");
+                } else {
+                    fix(title, {token.range.start, token.range.start}, "; ");
+                }
+                break;
+            }
+            case Diagnostic::Slip::unknown_word:
+            case Diagnostic::Slip::not_defined_yet: {
+                const std::vector<std::string> nearest = nearest_words(analysis, uri, token);
+                for (const std::string& word : nearest) {
+                    actions.push_back(
+                        {"did you mean `" + word + "`?", n, {{token.range, word}}, nearest.size() == 1});
+                }
+                break;
+            }
+            case Diagnostic::Slip::never_stored: {
+                if (first_fetch.empty()) {
+                    for (std::size_t i = 0; i < tokens.size(); ++i) {
+                        if (tokens[i].role == Role::sigil && tokens[i].text[0] == '$')
+                            first_fetch.try_emplace(tokens[i].text, i);
+                    }
+                }
+                const auto first = first_fetch.find(token.text);
+                const Position where = store_place(tokens, first != first_fetch.end() ? first->second : *at);
+                const std::string name = token.text.substr(1);
+                fix("store 0 in `" + name + "` before its first use", {where, where}, "0 =" + name + " ");
+                break;
+            }
+            case Diagnostic::Slip::lone_closer: {
+                // With one blank beside it: the one after, or else the one before.
+                Range removed = token.range;
+                if (*at + 1 < tokens.size() && tokens[*at + 1].range.start.line == token.range.start.line) {
+                    ++removed.end.character;
+                } else if (removed.start.character > 0) {
+                    --removed.start.character;
+                }
+                fix("remove the `" + token.text + "` that closes nothing", removed, "");
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    return actions;
+}
+
+std::vector<Highlight> highlights(const Analysis& analysis, Position at) {
+    const std::optional<Reference> wanted = asked(analysis, at).reference;
+    std::vector<Highlight> found;
+    if (!wanted) return found;
+    for (const Token& token : analysis.tokens) {
+        const std::optional<Reference> reference = reference_of(token);
+        if (!reference || !same(*reference, *wanted)) continue;
+        const bool sigil = token.text != reference->name;
+        const bool writes = sigil && std::string_view(":/@=+-").find(token.text[0]) != std::string_view::npos;
+        found.push_back({token.range, writes ? Highlight::Kind::write : Highlight::Kind::read});
+    }
+    return found;
+}
+
+namespace {
+
+// The closing word of a construct an opening token begins, whether what it
+// collects runs (and so holds constructs of its own), and whether it is a
+// comment.
+struct Opening {
+    std::string_view closer;
+    bool runs, comment;
+};
+
+std::optional<Opening> opening_of(const Token& token) {
+    if (token.role != Role::opener) return std::nullopt;
+    if (token.text == "[") return Opening{"]", true, false};
+    if (token.text == "{") return Opening{"}", true, false};
+    if (token.text == "(") return Opening{")", false, false};
+    if (token.text == "/*") return Opening{"*/", false, true};
+    if (token.text.starts_with(':')) return Opening{";", true, false};
+    return std::nullopt;
+}
+
+// The constructs of tokens[from, to) as the reader finds them: a construct
+// ends at the first closing word of its kind, and one left open collects
+// the rest. Each token is looked at once at each level, and a level ends at
+// a closing word its own construct does not hold: at most one per closer.
+void fold_constructs(const std::vector<Token>& tokens, std::size_t from, std::size_t to, std::vector<Fold>& found) {
+    for (std::size_t at = from; at < to; ++at) {
+        const std::optional<Opening> opening = opening_of(tokens[at]);
+        if (!opening) continue;
+        std::size_t end = at + 1;
+        while (end < to && tokens[end].text != opening->closer) ++end;
+        if (end == to) return;
+        if (tokens[end].range.start.line > tokens[at].range.start.line)
+            found.push_back({tokens[at].range.start.line, tokens[end].range.start.line, opening->comment});
+        if (opening->runs) fold_constructs(tokens, at + 1, end, found);
+        at = end;
+    }
+}
+
+}  // namespace
+
+std::vector<Fold> folds(const Analysis& analysis) {
+    const std::vector<Token>& tokens = analysis.tokens;
+    std::vector<Fold> found;
+    fold_constructs(tokens, 0, tokens.size(), found);
+    // Lines that are all comment, one after another.
+    std::optional<Fold> run;
+    const auto end_run = [&] {
+        if (run && run->end_line > run->start_line) found.push_back(*run);
+        run.reset();
+    };
+    for (std::size_t at = 0; at < tokens.size(); ++at) {
+        const int line = tokens[at].range.start.line;
+        if (!is_line_comment(tokens[at]) || (at > 0 && tokens[at - 1].range.start.line == line)) continue;
+        if (run && run->end_line + 1 == line) {
+            run->end_line = line;
+            continue;
+        }
+        end_run();
+        run = Fold{line, line, true};
+    }
+    end_run();
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Fold& one, const Fold& other) { return one.start_line < other.start_line; });
+    return found;
+}
+
+namespace {
+
+// The tokens of one file of the analysis: the document's or an included file's.
+const std::vector<Token>* tokens_of(const Analysis& analysis, const std::string& uri, const std::string& file) {
+    if (file == uri) return &analysis.tokens;
+    const auto found = analysis.included_tokens.find(file);
+    return found == analysis.included_tokens.end() ? nullptr : &found->second;
+}
+
+CallItem item_of(const Analysis& analysis, const std::string& uri, const Definition& definition) {
+    CallItem item{definition.name, effect_notation(analysis, definition.name), definition.uri, definition.range,
+                  definition.range};
+    if (const std::vector<Token>* tokens = tokens_of(analysis, uri, definition.uri)) {
+        if (const std::optional<std::size_t> at = token_index(*tokens, definition.range.start))
+            item.selection = (*tokens)[*at].range;
+    }
+    return item;
+}
+
+CallItem top_level_of(const std::string& file, const std::vector<Token>& tokens) {
+    const std::string path = path_of_uri(file).value_or(file);
+    const Range whole{{0, 0}, tokens.empty() ? Position{} : tokens.back().range.end};
+    return {path.substr(path.rfind('/') + 1), "top level", file, whole, {{0, 0}, {0, 0}}, true};
+}
+
+// The words as the document leaves the dictionary: each name's last definition.
+std::unordered_map<std::string, const Definition*> last_words(const Analysis& analysis) {
+    std::unordered_map<std::string, const Definition*> last;
+    for (const Definition& definition : analysis.definitions)
+        if (definition.kind == Definition::Kind::word) last[definition.name] = &definition;
+    return last;
+}
+
+// Which word's body holds a token, asked of a file's tokens in the order of
+// their places. Bodies do not overlap: the first ; ends a definition.
+class Bodies {
+public:
+    Bodies(const Analysis& analysis, const std::string& file) {
+        for (const Definition& definition : analysis.definitions) {
+            if (definition.kind == Definition::Kind::word && definition.closed && definition.uri == file)
+                bodies_.push_back(&definition);
+        }
+        // A file included twice was read twice.
+        std::stable_sort(bodies_.begin(), bodies_.end(), [](const Definition* one, const Definition* other) {
+            return earlier(one->range.start, other->range.start);
+        });
+        bodies_.erase(std::unique(bodies_.begin(), bodies_.end(),
+                                  [](const Definition* one, const Definition* other) {
+                                      return one->range.start == other->range.start;
+                                  }),
+                      bodies_.end());
+    }
+
+    const Definition* holding(const Token& token) {
+        while (next_ < bodies_.size() && earlier(bodies_[next_]->range.end, token.range.start)) ++next_;
+        const bool inside = next_ < bodies_.size() && !earlier(token.range.start, bodies_[next_]->range.start);
+        return inside ? bodies_[next_] : nullptr;
+    }
+
+private:
+    std::vector<const Definition*> bodies_;
+    std::size_t next_ = 0;
+};
+
+// The word definition a call hierarchy item stands for; none for another.
+const Definition* definition_of(const Analysis& analysis, const CallItem& item) {
+    for (const Definition& definition : analysis.definitions) {
+        if (definition.kind == Definition::Kind::word && definition.uri == item.uri &&
+            definition.name == item.name && definition.range.start == item.range.start)
+            return &definition;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::vector<CallItem> call_items(const Analysis& analysis, const std::string& uri, Position at) {
+    const auto [token, reference] = asked(analysis, at);
+    if (!reference || reference->variable) return {};
+    const Definition* definition = nullptr;
+    if (token->role == Role::opener) {
+        for (const Definition& each : analysis.definitions) {
+            if (each.kind == Definition::Kind::word && each.uri == uri && each.range.start == token->range.start)
+                definition = &each;
+        }
+    } else {
+        const auto last = last_words(analysis);
+        if (const auto found = last.find(reference->name); found != last.end()) definition = found->second;
+    }
+    if (definition == nullptr) return {};
+    return {item_of(analysis, uri, *definition)};
+}
+
+std::vector<Call> incoming_calls(const Analysis& analysis, const std::string& uri, const CallItem& callee) {
+    std::vector<Call> calls;
+    if (callee.top_level) return calls;
+    // A document that includes itself has its own name among the included.
+    std::vector<std::string> files{uri};
+    std::copy_if(analysis.included.begin(), analysis.included.end(), std::back_inserter(files),
+                 [&](const std::string& file) { return file != uri; });
+    for (const std::string& file : files) {
+        const std::vector<Token>* tokens = tokens_of(analysis, uri, file);
+        if (tokens == nullptr) continue;
+        Bodies bodies(analysis, file);
+        std::map<const Definition*, std::size_t> callers;  // their calls' index; the top level's is nullptr's
+        for (const Token& token : *tokens) {
+            const Definition* holder = bodies.holding(token);
+            if (token.role != Role::user_word || token.text != callee.name) continue;
+            const auto [caller, added] = callers.try_emplace(holder, calls.size());
+            if (added) {
+                calls.push_back(
+                    {holder != nullptr ? item_of(analysis, uri, *holder) : top_level_of(file, *tokens), {}});
+            }
+            calls[caller->second].at.push_back(token.range);
+        }
+    }
+    return calls;
+}
+
+std::vector<Call> outgoing_calls(const Analysis& analysis, const std::string& uri, const CallItem& caller) {
+    std::vector<Call> calls;
+    const std::vector<Token>* tokens = tokens_of(analysis, uri, caller.uri);
+    if (tokens == nullptr) return calls;
+    const auto last = last_words(analysis);
+    std::map<std::string, std::size_t> callees;  // their calls' index
+    const auto add = [&](const Token& token) {
+        if (token.role != Role::user_word) return;
+        const auto word = last.find(token.text);
+        if (word == last.end()) return;  // an alias's name
+        const auto [callee, added] = callees.try_emplace(token.text, calls.size());
+        if (added) calls.push_back({item_of(analysis, uri, *word->second), {}});
+        calls[callee->second].at.push_back(token.range);
+    };
+    if (caller.top_level) {
+        Bodies bodies(analysis, caller.uri);
+        for (const Token& token : *tokens)
+            if (bodies.holding(token) == nullptr) add(token);
+        return calls;
+    }
+    const Definition* definition = definition_of(analysis, caller);
+    if (definition == nullptr) return calls;
+    const std::optional<std::size_t> opener = token_index(*tokens, definition->range.start);
+    if (!opener) return calls;
+    for (std::size_t at = *opener + 1; at < tokens->size(); ++at) {
+        if (earlier(definition->range.end, (*tokens)[at].range.start)) break;
+        add((*tokens)[at]);
+    }
+    return calls;
 }
 
 }  // namespace forth::lsp

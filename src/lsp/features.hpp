@@ -71,6 +71,59 @@ struct InlayHint {
 };
 std::vector<InlayHint> inlay_hints(const Analysis& analysis, const std::string& uri);
 
+// The fixes of the document's diagnostics that touch `range`: each edits
+// the document alone, and fixes the diagnostic of that index.
+struct CodeAction {
+    std::string title;
+    std::size_t diagnostic;
+    std::vector<TextEdit> edits;
+    bool preferred = false;  // the one fix of its diagnostic
+};
+std::vector<CodeAction> quick_fixes(const Analysis& analysis, const std::string& uri, const Range& range);
+
+// Every token of the document that names what the token at `at` names: a
+// write where it defines or stores it (:name /name @name =x +x -x).
+struct Highlight {
+    Range range;
+    enum class Kind { read = 2, write = 3 } kind;
+    friend bool operator==(const Highlight&, const Highlight&) = default;
+};
+std::vector<Highlight> highlights(const Analysis& analysis, Position at);
+
+// What the document may fold: each construct over more than one line,
+// definitions included, and each run of two or more lines of \ comment.
+struct Fold {
+    int start_line, end_line;
+    bool comment;
+    friend bool operator==(const Fold&, const Fold&) = default;
+};
+std::vector<Fold> folds(const Analysis& analysis);
+
+// The range of the name a rename at `at` would change, without its sigil;
+// none where rename refuses whatever the new name.
+std::optional<Range> rename_range(const Analysis& analysis, Position at);
+
+// A word as the call hierarchy shows it: its definition (`range`) and the
+// token that names it, or the top level of a file, which calls words too.
+struct CallItem {
+    std::string name;
+    std::string detail;  // a word's effect
+    std::string uri;
+    Range range, selection;
+    bool top_level = false;
+};
+// What calls a word (incoming), or what it calls (outgoing), and where: the
+// ranges of the calls, in the caller's file.
+struct Call {
+    CallItem item;
+    std::vector<Range> at;
+};
+// The word at `at`: the definition a :name begins, or the one a use runs as
+// the document leaves the dictionary.
+std::vector<CallItem> call_items(const Analysis& analysis, const std::string& uri, Position at);
+std::vector<Call> incoming_calls(const Analysis& analysis, const std::string& uri, const CallItem& callee);
+std::vector<Call> outgoing_calls(const Analysis& analysis, const std::string& uri, const CallItem& caller);
+
 // The colours of tokens, by their index in this legend, and each token as
 // five numbers: its line and start, each from the last token's, its length,
 // its colour and its modifiers.

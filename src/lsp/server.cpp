@@ -55,6 +55,48 @@ Json to_json(Position at) { return {{"line", at.line}, {"character", at.characte
 Json to_json(const Range& range) { return {{"start", to_json(range.start)}, {"end", to_json(range.end)}}; }
 Json location(const std::string& uri, const Range& range) { return {{"uri", uri}, {"range", to_json(range)}}; }
 
+// A diagnostic's code: what kind of slip it is, in a word or two.
+const char* code_of(Diagnostic::Slip slip) {
+    switch (slip) {
+        case Diagnostic::Slip::unknown_word:
+            return "unknown-word";
+        case Diagnostic::Slip::not_defined_yet:
+            return "not-defined-yet";
+        case Diagnostic::Slip::number_out_of_range:
+            return "number-out-of-range";
+        case Diagnostic::Slip::never_stored:
+            return "never-stored";
+        case Diagnostic::Slip::empty_name:
+            return "empty-name";
+        case Diagnostic::Slip::definition_in_definition:
+            return "definition-in-definition";
+        case Diagnostic::Slip::lone_closer:
+            return "lone-closer";
+        case Diagnostic::Slip::nested_opener:
+            return "nested-opener";
+        case Diagnostic::Slip::never_closed:
+            return "never-closed";
+        case Diagnostic::Slip::underflow:
+            return "underflow";
+        case Diagnostic::Slip::none:
+            break;
+    }
+    return nullptr;
+}
+
+Json to_json(const Diagnostic& diagnostic) {
+    Json item{{"range", to_json(diagnostic.range)},
+              {"severity", static_cast<int>(diagnostic.severity)},
+              {"source", "tolva"},
+              {"message", diagnostic.message}};
+    if (const char* code = code_of(diagnostic.slip)) item["code"] = code;
+    for (const Diagnostic::Related& related : diagnostic.related) {
+        item["relatedInformation"].push_back(
+            {{"location", location(related.uri, related.range)}, {"message", related.message}});
+    }
+    return item;
+}
+
 // The fields of a message, each checked before use: a field missing or of
 // another type is a Failure with invalid_params, which names it.
 [[noreturn]] void invalid(const std::string& message) { throw Failure{invalid_params, message}; }
@@ -96,9 +138,18 @@ const std::string& uri_of(const Json& params) {
                          "params.textDocument");
 }
 
-Position position_of(const Json& params) {
-    const Json& at = object_member(params_object(params), "position", "params");
-    return {count_member(at, "line", "params.position"), count_member(at, "character", "params.position")};
+Position position_at(const Json& object, const char* name, const std::string& where) {
+    const Json& at = object_member(object, name, where);
+    const std::string inner = where + "." + name;
+    return {count_member(at, "line", inner), count_member(at, "character", inner)};
+}
+
+Position position_of(const Json& params) { return position_at(params_object(params), "position", "params"); }
+
+Range range_member(const Json& object, const char* name, const std::string& where) {
+    const Json& range = object_member(object, name, where);
+    const std::string inner = where + "." + name;
+    return {position_at(range, "start", inner), position_at(range, "end", inner)};
 }
 
 // What didOpen and didChange say: the document, its version (null when
@@ -242,7 +293,11 @@ Json Server::dispatch(const std::string& method, const Json& params) {
                   {"completionProvider", {{"triggerCharacters", {"$", "=", "+", "-", "'", ":"}}}},
                   {"definitionProvider", true},
                   {"referencesProvider", true},
-                  {"renameProvider", true},
+                  {"renameProvider", {{"prepareProvider", true}}},
+                  {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
+                  {"documentHighlightProvider", true},
+                  {"foldingRangeProvider", true},
+                  {"callHierarchyProvider", true},
                   {"documentSymbolProvider", true},
                   {"inlayHintProvider", true},
                   {"workspaceSymbolProvider", true},
@@ -285,6 +340,13 @@ Json Server::dispatch(const std::string& method, const Json& params) {
     if (method == "workspace/symbol") return workspace_symbols(params);
     if (method == "textDocument/semanticTokens/full") return semantic_tokens(params);
     if (method == "textDocument/inlayHint") return inlay_hints(params);
+    if (method == "textDocument/codeAction") return code_actions(params);
+    if (method == "textDocument/documentHighlight") return highlights(params);
+    if (method == "textDocument/foldingRange") return folding_ranges(params);
+    if (method == "textDocument/prepareRename") return prepare_rename(params);
+    if (method == "textDocument/prepareCallHierarchy") return call_items(params);
+    if (method == "callHierarchy/incomingCalls") return calls(params, true);
+    if (method == "callHierarchy/outgoingCalls") return calls(params, false);
     if (method == "initialized" || method.starts_with("$/") || method.starts_with("workspace/didChange"))
         return nullptr;
     throw Failure{method_not_found, "no such method: " + method};
@@ -353,10 +415,11 @@ bool Server::add_run(const std::string& uri, const Loader& load) {
         diagnostic.related.push_back({caller_uri, caller_range, "called from here"});
     }
     // What the run says of a token replaces what reading it said, which
-    // stays as its explanation.
+    // stays as its explanation, and as the slip a fix is offered for.
     std::erase_if(analysis.diagnostics, [&](const Diagnostic& other) {
         if (other.range != diagnostic.range) return false;
         diagnostic.message += "\n" + other.message;
+        diagnostic.slip = other.slip;
         return true;
     });
     analysis.diagnostics.push_back(std::move(diagnostic));
@@ -367,15 +430,7 @@ bool Server::add_run(const std::string& uri, const Loader& load) {
 void Server::publish(const std::string& uri) {
     Json diagnostics = Json::array();
     for (const Diagnostic& diagnostic : analyses_[uri].diagnostics) {
-        Json item{{"range", to_json(diagnostic.range)},
-                  {"severity", static_cast<int>(diagnostic.severity)},
-                  {"source", "tolva"},
-                  {"message", diagnostic.message}};
-        for (const Diagnostic::Related& related : diagnostic.related) {
-            item["relatedInformation"].push_back(
-                {{"location", location(related.uri, related.range)}, {"message", related.message}});
-        }
-        diagnostics.push_back(std::move(item));
+        diagnostics.push_back(to_json(diagnostic));
     }
     Json params{{"uri", uri}, {"diagnostics", std::move(diagnostics)}};
     // The client drops diagnostics of a text it has changed since.
@@ -505,6 +560,134 @@ Json Server::inlay_hints(const Json& params) {
 Json Server::semantic_tokens(const Json& params) {
     const Analysis* analysis = analysis_of(uri_of(params));
     return {{"data", analysis != nullptr ? lsp::semantic_tokens(*analysis) : std::vector<int>{}}};
+}
+
+// Quick fixes, from the server's own diagnostics; each names its
+// diagnostic as the client sent it, when it did.
+Json Server::code_actions(const Json& params) {
+    const std::string& uri = uri_of(params);
+    const Range range = range_member(params, "range", "params");
+    const Json& context = object_member(params, "context", "params");
+    const Json& theirs = member(context, "diagnostics", "params.context");
+    if (!theirs.is_array()) invalid("params.context.diagnostics is not an array");
+    Json actions = Json::array();
+    if (const auto only = context.find("only"); only != context.end()) {
+        if (!only->is_array()) invalid("params.context.only is not an array");
+        const bool wanted = std::any_of(only->begin(), only->end(), [](const Json& kind) {
+            return kind.is_string() && (kind == "" || kind == "quickfix");
+        });
+        if (!wanted) return actions;
+    }
+    const Analysis* analysis = analysis_of(uri);
+    if (analysis == nullptr) return actions;
+    for (const CodeAction& action : quick_fixes(*analysis, uri, range)) {
+        const Diagnostic& fixed = analysis->diagnostics[action.diagnostic];
+        Json diagnostic = to_json(fixed);
+        for (const Json& sent : theirs) {
+            if (sent.is_object() && sent.value("message", Json()) == fixed.message &&
+                sent.value("range", Json()) == diagnostic["range"]) {
+                diagnostic = sent;
+                break;
+            }
+        }
+        Json edits = Json::array();
+        for (const TextEdit& edit : action.edits)
+            edits.push_back({{"range", to_json(edit.range)}, {"newText", edit.text}});
+        actions.push_back({{"title", action.title},
+                           {"kind", "quickfix"},
+                           {"diagnostics", Json::array({std::move(diagnostic)})},
+                           {"isPreferred", action.preferred},
+                           {"edit", {{"changes", {{uri, std::move(edits)}}}}}});
+    }
+    return actions;
+}
+
+Json Server::highlights(const Json& params) {
+    const Analysis* analysis = analysis_of(uri_of(params));
+    const Position at = position_of(params);
+    Json found = Json::array();
+    if (analysis == nullptr) return found;
+    for (const Highlight& highlight : lsp::highlights(*analysis, at))
+        found.push_back({{"range", to_json(highlight.range)}, {"kind", static_cast<int>(highlight.kind)}});
+    return found;
+}
+
+Json Server::folding_ranges(const Json& params) {
+    const Analysis* analysis = analysis_of(uri_of(params));
+    Json found = Json::array();
+    if (analysis == nullptr) return found;
+    for (const Fold& fold : folds(*analysis)) {
+        Json range{{"startLine", fold.start_line}, {"endLine", fold.end_line}};
+        if (fold.comment) range["kind"] = "comment";
+        found.push_back(std::move(range));
+    }
+    return found;
+}
+
+// The name a rename would change; null, which the editor shows as nothing
+// to rename, where it would refuse.
+Json Server::prepare_rename(const Json& params) {
+    const Analysis* analysis = analysis_of(uri_of(params));
+    const Position at = position_of(params);
+    const std::optional<Range> range = analysis != nullptr ? rename_range(*analysis, at) : std::nullopt;
+    if (!range) return nullptr;
+    return to_json(*range);
+}
+
+namespace {
+
+// A call hierarchy item, which holds the document whose analysis made it:
+// a word of an included file is known from the document's.
+Json to_json(const CallItem& item, const std::string& document) {
+    return {{"name", item.name},
+            {"detail", item.detail},
+            {"kind", item.top_level ? 1 : 12},
+            {"uri", item.uri},
+            {"range", to_json(item.range)},
+            {"selectionRange", to_json(item.selection)},
+            {"data", {{"document", document}}}};
+}
+
+}  // namespace
+
+Json Server::call_items(const Json& params) {
+    const std::string& uri = uri_of(params);
+    const Position at = position_of(params);
+    const Analysis* analysis = analysis_of(uri);
+    if (analysis == nullptr) return nullptr;
+    const std::vector<CallItem> items = lsp::call_items(*analysis, uri, at);
+    if (items.empty()) return nullptr;
+    Json found = Json::array();
+    for (const CallItem& item : items) found.push_back(to_json(item, uri));
+    return found;
+}
+
+Json Server::calls(const Json& params, bool incoming) {
+    const Json& given = object_member(params_object(params), "item", "params");
+    CallItem item;
+    item.name = string_member(given, "name", "params.item");
+    item.uri = string_member(given, "uri", "params.item");
+    item.range = range_member(given, "range", "params.item");
+    const Json& kind = member(given, "kind", "params.item");
+    if (!kind.is_number_integer()) invalid("params.item.kind is not an integer");
+    item.top_level = kind == 1;
+    std::string document = item.uri;
+    if (const auto data = given.find("data"); data != given.end() && data->is_object()) {
+        if (const auto named = data->find("document"); named != data->end() && named->is_string())
+            document = named->get<std::string>();
+    }
+    Json found = Json::array();
+    const Analysis* analysis = analysis_of(document);
+    if (analysis == nullptr) return found;
+    const std::vector<Call> calls =
+        incoming ? incoming_calls(*analysis, document, item) : outgoing_calls(*analysis, document, item);
+    for (const Call& call : calls) {
+        Json ranges = Json::array();
+        for (const Range& range : call.at) ranges.push_back(to_json(range));
+        found.push_back(
+            {{incoming ? "from" : "to", to_json(call.item, document)}, {"fromRanges", std::move(ranges)}});
+    }
+    return found;
 }
 
 std::optional<std::string> read_file(const std::string& uri) {

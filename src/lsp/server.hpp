@@ -62,6 +62,12 @@ private:
     Json workspace_symbols(const Json& params);
     Json semantic_tokens(const Json& params);
     Json inlay_hints(const Json& params);
+    Json code_actions(const Json& params);
+    Json highlights(const Json& params);
+    Json folding_ranges(const Json& params);
+    Json prepare_rename(const Json& params);
+    Json call_items(const Json& params);
+    Json calls(const Json& params, bool incoming);
 
     std::function<void(const Json&)> send_;
     Loader load_;

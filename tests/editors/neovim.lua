@@ -179,10 +179,55 @@ local function roots()
   vim.fn.delete(top, "rf")
 end
 
+-- Quick fixes, highlights and folds, in a file of their own: a misspelt
+-- word is offered the word it was meant to be.
+local function fixes()
+  local file = vim.fn.tempname() .. ".tv"
+  vim.fn.writefile({ "\\ Squares", "\\ a number.", ":square", "  dup * ;", "3 square . cr", "4 sqaure . cr" }, file)
+  vim.cmd("edit " .. vim.fn.fnameescape(file))
+  local buffer = vim.api.nvim_get_current_buf()
+  vim.wait(5000, function() return next(vim.lsp.buf_get_clients(buffer)) ~= nil end, 50)
+  local client = next(vim.lsp.buf_get_clients(buffer))
+  check("the server starts for the file of fixes", client ~= nil)
+  local errors = { severity = vim.diagnostic.severity.ERROR }
+  vim.wait(5000, function() return #vim.diagnostic.get(buffer, errors) > 0 end, 50)
+  local function ask(method, params)
+    params.textDocument = { uri = vim.uri_from_bufnr(buffer) }
+    local reply = (vim.lsp.buf_request_sync(buffer, method, params, 5000) or {})[client] or {}
+    check(method .. " answers", reply.err == nil, reply.err)
+    return reply.result
+  end
+
+  local actions = ask("textDocument/codeAction", {
+    range = { start = { line = 5, character = 3 }, ["end"] = { line = 5, character = 3 } },
+    context = { diagnostics = vim.lsp.diagnostic.get_line_diagnostics(buffer, 5) },
+  })
+  local fix = actions and actions[1]
+  check("a code action offers the word meant", fix and fix.title == "did you mean `square`?"
+    and fix.kind == "quickfix" and #fix.diagnostics == 1, actions)
+
+  local highlights = ask("textDocument/documentHighlight", { position = { line = 4, character = 3 } })
+  check("highlight shows the definition, written, and the use, read", highlights and #highlights == 2
+    and highlights[1].kind == 3 and highlights[1].range.start.line == 2
+    and highlights[2].kind == 2 and highlights[2].range.start.line == 4, highlights)
+
+  local folds = ask("textDocument/foldingRange", {})
+  check("the comment and the definition fold", folds and #folds == 2 and folds[1].kind == "comment"
+    and folds[1].endLine == 1 and folds[2].startLine == 2 and folds[2].endLine == 3, folds)
+
+  if fix then vim.lsp.util.apply_workspace_edit(fix.edit, "utf-16") end
+  check("the fixed buffer reads as it should",
+    vim.api.nvim_buf_get_lines(buffer, 5, 6, false)[1] == "4 square . cr", vim.api.nvim_buf_get_lines(buffer, 0, -1, false))
+  vim.lsp.stop_client(client)
+  vim.fn.delete(file)
+end
+
 local ok, problem = pcall(run)
 check("the checks run to their end", ok, problem)
 ok, problem = pcall(odd_folder)
 check("the checks of the odd folder run to their end", ok, problem)
 ok, problem = pcall(roots)
 check("the checks of the roots run to their end", ok, problem)
+ok, problem = pcall(fixes)
+check("the checks of the fixes run to their end", ok, problem)
 vim.cmd(failures == 0 and "qall!" or "cquit! 1")

@@ -3,8 +3,10 @@
 // protocol in between.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "lsp/analysis.hpp"
 #include "lsp/features.hpp"
@@ -183,6 +185,164 @@ TEST(Reference, TheManualsEffectsAreTheRows) {
         ++checked;
     }
     EXPECT_GT(checked, 50);
+}
+
+// The text after `edits`, in places counted in characters of ASCII lines.
+std::string edited(const std::string& text, std::vector<TextEdit> edits) {
+    std::vector<std::size_t> lines{0};
+    for (std::size_t at = 0; at < text.size(); ++at)
+        if (text[at] == '\n') lines.push_back(at + 1);
+    const auto offset = [&](Position at) { return lines.at(at.line) + at.character; };
+    std::sort(edits.begin(), edits.end(), [&](const TextEdit& one, const TextEdit& other) {
+        return offset(one.range.start) > offset(other.range.start);
+    });
+    std::string result = text;
+    for (const TextEdit& edit : edits)
+        result.replace(offset(edit.range.start), offset(edit.range.end) - offset(edit.range.start), edit.text);
+    return result;
+}
+
+const Range everything{{0, 0}, {1000, 0}};
+
+TEST(QuickFixes, EachFixLeavesTheDocumentWithoutItsSlip) {
+    struct Case {
+        const char* before;
+        const char* after;
+        std::size_t slip = 0;  // the fix of this diagnostic
+    };
+    const Case cases[] = {
+        {": sq dup * ;\n3 sq .\n", ":sq dup * ;\n3 sq .\n"},
+        // The ; ends the line before the :name that begins its own, ahead of
+        // that line's comment and above lines of comment; on one line, it
+        // goes right before the :name.
+        {":a 1 2 \\ two numbers\n\\ b leaves 3\n:b 3 ;\n", ":a 1 2 ; \\ two numbers\n\\ b leaves 3\n:b 3 ;\n"},
+        {":c 1 :d 2 ;\n", ":c 1 ; :d 2 ;\n"},
+        // Stored once, before the line of the first use, whichever use it fixes.
+        {":show $n . ;\nshow\n$n .\n", "0 =n :show $n . ;\nshow\n$n .\n", 1},
+        {"  [ $n . ] 3 times\n", "  0 =n [ $n . ] 3 times\n"},
+        // A line that begins inside a comment: right before the use.
+        {"/* a\nb */ $n .\n", "/* a\nb */ 0 =n $n .\n"},
+        {"1 ] . cr\n", "1 . cr\n"},
+        {"1 2 }\n", "1 2\n"},
+        {")\n", "\n"},
+        {":square dup * ;\n3 sqaure .\n", ":square dup * ;\n3 square .\n"},
+    };
+    for (const Case& one : cases) {
+        const std::vector<CodeAction> actions = quick_fixes(analysed(one.before), document, everything);
+        const auto fix = std::find_if(actions.begin(), actions.end(),
+                                      [&](const CodeAction& action) { return action.diagnostic == one.slip; });
+        ASSERT_NE(fix, actions.end()) << one.before;
+        EXPECT_TRUE(fix->preferred) << one.before;
+        EXPECT_EQ(edited(one.before, fix->edits), one.after) << one.before;
+        const Analysis fixed = analysed(one.after);
+        EXPECT_TRUE(fixed.diagnostics.empty()) << one.after << ": " << messages(fixed).front();
+    }
+}
+
+// The titles of the fixes offered for the diagnostics of one line.
+std::vector<std::string> titles(const std::string& text, int line) {
+    std::vector<std::string> found;
+    for (const CodeAction& action : quick_fixes(analysed(text), document, {{line, 0}, {line, 1000}}))
+        found.push_back(action.title);
+    return found;
+}
+
+TEST(QuickFixes, SpellingOffersTheWordsKnownThereNearestFirst) {
+    using Titles = std::vector<std::string>;
+    // dupp is one edit from dup and dupe, two from 2dup and drop.
+    EXPECT_EQ(titles(":dupe 1 ;\n1 dupp\n", 1),
+              (Titles{"did you mean `dup`?", "did you mean `dupe`?", "did you mean `2dup`?"}));
+    // A word defined after the use is not there yet; a body runs later.
+    EXPECT_EQ(titles("3 squar .\n:square dup * ;\n", 0), Titles{});
+    EXPECT_EQ(titles(":cube dup squar * ;\n:square dup * ;\n", 0), Titles{"did you mean `square`?"});
+    EXPECT_EQ(titles(":sqr 1 ;\n3 sq . :sq dup * ;\n", 1), Titles{"did you mean `sqr`?"});
+    // Words of up to three characters, one edit; any one-character word is
+    // one edit from another.
+    EXPECT_EQ(titles("1 dpu\n", 0), Titles{});
+    EXPECT_EQ(titles("1 x\n", 0), Titles{});
+    EXPECT_EQ(titles("1 2 swpa\n", 0), Titles{"did you mean `swap`?"});
+}
+
+TEST(QuickFixes, OnlyForTheDiagnosticsTouchingTheRange) {
+    const Analysis analysis = analysed("1 ]\n2 ]\n3 ]\n");
+    const std::vector<CodeAction> actions = quick_fixes(analysis, document, {{1, 0}, {1, 3}});
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(analysis.diagnostics[actions[0].diagnostic].range.start.line, 1);
+    EXPECT_EQ(actions[0].edits, (std::vector<TextEdit>{{{{1, 1}, {1, 3}}, ""}}));
+}
+
+TEST(Highlights, WritesWhereANameIsDefinedOrStored) {
+    using Kind = Highlight::Kind;
+    const Analysis analysis = analysed("0 =n\n[ $n 1+ =n ] 3 times 2 -n\n:sq dup * ; 3 sq . 'sq execute\n");
+    EXPECT_EQ(highlights(analysis, {1, 3}), (std::vector<Highlight>{{{{0, 2}, {0, 4}}, Kind::write},
+                                                                   {{{1, 2}, {1, 4}}, Kind::read},
+                                                                   {{{1, 8}, {1, 10}}, Kind::write},
+                                                                   {{{1, 23}, {1, 25}}, Kind::write}}));
+    EXPECT_EQ(highlights(analysis, {2, 15}), (std::vector<Highlight>{{{{2, 0}, {2, 3}}, Kind::write},
+                                                                    {{{2, 14}, {2, 16}}, Kind::read},
+                                                                    {{{2, 19}, {2, 22}}, Kind::read}}));
+}
+
+TEST(Folds, ConstructsOverLinesAsTheReaderClosesThem) {
+    const Analysis analysis = analysed(
+        "\\ Shows\n\\ numbers.\n:show\n  [ $i .\n  ] 3 times ;\n( a ) [ 1 ]\n/* a\nb */\n\\ alone\n"
+        "[ 1 [\n2 ]\n]\n");
+    // The second [ of the last list is collected, opening nothing; the last ] closes nothing.
+    EXPECT_EQ(folds(analysis), (std::vector<Fold>{
+                                   {0, 1, true}, {2, 4, false}, {3, 4, false}, {6, 7, true}, {9, 10, false}}));
+}
+
+TEST(Rename, WhatCanBeRenamedIsItsName) {
+    const Analysis analysis = analysed(":sq dup * ;\n3 sq =x $x\n");
+    EXPECT_EQ(rename_range(analysis, {0, 2}), (Range{{0, 1}, {0, 3}}));
+    EXPECT_EQ(rename_range(analysis, {1, 3}), (Range{{1, 2}, {1, 4}}));
+    EXPECT_EQ(rename_range(analysis, {1, 9}), (Range{{1, 9}, {1, 10}}));
+    for (const Position at : {Position{0, 5}, Position{1, 0}, Position{0, 10}}) {
+        EXPECT_FALSE(rename_range(analysis, at));
+        EXPECT_FALSE(rename(analysis, document, at, "other").refused.empty());
+    }
+}
+
+TEST(CallHierarchy, ARecursiveWordCallsItself) {
+    const Analysis analysis = analysed(
+        ":fact dup 1 > { dup 1- fact * } iftrue ;\n:twice fact fact ;\n5 fact . 3 twice .\n");
+    const std::vector<CallItem> items = call_items(analysis, document, {2, 3});
+    ASSERT_EQ(items.size(), 1u);
+    const CallItem& fact = items[0];
+    EXPECT_EQ(fact.name, "fact");
+    EXPECT_EQ(fact.range, (Range{{0, 0}, {0, 40}}));
+    EXPECT_EQ(fact.selection, (Range{{0, 0}, {0, 5}}));
+    EXPECT_EQ(call_items(analysis, document, {0, 2}).at(0).range, fact.range);
+
+    const std::vector<Call> incoming = incoming_calls(analysis, document, fact);
+    ASSERT_EQ(incoming.size(), 3u);
+    EXPECT_EQ(incoming[0].item.name, "fact");
+    EXPECT_EQ(incoming[0].at, (std::vector<Range>{{{0, 23}, {0, 27}}}));
+    EXPECT_EQ(incoming[1].item.name, "twice");
+    EXPECT_EQ(incoming[1].at, (std::vector<Range>{{{1, 7}, {1, 11}}, {{1, 12}, {1, 16}}}));
+    EXPECT_TRUE(incoming[2].item.top_level);
+    EXPECT_EQ(incoming[2].at, (std::vector<Range>{{{2, 2}, {2, 6}}}));
+
+    const std::vector<Call> outgoing = outgoing_calls(analysis, document, fact);
+    ASSERT_EQ(outgoing.size(), 1u);
+    EXPECT_EQ(outgoing[0].item.selection, fact.selection);
+    const std::vector<Call> from_top = outgoing_calls(analysis, document, incoming[2].item);
+    ASSERT_EQ(from_top.size(), 2u);
+    EXPECT_EQ(from_top[1].item.name, "twice");
+    EXPECT_EQ(from_top[1].at, (std::vector<Range>{{{2, 11}, {2, 16}}}));
+}
+
+TEST(CallHierarchy, WordsOfAnIncludedFile) {
+    const Analysis analysis = analysed("( lib.tv ) included\n:cube dup sq * ;\n",
+                                       {{"file:///p/lib.tv", "\\ squares\n:sq dup * ;\n"}});
+    const CallItem cube = call_items(analysis, document, {1, 1}).at(0);
+    const std::vector<Call> outgoing = outgoing_calls(analysis, document, cube);
+    ASSERT_EQ(outgoing.size(), 1u);
+    EXPECT_EQ(outgoing[0].item.uri, "file:///p/lib.tv");
+    EXPECT_EQ(outgoing[0].item.selection, (Range{{1, 0}, {1, 3}}));
+    const std::vector<Call> incoming = incoming_calls(analysis, document, outgoing[0].item);
+    ASSERT_EQ(incoming.size(), 1u);
+    EXPECT_EQ(incoming[0].item.name, "cube");
 }
 
 }  // namespace

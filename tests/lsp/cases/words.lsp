@@ -1,6 +1,6 @@
 # A document with a word, a variable and a comment: what the editor asks.
 --> {"jsonrpc":"2.0","id":1,"method":"initialize","params":{"capabilities":{}}}
-<-- {"id":1,"result":{"capabilities":{"hoverProvider":true,"definitionProvider":true,"renameProvider":true},"serverInfo":{"name":"tolva-lsp"}}}
+<-- {"id":1,"result":{"capabilities":{"hoverProvider":true,"definitionProvider":true,"renameProvider":{"prepareProvider":true}},"serverInfo":{"name":"tolva-lsp"}}}
 --> {"jsonrpc":"2.0","method":"initialized","params":{}}
 --> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///w/sq.tv","languageId":"tolva","version":1,"text":"\\ Squares a number.\n:sq dup * ;\n3 sq =n\n$n . cr\n"}}}
 <-- {"method":"textDocument/publishDiagnostics","params":{"uri":"file:///w/sq.tv","diagnostics":[]}}

@@ -1,0 +1,15 @@
+# The newer requests with fields missing, of the wrong type, or far away.
+--> {"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}
+--> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///f/a.tv","version":1,"text":": sq dup * ;\n:a 1\n:b 2 ;\n3 sqq . $x ] cr\n"}}}
+--> {"jsonrpc":"2.0","id":2,"method":"textDocument/codeAction","params":{"textDocument":{"uri":"file:///f/a.tv"},"range":{"start":{"line":9,"character":0},"end":{"line":0,"character":0}},"context":{"diagnostics":[7,{"range":[]},{"message":null}],"only":[null,""]}}}
+--> {"jsonrpc":"2.0","id":3,"method":"textDocument/codeAction","params":{"textDocument":{"uri":"file:///f/a.tv"},"range":{"start":{"line":0}},"context":{"diagnostics":{}}}}
+--> {"jsonrpc":"2.0","id":4,"method":"textDocument/codeAction","params":{"textDocument":{"uri":"file:///f/a.tv"},"range":{"start":{"line":0,"character":0},"end":{"line":4294967295,"character":2147483647}},"context":{"diagnostics":[],"only":"quickfix"}}}
+--> {"jsonrpc":"2.0","id":5,"method":"textDocument/documentHighlight","params":{"textDocument":{"uri":"file:///f/a.tv"},"position":{"line":3,"character":-1}}}
+--> {"jsonrpc":"2.0","id":6,"method":"textDocument/foldingRange","params":{"textDocument":{"uri":7}}}
+--> {"jsonrpc":"2.0","id":7,"method":"textDocument/prepareRename","params":{"textDocument":{"uri":"file:///f/a.tv"},"position":{"line":0,"character":0}}}
+--> {"jsonrpc":"2.0","id":8,"method":"textDocument/prepareCallHierarchy","params":{"textDocument":{"uri":"file:///f/a.tv"},"position":{"line":2,"character":1}}}
+--> {"jsonrpc":"2.0","id":9,"method":"callHierarchy/incomingCalls","params":{"item":{"name":"b","kind":12,"uri":"file:///f/a.tv","range":{"start":{"line":2,"character":0},"end":{"line":2,"character":6}},"data":{"document":7}}}}
+--> {"jsonrpc":"2.0","id":10,"method":"callHierarchy/outgoingCalls","params":{"item":{"name":"a.tv","kind":1,"uri":"file:///f/other.tv","range":{"start":{"line":0,"character":0},"end":{"line":0,"character":0}},"data":{"document":"file:///f/a.tv"}}}}
+--> {"jsonrpc":"2.0","id":11,"method":"callHierarchy/outgoingCalls","params":{"item":{"name":7,"kind":12}}}
+--> {"jsonrpc":"2.0","id":12,"method":"shutdown"}
+--> {"jsonrpc":"2.0","method":"exit"}
