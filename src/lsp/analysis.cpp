@@ -6,6 +6,7 @@
 #include <set>
 #include <span>
 #include <sstream>
+#include <tuple>
 #include <utility>
 #include <unordered_set>
 
@@ -255,8 +256,8 @@ private:
             const std::string body = joined(reading_.buffer);
             run_for_real(taken.text);
             add(Definition::Kind::word, name, taken);
-            into_.definitions.back().body = body;
-            into_.definitions.back().closed = true;
+            into_.definitions[last_added_].body = body;
+            into_.definitions[last_added_].closed = true;
             return;
         }
         if (row != nullptr && row->kind == Kind::effect && is_closer(row->name)) {
@@ -368,7 +369,7 @@ private:
             diagnose(token, Diagnostic::Slip::empty_name, Diagnostic::Severity::warning, empty_name_slip(""));
         }
         std::optional<std::size_t> definition;
-        if (row.kind == Kind::opener_sigil) definition = into_.definitions.size() - 1;  // note_names made it
+        if (row.kind == Kind::opener_sigil) definition = last_added_;  // note_names made it
         run_for_real(token.text);
         if (reading_.terminator.empty()) return;
         open_ = Open{uri_, &tokens, index, row.construct, token.text, definition};
@@ -490,8 +491,14 @@ private:
         }
     }
 
+    // Once for each place: a file read again (included twice, or by
+    // itself) defines there again, but it is one definition to an editor.
     void add(Definition::Kind kind, const std::string& name, const Token& token) {
-        into_.definitions.push_back({kind, name, uri_, token.range, "", comment_above(token.range.start.line), false});
+        const auto [place, added] = placed_.try_emplace({uri_, token.range.start.line, token.range.start.character},
+                                                        into_.definitions.size());
+        last_added_ = place->second;
+        if (added)
+            into_.definitions.push_back({kind, name, uri_, token.range, "", comment_above(token.range.start.line), false});
     }
 
     // The lines of comment right above `line`, without their backslash, after
@@ -529,8 +536,8 @@ private:
             return;
         }
         visited_.insert(file->uri);
-        const bool first_time =
-            std::find(into_.included.begin(), into_.included.end(), file->uri) == into_.included.end();
+        const bool first_time = file->uri != root_ && std::find(into_.included.begin(), into_.included.end(),
+                                                                 file->uri) == into_.included.end();
         if (first_time) into_.included.push_back(file->uri);
         std::vector<Token> ignored;
         read(file->uri, file->text, first_time ? into_.included_tokens[file->uri] : ignored, depth_ + 1);
@@ -553,6 +560,8 @@ private:
     std::optional<std::size_t> last_list_;
     std::vector<std::pair<int, std::string>> comment_lines_;  // line, text
     std::unordered_set<std::string> stored_;
+    std::map<std::tuple<std::string, int, int>, std::size_t> placed_;  // each definition's index by its place
+    std::size_t last_added_ = 0;
     std::vector<std::pair<Range, std::string>> unknowns_;  // places of words unknown there, and the words
     bool dynamic_ = false;
     bool underflow_said_ = false;
