@@ -125,7 +125,11 @@ public:
                                              " is never closed: everything after it is collected",
                                          {}, Diagnostic::Slip::never_closed});
         }
-        if (open_) collected_.push_back({open_->tokens, open_->opener + 1, open_->tokens->size(), false});
+        // A definition still being written is checked as the word it will be.
+        if (open_) {
+            collected_.push_back({open_->tokens, open_->opener + 1, open_->tokens->size(),
+                                  open_->construct == Construct::definition});
+        }
         for (const Collected& run : collected_) classify(*run.tokens, run.from, run.to, run.runs && run.tokens == &into_.tokens);
         say_unknowns();
         // A word's names are those of the comment on its last definition.
@@ -439,7 +443,10 @@ private:
             const Meaning meaning = meaning_of(reading_, token.text, true);
             token.role = role_of(meaning);
             const Builtin* row = row_of_meaning(meaning);
-            if (meaning.kind == Meaning::Kind::none && runs && !dynamic_) unknown(token, *meaning.token);
+            // A body runs later: a word the document defines anywhere, even
+            // in a definition still being written, is none of its slips.
+            if (meaning.kind == Meaning::Kind::none && runs && !dynamic_ && !defines(*meaning.token))
+                unknown(token, *meaning.token);
             if (meaning.kind == Meaning::Kind::sigil && row != nullptr && row->kind == Kind::fetch_sigil && runs &&
                 !dynamic_ && !stored_.contains(token.text.substr(1))) {
                 diagnose(token, Diagnostic::Slip::never_stored, Diagnostic::Severity::warning,
@@ -464,6 +471,14 @@ private:
             if (end < to) tokens[end].role = Role::closer;
             at = end;
         }
+    }
+
+    bool defines(const std::string& name) {
+        if (defined_names_.empty()) {
+            for (const Definition& definition : into_.definitions)
+                if (definition.kind != Definition::Kind::variable) defined_names_.insert(definition.name);
+        }
+        return defined_names_.contains(name);
     }
 
     // The names a token defines or stores, wherever it is: a list, a
@@ -560,6 +575,7 @@ private:
     std::optional<std::size_t> last_list_;
     std::vector<std::pair<int, std::string>> comment_lines_;  // line, text
     std::unordered_set<std::string> stored_;
+    std::unordered_set<std::string> defined_names_;  // every word and alias, once the document is read
     std::map<std::tuple<std::string, int, int>, std::size_t> placed_;  // each definition's index by its place
     std::size_t last_added_ = 0;
     std::vector<std::pair<Range, std::string>> unknowns_;  // places of words unknown there, and the words

@@ -545,8 +545,9 @@ std::vector<Fold> folds(const Analysis& analysis) {
         run = Fold{line, line, true};
     }
     end_run();
-    std::stable_sort(found.begin(), found.end(),
-                     [](const Fold& one, const Fold& other) { return one.start_line < other.start_line; });
+    std::sort(found.begin(), found.end(), [](const Fold& one, const Fold& other) {
+        return one.start_line < other.start_line || (one.start_line == other.start_line && one.end_line > other.end_line);
+    });
     return found;
 }
 
@@ -593,7 +594,7 @@ public:
                 bodies_.push_back(&definition);
         }
         // A file included twice was read twice.
-        std::stable_sort(bodies_.begin(), bodies_.end(), [](const Definition* one, const Definition* other) {
+        std::sort(bodies_.begin(), bodies_.end(), [](const Definition* one, const Definition* other) {
             return earlier(one->range.start, other->range.start);
         });
         bodies_.erase(std::unique(bodies_.begin(), bodies_.end(),
