@@ -6,7 +6,6 @@
 #include <set>
 #include <span>
 #include <sstream>
-#include <tuple>
 #include <utility>
 #include <unordered_set>
 
@@ -110,6 +109,7 @@ public:
         reading_.err = &nowhere_;
         reading_.in = &no_input_;
         visited_.insert(root);
+        read_files_[root] = 0;
     }
 
     void read_document(std::string_view text) { read(root_, text, into_.tokens, 0); }
@@ -260,8 +260,8 @@ private:
             const std::string body = joined(reading_.buffer);
             run_for_real(taken.text);
             add(Definition::Kind::word, name, taken);
-            into_.definitions[last_added_].body = body;
-            into_.definitions[last_added_].closed = true;
+            into_.definitions.back().body = body;
+            into_.definitions.back().closed = true;
             return;
         }
         if (row != nullptr && row->kind == Kind::effect && is_closer(row->name)) {
@@ -373,7 +373,7 @@ private:
             diagnose(token, Diagnostic::Slip::empty_name, Diagnostic::Severity::warning, empty_name_slip(""));
         }
         std::optional<std::size_t> definition;
-        if (row.kind == Kind::opener_sigil) definition = last_added_;  // note_names made it
+        if (row.kind == Kind::opener_sigil) definition = into_.definitions.size() - 1;  // note_names made it
         run_for_real(token.text);
         if (reading_.terminator.empty()) return;
         open_ = Open{uri_, &tokens, index, row.construct, token.text, definition};
@@ -506,14 +506,8 @@ private:
         }
     }
 
-    // Once for each place: a file read again (included twice, or by
-    // itself) defines there again, but it is one definition to an editor.
     void add(Definition::Kind kind, const std::string& name, const Token& token) {
-        const auto [place, added] = placed_.try_emplace({uri_, token.range.start.line, token.range.start.character},
-                                                        into_.definitions.size());
-        last_added_ = place->second;
-        if (added)
-            into_.definitions.push_back({kind, name, uri_, token.range, "", comment_above(token.range.start.line), false});
+        into_.definitions.push_back({kind, name, uri_, token.range, "", comment_above(token.range.start.line), false});
     }
 
     // The lines of comment right above `line`, without their backslash, after
@@ -545,17 +539,27 @@ private:
             lose_track();
             return;
         }
+        // A file read before is not read again: read in the chain that
+        // includes it, it recurses until a run fails; read before that, it
+        // defines as it did, unless the dictionary has changed since.
+        if (const auto read = read_files_.find(resolve_uri(uri_, name)); read != read_files_.end()) {
+            if (read->second != reading_.runtime.generation) lose_track();
+            return;
+        }
         const std::optional<Included> file = load_included(load_, uri_, root_, name);
         if (!file) {
             lose_track();  // what it would define is unknown
             return;
         }
         visited_.insert(file->uri);
-        const bool first_time = file->uri != root_ && std::find(into_.included.begin(), into_.included.end(),
-                                                                 file->uri) == into_.included.end();
-        if (first_time) into_.included.push_back(file->uri);
-        std::vector<Token> ignored;
-        read(file->uri, file->text, first_time ? into_.included_tokens[file->uri] : ignored, depth_ + 1);
+        if (const auto read = read_files_.find(file->uri); read != read_files_.end()) {
+            if (read->second != reading_.runtime.generation) lose_track();
+            return;
+        }
+        read_files_[file->uri] = 0;  // being read: the generation is never 0
+        into_.included.push_back(file->uri);
+        read(file->uri, file->text, into_.included_tokens[file->uri], depth_ + 1);
+        read_files_[file->uri] = reading_.runtime.generation;
     }
 
     const Loader& load_;
@@ -568,6 +572,7 @@ private:
     Effects effects_;
     Effects::Top top_;
     std::set<std::string> visited_;
+    std::map<std::string, std::uint64_t> read_files_;  // each file read, and the dictionary's generation after it
     std::string uri_;
     std::size_t depth_ = 0;  // of files including one another above the one read
     std::optional<Open> open_;
@@ -576,8 +581,6 @@ private:
     std::vector<std::pair<int, std::string>> comment_lines_;  // line, text
     std::unordered_set<std::string> stored_;
     std::unordered_set<std::string> defined_names_;  // every word and alias, once the document is read
-    std::map<std::tuple<std::string, int, int>, std::size_t> placed_;  // each definition's index by its place
-    std::size_t last_added_ = 0;
     std::vector<std::pair<Range, std::string>> unknowns_;  // places of words unknown there, and the words
     bool dynamic_ = false;
     bool underflow_said_ = false;

@@ -428,8 +428,12 @@ bool Server::add_run(const std::string& uri, const Loader& load) {
 }
 
 void Server::publish(const std::string& uri) {
+    // The first in the document, as many as anyone reads: a document of a
+    // line of lone closers would send a warning for every token, twice.
+    constexpr std::size_t most_published = 1000;
     Json diagnostics = Json::array();
     for (const Diagnostic& diagnostic : analyses_[uri].diagnostics) {
+        if (diagnostics.size() == most_published) break;
         diagnostics.push_back(to_json(diagnostic));
     }
     Json params{{"uri", uri}, {"diagnostics", std::move(diagnostics)}};

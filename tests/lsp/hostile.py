@@ -273,9 +273,22 @@ def includes(server_path):
         server.end()
 
 
+def many_slips(server_path):
+    # A line of 50,000 lone closers is 50,000 warnings: the first 1,000 are
+    # published, not a message of megabytes for each change.
+    server = Server(server_path)
+    server.initialize()
+    server.send(open_document("file:///slips/closers.tv", "] " * 50000 + "\n"))
+    message = server.wait(method="textDocument/publishDiagnostics")
+    diagnostics = (message or {}).get("params", {}).get("diagnostics", [])
+    check("the first 1,000 slips are published", len(diagnostics) == 1000
+          and diagnostics[0]["range"]["start"] == {"line": 0, "character": 0}, len(diagnostics))
+    server.end()
+
+
 def main():
     server_path = sys.argv[1]
-    for test in (nesting, lengths, typing, cancelling, run_bounds, includes):
+    for test in (nesting, lengths, typing, cancelling, run_bounds, includes, many_slips):
         try:
             test(server_path)
         except Exception as error:  # a server that died mid-test: a broken pipe, say

@@ -80,9 +80,9 @@ TEST(Reading, AStrayCloserAfterAMissingSemicolon) {
     EXPECT_EQ(all[1], "] closes nothing: no construct is open");
 }
 
-TEST(Reading, AFileReadAgainDefinesOncePerPlace) {
-    // The document includes itself (as a run would, until too deep) and a
-    // file twice: each definition and use is listed once.
+TEST(Reading, AFileIncludedAgainIsReadOnce) {
+    // The document includes itself and a file twice: neither is read
+    // again, so each definition and use is listed once.
     const Analysis analysis = analysed(":sq dup * ;\n( main.tv ) included ( lib.tv ) included ( lib.tv ) included\n3 sq cube\n",
                                        {{document, ":sq dup * ;\n"}, {"file:///p/lib.tv", ":cube dup dup * * ;\n"}});
     EXPECT_EQ(definitions(analysis, {0, 1}).size(), 1u);
