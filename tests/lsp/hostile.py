@@ -238,6 +238,20 @@ def run_bounds(server_path):
     check("a line of ; is stopped by the time budget",
           any("ms of processor time" in d.get("message", "") for d in diagnostics), diagnostics)
     check("within three seconds, not ten", elapsed < 3.0, f"{elapsed:.2f} s")
+
+    # And when the passes of a loop turn long (600,000 tokens each) after
+    # many short ones: the clock is read as time passes, not after a count
+    # of polls that the short passes would have grown to thousands.
+    text = ":short 1 drop ;\n[ short ] 300000 times\n:long " + "1 drop " * 300000 + ";\n[ long ] 100000 times\n"
+    server.send(open_document("file:///bounds/turns.tv", text))
+    server.wait(method="textDocument/publishDiagnostics")
+    start = time.monotonic()
+    message = server.wait(method="textDocument/publishDiagnostics")
+    elapsed = time.monotonic() - start
+    diagnostics = (message or {}).get("params", {}).get("diagnostics", [])
+    check("long passes after short ones are stopped by the time budget",
+          any("ms of processor time" in d.get("message", "") for d in diagnostics), diagnostics)
+    check("within three seconds", elapsed < 3.0, f"{elapsed:.2f} s")
     server.end()
 
 
