@@ -189,6 +189,42 @@ def typing(server_path):
     server.end()
 
 
+def typing_ranges(server_path):
+    # Changes of ranges cannot be dropped as whole texts are, each changing
+    # the text the one before left: 30 at once, each typing the next digit
+    # of a name, then a request. The text holds them all, in order, and only
+    # the newest is analysed and run.
+    server = Server(server_path)
+    server.initialize()
+    uri = "file:///typing/b.tv"
+    server.send(open_document(uri, ":w 1 ;\n" + LOOP))
+    server.wait(method="textDocument/publishDiagnostics")
+    start = time.monotonic()
+    changes = [{"jsonrpc": "2.0", "method": "textDocument/didChange",
+                "params": {"textDocument": {"uri": uri, "version": version},
+                           "contentChanges": [{"range": {"start": {"line": 0, "character": version},
+                                                         "end": {"line": 0, "character": version}},
+                                               "text": str(version % 10)}]}}
+               for version in range(2, 32)]
+    server.send(*changes, {"jsonrpc": "2.0", "id": 9, "method": "textDocument/documentSymbol",
+                           "params": {"textDocument": {"uri": uri}}})
+    published = []
+    reply = None
+    while reply is None and (message := server.next()) is not None:
+        if message.get("method") == "textDocument/publishDiagnostics":
+            published.append(message["params"].get("version"))
+        elif message.get("id") == 9:
+            reply = message
+    elapsed = time.monotonic() - start
+    names = [symbol["name"] for symbol in (reply or {}).get("result", [])]
+    check("30 waiting changes of ranges are all applied, in order",
+          names == ["w" + "".join(str(version % 10) for version in range(2, 32))], names)
+    check("within two seconds", elapsed < 2.0, f"{elapsed:.2f} s")
+    check("the newest text is analysed last", published and published[-1] == 31, published)
+    check("most waiting changes are never analysed", len(set(published)) <= 10, published)
+    server.end()
+
+
 def cancelling(server_path):
     # A request cancelled while it waits is answered at once with -32800.
     server = Server(server_path)
@@ -290,7 +326,7 @@ def includes(server_path):
 
 def main():
     server_path = sys.argv[1]
-    for test in (nesting, lengths, typing, cancelling, run_bounds, includes):
+    for test in (nesting, lengths, typing, typing_ranges, cancelling, run_bounds, includes):
         try:
             test(server_path)
         except Exception as error:  # a server that died mid-test: a broken pipe, say
