@@ -222,6 +222,33 @@ def typing_ranges(server_path):
     check("within two seconds", elapsed < 2.0, f"{elapsed:.2f} s")
     check("the newest text is analysed last", published and published[-1] == 31, published)
     check("most waiting changes are never analysed", len(set(published)) <= 10, published)
+
+    # A change left unanalysed for the one behind it is analysed when that
+    # one is refused: here for jumping between the ends of a 1 MB text,
+    # queued behind it while another document runs.
+    uri = "file:///typing/c.tv"
+    server.send(open_document(uri, ":w 1 ;\n" + "\\ a line of a long comment\n" * 40000))
+    server.wait(method="textDocument/publishDiagnostics")
+    here = {"start": {"line": 0, "character": 0}, "end": {"line": 0, "character": 0}}
+    there = {"start": {"line": 40000, "character": 0}, "end": {"line": 40000, "character": 0}}
+    added = {"jsonrpc": "2.0", "method": "textDocument/didChange",
+             "params": {"textDocument": {"uri": uri, "version": 2},
+                        "contentChanges": [{"range": here, "text": ":added 2 ;\n"}]}}
+    jumping = {"jsonrpc": "2.0", "method": "textDocument/didChange",
+               "params": {"textDocument": {"uri": uri, "version": 3},
+                          "contentChanges": [{"range": (here, there)[n % 2], "text": "x"} for n in range(200)]}}
+    server.send(open_document("file:///typing/d.tv", LOOP), added, jumping,
+                {"jsonrpc": "2.0", "id": 10, "method": "textDocument/documentSymbol",
+                 "params": {"textDocument": {"uri": uri}}})
+    published = []
+    reply = None
+    while reply is None and (message := server.next()) is not None:
+        if message.get("method") == "textDocument/publishDiagnostics" and message["params"]["uri"] == uri:
+            published.append(message["params"].get("version"))
+        elif message.get("id") == 10:
+            reply = message
+    names = [symbol["name"] for symbol in (reply or {}).get("result", [])]
+    check("a change before one refused is analysed", names == ["added", "w"] and published == [2], (names, published))
     server.end()
 
 
