@@ -14,7 +14,7 @@
 <-- {"params":{"diagnostics":[{"message":"`nosuch` is neither built in nor defined in this file or the files it includes: running it fails with `Domain error: unknown word`"}]}}
 --> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///r/a.tv","version":4},"contentChanges":[{"text":"accept number 2 * . cr\n"}]}}
 <-- {"params":{"diagnostics":[]}}
-# Collatz walks from the starts below 2,000: half a million calls and
+# Collatz walks from every start up to 2,000: half a million calls and
 # passes, some milliseconds in tolva. Reading the processor's clock at each
 # of them once took the run past its budget; nothing is said of it now, so
 # the answer to the next request is the next message.
