@@ -14,13 +14,5 @@
 <-- {"params":{"diagnostics":[{"message":"`nosuch` is neither built in nor defined in this file or the files it includes: running it fails with `Domain error: unknown word`"}]}}
 --> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///r/a.tv","version":4},"contentChanges":[{"text":"accept number 2 * . cr\n"}]}}
 <-- {"params":{"diagnostics":[]}}
-# Collatz walks from every start up to 2,000: half a million calls and
-# passes, some milliseconds in tolva. Reading the processor's clock at each
-# of them once took the run past its budget; nothing is said of it now, so
-# the answer to the next request is the next message.
---> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///r/a.tv","version":5},"contentChanges":[{"text":":step dup 2 mod =odd $odd { 3 * 1+ } iftrue $odd { 2 / } iffalse ;\n:walk 0 =count { dup 1 <> [ step 1 +count ] iftrue } while { dup 1 <> } repeat drop $count ;\n0 =longest [ $i 1+ walk $longest max =longest ] 2000 times\n"}]}}
-<-- {"params":{"version":5,"diagnostics":[]}}
---> {"jsonrpc":"2.0","id":3,"method":"textDocument/documentSymbol","params":{"textDocument":{"uri":"file:///r/a.tv"}}}
-<-- {"id":3}
 --> {"jsonrpc":"2.0","id":2,"method":"shutdown"}
 <-- {"id":2,"result":null}
