@@ -60,6 +60,45 @@ void run_text(Context& ctx, std::string_view text, std::string_view name, const 
 // this; the rest of the budget they check every time.
 constexpr std::size_t work_per_reading = std::size_t{1} << 14;
 
+// The wall clock as cheaply as it can be read: on Linux a coarse clock
+// that ticks every 1 to 10 ms and costs a few nanoseconds, not the few
+// dozen of the steady clock.
+std::chrono::nanoseconds wall_now() {
+#if defined(CLOCK_MONOTONIC_COARSE) && !defined(__EMSCRIPTEN__)
+    timespec at{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &at);
+    return std::chrono::seconds(at.tv_sec) + std::chrono::nanoseconds(at.tv_nsec);
+#else
+    return std::chrono::steady_clock::now().time_since_epoch();
+#endif
+}
+
+// When the poll hook reads the processor's clock and asks whether the run
+// is cancelled. A poll (a call, a pass of a loop) may cost a few dozen
+// nanoseconds and a reading some hundreds, so the hook looks at the wall
+// clock once every polls_per_look polls, and reads once a millisecond has
+// passed since the last reading (on a coarse clock, at its next tick). A
+// count of polls alone would not do: a run that went from short passes to
+// long ones (a body of a million tokens) would run thousands of them
+// between readings.
+class Pacer {
+public:
+    bool due() {
+        if (--left_ != 0) return false;
+        left_ = polls_per_look;
+        const std::chrono::nanoseconds at = wall_now();
+        if (at - last_ < reading_interval) return false;
+        last_ = at;
+        return true;
+    }
+
+private:
+    static constexpr int polls_per_look = 16;
+    static constexpr std::chrono::milliseconds reading_interval{1};
+    int left_ = 1;
+    std::chrono::nanoseconds last_{};
+};
+
 // What the words checked may go through: some or all of it.
 std::size_t work_of(const Context& ctx) {
     return ctx.text.size() + ctx.buffer.size() + ctx.stack.size() + ctx.words.size() + ctx.aliases.size();
@@ -84,40 +123,35 @@ RunResult run_document(const std::string& uri, const std::string& text, const Lo
     const heap::Meter meter;
     enum class Why { none, time, stack, buffer, memory, out_of_memory, cancelled } why = Why::none;
     const auto deadline = now() + budget.time;
-    // All of the budget, at every poll.
-    const auto check = [&](const Context& running) {
-        if (now() > deadline) {
-            why = Why::time;
-        } else if (running.stack.size() > budget.values) {
-            why = Why::stack;
-        } else if (running.buffer.size() > budget.values) {
-            why = Why::buffer;
-        } else if (meter.held() + running.stack.capacity() * sizeof(double) > budget.memory) {
-            why = Why::memory;
-        } else if (budget.cancelled && budget.cancelled()) {
-            why = Why::cancelled;
-        }
-        if (why != Why::none) throw sandbox::Stop{};
+    // What of the budget is spent: with `reading`, the clock and the
+    // cancellation too, which cost more than the rest.
+    const auto spent = [&](const Context& running, bool reading) {
+        if (reading && now() > deadline) return Why::time;
+        if (running.stack.size() > budget.values) return Why::stack;
+        if (running.buffer.size() > budget.values) return Why::buffer;
+        if (meter.held() + running.stack.capacity() * sizeof(double) > budget.memory) return Why::memory;
+        if (reading && budget.cancelled && budget.cancelled()) return Why::cancelled;
+        return Why::none;
     };
+    const auto stop_if = [&](Why found) {
+        if (found == Why::none) return;
+        why = found;
+        throw sandbox::Stop{};
+    };
+    // All of the budget.
+    const auto check = [&](const Context& running) { stop_if(spent(running, true)); };
     // After a line or before a word checked, which did `done` work: the
     // clock and the cancellation once in a while, the rest every time.
     std::size_t work = 0;
     const auto check_work = [&](const Context& running, std::size_t done) {
         work += done + 1;
-        if (work >= work_per_reading) {
-            work = 0;
-            check(running);
-            return;
-        }
-        if (running.stack.size() > budget.values) {
-            why = Why::stack;
-        } else if (running.buffer.size() > budget.values) {
-            why = Why::buffer;
-        } else if (meter.held() + running.stack.capacity() * sizeof(double) > budget.memory) {
-            why = Why::memory;
-        }
-        if (why != Why::none) throw sandbox::Stop{};
+        const bool reading = work >= work_per_reading;
+        if (reading) work = 0;
+        stop_if(spent(running, reading));
     };
+    // At every call and pass of a loop: likewise, paced.
+    Pacer pacer;
+    const auto check_poll = [&](const Context& running) { stop_if(spent(running, pacer.due())); };
 
     RunResult result;
     {
@@ -133,7 +167,7 @@ RunResult run_document(const std::string& uri, const std::string& text, const Lo
         ctx.in = &no_input;
 
         bool read_input = false;
-        set_poll_hook(ctx, [&check](Context& polled) { check(polled); });
+        set_poll_hook(ctx, [&check_poll](Context& polled) { check_poll(polled); });
         sandbox::tame(ctx, most_blanks);
         // A wrapper may be replaced while its word runs (`( ; ) ;` defines
         // `;`), so it copies what it calls and touches nothing of itself after.

@@ -23,6 +23,7 @@
 #include "core/token_list.hpp"
 #include "engine/meaning.hpp"
 #include "lsp/features.hpp"
+#include "lsp/text_changes.hpp"
 #include "lsp/uri.hpp"
 #include "words/vocabulary.hpp"
 
@@ -153,39 +154,59 @@ Range range_member(const Json& object, const char* name, const std::string& wher
 }
 
 // What didOpen and didChange say: the document, its version (null when
-// none is given) and its whole new text.
+// none is given) and the changes of its text, of which didOpen's is one
+// whole text.
 struct Sync {
     const std::string* uri;
     const Json* version;
-    const std::string* text;
+    std::vector<TextChange> changes;
+    bool whole = false;  // some change gives the whole text
 };
 
 bool is_sync(const std::string& method) {
     return method == "textDocument/didOpen" || method == "textDocument/didChange";
 }
 
+Position position_member(const Json& object, const char* name, const std::string& where) {
+    const Json& at = object_member(object, name, where);
+    const std::string inner = where + "." + name;
+    return {count_member(at, "line", inner), count_member(at, "character", inner)};
+}
+
 Sync sync_of(const std::string& method, const Json& params) {
     static const Json none;
     const Json& document = object_member(params_object(params), "textDocument", "params");
-    Sync sync{&string_member(document, "uri", "params.textDocument"), &none, nullptr};
+    Sync sync{&string_member(document, "uri", "params.textDocument"), &none, {}};
     if (const auto version = document.find("version"); version != document.end() && !version->is_null()) {
         if (!version->is_number_integer()) invalid("params.textDocument.version is not an integer");
         sync.version = &*version;
     }
     if (method == "textDocument/didOpen") {
-        sync.text = &string_member(document, "text", "params.textDocument");
+        sync.changes.push_back({std::nullopt, string_member(document, "text", "params.textDocument")});
+        sync.whole = true;
         return sync;
     }
     const Json& changes = member(params, "contentChanges", "params");
     if (!changes.is_array()) invalid("params.contentChanges is not an array");
     if (changes.empty()) invalid("params.contentChanges is empty");
-    // The server asks for whole texts (textDocumentSync 1): the last change
-    // holds the text, and is no range.
-    const Json& last = changes.back();
-    if (!last.is_object()) invalid("params.contentChanges holds a change that is not an object");
-    if (const auto range = last.find("range"); range != last.end() && !range->is_null())
-        invalid("params.contentChanges ends with a change of a range: the server takes whole texts only");
-    sync.text = &string_member(last, "text", "params.contentChanges[" + std::to_string(changes.size() - 1) + "]");
+    // Each change replaces a range, or the whole text when it has none
+    // (rangeLength, which the protocol has given up, is not read).
+    for (std::size_t index = 0; index < changes.size(); ++index) {
+        const Json& change = changes[index];
+        const std::string where = "params.contentChanges[" + std::to_string(index) + "]";
+        if (!change.is_object()) invalid(where + " is not an object");
+        TextChange& made = sync.changes.emplace_back(TextChange{std::nullopt, string_member(change, "text", where)});
+        if (const auto range = change.find("range"); range != change.end() && !range->is_null()) {
+            if (!range->is_object()) invalid(where + ".range is not an object");
+            const std::string inner = where + ".range";
+            made.range = Range{position_member(*range, "start", inner), position_member(*range, "end", inner)};
+            const auto [start, end] = *made.range;
+            if (end.line < start.line || (end.line == start.line && end.character < start.character))
+                invalid(inner + " ends before it starts");
+        } else {
+            sync.whole = true;
+        }
+    }
     return sync;
 }
 
@@ -288,7 +309,7 @@ Json Server::dispatch(const std::string& method, const Json& params) {
     if (method == "initialize") {
         initialized_ = true;
         return {{"capabilities",
-                 {{"textDocumentSync", {{"openClose", true}, {"change", 1}}},
+                 {{"textDocumentSync", {{"openClose", true}, {"change", 2}}},
                   {"hoverProvider", true},
                   {"completionProvider", {{"triggerCharacters", {"$", "=", "+", "-", "'", ":"}}}},
                   {"definitionProvider", true},
@@ -311,16 +332,12 @@ Json Server::dispatch(const std::string& method, const Json& params) {
         return nullptr;
     }
     if (is_sync(method)) {
-        const Sync sync = sync_of(method, params);
-        const std::string uri = *sync.uri;
-        versions_[uri] = *sync.version;
-        texts_[uri] = *sync.text;
-        open_[canonical_uri(uri)] = uri;
-        notify(uri);
+        update_text(method, params);
         return nullptr;
     }
     if (method == "textDocument/didClose") {
         const std::string uri = uri_of(params);
+        unanalysed_.erase(uri);
         texts_.erase(uri);
         versions_.erase(uri);
         analyses_.erase(uri);
@@ -353,6 +370,34 @@ Json Server::dispatch(const std::string& method, const Json& params) {
 }
 
 bool Server::is_open(const std::string& uri) const { return open_.contains(canonical_uri(uri)); }
+
+// Stores the text didOpen or didChange gives, and analyses and runs it
+// unless a newer change of the document waits with no request before it,
+// which would see nothing of this text: then only the newest is. Changes
+// that cannot be applied leave the text as it was, analysed if it was not.
+void Server::update_text(const std::string& method, const Json& params) {
+    const Sync sync = sync_of(method, params);
+    const std::string uri = *sync.uri;
+    try {
+        const auto stored = texts_.find(uri);
+        if (!sync.whole && stored == texts_.end())
+            invalid("params.textDocument.uri is not open: a change of a range needs the text it changes");
+        std::string text = sync.whole ? std::string() : stored->second;
+        apply_changes(text, sync.changes);
+        texts_[uri] = std::move(text);
+    } catch (...) {
+        if (unanalysed_.erase(uri) != 0) notify(uri);
+        throw;
+    }
+    versions_[uri] = *sync.version;
+    open_[canonical_uri(uri)] = uri;
+    if (change_follows_ && change_follows_(uri)) {
+        unanalysed_.insert(uri);
+        return;
+    }
+    unanalysed_.erase(uri);
+    notify(uri);
+}
 
 void Server::notify(const std::string& uri) {
     // Open documents are read as the editor has them, others from disk;
@@ -762,7 +807,8 @@ struct Item {
     std::size_t bytes = 0;  // of the message's body
     bool request = false;
     bool cancelled = false;  // a request whose $/cancelRequest came while it waited
-    std::string sync;        // the document of a didOpen or didChange that holds a whole text
+    std::string sync;        // the document of a didOpen or didChange
+    bool whole = false;      // and whether it gives the whole text
     std::string closes;      // the document of a didClose
 };
 
@@ -770,14 +816,15 @@ struct Item {
 // handles them.
 class Inbox {
 public:
-    // Queues `item`, first dropping the texts of its document that it
-    // makes out of date: those queued after the last request, or didClose
-    // of the document, since nothing between would see them.
+    // Queues `item`. One that gives a whole text first drops the changes of
+    // its document that it makes of no use: those queued after the last
+    // request, or didClose of the document, since nothing between would see
+    // them. Changes of ranges are all kept, each changing the one before.
     void push(Item item) {
         std::unique_lock lock(mutex_);
         room_.wait(lock, [&] { return stopping_ || items_.empty() || waiting_ <= most_waiting; });
         if (stopping_) return;
-        if (!item.sync.empty()) {
+        if (item.whole) {
             for (auto it = items_.end(); it != items_.begin();) {
                 --it;
                 if (it->reply || !it->note.empty()) continue;
@@ -787,8 +834,8 @@ public:
                     it = items_.erase(it);
                 }
             }
-            syncs_.fetch_add(1, std::memory_order_release);
         }
+        if (!item.sync.empty()) syncs_.fetch_add(1, std::memory_order_release);
         waiting_ += item.bytes;
         items_.push_back(std::move(item));
         ready_.notify_one();
@@ -836,9 +883,19 @@ public:
         return false;
     }
 
-    // Whether a whole new text of `uri` waits. Asked at every poll of a
-    // run: the queue is looked at only when a text came or went since last
-    // asked.
+    // Whether a change of `uri` waits with no request before it: what a
+    // change just made is then seen by nothing, and need not be analysed.
+    bool change_follows(const std::string& uri) {
+        std::lock_guard lock(mutex_);
+        for (const Item& item : items_) {
+            if (item.request && !item.cancelled) return false;
+            if (item.sync == uri) return true;
+        }
+        return false;
+    }
+
+    // Whether a newer text of `uri` waits. Asked as a run goes: the queue is
+    // looked at only when a text came or went since last asked.
     bool text_waits(const std::string& uri) {
         const std::uint64_t syncs = syncs_.load(std::memory_order_acquire);
         if (syncs == asked_syncs_ && uri == asked_uri_) return asked_answer_;
@@ -947,7 +1004,11 @@ void classify(Item& item) {
     const auto given = item.json.find("params");
     const Json& params = given != item.json.end() ? *given : no_params;
     try {
-        if (is_sync(name)) item.sync = *sync_of(name, params).uri;
+        if (is_sync(name)) {
+            const Sync sync = sync_of(name, params);
+            item.sync = *sync.uri;
+            item.whole = sync.whole;
+        }
         if (name == "textDocument/didClose") item.closes = uri_of(params);
     } catch (const Failure&) {
         // Not as the protocol says: the handling thread logs it.
@@ -1095,6 +1156,7 @@ int serve(std::istream& in, std::ostream& out, const Budget& budget, std::ostrea
     };
     Server server(send, read_file, budget, log);
     server.set_superseded([inbox](const std::string& uri) { return inbox->text_waits(uri); });
+    server.set_change_follows([inbox](const std::string& uri) { return inbox->change_follows(uri); });
     int status = 1;
     for (;;) {
         std::optional<Item> item = inbox->pop();

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -40,6 +41,12 @@ public:
         superseded_ = std::move(superseded);
     }
 
+    // Asked once a change of a document is stored: whether a newer one
+    // waits with no request before it, which leaves this text unanalysed.
+    void set_change_follows(std::function<bool(const std::string& uri)> change_follows) {
+        change_follows_ = std::move(change_follows);
+    }
+
     bool exited() const { return exited_; }
     // The status the process ends with: 0 after shutdown then exit.
     int exit_status() const { return shut_down_ ? 0 : 1; }
@@ -48,6 +55,7 @@ private:
     void handle_checked(const Json& message, Json& id, bool& request, std::string& method);
     void fail(bool request, const Json& id, const std::string& method, int code, const std::string& message) noexcept;
     Json dispatch(const std::string& method, const Json& params);
+    void update_text(const std::string& method, const Json& params);
     void notify(const std::string& uri);
     bool add_run(const std::string& uri, const Loader& load);
     void publish(const std::string& uri);
@@ -73,9 +81,11 @@ private:
     Loader load_;
     Log log_;
     std::function<bool(const std::string&)> superseded_;
+    std::function<bool(const std::string&)> change_follows_;
     std::map<std::string, std::string> texts_;
     std::map<std::string, std::string> open_;  // each open document's URI, by its canonical_uri
     std::map<std::string, Json> versions_;  // of each open document, as the client numbers them
+    std::set<std::string> unanalysed_;       // open documents whose text is newer than their analysis
     std::map<std::string, Analysis> analyses_;
     Budget budget_;
     bool initialized_ = false;
@@ -91,7 +101,7 @@ std::optional<std::string> read_file(const std::string& uri);
 // it says exit or closes the stream; returns the exit status. A thread of
 // its own reads the messages as they come, so that a request cancelled
 // while it waits is answered as such and a document changed again while it
-// waits is read once, at its newest text; everything else is done, and
+// waits is analysed once, at its newest text; everything else is done, and
 // written, on the calling thread, one message after another. `in` is
 // untied from any output stream. The ignored notifications are logged on
 // `log` (none: nowhere), also written on the calling thread alone. With `wait_for_reader` false, serve returns at

@@ -151,7 +151,8 @@ def lengths(server_path):
     check("a body cut short by the end: status 1", server.end() == 1)
 
 
-LOOP = "{ 1 } while { 1 } repeat\n"
+# Runs to the time budget: the stack stays as it was.
+LOOP = "{ 1 drop } while { 1 } repeat\n"
 
 
 def typing(server_path):
@@ -185,6 +186,69 @@ def typing(server_path):
     # How many depends on how quickly the reading thread keeps up; once
     # every text was read, and run to its budget.
     check("most waiting texts are never read", len(set(published)) <= 10, published)
+    server.end()
+
+
+def typing_ranges(server_path):
+    # Changes of ranges cannot be dropped as whole texts are, each changing
+    # the text the one before left: 30 at once, each typing the next digit
+    # of a name, then a request. The text holds them all, in order, and only
+    # the newest is analysed and run.
+    server = Server(server_path)
+    server.initialize()
+    uri = "file:///typing/b.tv"
+    server.send(open_document(uri, ":w 1 ;\n" + LOOP))
+    server.wait(method="textDocument/publishDiagnostics")
+    start = time.monotonic()
+    changes = [{"jsonrpc": "2.0", "method": "textDocument/didChange",
+                "params": {"textDocument": {"uri": uri, "version": version},
+                           "contentChanges": [{"range": {"start": {"line": 0, "character": version},
+                                                         "end": {"line": 0, "character": version}},
+                                               "text": str(version % 10)}]}}
+               for version in range(2, 32)]
+    server.send(*changes, {"jsonrpc": "2.0", "id": 9, "method": "textDocument/documentSymbol",
+                           "params": {"textDocument": {"uri": uri}}})
+    published = []
+    reply = None
+    while reply is None and (message := server.next()) is not None:
+        if message.get("method") == "textDocument/publishDiagnostics":
+            published.append(message["params"].get("version"))
+        elif message.get("id") == 9:
+            reply = message
+    elapsed = time.monotonic() - start
+    names = [symbol["name"] for symbol in (reply or {}).get("result", [])]
+    check("30 waiting changes of ranges are all applied, in order",
+          names == ["w" + "".join(str(version % 10) for version in range(2, 32))], names)
+    check("within two seconds", elapsed < 2.0, f"{elapsed:.2f} s")
+    check("the newest text is analysed last", published and published[-1] == 31, published)
+    check("most waiting changes are never analysed", len(set(published)) <= 10, published)
+
+    # A change left unanalysed for the one behind it is analysed when that
+    # one is refused: here for jumping between the ends of a 1 MB text,
+    # queued behind it while another document runs.
+    uri = "file:///typing/c.tv"
+    server.send(open_document(uri, ":w 1 ;\n" + "\\ a line of a long comment\n" * 40000))
+    server.wait(method="textDocument/publishDiagnostics")
+    here = {"start": {"line": 0, "character": 0}, "end": {"line": 0, "character": 0}}
+    there = {"start": {"line": 40000, "character": 0}, "end": {"line": 40000, "character": 0}}
+    added = {"jsonrpc": "2.0", "method": "textDocument/didChange",
+             "params": {"textDocument": {"uri": uri, "version": 2},
+                        "contentChanges": [{"range": here, "text": ":added 2 ;\n"}]}}
+    jumping = {"jsonrpc": "2.0", "method": "textDocument/didChange",
+               "params": {"textDocument": {"uri": uri, "version": 3},
+                          "contentChanges": [{"range": (here, there)[n % 2], "text": "x"} for n in range(200)]}}
+    server.send(open_document("file:///typing/d.tv", LOOP), added, jumping,
+                {"jsonrpc": "2.0", "id": 10, "method": "textDocument/documentSymbol",
+                 "params": {"textDocument": {"uri": uri}}})
+    published = []
+    reply = None
+    while reply is None and (message := server.next()) is not None:
+        if message.get("method") == "textDocument/publishDiagnostics" and message["params"]["uri"] == uri:
+            published.append(message["params"].get("version"))
+        elif message.get("id") == 10:
+            reply = message
+    names = [symbol["name"] for symbol in (reply or {}).get("result", [])]
+    check("a change before one refused is analysed", names == ["added", "w"] and published == [2], (names, published))
     server.end()
 
 
@@ -238,6 +302,20 @@ def run_bounds(server_path):
     check("a line of ; is stopped by the time budget",
           any("ms of processor time" in d.get("message", "") for d in diagnostics), diagnostics)
     check("within three seconds, not ten", elapsed < 3.0, f"{elapsed:.2f} s")
+
+    # And when the passes of a loop turn long (600,000 tokens each) after
+    # many short ones: the clock is read as time passes, not after a count
+    # of polls that the short passes would have grown to thousands.
+    text = ":short 1 drop ;\n[ short ] 300000 times\n:long " + "1 drop " * 300000 + ";\n[ long ] 100000 times\n"
+    server.send(open_document("file:///bounds/turns.tv", text))
+    server.wait(method="textDocument/publishDiagnostics")
+    start = time.monotonic()
+    message = server.wait(method="textDocument/publishDiagnostics")
+    elapsed = time.monotonic() - start
+    diagnostics = (message or {}).get("params", {}).get("diagnostics", [])
+    check("long passes after short ones are stopped by the time budget",
+          any("ms of processor time" in d.get("message", "") for d in diagnostics), diagnostics)
+    check("within three seconds", elapsed < 3.0, f"{elapsed:.2f} s")
     server.end()
 
 
@@ -288,7 +366,7 @@ def many_slips(server_path):
 
 def main():
     server_path = sys.argv[1]
-    for test in (nesting, lengths, typing, cancelling, run_bounds, includes, many_slips):
+    for test in (nesting, lengths, typing, typing_ranges, cancelling, run_bounds, includes, many_slips):
         try:
             test(server_path)
         except Exception as error:  # a server that died mid-test: a broken pipe, say
