@@ -118,7 +118,7 @@ public:
     // tokens, the unknown words in lists that run, and each word's effect.
     void finish() {
         uri_ = root_;
-        if (open_ && open_->uri == root_) {
+        if (open_ && open_->uri == root_ && !blind_) {
             const Token& opener = into_.tokens[open_->opener];
             into_.diagnostics.push_back({opener.range, Diagnostic::Severity::error,
                                          "this " + std::string(construct_name(opener.text.substr(0, opener.text[0] == ':' ? 1 : opener.text.size()))) +
@@ -136,11 +136,13 @@ public:
         std::unordered_map<std::string, const Definition*> last;
         for (const Definition& definition : into_.definitions)
             if (definition.kind == Definition::Kind::word) last[definition.name] = &definition;
+        // What running something may have defined anew is not known.
         for (const Definition& definition : into_.definitions) {
             if (definition.kind == Definition::Kind::variable || into_.effects.contains(definition.name)) continue;
             const auto comment = last.find(definition.name);
+            const bool sure = !anything_ && !uncertain_.contains(definition.name);
             into_.effects.emplace(definition.name,
-                                  Analysis::Known{effects_.of_word(definition.name).effect,
+                                  Analysis::Known{sure ? effects_.of_word(definition.name).effect : Effect::unknown(),
                                                   comment != last.end() ? declared_names(comment->second->comment)
                                                                         : std::nullopt});
         }
@@ -174,7 +176,7 @@ private:
             collected_.push_back({open_->tokens, open_->opener + 1, tokens.size(), false});
             open_.reset();
             reading_.terminator.clear();
-            lose_track();
+            lose_track(true, true);
         }
         uri_ = outer_uri;
         depth_ = outer_depth;
@@ -215,19 +217,23 @@ private:
 
     // From here on, what a token means may hang on what runs: words may have
     // been defined that no reading sees.
-    void lose_track() {
+    // `any_name`: any word may have been defined anew, not only those in
+    // uncertain_; `blind`: even what is open and collecting may differ.
+    void lose_track(bool any_name, bool blind = false) {
         dynamic_ = true;
+        anything_ = anything_ || any_name || blind;
+        blind_ = blind_ || blind;
         top_.lose_track();
     }
 
-    // Runs what the interpreter runs to collect and define; an error there
-    // is the run's to report, and leaves the reading unsure.
+    // Runs what the interpreter runs to collect and define. An error there
+    // ('name of no word) is the run's to report: it defined nothing, and
+    // the reading goes on as the document does once it is mended.
     void run_for_real(const std::string& token) {
         try {
             resolve(reading_, token);
         } catch (...) {
             reading_.terminator.clear();
-            lose_track();
         }
     }
 
@@ -252,7 +258,7 @@ private:
         if (row != nullptr && row->kind == Kind::change) {
             // ; alone: defines the word the text register names, with what
             // the buffer holds.
-            if (!dynamic_)
+            if (!blind_)
                 diagnose(taken, Diagnostic::Slip::lone_closer, Diagnostic::Severity::warning,
                          lone_closer_slip(taken.text, ""));
             if (!text_register_fits()) return;
@@ -265,10 +271,11 @@ private:
             return;
         }
         if (row != nullptr && row->kind == Kind::effect && is_closer(row->name)) {
-            if (!dynamic_)
+            if (!blind_)
                 diagnose(taken, Diagnostic::Slip::lone_closer, Diagnostic::Severity::warning,
                          lone_closer_slip(taken.text, ""));
             run_for_real(taken.text);
+            if (taken.text == ")") text_unknown_ = false;
             if (row->closer.empty() && (taken.text == "]" || taken.text == "}")) top_.closed_list(reading_.quotation);
             return;
         }
@@ -291,9 +298,59 @@ private:
                      never_stored(taken.text.substr(1)));
         }
         if (row != nullptr && row->kind == Kind::control) last_list_runs();
-        if (meaning.kind == Meaning::Kind::word && row == nullptr) taken.effect = effects_.of_word(taken.text).effect;
+        if (meaning.kind == Meaning::Kind::word && row == nullptr && !anything_ && !uncertain_.contains(taken.text))
+            taken.effect = effects_.of_word(taken.text).effect;
         top_.step(taken.text);
-        if (top_.last.defines || top_.last.leaves_open) lose_track();
+        if (taken.text == "parse-name" && row != nullptr) text_unknown_ = true;
+        // Not followed to its end: what it runs is looked through instead.
+        if (!top_.last.effect.known() && meaning.kind == Meaning::Kind::word) {
+            std::unordered_set<const ListNode*> seen;
+            const auto* user_word = meaning.word->target<UserWord>();
+            const bool changes = user_word != nullptr ? may_change_reading(user_word->body, seen)
+                                                      : row != nullptr && row->kind == Kind::control &&
+                                                            (may_change_reading(reading_.quotation, seen) ||
+                                                             may_change_reading(reading_.loop_body, seen));
+            if (changes) lose_track(true, true);
+        }
+        if (top_.last.leaves_open) {
+            lose_track(true, true);
+        } else if (top_.last.defines()) {
+            uncertain_.insert(top_.last.names.begin(), top_.last.names.end());
+            lose_track(top_.last.anything);
+        }
+    }
+
+    // Whether running `list`, and the words it calls as they stand now, may
+    // define, read input or leave a construct open: what a reading that
+    // did not follow it to its end can no longer trust.
+    bool may_change_reading(const TokenList& list, std::unordered_set<const ListNode*>& seen) {
+        if (list.node() == nullptr || !seen.insert(list.node()).second) return false;
+        const std::size_t size = list.size();
+        for (std::size_t at = 0; at < size; ++at) {
+            const std::string token(list[at]);
+            const Meaning meaning = meaning_of(reading_, token, true);
+            const Builtin* row = row_of_meaning(meaning);
+            if (meaning.kind == Meaning::Kind::sigil) {
+                if (row == nullptr || row->kind == Kind::opener_sigil ||
+                    (row->kind == Kind::other_sigil && row_number(*row) != Row::quote_word &&
+                     row_number(*row) != Row::show_definition))
+                    return true;
+            } else if (meaning.kind == Meaning::Kind::word && row == nullptr) {
+                const auto* user_word = meaning.word->target<UserWord>();
+                if (user_word != nullptr ? may_change_reading(user_word->body, seen)
+                                         : token != "bye" && token != "clear" && token != ".buffer" && token != ".input")
+                    return true;
+            } else if (row != nullptr && (row->kind == Kind::change || row_number(*row) == Row::interpret ||
+                                          row_number(*row) == Row::parse_name)) {
+                return true;
+            } else if (row != nullptr && row->kind == Kind::opener) {
+                std::size_t end = at + 1;
+                while (end < size && list[end] != row->closer) ++end;
+                if (end == size) return true;
+                at = end;
+            }
+        }
+        return false;
     }
 
     // An underflow certain at the top level: a token that takes a fixed
@@ -353,7 +410,7 @@ private:
         } else if (token.text == "clear") {
             top_.lose_track();
         } else if (token.text != "bye" && token.text != ".buffer" && token.text != ".input") {
-            lose_track();  // an embedder's word: anything
+            lose_track(true);  // an embedder's word: anything
         }
     }
 
@@ -362,14 +419,15 @@ private:
     // it for each would cost the reading more than the document.
     bool text_register_fits() {
         constexpr std::size_t most_followed = 4096;
-        if (reading_.text.size() <= most_followed) return true;
-        lose_track();
+        if (reading_.text.size() <= most_followed && !text_unknown_) return true;
+        lose_track(true);
         return false;
     }
 
     void open(Token& token, std::vector<Token>& tokens, std::size_t index, const Builtin& row) {
         token.role = Role::opener;
-        if (row.kind == Kind::opener_sigil && token.text.size() == 1 && !dynamic_) {
+        if (row.kind == Kind::opener_sigil) text_unknown_ = false;
+        if (row.kind == Kind::opener_sigil && token.text.size() == 1 && !blind_) {
             diagnose(token, Diagnostic::Slip::empty_name, Diagnostic::Severity::warning, empty_name_slip(""));
         }
         std::optional<std::size_t> definition;
@@ -385,7 +443,8 @@ private:
         Open& open = *open_;
         if (token.text != reading_.terminator) {
             if (open.construct == Construct::list || open.construct == Construct::definition) {
-                const CollectedSlip slip = collected_slip(reading_, token.text, open.opener_text);
+                const CollectedSlip slip = blind_ ? CollectedSlip::none
+                                                  : collected_slip(reading_, token.text, open.opener_text);
                 if (slip == CollectedSlip::nested_opener) {
                     diagnose(token, Diagnostic::Slip::nested_opener, Diagnostic::Severity::warning,
                              nested_opener_slip(token.text, reading_.terminator, ""));
@@ -407,11 +466,12 @@ private:
             run_for_real(token.text);
         } else {
             reading_.terminator.clear();
-            lose_track();
+            lose_track(true, true);
         }
         const bool runs = open.construct == Construct::definition;
         if (open.construct == Construct::list || open.construct == Construct::definition)
             collected_.push_back({open.tokens, open.opener + 1, index, runs});
+        if (open.construct == Construct::text) text_unknown_ = false;
         if (open.construct == Construct::text || open.construct == Construct::comment) {
             for (std::size_t at = open.opener + 1; at < index; ++at)
                 tokens[at].role = open.construct == Construct::text ? Role::text : Role::comment;
@@ -536,24 +596,24 @@ private:
         // anew at each level, so that files each including it twice would
         // be read twice as often at each level down.
         if (name.empty() || depth_ == most_nested_files || visited_.size() > most_files_read) {
-            lose_track();
+            lose_track(true);
             return;
         }
         // A file read before is not read again: read in the chain that
         // includes it, it recurses until a run fails; read before that, it
         // defines as it did, unless the dictionary has changed since.
         if (const auto read = read_files_.find(resolve_uri(uri_, name)); read != read_files_.end()) {
-            if (read->second != reading_.runtime.generation) lose_track();
+            if (read->second != reading_.runtime.generation) lose_track(true);
             return;
         }
         const std::optional<Included> file = load_included(load_, uri_, root_, name);
         if (!file) {
-            lose_track();  // what it would define is unknown
+            lose_track(true);  // what it would define is unknown
             return;
         }
         visited_.insert(file->uri);
         if (const auto read = read_files_.find(file->uri); read != read_files_.end()) {
-            if (read->second != reading_.runtime.generation) lose_track();
+            if (read->second != reading_.runtime.generation) lose_track(true);
             return;
         }
         read_files_[file->uri] = 0;  // being read: the generation is never 0
@@ -583,6 +643,10 @@ private:
     std::unordered_set<std::string> defined_names_;  // every word and alias, once the document is read
     std::vector<std::pair<Range, std::string>> unknowns_;  // places of words unknown there, and the words
     bool dynamic_ = false;
+    bool anything_ = false;     // any word may differ from what the reading defined
+    bool blind_ = false;        // what is open may differ too: no slip is sure
+    bool text_unknown_ = false;  // the text register holds what input gave
+    std::unordered_set<std::string> uncertain_;  // words that running something may have defined
     bool underflow_said_ = false;
 };
 

@@ -158,8 +158,15 @@ class Walker {
 public:
     explicit Walker(Effects& effects) : effects_(effects) {}
 
-    bool defines = false;
+    std::vector<std::string> named;  // what running the lists may define
+    bool anything = false;
     bool leaves_open = false;
+
+    // What a list or word run here may define is what this may.
+    void take_names(const ListEffect& effect) {
+        named.insert(named.end(), effect.names.begin(), effect.names.end());
+        anything = anything || effect.anything;
+    }
 
     Value fresh() { return {effects_.next_value_++, false, std::nullopt}; }
 
@@ -198,7 +205,7 @@ public:
                                                                       tokens.begin() + static_cast<std::ptrdiff_t>(end));
                     for (Path& path : paths) path.quotation = inner;
                 }
-                if (row->construct == Construct::definition) defines = true;
+                if (row->construct == Construct::definition) named.push_back(token.substr(1));
                 at = end;
                 continue;
             }
@@ -245,7 +252,7 @@ public:
     Effect whole(const std::shared_ptr<const Tokens>& list) {
         if (!list) throw Unknowable{};
         const ListEffect effect = effects_.of_list(*list);
-        defines = defines || effect.defines;
+        take_names(effect);
         leaves_open = leaves_open || effect.leaves_open;
         if (effect.effect.kind == Effect::Kind::unknown) throw Unknowable{};
         return effect.effect;
@@ -303,11 +310,10 @@ public:
                     path.stack.push_back(stop);
                     break;
                 }
-                if (row_number(*row) == Row::parse_name || row_number(*row) == Row::accept) defines = true;
                 apply(path, Effect::of(row->in, row->out));
                 break;
             case Kind::change:  // ; alone: defines what the text register names
-                defines = true;
+                anything = true;
                 break;
             case Kind::control:
                 control(std::move(path), *row, depth, next);
@@ -349,7 +355,7 @@ public:
                     case Row::show_definition:
                         break;
                     default:  // @name, /name
-                        defines = true;
+                        named.push_back(token.substr(1));
                         break;
                 }
         }
@@ -363,10 +369,10 @@ public:
         } else if (name == ".buffer" || name == ".input") {
             effect.effect = Effect::of(0, 0);  // they print
         } else {
-            if (name != "bye" && name != "clear") defines = true;  // included, an embedder's word: anything
+            if (name != "bye" && name != "clear") anything = true;  // included, an embedder's word
             throw Unknowable{};
         }
-        defines = defines || effect.defines;
+        take_names(effect);
         leaves_open = leaves_open || effect.leaves_open;
         if (effect.effect.kind == Effect::Kind::unknown) throw Unknowable{};
         if (effect.effect.kind == Effect::Kind::never) return;
@@ -429,7 +435,7 @@ public:
                 break;
             }
             default:  // interpret: the input decides
-                defines = true;
+                anything = true;
                 throw Unknowable{};
         }
         next.push_back(std::move(path));
@@ -470,7 +476,8 @@ ListEffect Effects::of_list(const Tokens& tokens) {
     } catch (const Unknowable&) {
         result.effect = Effect::unknown();
     }
-    result.defines = walker.defines;
+    result.names = std::move(walker.named);
+    result.anything = walker.anything;
     result.leaves_open = walker.leaves_open;
     result.quotes = quotes(tokens);
     return result;
@@ -527,7 +534,11 @@ ListEffect Effects::word_effect(const TokenList& body) {
 
 ListEffect Effects::of_word(const std::string& name) {
     forth::Word* const word = find_word(reading_, name);
-    if (word == nullptr) return {Effect::unknown()};
+    if (word == nullptr) {
+        ListEffect none;
+        none.effect = Effect::unknown();
+        return none;
+    }
     if (const auto* user_word = word->target<UserWord>()) return word_effect(user_word->body);
     Tokens tokens{name};
     return of_list(tokens);
@@ -560,6 +571,7 @@ Effects::Top::~Top() = default;
 
 void Effects::Top::step(const std::string& token) {
     last = {};
+    last.effect = Effect::unknown();  // until the walk ends
     if (!known_) return;
     Walker walker(effects_);
     try {
@@ -575,7 +587,8 @@ void Effects::Top::step(const std::string& token) {
         known_ = false;
         last.effect = Effect::unknown();
     }
-    last.defines = walker.defines;
+    last.names = std::move(walker.named);
+    last.anything = walker.anything;
     last.leaves_open = walker.leaves_open;
     // Taken from below the text: an underflow, maybe.
     if (std::any_of(paths_.begin(), paths_.end(), [](const Path& path) { return path.taken > 0; })) known_ = false;

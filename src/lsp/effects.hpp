@@ -49,9 +49,11 @@ using Tokens = std::vector<std::string>;
 // A list's effect as running it gives it, and what else running it may do.
 struct ListEffect {
     Effect effect;
-    bool defines = false;      // may define a word or an alias, or read a file or input
-    bool leaves_open = false;  // may leave a construct open, collecting what follows
-    bool quotes = false;       // may set the list that control words run next
+    std::vector<std::string> names;  // the words and aliases it may define, by name
+    bool anything = false;           // may define any name: ; alone, interpret, included
+    bool leaves_open = false;        // may leave a construct open, collecting what follows
+    bool quotes = false;             // may set the list that control words run next
+    bool defines() const { return anything || !names.empty(); }
 };
 
 struct Path;
@@ -89,7 +91,7 @@ public:
         // What the text does from here on is not known.
         void lose_track() { known_ = false; }
         std::optional<std::size_t> depth() const;
-        ListEffect last;  // of the token run last
+        ListEffect last;  // of the token run last; its effect unknown where it was not followed
     private:
         Effects& effects_;
         std::vector<Path> paths_;

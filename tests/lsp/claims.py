@@ -29,14 +29,14 @@ def measured(tolva, path, words):
     probes = "".join(f"( #{n}: ) .. depth . {'1 ' * takes}{word} ( #{n}# ) .. depth . cr\n"
                      for n, (word, takes) in enumerate(words))
     try:
-        run = subprocess.run([tolva, "-i", path.name], cwd=path.parent, input=probes, capture_output=True,
+        run = subprocess.run([tolva, "-i", path.name], cwd=path.parent, input=probes, capture_output=True, errors="replace",
                              text=True, timeout=20)
     except subprocess.TimeoutExpired:
         return {}
     found = {}
     for n, (word, takes) in enumerate(words):
         if match := re.search(rf"#{n}: (\S+) .*?#{n}# (\S+) \n", run.stdout, re.S):
-            found[word] = int(match.group(2)) - int(match.group(1))
+            found[word] = round(float(match.group(2)) - float(match.group(1)))
     return found
 
 
@@ -78,7 +78,9 @@ def main():
             at = hint["position"]
             name = lines[at["line"]][:at["character"]].split()[-1][1:]
             claims[name] = EFFECT.match(hint["label"])
-        probed = [(word, len(claim.group(1).split()) if claim else 1) for word, claim in claims.items()]
+        # A name a probe can call: one token, as the file spelt it.
+        probed = [(word, len(claim.group(1).split()) if claim else 1) for word, claim in claims.items()
+                  if word and "\ufffd" not in word and not any(c.isspace() for c in word)]
         for word, change in measured(tolva, path.resolve(), probed).items():
             claim = claims[word]
             if claim is None:

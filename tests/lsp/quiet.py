@@ -28,8 +28,11 @@ TYPED = re.compile(r"^(?:\?|\.\.\.) (.*)$", re.M)
 def runs_cleanly(tolva, path):
     """Whether TOLVA runs the program in its folder without an error, and
     without a warning where TOLVA_WHERE asks for them."""
-    run = subprocess.run([tolva, path.name], cwd=path.parent, stdin=subprocess.DEVNULL, capture_output=True,
-                         timeout=5, env={**os.environ, "TOLVA_WHERE": "1"})
+    try:
+        run = subprocess.run([tolva, path.name], cwd=path.parent, stdin=subprocess.DEVNULL, capture_output=True,
+                             timeout=5, env={**os.environ, "TOLVA_WHERE": "1"})
+    except subprocess.TimeoutExpired:
+        return False
     return run.returncode == 0 and not run.stderr
 
 
