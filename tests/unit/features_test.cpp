@@ -91,6 +91,22 @@ TEST(Reading, AFileIncludedAgainIsReadOnce) {
     EXPECT_EQ(analysis.included, std::vector<std::string>{"file:///p/lib.tv"});
 }
 
+TEST(Reading, ClaimsNothingOfWhatRunningMayHaveDefined) {
+    // def redefines q by name: q's effect is unknown, def's and w's known.
+    Analysis analysis = analysed(":q 1 ;\n:w 1 2 ;\n:def [ 1 2 ] /q ;\ndef\n");
+    EXPECT_EQ(effect_notation(analysis, "q"), "( ? )");
+    EXPECT_EQ(effect_notation(analysis, "def"), "( -- )");
+    EXPECT_EQ(effect_notation(analysis, "w"), "( -- a b )");
+    // The same call where the depth was no longer followed: looked through.
+    analysis = analysed(":q 1 ;\n:def [ 1 2 ] /q ;\nclear def\n");
+    EXPECT_EQ(effect_notation(analysis, "q"), "( ? )");
+    // A list that leaves a definition open collects what follows: the lone
+    // ; then closes it, so nothing after is as read, and no slip is sure.
+    analysis = analysed(":step 1 2 ;\n[ :other ] execute 3 ;\n( step ) ;\n");
+    EXPECT_EQ(effect_notation(analysis, "step"), "( ? )");
+    EXPECT_TRUE(analysis.diagnostics.empty()) << messages(analysis).front();
+}
+
 TEST(Effects, AnIfElseOnOneFlagTakesOneWay) {
     const Analysis analysis = analysed(
         "\\ ack ( m n -- a )\n"
