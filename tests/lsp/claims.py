@@ -8,17 +8,12 @@ more than a tenth of the words measured left unknown.
 usage: claims.py SERVER TOLVA FILE... [--if-clean FILE...] [--examples DOCUMENT...]
 (the files as quiet.py takes them)
 """
-import argparse
-import json
-import os
 import pathlib
 import re
 import subprocess
 import sys
-import tempfile
 
-from quiet import examples, runs_cleanly
-from transcript import frame, read_message
+from quiet import Programs
 
 EFFECT = re.compile(r"^\( ((?:\S+ )*)--((?: \S+)*) \)$")
 
@@ -41,26 +36,10 @@ def measured(tolva, path, words):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for name in ("server", "tolva", "files"):
-        parser.add_argument(name, nargs="*" if name == "files" else None)
-    parser.add_argument("--if-clean", nargs="*", default=[])
-    parser.add_argument("--examples", nargs="*", default=[])
-    args = parser.parse_args()
-    tolva = os.path.abspath(args.tolva) if os.sep in args.tolva else args.tolva
-    folder = tempfile.TemporaryDirectory()
-    maybe = args.if_clean + list(examples(args.examples, folder.name))
-    files = args.files + [path for path in maybe if runs_cleanly(tolva, pathlib.Path(path).resolve())]
-    process = subprocess.Popen([args.server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-
-    def send(message):
-        process.stdin.write(frame(json.dumps(message).encode()))
-        process.stdin.flush()
-
-    send({"jsonrpc": "2.0", "id": 0, "method": "initialize", "params": {}})
-    read_message(process.stdout)
+    programs = Programs()
+    send, tolva = programs.send, programs.tolva
     wrong = known = unknown = 0
-    for path in map(pathlib.Path, files):
+    for path in map(pathlib.Path, programs.files):
         text = path.read_text(encoding="utf-8", errors="replace")
         if "accept" in text:
             continue  # it would read the probes
@@ -70,7 +49,7 @@ def main():
         send({"jsonrpc": "2.0", "id": str(path), "method": "textDocument/inlayHint",
               "params": {"textDocument": {"uri": uri},
                          "range": {"start": {"line": 0, "character": 0}, "end": {"line": 1 << 30, "character": 0}}}})
-        while (message := read_message(process.stdout)).get("id") != str(path):
+        while (message := programs.read()).get("id") != str(path):
             pass
         lines = text.split("\n")
         claims = {}
@@ -91,10 +70,7 @@ def main():
             if change != leaves:
                 print(f"{path}: {word}: claimed to take {takes} and leave {leaves}; changed the depth by {change}")
                 wrong += 1
-    send({"jsonrpc": "2.0", "id": 1, "method": "shutdown"})
-    send({"jsonrpc": "2.0", "method": "exit"})
-    process.stdin.close()
-    process.wait(timeout=10)
+    programs.end()
     print(f"{known + unknown} words measured: {known} claimed, {wrong} wrong, {unknown} unknown")
     sys.exit(1 if wrong or unknown * 10 > known + unknown else 0)
 

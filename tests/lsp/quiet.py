@@ -45,25 +45,44 @@ def examples(documents, folder):
             yield str(path)
 
 
+class Programs:
+    """The command line both checks take: the server, tolva, and the programs
+    to open (those after --if-clean and the documents' examples only when
+    they run cleanly); and the server started and initialised."""
+
+    def __init__(self):
+        parser = argparse.ArgumentParser()
+        for name in ("server", "tolva", "files"):
+            parser.add_argument(name, nargs="*" if name == "files" else None)
+        parser.add_argument("--if-clean", nargs="*", default=[])
+        parser.add_argument("--examples", nargs="*", default=[])
+        args = parser.parse_args()
+        # Each program runs in its own folder.
+        self.tolva = os.path.abspath(args.tolva) if os.sep in args.tolva else args.tolva
+        self.folder = tempfile.TemporaryDirectory()
+        maybe = args.if_clean + list(examples(args.examples, self.folder.name))
+        self.files = args.files + [path for path in maybe if runs_cleanly(self.tolva, pathlib.Path(path).resolve())]
+        self.process = subprocess.Popen([args.server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.send({"jsonrpc": "2.0", "id": 0, "method": "initialize", "params": {}})
+        read_message(self.process.stdout)
+
+    def send(self, message):
+        self.process.stdin.write(frame(json.dumps(message).encode()))
+        self.process.stdin.flush()
+
+    def read(self):
+        return read_message(self.process.stdout)
+
+    def end(self):
+        self.send({"jsonrpc": "2.0", "id": 1, "method": "shutdown"})
+        self.send({"jsonrpc": "2.0", "method": "exit"})
+        self.process.stdin.close()
+        self.process.wait(timeout=10)
+
+
 def main():
-    parser = argparse.ArgumentParser()
-    for name in ("server", "tolva", "files"):
-        parser.add_argument(name, nargs="*" if name == "files" else None)
-    parser.add_argument("--if-clean", nargs="*", default=[])
-    parser.add_argument("--examples", nargs="*", default=[])
-    args = parser.parse_args()
-    tolva = os.path.abspath(args.tolva) if os.sep in args.tolva else args.tolva  # each program runs in its own folder
-    folder = tempfile.TemporaryDirectory()
-    maybe = args.if_clean + list(examples(args.examples, folder.name))
-    files = args.files + [path for path in maybe if runs_cleanly(tolva, pathlib.Path(path).resolve())]
-    process = subprocess.Popen([args.server], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-
-    def send(message):
-        process.stdin.write(frame(json.dumps(message).encode()))
-        process.stdin.flush()
-
-    send({"jsonrpc": "2.0", "id": 0, "method": "initialize", "params": {}})
-    read_message(process.stdout)
+    programs = Programs()
+    send, files = programs.send, programs.files
     failures = 0
     for path in files:
         uri = pathlib.Path(path).resolve().as_uri()
@@ -75,7 +94,7 @@ def main():
         send({"jsonrpc": "2.0", "id": path, "method": "textDocument/documentSymbol",
               "params": {"textDocument": {"uri": uri}}})
         published = []
-        while (message := read_message(process.stdout)).get("id") != path:
+        while (message := programs.read()).get("id") != path:
             published = message["params"]["diagnostics"]
         for diagnostic in published:
             if diagnostic["severity"] == 3:
@@ -83,10 +102,7 @@ def main():
             start = diagnostic["range"]["start"]
             print(f"{path}:{start['line'] + 1}:{start['character'] + 1}: {diagnostic['message']}")
             failures += 1
-    send({"jsonrpc": "2.0", "id": 1, "method": "shutdown"})
-    send({"jsonrpc": "2.0", "method": "exit"})
-    process.stdin.close()
-    process.wait(timeout=10)
+    programs.end()
     sys.exit(1 if failures else 0)
 
 
