@@ -84,7 +84,7 @@ TEST(Reading, AFileIncludedAgainIsReadOnce) {
     // The document includes itself and a file twice: neither is read
     // again, so each definition and use is listed once.
     const Analysis analysis = analysed(":sq dup * ;\n( main.tv ) included ( lib.tv ) included ( lib.tv ) included\n3 sq cube\n",
-                                       {{document, ":sq dup * ;\n"}, {"file:///p/lib.tv", ":cube dup dup * * ;\n"}});
+                                       {{document, ":sq dup * ;\n"}, {"file:///p/lib.tv", ":cube dup dup * * ;\n[ 1 ] execute drop\n"}});
     EXPECT_EQ(definitions(analysis, {0, 1}).size(), 1u);
     EXPECT_EQ(references(analysis, document, {0, 1}).size(), 2u);
     EXPECT_EQ(definitions(analysis, {2, 6}).size(), 1u);
