@@ -176,9 +176,15 @@ std::vector<CompletionItem> completion(const Analysis& analysis, Position at) {
     const char first = token != nullptr ? token->text[0] : '\0';
     std::vector<CompletionItem> items;
     std::set<std::string> seen;
+    // What is being typed names nothing yet: `-r` is no variable r to offer.
+    const auto typing = [&](const Definition& definition) {
+        return token != nullptr && definition.range == token->range;
+    };
     if (first == '$' || first == '=' || first == '+' || first == '-') {
         for (const Definition& definition : analysis.definitions) {
-            if (definition.kind != Definition::Kind::variable || !seen.insert(definition.name).second) continue;
+            if (definition.kind != Definition::Kind::variable || typing(definition) ||
+                !seen.insert(definition.name).second)
+                continue;
             items.push_back({std::string(1, first) + definition.name, ItemKind::variable, "", typed});
         }
         if (first == '$') return items;
@@ -186,7 +192,8 @@ std::vector<CompletionItem> completion(const Analysis& analysis, Position at) {
     seen.clear();
     const std::string prefix = first == '\'' ? "'" : "";
     for (const Definition& definition : analysis.definitions) {
-        if (definition.kind == Definition::Kind::variable || !seen.insert(definition.name).second) continue;
+        if (definition.kind == Definition::Kind::variable || typing(definition) || !seen.insert(definition.name).second)
+            continue;
         items.push_back({prefix + definition.name, ItemKind::function,
                          definition.kind == Definition::Kind::alias
                              ? std::string("alias")

@@ -181,6 +181,44 @@ end
 
 -- Quick fixes, highlights and folds, in a file of their own: a misspelt
 -- word is offered the word it was meant to be.
+-- Omni-completion (<C-x><C-o>) as a user types it: the item replaces what
+-- is typed of the token, sigil and all.
+local function omni()
+  -- A folder of its own, so a server of its own: the one of the fixes' folder has been stopped.
+  local folder = vim.fn.tempname()
+  vim.fn.mkdir(folder, "p")
+  local file = folder .. "/omni.tv"
+  vim.fn.writefile({ "0 =count", "" }, file)
+  vim.cmd("edit " .. vim.fn.fnameescape(file))
+  local buffer = vim.api.nvim_get_current_buf()
+  vim.wait(5000, function()
+    local client = vim.lsp.buf_get_clients(buffer)[next(vim.lsp.buf_get_clients(buffer)) or 0]
+    return client ~= nil and client.initialized
+  end, 50)
+  local function complete(typed)
+    vim.api.nvim_buf_set_lines(buffer, 1, 2, false, { typed })
+    vim.wait(300)
+    vim.api.nvim_win_set_cursor(0, { 2, #typed })
+    local deadline = vim.loop.now() + 3000
+    local function leave()
+      if vim.api.nvim_buf_get_lines(buffer, 1, 2, false)[1] == typed and vim.loop.now() < deadline then
+        vim.defer_fn(leave, 50)
+      else
+        vim.api.nvim_feedkeys(vim.api.nvim_replace_termcodes("<C-y><Esc>", true, false, true), "n", false)
+      end
+    end
+    vim.defer_fn(leave, 50)
+    vim.api.nvim_feedkeys(vim.api.nvim_replace_termcodes("A<C-x><C-o>", true, false, true), "x!", false)
+    return vim.api.nvim_buf_get_lines(buffer, 1, 2, false)[1]
+  end
+  local variable = complete("4 $c")
+  check("$c completes to $count", variable == "4 $count", variable)
+  local word = complete("1 2 3 -r")
+  check("-r completes to -rot", word == "1 2 3 -rot", word)
+  vim.cmd("bwipeout!")
+  vim.fn.delete(folder, "rf")
+end
+
 local function fixes()
   local file = vim.fn.tempname() .. ".tv"
   vim.fn.writefile({ "\\ Squares", "\\ a number.", ":square", "  dup * ;", "3 square . cr", "4 sqaure . cr" }, file)
@@ -230,4 +268,6 @@ ok, problem = pcall(roots)
 check("the checks of the roots run to their end", ok, problem)
 ok, problem = pcall(fixes)
 check("the checks of the fixes run to their end", ok, problem)
+ok, problem = pcall(omni)
+check("the checks of omni-completion run to their end", ok, problem)
 vim.cmd(failures == 0 and "qall!" or "cquit! 1")
