@@ -36,7 +36,8 @@ int run_command_line(Context& ctx, const std::vector<std::string>& args) {
 namespace {
 
 int run_action(Context& ctx, const std::vector<std::string>& args) {
-    if (locations_wanted()) track_places(ctx);
+    choose_voice(args.size() < 2 || args[1] == "-i" || args[1] == "--include");
+    if (places_wanted()) track_places(ctx);
     trace_if_wanted(ctx);
     if (args.size() < 2) {
         interactive_loop(ctx);

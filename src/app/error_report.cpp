@@ -12,16 +12,21 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "core/streams.hpp"
 
 namespace forth {
 
-bool locations_wanted() {
-    const char* const where = std::getenv("TOLVA_WHERE");
-    return where != nullptr && *where != '\0';
-}
-
 namespace {
+
+struct Voice {
+    bool places = false;
+    bool explains = false;
+    bool shows = false;   // explains, and standard output is a terminal too
+    bool person = false;  // standard input and standard error are terminals
+};
+Voice voice;
 
 // The first failed write seen, as it is reported, with the reason it left
 // while that was still to be read; and whether a report said so.
@@ -30,8 +35,24 @@ bool write_loss_said = false;
 
 }  // namespace
 
+void choose_voice(bool interactive) {
+    const char* const where = std::getenv("TOLVA_WHERE");
+    const bool unset = where == nullptr;
+    const bool off = !unset && std::string_view(where) == "0";
+    voice.person = !off && isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0;
+    voice.places = (!unset && !off && *where != '\0') || (unset && voice.person && interactive);
+    voice.explains = voice.person && interactive;
+    voice.shows = voice.explains && isatty(STDOUT_FILENO) != 0;
+}
+
+bool places_wanted() { return voice.places; }
+
+bool explaining() { return voice.explains; }
+
+bool showing_help() { return voice.shows; }
+
 bool report_outcome(Context& ctx, const Outcome& outcome) {
-    write_report(ctx, outcome, !outcome.ok && locations_wanted());
+    write_report(ctx, outcome, voice.places, voice.explains);
     if (outcome.write_failed) write_loss_said = true;
     return outcome.ok;
 }
@@ -53,7 +74,7 @@ int exit_status(Context& ctx, int status) {
 }
 
 void report_unopened(Context& ctx, const std::string& name) {
-    if (!locations_wanted()) return;
+    if (!voice.places && !voice.person) return;
     errno = 0;
     if (std::ifstream(name).is_open()) return;  // it opened: its error was reported
     *ctx.err << "Error: can't open " << name << ": " << std::strerror(errno) << std::endl;
@@ -61,7 +82,7 @@ void report_unopened(Context& ctx, const std::string& name) {
 
 void warn_if_left_open(Context& ctx, std::string_view source) {
     const std::string_view closing = closing_word(ctx);
-    if (closing.empty() || !locations_wanted()) return;
+    if (closing.empty() || !voice.places) return;
     const Place& opened = construct_opened(ctx);
     std::ostream& err = *ctx.err;
     err << "Warning: " << source << " ends inside " << opened.token;

@@ -4,11 +4,16 @@
 #include <string_view>
 
 #include "app/error_report.hpp"
+#include "app/reference.hpp"
 #include "app/shell_words.hpp"
 #include "app/terminal_session.hpp"
-#include "engine/embed.hpp"
-#include "core/trap.hpp"
+#include "app/texts.hpp"
 #include "core/line_input.hpp"
+#include "core/streams.hpp"
+#include "core/tables.hpp"
+#include "core/trap.hpp"
+#include "engine/embed.hpp"
+#include "words/vocabulary.hpp"
 
 namespace forth {
 
@@ -18,6 +23,52 @@ const char* prompt(const Context& ctx) { return ctx.terminator.empty() ? "? " : 
 
 // The lines typed at the prompt, counted from 1, for the location of errors.
 constexpr std::string_view typed_lines = "<input>";
+
+// For a person at a terminal, ?name of a built-in adds its effect from the
+// manual after "(native code)".
+void show_definition_with_effect(Context& ctx, const std::string& name) {
+    const Word* const word = find_word(ctx, name);
+    const Builtin* const builtin = word != nullptr ? row_of(*word) : nullptr;
+    if (builtin == nullptr) {
+        row(Row::show_definition).sigil(ctx, name);
+        return;
+    }
+    const std::string effect = effect_of(describe(builtin->name, false));
+    *ctx.out << "(native code)" << (effect.empty() ? "" : "  ") << effect << '\n' << std::flush;
+    check_output(ctx);
+}
+
+// `help` alone on a line shows how to learn more, to a person at a
+// terminal, unless a word of that name is defined.
+bool helped(Context& ctx, std::string_view line) {
+    const auto first = line.find_first_not_of(" \t");
+    if (!showing_help() || first == std::string_view::npos) return false;
+    line = line.substr(first, line.find_last_not_of(" \t") + 1 - first);
+    if (line != "help" || ctx.words.contains("help") || ctx.aliases.contains("help")) return false;
+    for (const std::string_view text : help_lines) *ctx.out << text << '\n';
+    return true;
+}
+
+// A failed line's values stay on the stack, where they can hide the next
+// line's mistake: a person at a terminal is told what is left.
+void say_what_is_left(Context& ctx) {
+    if (!explaining() || ctx.stack.empty()) return;
+    constexpr std::size_t shown = 8;
+    const std::size_t held = ctx.stack.size();
+    std::ostream& err = *ctx.err;
+    err << "  the stack still holds " << held << (held == 1 ? " value:" : " values:");
+    if (held > shown) err << " ...";
+    for (std::size_t i = held - std::min(held, shown); i < held; ++i) err << ' ' << ctx.stack[i];
+    err << "; clear empties it" << std::endl;
+}
+
+// Runs a typed line: true when it ran without error.
+bool run_typed(Context& ctx, const std::string& line, std::size_t number) {
+    if (helped(ctx, line)) return false;
+    if (report_outcome(ctx, try_evaluate(ctx, line, {typed_lines, number}))) return true;
+    say_what_is_left(ctx);
+    return false;
+}
 
 // "ok" and the prompts are not flushed here: standard input is tied to
 // standard output, so they appear before the next line is read. The first
@@ -29,7 +80,7 @@ void plain_loop(Context& ctx) {
     out << "? ";
     std::string line;
     for (std::size_t number = 1; read_line(ctx, line) && !streams_lost(ctx); ++number) {
-        if (report_outcome(ctx, try_evaluate(ctx, line, {typed_lines, number}))) out << "ok\n";
+        if (run_typed(ctx, line, number)) out << "ok\n";
         if (streams_lost(ctx)) return;
         out << prompt(ctx);
     }
@@ -42,7 +93,7 @@ void terminal_loop(Context& ctx, TerminalSession& terminal) {
         const TerminalSession::Read read = terminal.read_code(next, line);
         if (read == TerminalSession::Read::ended) return;
         if (read == TerminalSession::Read::cancelled) continue;
-        if (report_outcome(ctx, try_evaluate(ctx, line, {typed_lines, ++number}))) *ctx.out << "ok\n";
+        if (run_typed(ctx, line, ++number)) *ctx.out << "ok\n";
         if (streams_lost(ctx)) return;
         // A Ctrl-C that came too late to stop this line must not cancel the
         // reading of the next.
@@ -53,7 +104,9 @@ void terminal_loop(Context& ctx, TerminalSession& terminal) {
 }  // namespace
 
 void interactive_loop(Context& ctx) {
+    if (showing_help()) ctx.sigils['?'] = show_definition_with_effect;
     write_banner(*ctx.out, ctx);
+    if (showing_help()) *ctx.out << help_hint << std::endl;
     if (streams_lost(ctx)) return;
     if (const auto terminal = open_terminal_session(ctx)) {
         terminal_loop(ctx, *terminal);

@@ -1,11 +1,14 @@
 #include "app/source_files.hpp"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
 #include "app/error_report.hpp"
 #include "engine/embed.hpp"
+#include "engine/slips.hpp"
 
 namespace forth {
 
@@ -54,7 +57,8 @@ bool include_and_report(const std::string& name, Context& ctx) {
 
 void included(Context& ctx) {
     const std::string name = ctx.text;  // the file's own lines may change the register
-    if (!include_file(name, ctx)) throw std::runtime_error("can't open file");
+    errno = 0;
+    if (!include_file(name, ctx)) throw UnopenedFile(name, errno != 0 ? std::strerror(errno) : "it cannot be read");
 }
 
 }  // namespace forth

@@ -22,6 +22,22 @@ inline constexpr std::array<std::string_view, 11> usage_lines = {
     "    -i, --include: include given FILE and go interactive",
 };
 
+// The banner's last line for a person at a terminal.
+inline constexpr std::string_view help_hint = "Type help to learn more.";
+
+// What `help` shows a person at a terminal, each line followed by a newline.
+inline constexpr std::array<std::string_view, 9> help_lines = {
+    "Each word and number runs as it is read; numbers go on the stack.",
+    "  words          lists the words defined now",
+    "  ?name          shows how the word name is defined, as ?dup",
+    "  .s             shows the stack without changing it; clear empties it",
+    "  :name ... ;    defines a word, as :sq dup * ; 7 sq . cr",
+    "Set in the environment before starting tolva:",
+    "  TOLVA_WHERE=0  no places, warnings or explanations, as for a script",
+    "  TOLVA_TRACE=1  every token as it runs, with the stack it finds",
+    "The tutorial is tutorial.md among Tolva's documentation (/usr/share/doc/tolva); the manual is man tolva.",
+};
+
 // The self-test program: one source line each, run in order on one Context.
 inline constexpr std::array<std::string_view, 18> test_lines = {
     "( Testing stack usage: ) .. cr",

@@ -71,6 +71,35 @@ void warn_if_empty_name(Context& ctx, Evaluator& state, const std::string& token
     warn(ctx, empty_name_slip(at(state.opened)));
 }
 
+// A list or a word's body made from source text: the slips its own
+// constructs will make as they collect when it runs, said now, where they
+// are written. (As it runs, a list says none: once made into instructions,
+// its constructs are made whole and collect nothing.)
+void warn_of_slips_when_run(Context& ctx, Evaluator& state) {
+    if (state.frames.back().kind != Run::text) return;
+    const std::string_view made = closer_opened_by(ctx, state.opened.token);
+    if (made != "]" && made != "}" && made != ";") return;
+    const TokenList& list = ctx.buffer;
+    std::string_view closer;  // of the construct the tokens would be collected into
+    std::size_t opened = 0;
+    for (std::size_t index = 0; index < list.size(); ++index) {
+        const std::string token(list[index]);
+        if (closer.empty()) {
+            closer = closer_opened_by(ctx, token);
+            opened = index;
+        } else if (token == closer) {
+            closer = {};
+        } else if (const CollectedSlip slip = collected_slip(ctx, token, list[opened], closer);
+                   slip != CollectedSlip::none) {
+            const std::string where = at(place_of(state, list.node()->origin(index), token));
+            const Place opener = place_of(state, list.node()->origin(opened), list[opened]);
+            warn(ctx, slip == CollectedSlip::nested_opener
+                          ? nested_opener_slip(token, closer, where)
+                          : definition_slip(token, opener.token, where, at(opener, " opened at ")));
+        }
+    }
+}
+
 // A token met while a construct is open. Out of line: the way of every
 // other token keeps no registers for it.
 [[gnu::noinline]] void collect(Context& ctx, Evaluator& state, const std::string& token) {
@@ -84,6 +113,7 @@ void warn_if_empty_name(Context& ctx, Evaluator& state, const std::string& token
         }
         return;
     }
+    if (state.tracking) warn_of_slips_when_run(ctx, state);
     // Looked up by name each time, so a redefined closing word runs instead.
     auto closing = ctx.words.find(ctx.terminator);
     if (closing == ctx.words.end()) {

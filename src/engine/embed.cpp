@@ -10,6 +10,7 @@
 #include "core/text_register.hpp"
 #include "engine/evaluator.hpp"
 #include "engine/places.hpp"
+#include "engine/slips.hpp"
 
 namespace forth {
 
@@ -156,11 +157,12 @@ std::string error_report(const std::exception& error) {
 }
 
 Outcome failure(Context& ctx, const std::exception& error) {
-    Outcome outcome{false, error_report(error), std::nullopt, dynamic_cast<const WriteFailed*>(&error) != nullptr};
+    Outcome outcome{false, error_report(error), std::nullopt, {}, dynamic_cast<const WriteFailed*>(&error) != nullptr};
     Evaluator& state = evaluator(ctx);
     if (state.failing != nullptr && state.failing == std::current_exception()) {
         outcome.location = std::move(state.failed_at);
     }
+    outcome.explanation = explain_failure(ctx, error, outcome.location ? outcome.location->token : std::string());
     // Holds the error no longer than its report.
     state.failing = nullptr;
     state.chain.clear();
@@ -212,10 +214,11 @@ RunningToken running_token(Context& ctx) {
     return {running_token(state), call_depth(state)};
 }
 
-void write_report(Context& ctx, const Outcome& outcome, bool with_location) {
+void write_report(Context& ctx, const Outcome& outcome, bool with_location, bool explained) {
     if (outcome.ok) return;
     std::ostream& err = *ctx.err;
     err << outcome.report << '\n';
+    if (explained && !outcome.explanation.empty()) err << "  " << outcome.explanation << '\n';
     if (with_location && outcome.location) {
         const ErrorLocation& at = *outcome.location;
         write_place(err, "  at ", at);

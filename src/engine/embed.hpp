@@ -48,6 +48,9 @@ struct Outcome {
     // Where it happened; none for an error outside any source text, such as
     // a file that cannot be read.
     std::optional<ErrorLocation> location;
+    // What the error means in plain words, and what to do about it
+    // (engine/slips.hpp); empty when the report says all there is.
+    std::string explanation;
     // Standard output or standard error could not be written
     // (core/streams.hpp): a front end says so and ends.
     bool write_failed = false;
@@ -88,11 +91,12 @@ Outcome catch_errors(Context& ctx, Action&& action) {
 // evaluate_source under catch_errors: the one call most front ends need.
 Outcome try_evaluate(Context& ctx, const std::string& text, const Source& source);
 
-// Writes a failed outcome's report on the Context's error stream, and then,
+// Writes a failed outcome's report on the Context's error stream; then,
+// when `explained`, its explanation indented on a line of its own; then,
 // when `with_location` and the location is known, "  at SOURCE:LINE: TOKEN"
-// on a line of its own, and "  from SOURCE:LINE: TOKEN" for each call that
-// led there; flushed. Writes nothing for a success.
-void write_report(Context& ctx, const Outcome& outcome, bool with_location);
+// on a line, and "  from SOURCE:LINE: TOKEN" for each call that led there;
+// flushed. Writes nothing for a success.
+void write_report(Context& ctx, const Outcome& outcome, bool with_location, bool explained = false);
 
 // Writes `prefix`, then "SOURCE:LINE: " when the place is known, then the
 // token, on a line; for a place that stands for calls left out,

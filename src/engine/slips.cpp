@@ -1,8 +1,11 @@
 #include "engine/slips.hpp"
 
+#include <algorithm>
 #include <initializer_list>
+#include <vector>
 
 #include "engine/meaning.hpp"
+#include "words/vocabulary.hpp"
 
 namespace forth {
 
@@ -14,14 +17,126 @@ std::string joined(std::initializer_list<std::string_view> parts) {
     return text;
 }
 
+// The edit distance between two names, where swapping two neighbours is
+// one edit: the slip of a quick typist (dpu for dup).
+std::size_t distance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// The names defined now nearest `name`, at most three, in order: one edit
+// away for a short name, two for one of five characters or more.
+std::vector<std::string> nearest_names(const Context& ctx, std::string_view name) {
+    const std::size_t most = name.size() >= 5 ? 2 : 1;
+    std::vector<std::pair<std::size_t, std::string>> near;
+    const auto consider = [&](const std::string& known) {
+        if (known.empty()) return;
+        if (const std::size_t edits = distance(name, known); edits <= most) near.emplace_back(edits, known);
+    };
+    for (const auto& entry : ctx.words) consider(entry.first);
+    for (const auto& entry : ctx.aliases) consider(entry.first);
+    std::sort(near.begin(), near.end());
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < near.size() && i < 3 && near[i].first == near[0].first; ++i) {
+        names.push_back(near[i].second);
+    }
+    return names;
+}
+
+std::string unknown_word_explained(const Context& ctx, std::string_view name) {
+    const std::vector<std::string> near = nearest_names(ctx, name);
+    std::string text(name);
+    if (near.empty()) {
+        text += " is no word defined here; words lists those that are";
+        if (ctx.words.contains("")) text += " (a : followed by a blank defined the word with the empty name)";
+    } else {
+        text += " is no word defined here: did you mean ";
+        for (std::size_t i = 0; i < near.size(); ++i) {
+            if (i != 0) text += i + 1 == near.size() ? " or " : ", ";
+            text += near[i];
+        }
+        text += '?';
+    }
+    return text;
+}
+
+std::string values(std::size_t count) { return std::to_string(count) + (count == 1 ? " value" : " values"); }
+
+// A shuffle checks the depth before it takes anything; every other word
+// takes its values one by one, so what it found is gone when it fails.
+std::string underflow_explained(Context& ctx, std::string_view token) {
+    const std::string name(token);
+    const Meaning meaning = name.empty() ? Meaning{} : meaning_of(ctx, name, true);
+    const Builtin* const row = meaning.kind == Meaning::Kind::word ? row_of(*meaning.word) : nullptr;
+    if (row == nullptr || row->in == 0) {
+        return (name.empty() ? std::string("a word") : name) + " took more values than the stack held";
+    }
+    std::string text = joined({name, " takes ", values(row->in), " from the stack, which "});
+    if (row->kind == Kind::shuffle) return text + "held " + std::to_string(ctx.stack.size());
+    if (row->in == 1) return text + "was empty";
+    return text + "held fewer: it took what there was";
+}
+
+std::string unstored_explained(Context& ctx, std::string_view token) {
+    const std::string name(token);
+    const Meaning meaning = name.empty() ? Meaning{} : meaning_of(ctx, name, true);
+    const Builtin* const row = meaning.kind == Meaning::Kind::sigil ? row_of(*meaning.handler) : nullptr;
+    if (row == nullptr || row->kind != Kind::fetch_sigil) {
+        return "a variable was fetched before any value was stored in it: store one first, as in 0 =name";
+    }
+    const std::string_view variable = std::string_view(*meaning.token).substr(1);
+    return joined({"the variable ", variable, " was fetched before any value was stored in it: store one first, as in 0 =",
+                   variable});
+}
+
 }  // namespace
 
+std::string explain_failure(Context& ctx, const std::exception& error, std::string_view token) {
+    if (const auto* file = dynamic_cast<const UnopenedFile*>(&error)) {
+        return joined({"the file ", file->name, " cannot be opened: ", file->reason});
+    }
+    const std::string_view what = error.what();
+    if (dynamic_cast<const std::domain_error*>(&error) != nullptr) {
+        constexpr std::string_view unknown = "unknown word - ";
+        if (what.starts_with(unknown)) return unknown_word_explained(ctx, what.substr(unknown.size()));
+        return {};
+    }
+    if (dynamic_cast<const std::out_of_range*>(&error) == nullptr) return {};
+    if (what == "_Map_base::at") return unstored_explained(ctx, token);
+    if (what == "stack underflow" || what.starts_with("Stack underflow in ")) return underflow_explained(ctx, token);
+    return {};
+}
+
 CollectedSlip collected_slip(Context& ctx, const std::string& token, std::string_view opener) {
-    if (token == opener && (ctx.terminator == "]" || ctx.terminator == "}")) return CollectedSlip::nested_opener;
-    if (ctx.terminator != ";") return CollectedSlip::none;
+    return collected_slip(ctx, token, opener, ctx.terminator);
+}
+
+CollectedSlip collected_slip(Context& ctx, const std::string& token, std::string_view opener,
+                             std::string_view terminator) {
+    if (token == opener && (terminator == "]" || terminator == "}")) return CollectedSlip::nested_opener;
+    if (terminator != ";") return CollectedSlip::none;
     const Meaning meaning = meaning_of(ctx, token, true);
     return meaning.kind == Meaning::Kind::sigil && (*meaning.token)[0] == ':' ? CollectedSlip::definition
                                                                               : CollectedSlip::none;
+}
+
+std::string_view closer_opened_by(Context& ctx, const std::string& token) {
+    const Meaning meaning = meaning_of(ctx, token, true);
+    const Builtin* row = nullptr;
+    if (meaning.kind == Meaning::Kind::word) row = row_of(*meaning.word);
+    if (meaning.kind == Meaning::Kind::sigil) row = row_of(*meaning.handler);
+    if (row == nullptr || (row->kind != Kind::opener && row->kind != Kind::opener_sigil)) return {};
+    return row->closer;
 }
 
 std::string nested_opener_slip(std::string_view opener, std::string_view closer, std::string_view at) {

@@ -10,7 +10,7 @@
 
 #include "core/token_list.hpp"
 #include "engine/meaning.hpp"
-#include "lsp/reference.hpp"
+#include "app/reference.hpp"
 #include "lsp/uri.hpp"
 
 namespace forth::lsp {

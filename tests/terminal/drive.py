@@ -5,23 +5,31 @@ import os, pathlib, signal, sys, tempfile
 import pexpect.popen_spawn
 
 BANNER = "Welcome to Tolva v4.1b (27 Feb 2024)\r\nWords: 64 Sigils: 9 Aliases: 2\r\nEnter code or 'bye' to exit:\r\n? "
+TALKING_BANNER = BANNER.replace("? ", "Type help to learn more.\r\n? ")
 PROMPT = "\r\n? "
 UP, RIGHT, LEFT, HOME, END, DELETE = "\x1b[A", "\x1b[C", "\x1b[D", "\x1b[H", "\x1b[F", "\x1b[3~"
 CTRL_A, CTRL_C, CTRL_D, CTRL_K, CTRL_R, CTRL_U, CTRL_W = "\x01", "\x03", "\x04", "\x0b", "\x12", "\x15", "\x17"
 ALT_B, ALT_F, BACKSPACE, TAB = "\x1bb", "\x1bf", "\x7f", "\t"
 
 
-def start(*args, home=None, **settings):
-    """tolva on an 80 x 24 terminal, past its banner."""
-    term = pexpect.spawn(TOLVA, list(args), env=dict(ENV, HOME=home or SCRATCH, **settings),
-                         dimensions=(24, 80), timeout=5, encoding="utf-8")
-    term.expect_exact(BANNER)
+def start(*args, home=None, talking=False, **settings):
+    """tolva on an 80 x 24 terminal, past its banner; quiet (TOLVA_WHERE=0) unless `talking`."""
+    env = dict(ENV, HOME=home or SCRATCH, **settings)
+    if talking:
+        del env["TOLVA_WHERE"]
+    term = pexpect.spawn(TOLVA, list(args), env=env, dimensions=(24, 80), timeout=5, encoding="utf-8")
+    term.expect_exact(TALKING_BANNER if talking else BANNER)
     return term
 
 
 def line(keys, *results):
     """A step: the keys and Enter, the results in turn, the first just below the line, then the prompt."""
     return (keys + "\r", "\r\n" + results[0], *results[1:], PROMPT)
+
+
+def exact(keys, result):
+    """A step whose result is all that comes between the line and the next prompt."""
+    return (keys + "\r", "\r\n" + result + PROMPT)
 
 
 def play(term, *steps, end=CTRL_D):
@@ -43,9 +51,9 @@ def entries(path):
 
 
 def plain():
-    """Output not on a terminal: the plain loop byte for byte, its first prompt "? " whatever the included
-    file left open; on pipes Ctrl-C ends the process."""
-    play(pexpect.spawn("sh", ["-c", 'exec "$0" -i "$1" >"$1.out"', TOLVA, OPEN], env=ENV,
+    """Output not on a terminal: the plain loop byte for byte, though standard input and standard error are
+    terminals, its first prompt "? " whatever the included file left open; on pipes Ctrl-C ends the process."""
+    play(pexpect.spawn("sh", ["-c", 'exec "$0" -i "$1" >"$1.out"', TOLVA, OPEN], env=TALKING_ENV,
                        timeout=5, encoding="utf-8"), ("3 ]\r[ 4\r",))
     assert (output := pathlib.Path(OPEN + ".out").read_text()) == \
         f"Included {OPEN}\n" + BANNER.replace("\r\n", "\n") + "ok\n? ok\n... ", output
@@ -122,6 +130,36 @@ def history():
     assert entries(path) == [f"e{number}" for number in range(201, 1201)]
 
 
+def talking():
+    """A person at a terminal is told what went wrong and where, and how to learn more; TOLVA_WHERE=0 turns
+    it all off. Pipes and files are the end-to-end tests' concern."""
+    play(start(talking=True),
+         exact("$total . cr", "Out of range: _Map_base::at\r\n  the variable total was fetched before any value was "
+              "stored in it: store one first, as in 0 =total\r\n  at <input>:1: $total"),
+         exact("3 dpu", "Domain error: unknown word - dpu\r\n  dpu is no word defined here: did you mean dup?\r\n"
+              "  at <input>:2: dpu\r\n  the stack still holds 1 value: 3; clear empties it"),
+         exact("clear :avg + 2 / ; 5 avg", "Out of range: stack underflow\r\n  + takes 2 values from the stack, "
+              "which held fewer: it took what there was\r\n  at <input>:3: +\r\n  from <input>:3: avg"),
+         line("1 2 3 ] . cr", "Warning: ] at <input>:4 closes nothing: no construct is open\r\n3 \r\nok"),
+         exact("clear ( nofile.tv ) included", "Runtime error: can't open file\r\n  the file nofile.tv cannot be "
+              "opened: No such file or directory\r\n  at <input>:5: included"),
+         # The slip inside a body is said as the body is written, not only when typed at the prompt.
+         line(":f { 1 { 2 } iftrue } iftrue ;", "Warning: { collected inside an open { at <input>:6; the next } "
+              "ends the outer one\r\nok"),
+         line(": sq dup * ; 3 sq", "Warning: : at <input>:7 followed by a blank", "Domain error: unknown word - sq",
+              "(a : followed by a blank defined the word with the empty name)"),
+         line("help", "Each word and number runs", "TOLVA_WHERE=0", "TOLVA_TRACE=1", "tutorial.md"),
+         line("?dup ?f", "(native code)  ( x -- x x )\r\n{ 1 { 2 } iftrue } iftrue\r\nok"),
+         line(":help 42 . cr ;", "ok"), line("help", "42 \r\nok"))
+    play(start(), exact("3 dpu", "Domain error: unknown word - dpu"), line("?dup", "(native code)\r\nok"),
+         exact("help", "Domain error: unknown word - help"), line("clear 1 ] . cr", "1 \r\nok"))
+    # A program that cannot be opened is named to a person, and stays silent to scripts.
+    for env, said in [(TALKING_ENV, "Error: can't open nofile.tv: No such file or directory\r\n"), (ENV, "")]:
+        term = pexpect.spawn(TOLVA, ["nofile.tv"], env=env, timeout=5, encoding="utf-8")
+        term.expect(pexpect.EOF)
+        assert term.before == said and term.wait() == 2, (term.before, term.exitstatus)
+
+
 def ending():
     """SIGTERM, SIGHUP and SIGQUIT, at the prompt and while code runs, end tolva as the signal does, with the
     terminal's modes put back: dash, which runs it, does not restore them itself. Entered lines stay."""
@@ -143,7 +181,8 @@ def ending():
 TOLVA, case = sys.argv[1:]
 with tempfile.TemporaryDirectory() as SCRATCH:
     ENV = dict({name: value for name, value in os.environ.items() if name != "TOLVA_HISTORY"},
-               HOME=SCRATCH, TERM="xterm", LC_ALL="C.UTF-8")
+               HOME=SCRATCH, TERM="xterm", LC_ALL="C.UTF-8", TOLVA_WHERE="0")
+    TALKING_ENV = {name: value for name, value in ENV.items() if name != "TOLVA_WHERE"}
     OPEN = os.path.join(SCRATCH, "open.tv")
     pathlib.Path(OPEN).write_text("[ 1 2")
     globals()[case]()

@@ -10,7 +10,7 @@
 
 #include "lsp/analysis.hpp"
 #include "lsp/features.hpp"
-#include "lsp/reference.hpp"
+#include "app/reference.hpp"
 #include "words/vocabulary.hpp"
 
 namespace forth::lsp {

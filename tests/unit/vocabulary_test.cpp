@@ -2,7 +2,7 @@
 #include <locale>
 #include <sstream>
 
-#include "lsp/reference.hpp"
+#include "app/reference.hpp"
 #include "words/vocabulary.hpp"
 #include "session.hpp"
 
@@ -50,7 +50,7 @@ TEST(Vocabulary, TheReferenceGivesEachWordTheEffectOfItsRow) {
     using forth::Kind;
     for (const forth::Builtin& row : forth::vocabulary()) {
         if (row.kind > Kind::effect || forth::is_closer(row.name)) continue;
-        const std::string effect = forth::lsp::effect_of(forth::lsp::describe(row.name, false));
+        const std::string effect = forth::effect_of(forth::describe(row.name, false));
         ASSERT_FALSE(effect.empty()) << row.name << " has no effect in the reference";
         std::istringstream names(effect.substr(1, effect.size() - 2));  // "( x y -- r )" without the brackets
         std::size_t counts[2] = {}, side = 0;

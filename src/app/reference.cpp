@@ -1,6 +1,6 @@
-#include "lsp/reference.hpp"
+#include "app/reference.hpp"
 
-namespace forth::lsp {
+namespace forth {
 
 namespace {
 
@@ -39,4 +39,4 @@ std::string effect_of(const std::string& description) {
     return end == std::string::npos ? std::string() : description.substr(1, end);
 }
 
-}  // namespace forth::lsp
+}  // namespace forth

@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-// The language reference (docs/language.md), built in, so that hover says
-// what the manual says.
-namespace forth::lsp {
+// The language reference (docs/language.md), built in, so that the
+// editor's hover and the terminal's ?word say what the manual says.
+namespace forth {
 
 // The reference's text; made from the manual at build time.
 std::string_view language_reference();
@@ -18,4 +18,4 @@ std::string describe(std::string_view name, bool sigil);
 // The stack effect the description begins with, as "( x -- x x )".
 std::string effect_of(const std::string& description);
 
-}  // namespace forth::lsp
+}  // namespace forth
