@@ -116,7 +116,7 @@ bool run_lines(Context& ctx, std::string_view source) {
     try {
         std::size_t number = 1;
         for (std::string line; std::getline(lines, line); ++number) {
-            write_report(ctx, try_evaluate(ctx, line, {"<input>", number}), true);
+            write_report(ctx, try_evaluate(ctx, line, {"<input>", number}), true, true);
         }
     } catch (const Stop&) {
         completed = false;  // bye, or the budget used up: the rest of the input is not run

@@ -223,6 +223,7 @@ RunResult run_document(const std::string& uri, const std::string& text, const Lo
             } else if (!outcome.ok && !read_input) {
                 result.error = outcome.location.value_or(ErrorLocation{});
                 result.report = outcome.report;
+                result.explanation = outcome.explanation;
             }
         } catch (const sandbox::Stop&) {
             // bye, or the budget spent: `why` tells which.

@@ -32,6 +32,7 @@ struct RunResult {
     // run went through, or its outcome hung on the input it read.
     std::optional<ErrorLocation> error;
     std::string report;
+    std::string explanation;  // what the report means, in plain words (engine/slips.hpp)
     // Stopped by its budget: what stopped it ("its budget of 100 ms of
     // processor time", ...).
     bool out_of_budget = false;

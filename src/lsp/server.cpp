@@ -460,13 +460,15 @@ bool Server::add_run(const std::string& uri, const Loader& load) {
         diagnostic.related.push_back({caller_uri, caller_range, "called from here"});
     }
     // What the run says of a token replaces what reading it said, which
-    // stays as its explanation, and as the slip a fix is offered for.
-    std::erase_if(analysis.diagnostics, [&](const Diagnostic& other) {
+    // stays as its explanation, and as the slip a fix is offered for; else
+    // the run's error is explained as tolva explains it on a terminal.
+    const bool read_there = std::erase_if(analysis.diagnostics, [&](const Diagnostic& other) {
         if (other.range != diagnostic.range) return false;
         diagnostic.message += "\n" + other.message;
         diagnostic.slip = other.slip;
         return true;
-    });
+    }) != 0;
+    if (!read_there && !run.explanation.empty()) diagnostic.message += "\n" + run.explanation;
     analysis.diagnostics.push_back(std::move(diagnostic));
     sort_by_place(analysis.diagnostics);
     return true;

@@ -6,7 +6,7 @@
 <-- {"id":1}
 --> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///r/a.tv","languageId":"tolva","version":1,"text":":half 2 / ;\n:avg + half ;\n1 avg . cr\n"}}}
 <-- {"params":{"diagnostics":[]}}
-<-- {"params":{"diagnostics":[{"range":{"start":{"line":1,"character":5},"end":{"line":1,"character":6}},"severity":1,"message":"Out of range: stack underflow","relatedInformation":[{"location":{"uri":"file:///r/a.tv","range":{"start":{"line":2,"character":2},"end":{"line":2,"character":5}}},"message":"called from here"}]}]}}
+<-- {"params":{"diagnostics":[{"range":{"start":{"line":1,"character":5},"end":{"line":1,"character":6}},"severity":1,"message":"Out of range: stack underflow\n+ takes 2 values from the stack, which held fewer: it took what there was","relatedInformation":[{"location":{"uri":"file:///r/a.tv","range":{"start":{"line":2,"character":2},"end":{"line":2,"character":5}}},"message":"called from here"}]}]}}
 --> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///r/a.tv","version":2},"contentChanges":[{"text":"{ 1 } while { 1 } repeat\n"}]}}
 <-- {"params":{"diagnostics":[]}}
 <-- {"params":{"diagnostics":[{"range":{"start":{"line":0,"character":0},"end":{"line":0,"character":0}},"severity":3}]}}
