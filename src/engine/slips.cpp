@@ -17,39 +17,17 @@ std::string joined(std::initializer_list<std::string_view> parts) {
     return text;
 }
 
-// The edit distance between two names, where swapping two neighbours is
-// one edit: the slip of a quick typist (dpu for dup).
-std::size_t distance(std::string_view a, std::string_view b) {
-    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-            }
-        }
-    }
-    return d[a.size()][b.size()];
-}
-
-// The names defined now nearest `name`, at most three, in order: one edit
-// away for a short name, two for one of five characters or more.
+// The names defined now nearest `name`, at most three, nearest first.
 std::vector<std::string> nearest_names(const Context& ctx, std::string_view name) {
-    const std::size_t most = name.size() >= 5 ? 2 : 1;
     std::vector<std::pair<std::size_t, std::string>> near;
     const auto consider = [&](const std::string& known) {
-        if (known.empty()) return;
-        if (const std::size_t edits = distance(name, known); edits <= most) near.emplace_back(edits, known);
+        if (const auto edits = edits_if_near(name, known)) near.emplace_back(*edits, known);
     };
     for (const auto& entry : ctx.words) consider(entry.first);
     for (const auto& entry : ctx.aliases) consider(entry.first);
     std::sort(near.begin(), near.end());
     std::vector<std::string> names;
-    for (std::size_t i = 0; i < near.size() && i < 3 && near[i].first == near[0].first; ++i) {
-        names.push_back(near[i].second);
-    }
+    for (std::size_t i = 0; i < near.size() && i < 3; ++i) names.push_back(near[i].second);
     return names;
 }
 
@@ -100,6 +78,29 @@ std::string unstored_explained(Context& ctx, std::string_view token) {
 }
 
 }  // namespace
+
+std::optional<std::size_t> edits_if_near(std::string_view name, std::string_view known) {
+    const std::size_t most = std::min<std::size_t>(name.size() <= 3 ? 1 : 2, name.size() - 1);
+    if (known.empty() || name == known || name.empty() ||
+        (name.size() > known.size() ? name.size() - known.size() : known.size() - name.size()) > most) {
+        return std::nullopt;
+    }
+    // Three rows of the table of edits between the names' beginnings.
+    std::vector<std::size_t> before(known.size() + 1), row(known.size() + 1), next(known.size() + 1);
+    for (std::size_t j = 0; j <= known.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= name.size(); ++i) {
+        next[0] = i;
+        for (std::size_t j = 1; j <= known.size(); ++j) {
+            next[j] = std::min({row[j] + 1, next[j - 1] + 1, row[j - 1] + (name[i - 1] != known[j - 1] ? 1 : 0)});
+            if (i > 1 && j > 1 && name[i - 1] == known[j - 2] && name[i - 2] == known[j - 1]) {
+                next[j] = std::min(next[j], before[j - 2] + 1);
+            }
+        }
+        std::swap(before, row);
+        std::swap(row, next);
+    }
+    return row.back() <= most ? std::optional<std::size_t>(row.back()) : std::nullopt;
+}
 
 std::string explain_failure(Context& ctx, const std::exception& error, std::string_view token) {
     if (const auto* file = dynamic_cast<const UnopenedFile*>(&error)) {

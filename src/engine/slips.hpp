@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -50,6 +52,12 @@ struct UnopenedFile : std::runtime_error {
     std::string name;
     std::string reason;
 };
+
+// How many edits make `name`, unknown, into `known` (a character put in,
+// taken out or changed, or two neighbours swapped: dpu for dup), when it is
+// near enough to be what was meant: 1 edit for a name of up to three
+// characters, 2 for a longer one, and fewer than the name has. None else.
+std::optional<std::size_t> edits_if_near(std::string_view name, std::string_view known);
 
 // What `error`, raised at `token` (empty when unknown), means in plain
 // words, with what to do about it, for a newcomer: which variable was never

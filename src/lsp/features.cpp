@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
-#include <numeric>
 #include <sstream>
 #include <string_view>
 #include <unordered_map>
 
+#include "app/reference.hpp"
 #include "core/token_list.hpp"
 #include "engine/meaning.hpp"
-#include "app/reference.hpp"
+#include "engine/slips.hpp"
 #include "lsp/uri.hpp"
 
 namespace forth::lsp {
@@ -335,33 +335,11 @@ std::vector<int> semantic_tokens(const Analysis& analysis) {
 
 namespace {
 
-// The number of edits (Levenshtein's: a character put in, taken out or
-// changed) that make one word the other, or most + 1 when it takes more.
-std::size_t edit_distance(std::string_view one, std::string_view other, std::size_t most) {
-    if ((one.size() > other.size() ? one.size() - other.size() : other.size() - one.size()) > most) return most + 1;
-    std::vector<std::size_t> row(other.size() + 1), next(other.size() + 1);
-    std::iota(row.begin(), row.end(), std::size_t{0});
-    for (std::size_t i = 0; i < one.size(); ++i) {
-        next[0] = i + 1;
-        std::size_t least = next[0];
-        for (std::size_t j = 0; j < other.size(); ++j) {
-            next[j + 1] = std::min({row[j + 1] + 1, next[j] + 1, row[j] + (one[i] == other[j] ? 0 : 1)});
-            least = std::min(least, next[j + 1]);
-        }
-        if (least > most) return most + 1;
-        std::swap(row, next);
-    }
-    return std::min(row.back(), most + 1);
-}
-
-// The known words nearest to an unknown token, nearest first: at most three,
-// at most 2 edits away (1 for a word of up to 3 characters) and fewer edits
-// than the word has characters, since every word that short is that near.
+// The known words nearest to an unknown token, nearest first: at most
+// three, near as the command line's explanations take it (edits_if_near).
 // Known are the built-ins and the words and aliases defined before the
 // token; in a definition's body, which runs later, those defined anywhere.
 std::vector<std::string> nearest_words(const Analysis& analysis, const std::string& uri, const Token& token) {
-    const std::string& word = token.text;
-    const std::size_t most = std::min<std::size_t>(word.size() <= 3 ? 1 : 2, word.size() - 1);
     const auto holds = [&](const Definition& definition) {
         return definition.kind == Definition::Kind::word && definition.closed && definition.uri == uri &&
                definition.range.contains(token.range.start);
@@ -369,8 +347,7 @@ std::vector<std::string> nearest_words(const Analysis& analysis, const std::stri
     const bool in_body = std::any_of(analysis.definitions.begin(), analysis.definitions.end(), holds);
     std::vector<std::pair<std::size_t, std::string>> near;  // edits, name
     const auto consider = [&](const std::string& name) {
-        const std::size_t edits = edit_distance(word, name, most);
-        if (edits > 0 && edits <= most) near.emplace_back(edits, name);
+        if (const auto edits = edits_if_near(token.text, name)) near.emplace_back(*edits, name);
     };
     for (const std::string& name : builtin_words()) consider(name);
     // Definitions are listed as they were read, included files' where they

@@ -283,9 +283,10 @@ TEST(QuickFixes, SpellingOffersTheWordsKnownThereNearestFirst) {
     EXPECT_EQ(titles("3 squar .\n:square dup * ;\n", 0), Titles{});
     EXPECT_EQ(titles(":cube dup squar * ;\n:square dup * ;\n", 0), Titles{"did you mean `square`?"});
     EXPECT_EQ(titles(":sqr 1 ;\n3 sq . :sq dup * ;\n", 1), Titles{"did you mean `sqr`?"});
-    // Words of up to three characters, one edit; any one-character word is
-    // one edit from another.
-    EXPECT_EQ(titles("1 dpu\n", 0), Titles{});
+    // Words of up to three characters, one edit, two neighbours swapped
+    // being one; any one-character word is one edit from another.
+    EXPECT_EQ(titles("1 dpu\n", 0), Titles{"did you mean `dup`?"});
+    EXPECT_EQ(titles("1 dpx\n", 0), Titles{});
     EXPECT_EQ(titles("1 x\n", 0), Titles{});
     EXPECT_EQ(titles("1 2 swpa\n", 0), Titles{"did you mean `swap`?"});
 }
