@@ -20,6 +20,7 @@ void include_then_go_interactive(Context& ctx, const std::string& name) {
         warn_if_left_open(ctx, name);
         *ctx.out << "Included " << name << std::endl;
     } else {
+        report_unopened(ctx, name);
         *ctx.err << "Failed to include " << name << std::endl;
     }
     interactive_loop(ctx);
