@@ -162,7 +162,11 @@ Outcome failure(Context& ctx, const std::exception& error) {
     if (state.failing != nullptr && state.failing == std::current_exception()) {
         outcome.location = std::move(state.failed_at);
     }
-    outcome.explanation = explain_failure(ctx, error, outcome.location ? outcome.location->token : std::string());
+    try {
+        outcome.explanation = explain_failure(ctx, error, outcome.location ? outcome.location->token : std::string());
+    } catch (const std::exception&) {
+        // Memory may be what ran out: the report goes without its explanation.
+    }
     // Holds the error no longer than its report.
     state.failing = nullptr;
     state.chain.clear();
