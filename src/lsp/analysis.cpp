@@ -22,7 +22,9 @@
 namespace forth::lsp {
 
 Context& fresh() {
-    static const std::unique_ptr<Context> ctx = [] {
+    // One a thread: looking a word up writes the Context's caches, and
+    // servers may run on several threads.
+    static thread_local const std::unique_ptr<Context> ctx = [] {
         auto made = std::make_unique<Context>();
         load_builtins(*made);
         add_shell_words(*made);

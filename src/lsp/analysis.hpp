@@ -21,7 +21,7 @@
 namespace forth::lsp {
 
 // The tables a fresh interpreter starts with: what a token means before
-// the document changes anything.
+// the document changes anything. Each thread has its own.
 Context& fresh();
 
 // A place in a document as the editor counts it: lines from 0, and
