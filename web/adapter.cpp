@@ -443,6 +443,12 @@ EMSCRIPTEN_KEEPALIVE const char* tolva_recording(Session* session) {
 // The last evaluation's error report, "Domain error: unknown word - foo".
 EMSCRIPTEN_KEEPALIVE const char* tolva_error(Session* session) { return session->outcome.report.c_str(); }
 
+// What the last error means in plain words, as a terminal explains it;
+// empty when its report says all there is.
+EMSCRIPTEN_KEEPALIVE const char* tolva_error_explanation(Session* session) {
+    return session->outcome.explanation.c_str();
+}
+
 // Where the last error happened, innermost first, as a JSON array of
 // places (json_place); none when not known.
 EMSCRIPTEN_KEEPALIVE const char* tolva_error_chain(Session* session) {

@@ -87,7 +87,8 @@ async function enter_line(text) {
       show(1, 'ok\n');
     } else {
       ensure_line_start();
-      show(2, `${result.error}\n`);
+      // Explained on the next line, as a terminal's session explains it.
+      show(2, `${result.error}\n${result.explanation ? `  ${result.explanation}\n` : ''}`);
     }
     prompt.textContent = result.closing ? '... ' : '? ';
     set_running(false);

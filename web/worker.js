@@ -94,7 +94,11 @@ function with_strings(strings, call) {
 // and the calls that led there, innermost first, each a place (source,
 // line, column, token, times, left_out: the adapter's json_place).
 function failure() {
-  return { error: text_result(tolva._tolva_error(session)), chain: json_result(tolva._tolva_error_chain(session)) };
+  return {
+    error: text_result(tolva._tolva_error(session)),
+    explanation: text_result(tolva._tolva_error_explanation(session)),
+    chain: json_result(tolva._tolva_error_chain(session)),
+  };
 }
 
 // What a recording holds so far (the adapter's Recording::write), with

@@ -46,14 +46,16 @@ test('a session reads like the one on a terminal, with history, Tab, the example
   await enter(page, ']', '$x sq . 97 prime? . .s');
 
   assert.equal(await transcript(), `${banner}? :sq dup * ;\nok\n? 3 sq . cr\n9 \nok\n? 4 sq .\n16 ok\n`
-    + '? 1 2 drop drop drop\nOut of range: stack underflow\n? 5 [ 1 2\nok\n... 3 ]\nok\n? .s\n5 \nok\n? .s\n5 \nok\n'
+    + '? 1 2 drop drop drop\nOut of range: stack underflow\n  drop takes 1 value from the stack, which was empty\n? 5 [ 1 2\nok\n... 3 ]\nok\n? .s\n5 \nok\n? .s\n5 \nok\n'
     + `sigils  space  spaces  sq  swap\n? 3 sq \nok\n? ( primes.tv ) included\n${await example('primes.out')}ok\n`
     + '? 97 prime? . 91 prime? . cr\n1 0 \nok\n? ( nosuch.tv ) included\nRuntime error: can\'t open file\n'
+    + '  the file nosuch.tv cannot be opened: No such file or directory\n'
     + '? accept parse-name .. cr\nfirst \nok\n? accept parse-name .. cr\nsecond \nok\n? clear 5 =x 7 [ 8\nok\n'
     + '... ] 9 =x :sq ; { 1 drop } while { 1 } repeat\nInterrupted\nThe line is undone; everything before it stays.\n'
     + '... ]\nok\n? $x sq . 97 prime? . .s\n25 1 7 \nok\n');
   assert.deepEqual(await page.$$eval('#transcript .err', (lines) => lines.map((line) => line.textContent)),
-    ['Out of range: stack underflow\n', 'Runtime error: can\'t open file\n', 'Interrupted\n']);
+    ['Out of range: stack underflow\n  drop takes 1 value from the stack, which was empty\n',
+      'Runtime error: can\'t open file\n  the file nosuch.tv cannot be opened: No such file or directory\n', 'Interrupted\n']);
 });
 
 test('a session that Stop cannot restore, one that bye ends, and Restart session start afresh', async () => {
@@ -77,5 +79,6 @@ test('a session that Stop cannot restore, one that bye ends, and Restart session
   await enter(page, ':sq dup * ;');
   await page.click('#console-restart');
   await enter(page, '2 sq');
-  assert.equal(await transcript(), `${banner}? 2 sq\nDomain error: unknown word - sq\n`);
+  assert.equal(await transcript(),
+    `${banner}? 2 sq\nDomain error: unknown word - sq\n  sq is no word defined here; words lists those that are\n`);
 });
