@@ -114,3 +114,10 @@ export const step_shown = (page) => page.evaluate(() => {
       .map((cell) => (cell.classList.contains('changed') ? `[${cell.textContent}]` : cell.textContent)).join(' ')),
     document.getElementById('step-output').textContent];
 });
+
+// The variables Step mode shows of its step, a row each: the name, the
+// value before and after it, then * when the step changed it; or the note
+// in their place.
+export const step_variables = (page) => page.evaluate(() => [...document.querySelectorAll('#step-variables tbody tr')]
+  .map((row) => [...row.cells].map((cell) => cell.textContent).join(' ') + (row.classList.contains('changed') ? ' *' : ''))
+  .concat(document.getElementById('step-variables-note').textContent || []));
