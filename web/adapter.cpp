@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <ostream>
 #include <span>
 #include <sstream>
@@ -199,13 +198,12 @@ struct Step {
     std::string closing;       // the word the open construct waits for
     std::string buffer;        // the end of what it collected
     std::size_t output = 0;    // bytes written on both streams since the run began
-    // The kept variables' values, in Recording's order: shared with the
-    // steps before while none changes.
-    std::shared_ptr<const std::vector<double>> variables;
+    std::vector<double> variables;  // the kept variables' values, in Recording's order
 };
 
 // A run token by token. Of a long one the last steps are kept: a step is
-// the chain and the stack's top, never the whole stack.
+// the chain, the stack's top (never the whole stack) and the values of the
+// variables made first.
 class Recording {
 public:
     static constexpr std::size_t kept_steps = 10000;
@@ -285,22 +283,11 @@ private:
         step.opener = step.closing.empty() ? std::string() : construct_opened(ctx).token;
         step.buffer = step.closing.empty() ? std::string() : tail(joined(ctx.buffer));
         step.output = output;
-        step.variables = variables(ctx);
-    }
-
-    // The kept variables' values as they are now: those of the step before
-    // while none changed and none was made.
-    std::shared_ptr<const std::vector<double>> variables(Context& ctx) {
+        // Copied whole into the step's own room, which it keeps as the
+        // steps go round: less work than sharing one copy among steps alike.
         if (ctx.variables.size() != variables_made_) find_variables(ctx);
-        const auto same = [](const double* cell, double value) { return bits(*cell) == bits(value); };
-        if (last_variables_ && std::equal(cells_.begin(), cells_.end(), last_variables_->begin(), last_variables_->end(), same)) {
-            return last_variables_;
-        }
-        auto values = std::make_shared<std::vector<double>>();
-        values->reserve(cells_.size());
-        for (const double* cell : cells_) values->push_back(*cell);
-        last_variables_ = std::move(values);
-        return last_variables_;
+        step.variables.resize(cells_.size());
+        std::transform(cells_.begin(), cells_.end(), step.variables.begin(), [](const double* cell) { return *cell; });
     }
 
     // Keeps the variables made since it last looked, up to kept_variables,
@@ -339,12 +326,13 @@ private:
         json_array(json, step.top, [this](std::string& json, double value) {
             json_number(json, value_number(value));
         });
-        const std::vector<double>& variables = *step.variables;
-        if (&variables != before) {
+        const std::vector<double>& variables = step.variables;
+        const auto same = [](double a, double b) { return bits(a) == bits(b); };
+        if (!before || !std::equal(variables.begin(), variables.end(), before->begin(), before->end(), same)) {
             json += ",\"set\":[";
             bool first = true;
             for (std::size_t index = 0; index < variables.size(); ++index) {
-                if (before && index < before->size() && bits((*before)[index]) == bits(variables[index])) continue;
+                if (before && index < before->size() && same((*before)[index], variables[index])) continue;
                 if (!first) json += ',';
                 first = false;
                 json_number(json, index);
@@ -352,8 +340,8 @@ private:
                 json_number(json, value_number(variables[index]));
             }
             json += ']';
-            before = &variables;
         }
+        before = &variables;
         json_field(json, "depth", step.depth);
         json_field(json, "calls", step.calls);
         json += step.collected ? ",\"collected\":true" : ",\"collected\":false";
@@ -394,7 +382,6 @@ private:
     std::vector<std::string> names_;  // the kept variables, in the order they were made
     std::vector<const double*> cells_;  // where the table holds their values
     std::size_t variables_made_ = 0;
-    std::shared_ptr<const std::vector<double>> last_variables_;
 };
 
 struct Session {
