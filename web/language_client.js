@@ -140,6 +140,6 @@ export function language_support(transport, uri) {
   }).connect(transport);
   transport.on_restart = () => client.connect(transport);
   // No icons by kind: the page's fonts have none for some kinds.
-  return [client.plugin(uri, 'tolva'), serverCompletion(), autocompletion({ icons: false }), hoverTooltips(), hints, drop_edited, definition_on_click,
-    keymap.of(jumpToDefinitionKeymap)];
+  return [client.plugin(uri, 'tolva'), serverCompletion(), autocompletion({ icons: false }), hoverTooltips(), hints, drop_edited,
+    definition_on_click, keymap.of(jumpToDefinitionKeymap)];
 }

@@ -203,7 +203,21 @@ test('Step mode shows the variables before and after each step, its call depth, 
 
 test('the editor colours tokens as the grammar of editors/ does, and every word the interpreter lists', async () => {
   await type_program(page, ':sq dup * ; \\ squares\n( two\nlines ) .. 0x1F =n $n [ 1 ] iftrue /* a\nb */ \'sq -5 nan');
-  assert.deepEqual(await page.$$eval('#editor .cm-line span[class^="tm-"]', (all) => all.map((span) => `${span.className}:${span.textContent}`)), [
+  // Read as runs of a colour: a whole token underlined by the server, for the text it had before the typing ended, is
+  // split from the rest of its run by the underline's element.
+  const coloured = () => page.$$eval('#editor .cm-line', (lines) => lines.flatMap((line) => {
+    const runs = [];
+    let last = null;
+    const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
+    for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+      const kind = node.parentElement.closest('.cm-effect-hint') ? null : node.parentElement.closest('[class^="tm-"]')?.className ?? null;
+      if (kind && kind === last) runs[runs.length - 1] += node.textContent;
+      else if (kind) runs.push(`${kind}:${node.textContent}`);
+      last = kind;
+    }
+    return runs;
+  }));
+  assert.deepEqual(await coloured(), [
     'tm-keyword::', 'tm-entity:sq', 'tm-support:dup', 'tm-keyword:*', 'tm-keyword:;', 'tm-comment:\\ squares', 'tm-string:( two',
     'tm-string:lines )', 'tm-support:..', 'tm-constant:0x1F', 'tm-keyword:=', 'tm-variable:n', 'tm-keyword:$', 'tm-variable:n',
     'tm-punctuation:[', 'tm-constant:1', 'tm-punctuation:]', 'tm-keyword:iftrue', 'tm-comment:/* a', 'tm-comment:b */', "tm-keyword:'",
