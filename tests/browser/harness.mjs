@@ -41,13 +41,21 @@ export async function open_playground(options = {}) {
   return { page: await open(), url, open, close };
 }
 
-// Types a program in place of the editor's as a person would, in Program mode.
+// Types a program in place of the editor's as a person would, in Program
+// mode. A line may end in a word whose completion is offered by then, which
+// Enter would take instead of ending the line: Escape closes the offer.
 export async function type_program(page, code) {
   await page.click('#mode-program');
   await page.click('#editor .cm-content');
   await page.keyboard.press('Control+A');
   await page.keyboard.press('Backspace');
-  await page.keyboard.type(code);
+  for (const [index, line] of code.split('\n').entries()) {
+    if (index > 0) {
+      await page.keyboard.press('Escape');
+      await page.keyboard.press('Enter');
+    }
+    await page.keyboard.type(line);
+  }
 }
 
 // The program, without the effects the editor shows after each :name.
