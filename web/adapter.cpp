@@ -179,6 +179,14 @@ private:
     std::vector<Item> items_;
 };
 
+// A value's bits: values that differ only there (0 and -0, NaNs) differ
+// for a recording too.
+std::uint64_t bits(double value) {
+    std::uint64_t key;
+    std::memcpy(&key, &value, sizeof key);
+    return key;
+}
+
 // The interpreter as a token finds it, or as the run left it.
 struct Step {
     std::vector<Place> chain;  // innermost first
@@ -190,16 +198,19 @@ struct Step {
     std::string closing;       // the word the open construct waits for
     std::string buffer;        // the end of what it collected
     std::size_t output = 0;    // bytes written on both streams since the run began
+    std::vector<double> variables;  // the kept variables' values, in Recording's order
 };
 
 // A run token by token. Of a long one the last steps are kept: a step is
-// the chain and the stack's top, never the whole stack.
+// the chain, the stack's top (never the whole stack) and the values of the
+// variables made first.
 class Recording {
 public:
     static constexpr std::size_t kept_steps = 10000;
     static constexpr std::size_t kept_values = 32;
     static constexpr std::size_t kept_text = 160;  // bytes of a construct's buffer
     static constexpr std::size_t kept_calls = 24;  // innermost; the outermost is kept too
+    static constexpr std::size_t kept_variables = 64;  // the first made
 
     void take(Context& ctx, std::size_t output) {
         if (steps_.size() < kept_steps) steps_.emplace_back();
@@ -226,8 +237,13 @@ public:
     //             chain    where it runs, innermost first: numbers in places
     //             top      the stack's top values, bottom first: numbers in values
     //             depth, calls, collected, opener, closing, buffer, output   as in Step
+    //             set      the variables changed or made since the step before, or all
+    //                      of them in the first step: pairs of a number in variables
+    //                      and a number in values; left out when none was
     //   places  places (json_place), each once
     //   values  values as `.` prints them, without the blank after, each once
+    //   variables       the names of the kept variables, in the order they were made
+    //   more_variables  how many more were made, not kept
     void write(std::string& json) {
         json = "{\"taken\":";
         json_number(json, taken_);
@@ -235,25 +251,29 @@ public:
         json += ended_ ? "true" : "false";
         json += ",\"steps\":[";
         const std::size_t kept = steps_.size();
+        const std::vector<double>* before = nullptr;
         for (std::size_t index = 0; index < kept; ++index) {
             if (index != 0) json += ',';
-            write_step(json, steps_[(taken_ + index) % kept]);
+            write_step(json, steps_[(taken_ + index) % kept], before);
         }
         if (ended_) {
             if (kept != 0) json += ',';
-            write_step(json, end_);
+            write_step(json, end_, before);
         }
         json += "],\"places\":";
         json_array(json, places_.items(), json_place);
         json += ",\"values\":";
         json_array(json, values_.items(), [](std::string& json, const std::string& value) { json_string(json, value); });
+        json += ",\"variables\":";
+        json_array(json, names_, [](std::string& json, const std::string& name) { json_string(json, name); });
+        json_field(json, "more_variables", variables_made_ - names_.size());
         json += '}';
         places_.clear();
         values_.clear();
     }
 
 private:
-    static void snapshot(Step& step, Context& ctx, std::size_t output) {
+    void snapshot(Step& step, Context& ctx, std::size_t output) {
         step.chain = recent_places(ctx, kept_calls);
         const std::span<const double> stack = stack_values(ctx);
         const auto top = stack.last(std::min(stack.size(), kept_values));
@@ -263,6 +283,29 @@ private:
         step.opener = step.closing.empty() ? std::string() : construct_opened(ctx).token;
         step.buffer = step.closing.empty() ? std::string() : tail(joined(ctx.buffer));
         step.output = output;
+        // Copied whole into the step's own room, which it keeps as the
+        // steps go round: less work than sharing one copy among steps alike.
+        if (ctx.variables.size() != variables_made_) find_variables(ctx);
+        step.variables.resize(cells_.size());
+        std::transform(cells_.begin(), cells_.end(), step.variables.begin(), [](const double* cell) { return *cell; });
+    }
+
+    // Keeps the variables made since it last looked, up to kept_variables,
+    // where the table holds their values: nothing removes one, so they stay
+    // there. Of several made at once, in the order of their names.
+    void find_variables(Context& ctx) {
+        variables_made_ = ctx.variables.size();
+        if (names_.size() == kept_variables) return;
+        std::vector<std::pair<std::string_view, const double*>> made;
+        for (const auto& [name, value] : ctx.variables) {
+            if (std::find(names_.begin(), names_.end(), name) == names_.end()) made.emplace_back(name, &value);
+        }
+        std::sort(made.begin(), made.end());
+        for (const auto& [name, cell] : made) {
+            if (names_.size() == kept_variables) break;
+            names_.emplace_back(name);
+            cells_.push_back(cell);
+        }
     }
 
     // The end of a long buffer, from a token's start.
@@ -272,23 +315,33 @@ private:
         return "... " + std::string(text.substr(blank == text.npos ? text.size() - kept_text : blank + 1));
     }
 
-    void write_step(std::string& json, const Step& step) {
+    // `before` is the variables of the step written before, none for the
+    // first; it becomes this step's.
+    void write_step(std::string& json, const Step& step, const std::vector<double>*& before) {
         json += "{\"chain\":";
         json_array(json, step.chain, [this](std::string& json, const Place& place) {
             json_number(json, places_.number(place, [&place] { return place; }));
         });
         json += ",\"top\":";
         json_array(json, step.top, [this](std::string& json, double value) {
-            // A number for each value bit for bit, not for each text: a
-            // value that changed is marked even where it prints alike.
-            std::uint64_t key;
-            std::memcpy(&key, &value, sizeof key);
-            json_number(json, values_.number(key, [this, value] {
-                printer_.str({});
-                printer_ << value;
-                return printer_.str();
-            }));
+            json_number(json, value_number(value));
         });
+        const std::vector<double>& variables = step.variables;
+        const auto same = [](double a, double b) { return bits(a) == bits(b); };
+        if (!before || !std::equal(variables.begin(), variables.end(), before->begin(), before->end(), same)) {
+            json += ",\"set\":[";
+            bool first = true;
+            for (std::size_t index = 0; index < variables.size(); ++index) {
+                if (before && index < before->size() && same((*before)[index], variables[index])) continue;
+                if (!first) json += ',';
+                first = false;
+                json_number(json, index);
+                json += ',';
+                json_number(json, value_number(variables[index]));
+            }
+            json += ']';
+        }
+        before = &variables;
         json_field(json, "depth", step.depth);
         json_field(json, "calls", step.calls);
         json += step.collected ? ",\"collected\":true" : ",\"collected\":false";
@@ -297,6 +350,16 @@ private:
         json_field(json, "buffer", step.buffer);
         json_field(json, "output", step.output);
         json += '}';
+    }
+
+    // A number for each value bit for bit, not for each text: a value that
+    // changed is marked even where it prints alike.
+    std::uint32_t value_number(double value) {
+        return values_.number(bits(value), [this, value] {
+            printer_.str({});
+            printer_ << value;
+            return printer_.str();
+        });
     }
 
     struct PlaceKey {
@@ -316,6 +379,9 @@ private:
     Numbering<Place, Place, PlaceKey, PlaceKey> places_;
     Numbering<std::uint64_t, std::string> values_;
     std::ostringstream printer_;  // a value as `.` prints it, without the blank after it
+    std::vector<std::string> names_;  // the kept variables, in the order they were made
+    std::vector<const double*> cells_;  // where the table holds their values
+    std::size_t variables_made_ = 0;
 };
 
 struct Session {

@@ -3,7 +3,8 @@
 // (and F12) to a definition, and each :name's stack effect after it.
 
 import { autocompletion } from '@codemirror/autocomplete';
-import { StateEffect, StateField } from '@codemirror/state';
+import { forEachDiagnostic, setDiagnostics } from '@codemirror/lint';
+import { EditorState, StateEffect, StateField } from '@codemirror/state';
 import { Decoration, EditorView, WidgetType, keymap } from '@codemirror/view';
 import {
   LSPClient, LSPPlugin, hoverTooltips, jumpToDefinition, jumpToDefinitionKeymap, serverCompletion, serverDiagnostics,
@@ -75,6 +76,42 @@ function show_hints(client, uri) {
   }, () => {}));
 }
 
+// A diagnostic is of a token as the server read it: once the token is
+// edited it no longer holds, and it goes, rather than stay on part of what
+// now stands there (the `n` of a `nan` typed on) until the next sync
+// brings the diagnostics of the new text. So both when the text changes
+// under one shown, and when one arrives for a text edited since.
+const edited = (changes, from, to) => changes.touchesRange(from, to) !== false;
+
+const drop_edited = EditorState.transactionExtender.of((transaction) => {
+  if (!transaction.docChanged) return null;
+  const kept = [];
+  let dropped = false;
+  forEachDiagnostic(transaction.startState, (diagnostic, from, to) => {
+    if (edited(transaction.changes, from, to)) dropped = true;
+    else kept.push({ ...diagnostic, from: transaction.changes.mapPos(from), to: transaction.changes.mapPos(to) });
+  });
+  return dropped ? setDiagnostics(transaction.startState, kept) : null;
+});
+
+function current_diagnostics() {
+  const diagnostics = serverDiagnostics();
+  const publish = diagnostics.notificationHandlers['textDocument/publishDiagnostics'];
+  return {
+    ...diagnostics,
+    notificationHandlers: {
+      'textDocument/publishDiagnostics': (client, params) => {
+        const view = client.workspace.getFile(params.uri)?.getView();
+        const plugin = view && LSPPlugin.get(view);
+        if (!plugin) return publish(client, params);
+        const position = (at) => plugin.fromPosition(at, plugin.syncedDoc);
+        return publish(client, { ...params, diagnostics: params.diagnostics.filter(({ range }) =>
+          !edited(plugin.unsyncedChanges, position(range.start), position(range.end))) });
+      },
+    },
+  };
+}
+
 // Ctrl-click, or Cmd-click on a Mac, goes to where the clicked word is defined.
 const definition_on_click = EditorView.domEventHandlers({
   mousedown(event, view) {
@@ -92,7 +129,7 @@ const definition_on_click = EditorView.domEventHandlers({
 // the document again.
 export function language_support(transport, uri) {
   const client = new LSPClient({
-    extensions: [serverDiagnostics()],
+    extensions: [current_diagnostics()],
     sanitizeHTML: plain_html,
     notificationHandlers: {
       'textDocument/publishDiagnostics': (_, { uri: published }) => {
@@ -103,6 +140,6 @@ export function language_support(transport, uri) {
   }).connect(transport);
   transport.on_restart = () => client.connect(transport);
   // No icons by kind: the page's fonts have none for some kinds.
-  return [client.plugin(uri, 'tolva'), serverCompletion(), autocompletion({ icons: false }), hoverTooltips(), hints, definition_on_click,
-    keymap.of(jumpToDefinitionKeymap)];
+  return [client.plugin(uri, 'tolva'), serverCompletion(), autocompletion({ icons: false }), hoverTooltips(), hints, drop_edited,
+    definition_on_click, keymap.of(jumpToDefinitionKeymap)];
 }

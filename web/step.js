@@ -3,9 +3,10 @@
 // 10,000); then Back and Forward go through them, and Step over and Step
 // out by how many calls deep each token runs. A token met while a construct
 // is open is only stored into it: such a step is shown as the construct
-// growing, not as a token that runs. A run that never ends is stopped as
-// in Program mode, and what the worker handed over last is gone through
-// instead.
+// growing, not as a token that runs; a definition at the top level, from
+// its :name to its ;, may be one step instead. A run that never ends is
+// stopped as in Program mode, and what the worker handed over last is gone
+// through instead.
 
 import { Editor } from './editor.js';
 import { Interpreter } from './interpreter.js';
@@ -16,17 +17,44 @@ let editor = null;
 let recorded = null;     // {code, input} of the recording shown or being made
 let progress = null;     // what the worker handed over last while it records
 let view = null;         // the recording shown, as viewed() makes it
-let position = 0;        // index of the step shown among those kept
+let position = 0;        // index of the group of steps shown (view.groups)
 let epoch = 0;           // counts recordings: what a stopped one answers is past caring about
 
 const decoder = new TextDecoder();
 
 // The worker's recording (the adapter's Recording::write), with how many
 // of its steps are kept and the number of the first: after them comes the
-// state the run ended in, when it ended.
+// state the run ended in, when it ended. Each step gets its variables'
+// values whole, as numbers in values.
 function viewed(data) {
   const kept = data.steps.length - (data.ended ? 1 : 0);
+  let variables = [];
+  for (const step of data.steps) {
+    if (step.set) {
+      variables = [...variables];
+      for (let index = 0; index < step.set.length; index += 2) variables[step.set[index]] = step.set[index + 1];
+    }
+    step.variables = variables;
+  }
   return { ...data, kept, first: data.taken - kept + 1 };
+}
+
+// The steps gone through, [first, last] each: one step each, but for a
+// definition at the top level when they are stepped over, which is one
+// from its :name to its ;.
+function grouped() {
+  const { steps, kept } = view;
+  const over = $('step-definitions').checked;
+  const groups = [];
+  for (let first = 0; first < kept; ++first) {
+    let last = first;
+    if (over && steps[first].calls === 0 && steps[first].closing === '' && steps[first + 1]?.closing === ';') {
+      while (last + 1 < kept && steps[last + 1].closing === ';' && (last === first || steps[last].collected)) ++last;
+    }
+    groups.push([first, last]);
+    first = last;
+  }
+  return groups;
 }
 
 const count = (number) => number.toLocaleString('en');
@@ -47,15 +75,16 @@ function span(class_name, text) {
 
 // The stack as the token finds it and after it ran, bottom first: what the
 // token took away or changed is marked in the first row, what it left in
-// the second.
-function show_stack(before, after) {
+// the second. A token that failed has no after: what it took before it
+// failed is not what it would have done.
+function show_stack(before, after, failed) {
   const box = $('step-stack');
   box.replaceChildren();
   for (const [label, step, other] of [['before', before, after], ['after', after, before]]) {
     const row = document.createElement('div');
     row.className = 'stack-row';
     let note = '';
-    if (!step) note = 'not recorded';
+    if (!step) note = failed ? 'it failed' : 'not recorded';
     else if (step.depth === 0) note = '(empty)';
     else if (step.depth > step.top.length) note = `${count(step.depth - step.top.length)} more below`;
     row.append(span('label', label), span('note', note));
@@ -66,6 +95,26 @@ function show_stack(before, after) {
     }
     box.append(row);
   }
+}
+
+// Every variable made by the step's end, with its value before the step
+// and after it; those the step changed or made are marked.
+function show_variables(before, after) {
+  const table = $('step-variables');
+  table.replaceChildren();
+  const head = table.createTHead().insertRow();
+  for (const text of ['', 'before', 'after']) head.append(Object.assign(document.createElement('th'), { textContent: text }));
+  const value = (step, index) => view.values[step?.variables[index]] ?? '';
+  view.variables.forEach((name, index) => {
+    if ((after ?? before).variables[index] === undefined) return;
+    const changed = after && after.variables[index] !== before.variables[index];
+    const row = table.tBodies[0]?.insertRow() ?? table.createTBody().insertRow();
+    if (changed) row.className = 'changed';
+    for (const text of [name, value(before, index), value(after, index)]) row.insertCell().textContent = text;
+  });
+  const more = view.more_variables ? `${count(view.more_variables)} more made, not shown` : '';
+  table.hidden = !table.tBodies.length;
+  $('step-variables-note').textContent = table.hidden ? '(none)' : more;
 }
 
 function show_output(end) {
@@ -96,16 +145,21 @@ function show_construct(step, token) {
 // last step when none does: the run ended in there. Step out stays at the
 // top.
 function target(over) {
-  const { calls } = view.steps[position];
+  const { calls } = view.steps[view.groups[position][0]];
   if (!over && calls === 0) return position;
   const lands = over ? (step) => step.calls <= calls && !step.collected : (step) => step.calls < calls;
-  const found = view.steps.slice(position + 1, view.kept).findIndex(lands);
-  return found < 0 ? view.kept - 1 : position + 1 + found;
+  const found = view.groups.slice(position + 1).findIndex(([first]) => lands(view.steps[first]));
+  return found < 0 ? view.groups.length - 1 : position + 1 + found;
 }
 
 function show_position() {
-  const step = view.steps[position];
-  const after = view.steps[position + 1];
+  const [start, end] = view.groups[position];
+  const step = view.steps[start];
+  const last = position === view.groups.length - 1;
+  // The token that failed is the last; the state after it is not its doing.
+  const failed = last && view.failed;
+  const after = failed ? undefined : view.steps[end + 1];
+  const defining = end > start;
   // The token in the editor, and the calls that led to it.
   const chain = step.chain.map((number) => view.places[number]);
   // A token collected where it was also called from is no call itself: it
@@ -114,19 +168,22 @@ function show_position() {
   if (step.collected && first?.times > 1) chain.splice(0, 1, { ...first, times: 1 }, { ...first, times: first.times - 1 });
   const marks = chain.map((place, index) => [index === 0 ? 'step' : 'caller', place]);
   // At the end, a construct left open is marked where it opened, as in Program mode.
-  if (position === view.kept - 1 && view.left_open) marks.push(['error', view.left_open]);
+  if (last && view.left_open) marks.push(['error', view.left_open]);
   editor.show_marks(marks.filter(([, place]) => place.source === 'program'));
   $('step-editor').classList.toggle('collecting', step.collected);
-  $('step-doing').replaceChildren(step.collected ? `Collecting into ${step.opener} ` : 'Running ',
-    span('hint', step.collected ? 'the token it stores, to run later, then the calls that led to it'
-      : 'the token, then the calls that led to it'));
+  $('step-doing').replaceChildren(defining ? `Defining ${chain[0]?.token ?? ''} ` : step.collected
+    ? `Collecting into ${step.opener} ` : 'Running ', span('hint', defining ? 'the whole definition as one step'
+    : step.collected ? 'the token it stores, to run later, then the calls that led to it' : 'the token, then the calls that led to it'),
+  span('depth', `call depth ${step.calls}`));
   show_chain($('step-chain'), chain, (place) => editor.go_to(place));
-  show_stack(step, after);
-  $('step-construct').hidden = step.closing === '';
-  if (step.closing) show_construct(step, chain[0]?.token ?? '');
+  show_stack(step, after, failed);
+  show_variables(step, after);
+  const shown = view.steps[end];
+  $('step-construct').hidden = shown.closing === '';
+  if (shown.closing) show_construct(shown, view.places[shown.chain[0]]?.token ?? '');
   show_output((after ?? step).output);
-  const last = position === view.kept - 1;
-  $('step-position').textContent = `Step ${count(view.first + position)} of ${count(view.taken)}`
+  const numbers = [start, end].map((index) => count(view.first + index));
+  $('step-position').textContent = `${defining ? `Steps ${numbers.join('–')}` : `Step ${numbers[0]}`} of ${count(view.taken)}`
     + (view.first > 1 ? ` (showing steps ${count(view.first)}–${count(view.taken)} of ${count(view.taken)}: the earlier ones are not kept)` : '');
   $('step-back').disabled = position === 0;
   for (const id of ['step-forward', 'step-over', 'step-end']) $(id).disabled = last;
@@ -135,7 +192,7 @@ function show_position() {
 
 function go(to) {
   if (!view || view.kept === 0 || busy()) return;
-  position = Math.max(0, Math.min(view.kept - 1, to));
+  position = Math.max(0, Math.min(view.groups.length - 1, to));
   show_position();
 }
 
@@ -173,7 +230,9 @@ async function record(code, input, at_end = false) {
   progress = null;
   view = null;
   editor.text = code;
-  for (const id of ['step-chain', 'step-stack', 'step-output', 'step-buffer', 'step-position']) $(id).replaceChildren();
+  for (const id of ['step-chain', 'step-stack', 'step-variables', 'step-variables-note', 'step-output', 'step-buffer', 'step-position']) {
+    $(id).replaceChildren();
+  }
   $('step-construct').hidden = true;
   show_status('Recording…');
   set_recording(true);
@@ -192,7 +251,9 @@ async function record(code, input, at_end = false) {
   if (!data || data.taken === 0) return;
   view = viewed(data);
   view.left_open = result.ok && result.closing ? result.opened : null;
-  go(at_end || view.first > 1 ? view.kept - 1 : 0);
+  view.failed = result.kind === 'done' && !result.ok;
+  view.groups = grouped();
+  go(at_end || view.first > 1 ? Infinity : 0);
 }
 
 export function stop_recording() {
@@ -220,7 +281,7 @@ export function record_again() {
 // to the first and the last step, unless the focus is where these keys
 // have work of their own.
 export function step_key(event) {
-  if (event.target.closest?.('.cm-editor, input, textarea, select')) return;
+  if (event.target.closest?.('.cm-editor, input:not([type=checkbox]), textarea, select')) return;
   const moves = {
     ArrowLeft: () => position - 1, ArrowRight: () => position + 1, ArrowDown: () => target(true), ArrowUp: () => target(false),
     Home: () => 0, End: () => Infinity,
@@ -229,6 +290,15 @@ export function step_key(event) {
   event.preventDefault();
   if (view?.kept) go(moves[event.key]());
 }
+
+// Stepping over definitions or into them, the step shown stays: the one
+// that holds its first token.
+$('step-definitions').addEventListener('change', () => {
+  if (!view?.kept) return;
+  const [first] = view.groups[position];
+  view.groups = grouped();
+  go(view.groups.findLastIndex(([start]) => start <= first));
+});
 
 $('step-back').addEventListener('click', () => go(position - 1));
 $('step-forward').addEventListener('click', () => go(position + 1));

@@ -64,6 +64,15 @@ test('slips are underlined as they are typed, and hovering one says what is wron
   await page.screenshot({ path: join(shots, 'editor-slip.png') });
 });
 
+test('an underline goes as soon as its token is edited, rather than stay on part of the token typed on', async () => {
+  await type_program(page, '5 n');
+  await settles(page, underlined, ['error n']);
+  await page.keyboard.type('an');
+  assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#editor span[class^="tm-"]')]
+    .map((span) => `${span.className}:${span.textContent}`)), ['tm-constant:5', 'tm-constant:nan']);
+  assert.deepEqual(await page.evaluate(underlined), []);
+});
+
 test('a program that never ends is stopped by the budget of its run, and the server goes on', async () => {
   await type_program(page, '{ 1 drop } while { true } repeat');
   await page.waitForSelector('#editor .cm-lintPoint-info', { state: 'attached' });

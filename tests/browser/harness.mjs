@@ -41,13 +41,21 @@ export async function open_playground(options = {}) {
   return { page: await open(), url, open, close };
 }
 
-// Types a program in place of the editor's as a person would, in Program mode.
+// Types a program in place of the editor's as a person would, in Program
+// mode. A line may end in a word whose completion is offered by then, which
+// Enter would take instead of ending the line: Escape closes the offer.
 export async function type_program(page, code) {
   await page.click('#mode-program');
   await page.click('#editor .cm-content');
   await page.keyboard.press('Control+A');
   await page.keyboard.press('Backspace');
-  await page.keyboard.type(code);
+  for (const [index, line] of code.split('\n').entries()) {
+    if (index > 0) {
+      await page.keyboard.press('Escape');
+      await page.keyboard.press('Enter');
+    }
+    await page.keyboard.type(line);
+  }
 }
 
 // The program, without the effects the editor shows after each :name.
@@ -114,3 +122,10 @@ export const step_shown = (page) => page.evaluate(() => {
       .map((cell) => (cell.classList.contains('changed') ? `[${cell.textContent}]` : cell.textContent)).join(' ')),
     document.getElementById('step-output').textContent];
 });
+
+// The variables Step mode shows of its step, a row each: the name, the
+// value before and after it, then * when the step changed it; or the note
+// in their place.
+export const step_variables = (page) => page.evaluate(() => [...document.querySelectorAll('#step-variables tbody tr')]
+  .map((row) => [...row.cells].map((cell) => cell.textContent).join(' ') + (row.classList.contains('changed') ? ' *' : ''))
+  .concat(document.getElementById('step-variables-note').textContent || []));

@@ -3,7 +3,7 @@
 // a program, and the draft kept over a reload.
 import { after, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { example, open_playground, program_text, run, shown, step_shown, stop, type_program } from './harness.mjs';
+import { example, open_playground, program_text, run, shown, step_shown, step_variables, stop, type_program } from './harness.mjs';
 
 const { page, url, open, close } = await open_playground();
 after(close);
@@ -75,6 +75,8 @@ test('Step mode goes back and forth through a run with the calls and the values 
   assert.deepEqual((await run(page, ':fact dup 1 > { dup 1- fact * } iftrue ;\n3 fact . cr\n:pop drop drop ;\n1 pop')).chain, chain);
   await page.click('#step-here');
   await page.waitForFunction(() => document.getElementById('step-status').textContent.endsWith('(at step 62)'));
+  // Token by token, the tokens a definition collects too.
+  await page.uncheck('#step-definitions');
   const seen = [];
   for (const keys of [[], ['Home'], Array(27).fill('ArrowRight'), ['#step-back'], ['#step-forward'], ['#step-end'], Array(9).fill('ArrowLeft')]) {
     for (const key of keys) await (key.startsWith('#') ? page.click(key) : page.keyboard.press(key));
@@ -140,11 +142,82 @@ test('Step mode goes back and forth through a run with the calls and the values 
   assert.match(output, /^0 1 2 3 (\d+ )+$/);
   await page.keyboard.press('Home');
   assert.match((await step_shown(page))[0], new RegExp(`^Step ${first} of`));
+  await page.check('#step-definitions');
+});
+
+test('Step mode shows the variables before and after each step, its call depth, a definition as one step, and a token that failed with the stack it found', async () => {
+  // What the step runs or collects, how deep, and the construct open.
+  const doing = () => page.evaluate(() => [document.getElementById('step-doing').firstChild.textContent,
+    document.querySelector('#step-doing .depth').textContent,
+    document.getElementById('step-construct').hidden ? '' : document.getElementById('step-buffer').textContent]);
+  const at = async (keys) => {
+    for (const key of keys) await page.keyboard.press(key);
+    const [position, token, , stack] = await step_shown(page);
+    return [position, token, stack, ...await doing(), await step_variables(page)];
+  };
+  const definition = ':fact =n 1 =r [ $r $n * =r $n 1 - =n ] $n times $r ;';
+  await type_program(page, `${definition}\n3 fact . cr\n7 +`);
+  await page.click('#mode-step');
+  await page.waitForFunction(() => document.getElementById('step-status').textContent.endsWith('(at step 64)'));
+  assert.equal(await page.isChecked('#step-definitions'), true, 'definitions are stepped over at first');
+  const inner = ['Step 43 of 64', '34: =n', ['[2]', ''], 'Running ', 'call depth 2', '', ['n 3 2 *', 'r 3 3', 'i 0 1 *']];
+  assert.deepEqual([await at(['Home']), await at(['ArrowRight']), await at(['ArrowRight', 'ArrowRight']), await at(Array(3).fill('ArrowDown')),
+    await at(Array(3).fill('ArrowDown')), await at(Array(8).fill('ArrowRight')), await at(['ArrowLeft']), await at(['ArrowUp'])], [
+    ['Steps 1–18 of 64', '0: :fact', ['', ''], 'Defining :fact ', 'call depth 0', definition, ['(none)']],
+    ['Step 19 of 64', '0: 3', ['', '[3]'], 'Running ', 'call depth 0', '', ['(none)']],
+    ['Step 21 of 64', '6: =n', ['[3]', ''], 'Running ', 'call depth 1', '', ['n  3 *']],
+    ['Step 24 of 64', '14: [', ['', ''], 'Running ', 'call depth 1', '', ['n 3 3', 'r 1 1']],
+    ['Step 35 of 64', '42: times', ['[3]', ''], 'Running ', 'call depth 1', '', ['n 3 3', 'r 1 1', 'i  0 *']],
+    inner,
+    ['Step 42 of 64', '32: -', ['[3] [1]', '[2]'], 'Running ', 'call depth 2', '', ['n 3 3', 'r 3 3', 'i 0 0']],
+    ['Step 60 of 64', '48: $r', ['', '[6]'], 'Running ', 'call depth 1', '', ['n 0 0', 'r 6 6', 'i 2 2']]]);
+
+  // Token by token, and back: the step shown stays.
+  await page.keyboard.press('Home');
+  await page.uncheck('#step-definitions');
+  assert.deepEqual([await at([]), await at(['ArrowRight'])], [
+    ['Step 1 of 64', '0: :fact', ['', ''], 'Running ', 'call depth 0', '', ['(none)']],
+    ['Step 2 of 64', '6: =n', ['', ''], 'Collecting into :fact ', 'call depth 0', ':fact =n … ;', ['(none)']]]);
+  await page.check('#step-definitions');
+  assert.equal((await at([]))[0], 'Steps 1–18 of 64');
+
+  // The token that failed shows the stack it found, nothing marked as taken: what it took before it failed is not shown.
+  const failed = ['Step 64 of 64', '2: +', ['7', ''], 'Running ', 'call depth 0', '', ['n 0 ', 'r 6 ', 'i 2 ']];
+  assert.deepEqual(await at(['End']), failed);
+  assert.equal(await page.textContent('#step-stack .stack-row:last-child .note'), 'it failed');
+  await page.click('#mode-program');
+  await page.click('#run');
+  await page.waitForSelector('body[data-running="false"]');
+  await page.click('#step-here');
+  await page.waitForFunction(() => document.getElementById('step-position').textContent === 'Step 64 of 64');
+  assert.deepEqual(await at([]), failed);
+
+  // Of many variables, the first 64 made are shown; a definition left open is one step to the end.
+  const many = Array.from({ length: 70 }, (_, index) => `${index} =v${String(index).padStart(2, '0')}`).join(' ');
+  await type_program(page, `${many}\n:f 1 2`);
+  await page.click('#mode-step');
+  await page.waitForFunction(() => /^Finished/.test(document.getElementById('step-status').textContent));
+  const end = await at(['End']);
+  assert.deepEqual([end[0], end[1], end[6].length, end[6].slice(-2)], ['Steps 141–143 of 143', '0: :f', 65, ['v63 63 63', '6 more made, not shown']]);
 });
 
 test('the editor colours tokens as the grammar of editors/ does, and every word the interpreter lists', async () => {
   await type_program(page, ':sq dup * ; \\ squares\n( two\nlines ) .. 0x1F =n $n [ 1 ] iftrue /* a\nb */ \'sq -5 nan');
-  assert.deepEqual(await page.$$eval('#editor .cm-line span[class^="tm-"]', (all) => all.map((span) => `${span.className}:${span.textContent}`)), [
+  // Read as runs of a colour: a whole token underlined by the server, for the text it had before the typing ended, is
+  // split from the rest of its run by the underline's element.
+  const coloured = () => page.$$eval('#editor .cm-line', (lines) => lines.flatMap((line) => {
+    const runs = [];
+    let last = null;
+    const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
+    for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+      const kind = node.parentElement.closest('.cm-effect-hint') ? null : node.parentElement.closest('[class^="tm-"]')?.className ?? null;
+      if (kind && kind === last) runs[runs.length - 1] += node.textContent;
+      else if (kind) runs.push(`${kind}:${node.textContent}`);
+      last = kind;
+    }
+    return runs;
+  }));
+  assert.deepEqual(await coloured(), [
     'tm-keyword::', 'tm-entity:sq', 'tm-support:dup', 'tm-keyword:*', 'tm-keyword:;', 'tm-comment:\\ squares', 'tm-string:( two',
     'tm-string:lines )', 'tm-support:..', 'tm-constant:0x1F', 'tm-keyword:=', 'tm-variable:n', 'tm-keyword:$', 'tm-variable:n',
     'tm-punctuation:[', 'tm-constant:1', 'tm-punctuation:]', 'tm-keyword:iftrue', 'tm-comment:/* a', 'tm-comment:b */', "tm-keyword:'",
