@@ -48,14 +48,21 @@ std::string unknown_word_explained(const Context& ctx, std::string_view name) {
     return text;
 }
 
+// The row of the built-in word or sigil `token` stands for now, if any.
+const Builtin* row_meant(Context& ctx, const std::string& token) {
+    const Meaning meaning = meaning_of(ctx, token, true);
+    if (meaning.kind == Meaning::Kind::word) return row_of(*meaning.word);
+    if (meaning.kind == Meaning::Kind::sigil) return row_of(*meaning.handler);
+    return nullptr;
+}
+
 std::string values(std::size_t count) { return std::to_string(count) + (count == 1 ? " value" : " values"); }
 
 // A shuffle checks the depth before it takes anything; every other word
 // takes its values one by one, so what it found is gone when it fails.
 std::string underflow_explained(Context& ctx, std::string_view token) {
     const std::string name(token);
-    const Meaning meaning = name.empty() ? Meaning{} : meaning_of(ctx, name, true);
-    const Builtin* const row = meaning.kind == Meaning::Kind::word ? row_of(*meaning.word) : nullptr;
+    const Builtin* const row = name.empty() ? nullptr : row_meant(ctx, name);
     if (row == nullptr || row->in == 0) {
         return (name.empty() ? std::string("a word") : name) + " took more values than the stack held";
     }
@@ -132,10 +139,7 @@ CollectedSlip collected_slip(Context& ctx, const std::string& token, std::string
 }
 
 std::string_view closer_opened_by(Context& ctx, const std::string& token) {
-    const Meaning meaning = meaning_of(ctx, token, true);
-    const Builtin* row = nullptr;
-    if (meaning.kind == Meaning::Kind::word) row = row_of(*meaning.word);
-    if (meaning.kind == Meaning::Kind::sigil) row = row_of(*meaning.handler);
+    const Builtin* const row = row_meant(ctx, token);
     if (row == nullptr || (row->kind != Kind::opener && row->kind != Kind::opener_sigil)) return {};
     return row->closer;
 }

@@ -111,7 +111,7 @@ test('the documentation pages render the Markdown of docs/, and Run this runs an
   // A session, indented in a list, is typed into the console.
   await page.click('article pre:has-text("? 10 -5 $5 . cr") + .run a');
   await page.waitForFunction(() => document.getElementById('transcript').textContent.endsWith('? 10 -5 $5 . cr\n-10 \nok\n'));
-  assert.match(await page.textContent('#transcript'), /\n\? -5\nOut of range: stack underflow\n\? 5 negate \. 0 5 - \. cr\n-5 -5 \nok\n/);
+  assert.match(await page.textContent('#transcript'), /\n\? -5\nOut of range: stack underflow\n  -5 takes 1 value from the stack, which was empty\n\? 5 negate \. 0 5 - \. cr\n-5 -5 \nok\n/);
   // A shell command runs as a program with the input piped to it.
   await page.goBack();
   await page.click('article pre:has-text("echo \'6 7 * . cr\' | tolva -e \'accept interpret\'") + .run a');

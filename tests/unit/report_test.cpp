@@ -56,6 +56,7 @@ TEST(Report, AnUnknownWordIsExplainedWithTheNearestWords) {
 TEST(Report, AnUnderflowNamesTheWordAndWhatItTakes) {
     EXPECT_EQ(explained({"5 swap"}), "swap takes 2 values from the stack, which held 1");
     EXPECT_EQ(explained({"negate"}), "negate takes 1 value from the stack, which was empty");
+    EXPECT_EQ(explained({"-5"}), "-5 takes 1 value from the stack, which was empty");  // a sigil
     EXPECT_EQ(explained({":avg + 2 / ;", "5 avg"}),
               "+ takes 2 values from the stack, which held fewer: it took what there was");
     EXPECT_EQ(explained({":f { 1 { 2 } iftrue } iftrue ;", "f"}),
