@@ -26,6 +26,13 @@ const Instr* Code::entry_at(std::uint32_t token) const {
     return nullptr;
 }
 
+const Code::Splice* Code::splice_at(const Instr* instr) const {
+    for (const Splice& splice : splices) {
+        if (instr >= first() + splice.begin && instr < first() + splice.end) return &splice;
+    }
+    return nullptr;
+}
+
 namespace {
 
 // The head of the last instruction of `instrs`, if any: the slot before
@@ -35,6 +42,24 @@ Instr* last_instruction(std::vector<Instr>& instrs) {
     Instr* last = &instrs.back();
     while (last->op == Op::data && last != instrs.data()) --last;
     return last;
+}
+
+// When the last instructions of `code` are a spliced list, makes it its
+// list's last act (`last`) or not: as it is, the conditional takes the frame
+// over, the list ends in ret and a call at its end is its last act too.
+bool last_act_spliced(Code& code, bool last) {
+    if (code.splices.empty() || code.splices.back().end != code.instrs.size()) return false;
+    const Code::Splice& splice = code.splices.back();
+    Instr& conditional = code.instrs[splice.begin - 2];
+    conditional.op = last ? tail_form(conditional.op) : non_tail_form(conditional.op);
+    code.instrs[splice.end - 1].op = last ? Op::ret : Op::splice_end;
+    std::uint32_t at = splice.end - 1;
+    while (at > splice.begin && code.instrs[at - 1].op == Op::data) --at;
+    if (at > splice.begin) {
+        Instr& call = code.instrs[at - 1];
+        call.op = last ? tail_form(call.op) : non_tail_form(call.op);
+    }
+    return true;
 }
 
 // The deepest a guard's depth may be and the most room it takes: a run
@@ -49,22 +74,27 @@ public:
     explicit Assembler(Code& code) : code_(code) {}
 
     void add(const Emitted& emitted) {
+        if (emitted.spliced != nullptr) {
+            add_spliced(emitted);
+            return;
+        }
         if (!is_straight(emitted.slots[0].op)) {
             not_straight_ = true;
+            only_calls_ = only_calls_ && emitted.slots[0].op == Op::call;
+            calls_ = true;
             end_run();
+            code_.tail_guard = -1;
+            code_.tail_reach = {};
+            const std::size_t at = code_.instrs.size();
             append(emitted);
-            code_.instrs[code_.instrs.size() - emitted.size].entry = true;
+            code_.instrs[at].entry = true;
             single_balanced_run_ = false;
             return;
         }
         const Reach reach = reach_of(emitted.slots[0].op, emitted.row, emitted.body);
         const Reach joined = run_.then(reach);
         if (joined.need > most_needed || joined.room > most_room) end_run();
-        if (!in_run_) {
-            in_run_ = true;
-            run_start_ = code_.instrs.size();
-            ++runs_;
-        }
+        begin_run();
         run_ = run_.then(reach);
         append(emitted);
         if (emitted.ends_run) {
@@ -82,8 +112,9 @@ public:
         constexpr std::size_t most_in_place = 64;
         code_.straight = !not_straight_ && runs_ <= 1;
         code_.in_place = code_.straight && code_.instrs.size() <= most_in_place;
+        code_.spliceable = calls_ && only_calls_ && code_.instrs.size() <= most_in_place;
         end_run();
-        if (end == Op::ret) {
+        if (end == Op::ret && !last_act_spliced(code_, true)) {
             if (Instr* const last = last_instruction(code_.instrs)) last->op = tail_form(last->op);
         }
         code_.pass_start = single_balanced_run_ ? 1 : 0;
@@ -91,6 +122,54 @@ public:
     }
 
 private:
+    void begin_run() {
+        if (in_run_) return;
+        in_run_ = true;
+        run_start_ = code_.instrs.size();
+        ++runs_;
+        // A run right after a spliced list: the guard of the list's last run
+        // may check it too (end_run).
+        after_splice_ = !code_.splices.empty() && code_.splices.back().end == run_start_
+                            ? static_cast<std::int32_t>(code_.splices.size() - 1)
+                            : -1;
+    }
+
+    // A conditional whose list is spliced in: the run it ends checks the
+    // flag and the list's first run, whose guard is left out.
+    void add_spliced(const Emitted& emitted) {
+        not_straight_ = true;
+        only_calls_ = false;
+        calls_ = true;
+        single_balanced_run_ = false;
+        begin_run();
+        run_ = run_.then(reach_of(emitted.slots[0].op, emitted.row, emitted.body));
+        append(emitted);
+        const Code& list = *emitted.spliced;
+        Code::Splice& made = code_.splices.emplace_back();
+        made.begin = static_cast<std::uint32_t>(code_.instrs.size());
+        made.list = emitted.spliced_list;
+        const std::size_t first = list.instrs.front().op == Op::guard ? 1 : 0;
+        for (std::size_t index = first; index < list.instrs.size(); ++index) {
+            Instr copy = list.instrs[index];
+            made.tokens.push_back(copy.token);
+            if (copy.op == Op::tail_call) copy.op = Op::call;
+            if (index + 1 == list.instrs.size()) {
+                copy.op = Op::splice_end;
+                copy.operand.laid = {1, 0};
+            }
+            copy.entry = false;
+            copy.token = emitted.slots[0].token;
+            code_.instrs.push_back(copy);
+        }
+        made.end = static_cast<std::uint32_t>(code_.instrs.size());
+        code_.instrs[made.begin - 1].operand.laid.skip = static_cast<std::int32_t>(made.end - (made.begin - 2));
+        made.tail_guard = list.tail_guard < 0 ? -1 : static_cast<std::int32_t>(made.begin + list.tail_guard - first);
+        made.tail_reach = list.tail_reach;
+        end_run();
+        code_.tail_guard = -1;
+        code_.tail_reach = {};
+    }
+
     void append(const Emitted& emitted) {
         for (std::size_t slot = 0; slot < emitted.size; ++slot) code_.instrs.push_back(emitted.slots[slot]);
         // A body run in place stands for its call's token, one call deeper.
@@ -107,20 +186,44 @@ private:
         code_.reach = run_;
         std::vector<Instr>& instrs = code_.instrs;
         const bool first_run = run_start_ == 0;
+        if (first_run) code_.first_reach = run_;
         const auto start = instrs.begin() + static_cast<std::ptrdiff_t>(run_start_);
         if (run_.need > 0 || run_.room > 0) {
             // Only the guard is an entry: the run must be entered at its head.
             instrs.insert(start, make_guard(run_.need, run_.room, start->token));
             single_balanced_run_ = first_run && run_.delta == 0;
+            for (Code::Splice& splice : code_.splices) {
+                if (splice.begin > run_start_) {
+                    ++splice.begin;
+                    ++splice.end;
+                    if (splice.tail_guard >= 0) ++splice.tail_guard;
+                }
+            }
+            code_.tail_guard = static_cast<std::int32_t>(run_start_);
+            if (after_splice_ >= 0) merge_after_splice(code_.splices[static_cast<std::size_t>(after_splice_)]);
         } else {
             // An unguarded run may be entered anywhere but at a second slot.
             for (auto instr = start; instr != instrs.end(); ++instr) {
                 if (instr->op != Op::data) instr->entry = true;
             }
             single_balanced_run_ = false;
+            code_.tail_guard = -1;
         }
+        code_.tail_reach = run_;
         in_run_ = false;
+        after_splice_ = -1;
         run_ = {};
+    }
+
+    // The guard of a spliced list's last run checks the run after the list
+    // too, which the list's end then enters past its guard: a skipped list
+    // goes on at that guard.
+    void merge_after_splice(const Code::Splice& splice) {
+        if (splice.tail_guard < 0) return;
+        const Reach both = splice.tail_reach.then(run_);
+        Instr& guard = code_.instrs[static_cast<std::size_t>(splice.tail_guard)];
+        guard.operand = make_guard(both.need, both.room, guard.token).operand;
+        code_.instrs[splice.end - 1].operand.laid.skip = 2;
     }
 
     Code& code_;
@@ -129,6 +232,9 @@ private:
     Reach run_;
     bool single_balanced_run_ = false;
     bool not_straight_ = false;
+    bool calls_ = false;       // it has a call
+    bool only_calls_ = true;   // and no op but straight ones and calls
+    std::int32_t after_splice_ = -1;  // the spliced list the run follows, if any
     int runs_ = 0;
 };
 
@@ -189,9 +295,12 @@ std::unique_ptr<Code> variant(Code& code, Run run) {
     made->owner = &code;
     made->generation = code.generation;
     made->instrs = code.instrs;
+    made->splices = code.splices;
     // A call before an end that is no return is no last act.
     made->instrs.pop_back();
-    if (Instr* const last = last_instruction(made->instrs)) last->op = non_tail_form(last->op);
+    if (!last_act_spliced(*made, false)) {
+        if (Instr* const last = last_instruction(made->instrs)) last->op = non_tail_form(last->op);
+    }
     const Instr end = code.instrs.back();
     if (run == Run::times && code.straight && code.pass_start == 1 && end.op == Op::ret &&
         code.instrs.size() - 2 <= most_paired) {

@@ -69,6 +69,27 @@ struct Code final : Compiled {
     bool straight = false;
     bool in_place = false;
     Reach reach;
+    // Whether a conditional may splice it in: short, and no op in it but
+    // straight ones and calls.
+    bool spliceable = false;
+    // Of such a list: the reach of the run it begins with, whose guard the
+    // run of the conditional checks; and the guard and reach of its last
+    // run (-1 for none), which may check what follows it where it is spliced.
+    Reach first_reach;
+    std::int32_t tail_guard = -1;
+    Reach tail_reach;
+    // The lists spliced in after a conditional: the instructions that hold
+    // each, its list, and the token of its own each stands for. A frame of
+    // the list's own runs them, so that one stopped inside goes on in the
+    // list (token_of).
+    struct Splice {
+        std::uint32_t begin, end;
+        ListNode* list;
+        std::vector<std::uint32_t> tokens;
+        std::int32_t tail_guard;  // of its last run, as below
+        Reach tail_reach;
+    };
+    std::vector<Splice> splices;
     // Of a straight body: its instructions and those of the straight
     // condition named, as one repeat loop (repeat_loop); made on first use.
     std::unique_ptr<Code> loop;
@@ -84,6 +105,9 @@ struct Code final : Compiled {
     // begins there and is no part of a straight run but its head. Null
     // when there is none.
     const Instr* entry_at(std::uint32_t token) const;
+
+    // The splice that holds `instr`, if any.
+    const Splice* splice_at(const Instr* instr) const;
 };
 
 // The bit of a name in Code::looked_up, from its name_hash.
@@ -124,11 +148,19 @@ inline Code& current_code(Context& ctx, ListNode& node, Run run) {
 // in one code with the body's list.
 Code& repeat_loop(Code& body, const Code& condition);
 
+// The token of the instruction at `ip` in `code`, in the list its frame
+// runs: inside a spliced list, that list's own.
+inline std::uint32_t token_of(const Code& code, const Instr* ip) {
+    if (code.splices.empty()) return ip->token;
+    const Code::Splice* const splice = code.splice_at(ip);
+    return splice == nullptr ? ip->token : splice->tokens[static_cast<std::size_t>(ip - code.first()) - splice->begin];
+}
+
 // The list and the token of the instruction at `ip` in `code`.
 inline std::pair<ListNode*, std::uint32_t> position(const Code& code, const Instr* ip) {
     const bool in_condition =
         code.condition != nullptr && static_cast<std::size_t>(ip - code.first()) >= code.split;
-    return {in_condition ? code.condition : code.node, ip->token};
+    return {in_condition ? code.condition : code.node, token_of(code, ip)};
 }
 
 // The Context's list with no tokens, for empty bodies and quotations.

@@ -56,7 +56,7 @@ void leave_instructions(Frame& frame) {
         std::swap(frame.node, frame.repeat.other);
         frame.kind = Run::condition;
     }
-    to_tokens(frame, frame.ip->token);
+    to_tokens(frame, token_of(code, frame.ip));
 }
 
 bool runs_compiled(Context& ctx, ListNode& node) {
@@ -200,7 +200,7 @@ void revalidate(Context& ctx, Frame& frame) {
         leave_instructions(frame);
         return;
     }
-    const std::uint32_t token = frame.ip->token;
+    const std::uint32_t token = token_of(*frame.code, frame.ip);
     Code& code = current_code(ctx, *frame.node, frame.kind);
     if (&code == frame.code) return;
     if (const Instr* const at = entry_for(ctx, code, token)) {

@@ -33,6 +33,7 @@ struct Term {
     const Code* in_place = nullptr;   // its body's code, when the call runs it in place
     const Code* list_in_place = nullptr;  // of a whole list that a conditional runs: its code, when in place
     ListNode* list_call = nullptr;  // of a whole list that is a call of a word defined in the language: its body
+    const Code* list_spliced = nullptr;  // of a whole list that a conditional runs: its code, when spliced in
     Word* word = nullptr;             // any other callable
     SigilHandler* handler = nullptr;  // any other sigil
     std::string name;                 // a sigil's name, a definition's name, a failing token
@@ -127,8 +128,10 @@ public:
             whole_construct(term);
             if (term.whole && term.row->construct == Construct::list && term.end < node_.size() &&
                 (node_.token(term.end) == "iftrue" || node_.token(term.end) == "iffalse")) {
-                term.list_in_place = in_place_code(term.list.node() != nullptr ? *term.list.node() : empty_list(ctx_));
+                ListNode& list = term.list.node() != nullptr ? *term.list.node() : empty_list(ctx_);
+                term.list_in_place = in_place_code(list);
                 if (term.list.size() == 1) term.list_call = called(term.list[0]);
+                if (term.list_in_place == nullptr && term.list_call == nullptr) term.list_spliced = spliced_code(list);
             }
         }
         return term;
@@ -157,6 +160,16 @@ private:
         if (!in_place_allowed_ || being_compiled_.size() >= most_compiled_inside) return nullptr;
         const Code& code = current_code(ctx_, list, Run::once);
         if (!code.in_place) return nullptr;
+        code_.depends_on_all = true;
+        return &code;
+    }
+
+    // The code of `list`, when a conditional may splice it in: it calls,
+    // and depends on its calls' words as the list's own tokens do.
+    const Code* spliced_code(ListNode& list) {
+        if (!in_place_allowed_ || being_compiled_.size() >= most_compiled_inside) return nullptr;
+        const Code& code = current_code(ctx_, list, Run::once);
+        if (!code.spliceable) return nullptr;
         code_.depends_on_all = true;
         return &code;
     }
@@ -268,6 +281,7 @@ private:
     X(quote)        /* a whole [ ... ] or { ... } */                                       \
     X(short_quote)  /* one before iftrue or iffalse, its list one short straight run */    \
     X(quote_call)   /* one before iftrue or iffalse, its list a call of a word defined */  \
+    X(spliced_quote) /* one before iftrue or iffalse, its list short, with calls */        \
     X(conditional)  /* iftrue or iffalse */                                                \
     X(times)        /* times */                                                            \
     X(control)      /* any control word */                                                 \
@@ -305,6 +319,8 @@ bool matches(Class c, const Term& term) {
             return term.list_in_place != nullptr;
         case Class::quote_call:
             return term.list_call != nullptr;
+        case Class::spliced_quote:
+            return term.list_spliced != nullptr;
         case Class::conditional:
             return term.is(Row::iftrue) || term.is(Row::iffalse);
         case Class::times:
@@ -466,6 +482,22 @@ public:
         return cached(emitted);
     }
 
+    // The list's instructions follow in a frame of its own, skipped when the
+    // flag says so (engine/code.cpp).
+    Emitted quote_if_spliced(std::span<const Term> terms, Form) {
+        const Term& quote = terms[terms.size() - 2];
+        const Op op = conditional(terms, Op::dup_quote_iftrue_spliced, Op::dup_quote_iffalse_spliced,
+                                  Op::quote_iftrue_spliced, Op::quote_iffalse_spliced);
+        ListNode* const list = held(quote);
+        Emitted emitted = make(terms.front(), op, {.node = list});
+        emitted.slots[1] = slot(terms.front(), Op::data, {.laid = {0, 0}});
+        emitted.size = 2;
+        emitted.body = quote.list_spliced->first_reach;
+        emitted.spliced = quote.list_spliced;
+        emitted.spliced_list = list;
+        return emitted;
+    }
+
     Emitted quote_times(std::span<const Term> terms, Form) {
         return make(terms.front(), Op::quote_times, {.node = held(terms[0])});
     }
@@ -575,6 +607,8 @@ const std::vector<Rule>& rules() {
             {"short quote if", {C::short_quote, C::conditional}, &Builder::quote_if_in_place},
             {"dup quote call if", {C::dup, C::quote_call, C::conditional}, &Builder::quote_if_call},
             {"quote call if", {C::quote_call, C::conditional}, &Builder::quote_if_call},
+            {"dup spliced quote if", {C::dup, C::spliced_quote, C::conditional}, &Builder::quote_if_spliced},
+            {"spliced quote if", {C::spliced_quote, C::conditional}, &Builder::quote_if_spliced},
             {"dup quote if", {C::dup, C::quote, C::conditional}, &Builder::quote_if},
             {"quote if", {C::quote, C::conditional}, &Builder::quote_if},
             {"quote times", {C::quote, C::times}, &Builder::quote_times},

@@ -23,6 +23,9 @@ struct Emitted {
     std::span<const Instr> in_place;
     // Its run of instructions ends with it: what follows is guarded anew.
     bool ends_run = false;
+    // A list that calls, spliced in after the slots: its code and the list.
+    const Code* spliced = nullptr;
+    ListNode* spliced_list = nullptr;
 };
 
 // Looks up the tokens of `node` and decides which run as one instruction:

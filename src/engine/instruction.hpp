@@ -112,6 +112,10 @@ constexpr bool is_straight(Op op) { return (exits_of(op) & (calls | changes | en
 constexpr Op tail_form(Op op) {
     switch (op) {
         case Op::call: return Op::tail_call;
+        case Op::quote_iftrue_spliced: return Op::quote_iftrue_spliced_tail;
+        case Op::quote_iffalse_spliced: return Op::quote_iffalse_spliced_tail;
+        case Op::dup_quote_iftrue_spliced: return Op::dup_quote_iftrue_spliced_tail;
+        case Op::dup_quote_iffalse_spliced: return Op::dup_quote_iffalse_spliced_tail;
         case Op::quote_iftrue: return Op::quote_iftrue_tail;
         case Op::quote_iffalse: return Op::quote_iffalse_tail;
         case Op::dup_quote_iftrue: return Op::dup_quote_iftrue_tail;

@@ -113,7 +113,7 @@ constexpr double negated(double value) { return operation::flag(value == 0); }
 // tokens one by one, which fail as they fail; a repeat loop's pass in one
 // code runs its body token by token from the start.
 void fall_back_to_tokens(Frame& frame, const Instr& guard) {
-    to_tokens(frame, frame.code->condition != nullptr ? 0 : guard.token);
+    to_tokens(frame, frame.code->condition != nullptr ? 0 : token_of(*frame.code, &guard));
 }
 
 // The rows that compute, as the ops made from them use them.
@@ -449,7 +449,58 @@ dispatch:
         TOLVA_QUOTE_IF_CALL(dup_quote_iftrue_call_tail, true, true, true)
         TOLVA_QUOTE_IF_CALL(dup_quote_iffalse_call_tail, false, true, true)
 #undef TOLVA_QUOTE_IF_CALL
+
+        // The same with a list that calls, spliced in after the op's two
+        // slots, inside a straight run whose guard counted the flag and the
+        // list's first run: on into it in a frame of its own that runs the
+        // same code, counted and polled as a call, or past it. As its list's
+        // last act, it takes the frame over.
+#define TOLVA_QUOTE_IF_SPLICED(name, when, copy, tail)                           \
+    OP(name) : {                                                                 \
+        runtime.quoted = ip->operand.node;                                       \
+        {                                                                        \
+            const bool runs = truth(tos) == (when);                              \
+            if (!(copy)) DROP();                                                 \
+            if (!runs) {                                                         \
+                ip += ip[1].operand.laid.skip;                                   \
+                DISPATCH();                                                      \
+            }                                                                    \
+        }                                                                        \
+        if (fp + 1 >= frames_limit || trapped(runtime)) [[unlikely]] {           \
+            CALL_OUT(ip, count_in_place(ctx, 1));                                \
+        }                                                                        \
+        if (tail) {                                                              \
+            frames.take_over(*fp, 1);                                            \
+            --frames_limit;                                                      \
+        } else {                                                                 \
+            fp->ip = ip + ip[1].operand.laid.skip;                               \
+            code = fp->code;                                                     \
+            ++fp;                                                                \
+            fp->code = code;                                                     \
+            fp->kind = Run::once;                                                \
+        }                                                                        \
+        fp->node = ip->operand.node;                                             \
+        NEXT2();                                                                 \
+    }
+        TOLVA_QUOTE_IF_SPLICED(quote_iftrue_spliced, true, false, false)
+        TOLVA_QUOTE_IF_SPLICED(quote_iffalse_spliced, false, false, false)
+        TOLVA_QUOTE_IF_SPLICED(dup_quote_iftrue_spliced, true, true, false)
+        TOLVA_QUOTE_IF_SPLICED(dup_quote_iffalse_spliced, false, true, false)
+        TOLVA_QUOTE_IF_SPLICED(quote_iftrue_spliced_tail, true, false, true)
+        TOLVA_QUOTE_IF_SPLICED(quote_iffalse_spliced_tail, false, false, true)
+        TOLVA_QUOTE_IF_SPLICED(dup_quote_iftrue_spliced_tail, true, true, true)
+        TOLVA_QUOTE_IF_SPLICED(dup_quote_iffalse_spliced_tail, false, true, true)
+#undef TOLVA_QUOTE_IF_SPLICED
 #undef TOLVA_CONDITION
+
+        // The end of a spliced list: back to the frame below, which goes on
+        // in the same code, past the guard of the run after when the list's
+        // last run checked it (Code::Splice).
+        OP(splice_end) : {
+            --fp;
+            ip += ip->operand.laid.skip;
+            DISPATCH();
+        }
 
         // The same with the list's instructions in line, inside a straight
         // run whose guard counted the flag and what the list needs: on into

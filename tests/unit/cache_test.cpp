@@ -34,6 +34,25 @@ TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
     });
 }
 
+// A conditional's list that calls runs spliced into its caller's code, in
+// a frame of its own: stopped inside by a change, an open construct or a
+// short stack, it goes on in its own list, then its caller after it.
+TEST(Cache, SplicedListsGoOnInTheirOwnList) {
+    check_all({
+        // redefined by a call inside it, and as its caller's last act
+        {":f 1 ; :redo [ 2 ] /f ; :g dup { f redo f 0 } iftrue drop ; 1 g :f 1 ; 1 g", "", "", "1 1 2 1 1 2 "},
+        {":f 1 ; :redo [ 2 ] /f ; :g { f redo f } iffalse ; 0 g :f 1 ; 0 g", "", "", "1 2 1 2 "},
+        // a construct that a call inside opens collects the rest of the list, then the caller's
+        {":o [ ; :g { o 1 2 } iftrue 3 ] execute ; 1 g 1 g", "", "", "1 2 3 1 2 3 "},
+        // a stack too short for what follows a call, or for what it begins with
+        {":h ; :g { h + } iftrue ; 1 g", "", "Out of range: stack underflow\n", ""},
+        {":h ; :g { + h } iftrue ; 7 1 g", "", "Out of range: stack underflow\n", ""},
+        // what follows it, checked with its last run, or anew when skipped
+        {":h ; :g dup { h 1 swap } iftrue + ; 2 g 0 g", "", "", "3 "},
+        {":h ; :g dup { h 1 swap } iftrue + ; 0 g", "", "Out of range: stack underflow\n", ""},
+    });
+}
+
 TEST(Cache, NewNamesShadowSigilsNumbersAndWords) {
     check_all({
         // a word reached through an alias, in a step made of several tokens
@@ -115,6 +134,10 @@ TEST(Cache, RecursionIsBoundedByACountOfNestedCalls) {
         {":inc 1+ ; 0 =n :d 1 +n 0 inc drop d ; d\n$n", "", "Runtime error: recursion too deep\n", "0 999999 "},
         // ... and so does each call inside a call laid out in line
         {":i 1+ ; :e i i ; 0 =n :d 1 +n 0 e drop d ; d\n$n", "", "Runtime error: recursion too deep\n", "0 999998 "},
+        // a list spliced into its caller counts as a call of its own, as
+        // its caller's last act too
+        {":t dup { 1- t } iftrue 0 ; 499999 t depth =n clear\n500000 t\nclear $n", "",
+         "Runtime error: recursion too deep\n", "500001 "},
     });
 }
 
@@ -130,6 +153,29 @@ TEST(Cache, EveryCallCanBeInterrupted) {
         EXPECT_EQ(ctx.stack, std::vector<double>{0});
         EXPECT_EQ(ctx.runtime.interrupt_requested, 0);
     }
+}
+
+// Without a poll hook, which takes every call's slow road, a list spliced
+// in still counts toward the depth as a call.
+TEST(Cache, ASplicedListCountsOnTheFastRoad) {
+    forth::Context ctx;
+    forth::load_builtins(ctx);
+    forth::evaluate(ctx, ":u dup { 1- u 0 } iftrue drop ; 499999 u 499999 u");
+    EXPECT_THROW(forth::evaluate(ctx, "500000 u"), std::runtime_error);
+    forth::evaluate(ctx, ":t dup { 1- t } iftrue ; 499999 t 499999 t");
+    EXPECT_THROW(forth::evaluate(ctx, "500000 t"), std::runtime_error);
+}
+
+// A list spliced into its caller's code is a call: interrupted before it
+// runs anything.
+TEST(Cache, ASplicedListCanBeInterrupted) {
+    forth::Context ctx;
+    forth::load_builtins(ctx);
+    forth::evaluator(ctx).eager = true;
+    forth::define_word(ctx, "raise", [](forth::Context& ctx) { forth::request_interrupt(ctx); });
+    forth::evaluate(ctx, ":j [ ] execute ; :e raise 1 { 5 j } iftrue ; 0");
+    EXPECT_THROW(forth::evaluate(ctx, "e"), forth::Interrupted);
+    EXPECT_EQ(ctx.stack, std::vector<double>{0});
 }
 
 // So may a huge count of blanks, after a screenful or so.

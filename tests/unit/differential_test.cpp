@@ -73,9 +73,10 @@ public:
 
     // The variables a and b and the word u exist from its first line; i
     // once a loop ran. u is no straight run (it runs a list), so that a
-    // quote of it is a call, not a list run in place.
+    // quote of it is a call, not a list run in place; and it ends in a list
+    // spliced in as its last act, which calls u again when u made -1.
     std::string program() {
-        std::string text = "3 =a 0.5 =b :u 1+ { } execute ;\n";
+        std::string text = "3 =a 0.5 =b :u 1+ { } execute dup -1 = not { 1+ u } iffalse ;\n";
         // Half the lines run as a list, whose tokens are compiled.
         for (int line = pick(1, 6); line > 0; --line)
             text += (pick(0, 1) ? "[ " + sequence(1) + "] execute" : sequence(0)) + '\n';
@@ -154,6 +155,14 @@ private:
             return list + (list[0] == '[' ? " ]" : " }");
         }
         if (name == "quote_call") return pick(0, 1) ? "[ u ]" : "{ " + one_of({"w", "v", "u"}) + " }";
+        if (name == "spliced_quote") {
+            // Straight tokens around calls, one of u at least, which calls.
+            std::string list = pick(0, 1) ? "[" : "{";
+            for (int item = pick(0, 2); item > 0; --item) list += ' ' + one_of(straight_);
+            list += " u";
+            for (int item = pick(0, 3); item > 0; --item) list += ' ' + one_of(pick(0, 2) ? straight_ : names_);
+            return list + (list[0] == '[' ? " ]" : " }");
+        }
         if (name == "conditional") return one_of({"iftrue", "iffalse"});
         if (name == "times") return "times";
         if (name == "control") return one_of(controls_);
@@ -261,6 +270,7 @@ TEST(Differential, BudgetRunsOutAtTheSameCall) {
              "0 =a { 1 +a } while { $a 5000 < } repeat",
              ":e ; [ e e e ] 2000 times",
              ":g 1- dup 0 > { g } iftrue ; 100000 g",
+             ":s dup { 1- s 0 } iftrue drop ; 100000 s",
          }) {
         SCOPED_TRACE(program);
         const Outcome plain = run(program, Way::plain);
