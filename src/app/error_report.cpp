@@ -94,6 +94,12 @@ void warn_if_left_open(Context& ctx, std::string_view source) {
 
 namespace forth {
 
+void write_top_values(std::ostream& out, std::span<const double> stack) {
+    constexpr std::size_t shown = 8;
+    if (stack.size() > shown) out << " ...";
+    for (const double value : stack.last(std::min(shown, stack.size()))) out << ' ' << value;
+}
+
 void trace_if_wanted(Context& ctx) {
     const char* const trace = std::getenv("TOLVA_TRACE");
     if (trace == nullptr || *trace == '\0') return;
@@ -101,7 +107,6 @@ void trace_if_wanted(Context& ctx) {
     // every piece it is given.
     set_trace(ctx, [made = std::make_shared<std::ostringstream>()](Context& traced) {
         std::ostringstream& line = *made;
-        constexpr std::size_t shown = 8;        // values from the top
         constexpr std::size_t most_indent = 25;  // calls deep: a deep recursion's lines stay short
         const RunningToken running = running_token(traced);
         line.str("");
@@ -114,9 +119,7 @@ void trace_if_wanted(Context& ctx) {
             line << "  collected into " << construct_opened(traced).token << '\n';
         } else {
             line << "  [";
-            const std::span<const double> stack = stack_values(traced);
-            if (stack.size() > shown) line << " ...";
-            for (const double value : stack.last(std::min(shown, stack.size()))) line << ' ' << value;
+            write_top_values(line, stack_values(traced));
             line << " ]\n";
         }
         *traced.err << line.str();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ostream>
+#include <span>
 #include <string_view>
 
 #include "engine/embed.hpp"
@@ -47,6 +49,10 @@ void warn_if_left_open(Context& ctx, std::string_view source);
 // error, a program file that could not be opened is named on standard error
 // with the reason; otherwise its failure stays silent, as scripts expect.
 void report_unopened(Context& ctx, const std::string& name);
+
+// Writes the top eight of `stack`'s values, bottom first, each after a
+// blank, with " ..." before them when there are more.
+void write_top_values(std::ostream& out, std::span<const double> stack);
 
 // With TOLVA_TRACE set and not empty, writes each token on the error stream
 // before it runs: indented by the calls it runs inside, where it was read,

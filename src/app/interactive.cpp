@@ -52,13 +52,11 @@ bool helped(Context& ctx, std::string_view line) {
 // A failed line's values stay on the stack, where they can hide the next
 // line's mistake: a person at a terminal is told what is left.
 void say_what_is_left(Context& ctx) {
-    if (!explaining() || ctx.stack.empty()) return;
-    constexpr std::size_t shown = 8;
-    const std::size_t held = ctx.stack.size();
+    const std::span<const double> stack = stack_values(ctx);
+    if (!explaining() || stack.empty()) return;
     std::ostream& err = *ctx.err;
-    err << "  the stack still holds " << held << (held == 1 ? " value:" : " values:");
-    if (held > shown) err << " ...";
-    for (std::size_t i = held - std::min(held, shown); i < held; ++i) err << ' ' << ctx.stack[i];
+    err << "  the stack still holds " << stack.size() << (stack.size() == 1 ? " value:" : " values:");
+    write_top_values(err, stack);
     err << "; clear empties it" << std::endl;
 }
 
