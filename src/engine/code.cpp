@@ -173,10 +173,15 @@ private:
     void append(const Emitted& emitted) {
         for (std::size_t slot = 0; slot < emitted.size; ++slot) code_.instrs.push_back(emitted.slots[slot]);
         // A body run in place stands for its call's token, one call deeper.
-        for (Instr instr : emitted.in_place) {
+        for (std::size_t index = 0; index < emitted.in_place.size(); ++index) {
+            Instr instr = emitted.in_place[index];
             instr.entry = false;
             if (laid_in(instr.op)) ++instr.calls;
             instr.token = emitted.slots[0].token;
+            if (emitted.counted && instr.op == Op::call_in_place_counted) {
+                instr.op = Op::call_in_place;
+                ++index;
+            }
             code_.instrs.push_back(instr);
         }
         if (emitted.marked) {
@@ -258,7 +263,9 @@ std::unique_ptr<Code> compile(Context& ctx, ListNode& node, const Code* previous
     for (std::size_t index = 0; index < code->instrs.size(); ++index) {
         const Instr& instr = code->instrs[index];
         if (!laid_in(instr.op)) continue;
-        Instr& laid = instr.op == Op::call_in_place ? code->instrs[index] : code->instrs[index + 1];
+        const bool own = instr.op == Op::call_in_place || instr.op == Op::call_in_place_marked ||
+                         instr.op == Op::call_in_place_counted;
+        Instr& laid = own ? code->instrs[index] : code->instrs[index + 1];
         laid.operand.laid.frames = static_cast<std::int32_t>(instr.calls * sizeof(Frame));
     }
     code->entry = code->first();

@@ -19,6 +19,25 @@ namespace forth {
 // the list as it runs (Run: once, times, body, condition). A straight run
 // of instructions begins with a guard, which checks the depth for all of
 // them at once.
+// A call run in place, compiled for a profile, whose body and every call
+// run in place inside it run straight through: the calls it makes and the
+// steps each takes are known, and counted at once (engine/profiler.hpp).
+struct CountedCalls {
+    struct Call {
+        const ListNode* body;
+        std::uint32_t parent;  // the call it is made in; the first has none
+        std::uint32_t steps;   // the instructions its own body runs
+        bool word = true;      // a word's body, as the profile found it
+        std::uint32_t stack = 0;  // of calls, as the profile last counted it
+    };
+    std::vector<Call> calls;  // the call itself first, then those inside it
+    std::uint32_t steps = 0;  // of them all
+    std::uint32_t length = 0; // its body's slots as laid in
+    // The stack it was last counted in, and the dictionary's generation then.
+    std::uint32_t below = UINT32_MAX;
+    std::uint64_t generation = 0;
+};
+
 struct Code final : Compiled {
     Code();
 
@@ -53,6 +72,7 @@ struct Code final : Compiled {
     };
     std::vector<Construct> constructs;
     std::vector<std::unique_ptr<Named>> named;
+    std::vector<std::unique_ptr<CountedCalls>> counted;
     // The same instructions, ending as a loop's body or condition ends,
     // by Run; made on first use, by the code that runs a call.
     std::array<std::unique_ptr<Code>, 5> variants;

@@ -442,8 +442,17 @@ public:
     // A call whose body runs in place: where it begins, then the body's
     // instructions but its guard and its end.
     Emitted in_place(std::span<const Term> terms, Form) {
-        Emitted emitted = laid_in(terms[0], Op::call_in_place, *terms[0].in_place);
-        if (profiled_) {
+        const Code& body = *terms[0].in_place;
+        Emitted emitted = laid_in(terms[0], Op::call_in_place, body);
+        if (!profiled_) return emitted;
+        if (std::unique_ptr<CountedCalls> counted = counted_calls(body, *terms[0].body)) {
+            emitted.slots[0].op = Op::call_in_place_counted;
+            emitted.slots[1] = slot(terms[0], Op::data, {.counted = counted.get()});
+            emitted.size = 2;
+            emitted.counted = true;
+            code_.counted.push_back(std::move(counted));
+        } else {
+            emitted.slots[0].op = Op::call_in_place_marked;
             emitted.slots[1] = slot(terms[0], Op::data, {.node = terms[0].body});
             emitted.slots[2] = slot(terms[0], Op::data, {.profiled = {.below = UINT32_MAX, .stack = 0}});
             emitted.size = 3;
@@ -526,6 +535,35 @@ public:
     }
 
 private:
+    // What a profile counts for a call of `node`, whose code is `body`, run
+    // in place: known when it runs straight through, as a body does that
+    // skips nothing and has only such calls in place. The calls in place
+    // inside it are counted with it, so they are laid in as plain ones,
+    // without their second slot (Assembler::append).
+    static std::unique_ptr<CountedCalls> counted_calls(const Code& body, const ListNode& node) {
+        auto made = std::make_unique<CountedCalls>();
+        made->calls.push_back({.body = &node, .parent = UINT32_MAX, .steps = 0});
+        const std::size_t first = body.instrs.front().op == Op::guard ? 1 : 0;
+        for (std::size_t index = first; index + 1 < body.instrs.size(); ++index) {
+            const Instr& instr = body.instrs[index];
+            ++made->length;
+            if (instr.op == Op::data) continue;  // an operand's slot, never run
+            if (forth::laid_in(instr.op) && instr.op != Op::call_in_place_counted) return nullptr;
+            ++made->calls.front().steps;
+            if (instr.op != Op::call_in_place_counted) continue;
+            const CountedCalls& inner = *body.instrs[index + 1].operand.counted;
+            const auto base = static_cast<std::uint32_t>(made->calls.size());
+            for (CountedCalls::Call call : inner.calls) {
+                call.parent = call.parent == UINT32_MAX ? 0 : call.parent + base;
+                made->calls.push_back(call);
+            }
+            made->length += inner.length;
+            index += 1 + inner.length;
+        }
+        for (const CountedCalls::Call& call : made->calls) made->steps += call.steps;
+        return made;
+    }
+
     // An op that stands for a call of `body`, with the body's instructions
     // after it but its guard and its end; the op's own second slot, if it
     // has one, says how far past them it goes on.

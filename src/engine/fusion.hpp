@@ -20,9 +20,12 @@ struct Emitted {
     const Builtin* row = nullptr;
     Reach body;
     // A call run in place: the instructions of the body, after the slots,
-    // then, for a profile, the op that marks their end.
+    // then, for a profile that follows it as it runs, the op that marks
+    // their end.
     std::span<const Instr> in_place;
     bool marked = false;
+    // Counted as a whole for a profile: those in place inside it are laid in plain.
+    bool counted = false;
     // Its run of instructions ends with it: what follows is guarded anew.
     bool ends_run = false;
     // A list that calls, spliced in after the slots: its code and the list.

@@ -139,7 +139,8 @@ constexpr Op non_tail_form(Op op) {
 // Whether it stands for a call whose body's instructions follow it in line,
 // `calls` deep in such bodies.
 constexpr bool laid_in(Op op) {
-    return op == Op::call_in_place || op == Op::quote_iftrue_in_place || op == Op::quote_iffalse_in_place ||
+    return op == Op::call_in_place || op == Op::call_in_place_marked || op == Op::call_in_place_counted ||
+           op == Op::quote_iftrue_in_place || op == Op::quote_iffalse_in_place ||
            op == Op::dup_quote_iftrue_in_place || op == Op::dup_quote_iffalse_in_place;
 }
 
@@ -165,6 +166,7 @@ constexpr const FormInfo& info(Form form) { return form_table[static_cast<std::s
 Op op_of(Row row, Form form);
 
 struct Code;
+struct CountedCalls;
 
 // Of the few instructions that need more than one operand: kept out of the
 // instruction array.
@@ -211,7 +213,8 @@ struct Instr {
             std::int32_t skip;
             std::int32_t frames;
         } laid;
-        // The third slot of call_in_place compiled for a profile: the stack
+        CountedCalls* counted;  // call_in_place_counted's second slot
+        // The third slot of call_in_place_marked: the stack
         // of calls it was last made in and the one it made (engine/profiler.hpp).
         struct {
             std::uint32_t below;

@@ -186,7 +186,7 @@ void run_plain_engine(Context& ctx) {
     FrameStack& frames = state.frames;
 #if TOLVA_PROFILED
     Profiler& profiler = *state.profiler;
-    std::uint64_t steps = 0;      // not yet handed to the profiler
+    std::int64_t steps = 0;       // not yet handed to the profiler (fewer, inside counted calls)
     const Frame* seen = nullptr;  // the top frame it last saw
     // Each step is counted; a change of the top frame is told to the
     // profiler first (profile_moved).
@@ -405,19 +405,39 @@ counted:
             if (frames_at(fp, ip->operand.laid.frames) >= frames_limit || trapped(runtime)) [[unlikely]] {
                 CALL_OUT(ip, count_in_place(ctx, ip->calls));
             }
+            NEXT();
+        }
+        OP(call_in_place_marked) : {
+            if (frames_at(fp, ip->operand.laid.frames) >= frames_limit || trapped(runtime)) [[unlikely]] {
+                CALL_OUT(ip, count_in_place(ctx, ip->calls));
+            }
 #if TOLVA_PROFILED
-            // Compiled for a profile, it names the body in its second slot.
+            // It names the body in its second slot.
             profiler.count(std::exchange(steps, 0));
             if (fp != seen) {
                 profiler.moved(frames, seen, fp);
                 seen = fp;
             }
             profiler.enter_in_place(ip[1].operand.node, const_cast<Instr*>(ip)[2].operand.profiled);
+#endif
             ip += 3;
             DISPATCH();
-#else
-            NEXT();
+        }
+        OP(call_in_place_counted) : {
+            if (frames_at(fp, ip->operand.laid.frames) >= frames_limit || trapped(runtime)) [[unlikely]] {
+                CALL_OUT(ip, count_in_place(ctx, ip->calls));
+            }
+#if TOLVA_PROFILED
+            // Its body and the calls in it are counted now; the steps they
+            // then take are not counted again.
+            if (fp != seen) {
+                profiler.count(std::exchange(steps, 0));
+                profiler.moved(frames, seen, fp);
+                seen = fp;
+            }
+            steps -= profiler.count_straight(*ip[1].operand.counted);
 #endif
+            NEXT2();
         }
         OP(in_place_end) : {
 #if TOLVA_PROFILED

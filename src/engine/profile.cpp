@@ -53,6 +53,12 @@ void Profiler::push_frame(const ListNode* node) {
 // word's body, or, for any other list, the same. The same list is called
 // from the same stack again and again, so what it was is kept at hand.
 std::uint32_t Profiler::called_from(std::uint32_t below, const ListNode* node) {
+    const Known& found = known(below, node);
+    if (found.call) ++stacks_[found.stack].calls;
+    return found.stack;
+}
+
+const Profiler::Known& Profiler::known(std::uint32_t below, const ListNode* node) {
     const std::uint64_t generation = ctx_.runtime.generation;
     Known& known = known_[known_slot(node, below)];
     if (known.node != node || known.below != below || known.generation != generation) {
@@ -60,8 +66,19 @@ std::uint32_t Profiler::called_from(std::uint32_t below, const ListNode* node) {
         const std::uint32_t stack = definition == none ? below : child_of(below, definition);
         known = {node, generation, below, stack, definition != none};
     }
-    if (known.call) ++stacks_[known.stack].calls;
-    return known.stack;
+    return known;
+}
+
+// The stacks of a counted call's calls, from the one it is made in.
+void Profiler::place(CountedCalls& counted) {
+    counted.below = current_;
+    counted.generation = ctx_.runtime.generation;
+    for (CountedCalls::Call& call : counted.calls) {
+        const std::uint32_t below = call.parent == UINT32_MAX ? current_ : counted.calls[call.parent].stack;
+        const Known& found = known(below, call.body);
+        call.stack = found.stack;
+        call.word = found.call;
+    }
 }
 
 // A list that takes the top frame over goes on with the word that ran
@@ -218,7 +235,7 @@ void Profiler::write_collapsed(std::ostream& out) {
         lengths.push_back(path.size());
         if (at != 0) path += ';';
         path += names[stack.definition].name;
-        if (self_[at] != 0) out << path << ' ' << self_[at] << '\n';
+        if (taken(at) != 0) out << path << ' ' << taken(at) << '\n';
     });
 }
 
@@ -226,7 +243,7 @@ ProfileSummary Profiler::summary() {
     // What each stack and those inside it took.
     std::vector<std::uint64_t> inside(stacks_.size());
     for (std::size_t at = stacks_.size(); at-- > 0;) {
-        inside[at] += self_[at];
+        inside[at] += taken(at);
         if (at != 0) inside[stacks_[at].parent] += inside[at];
     }
     std::vector<ProfileRow> rows(definitions_.size());
@@ -239,7 +256,7 @@ ProfileSummary Profiler::summary() {
         }
         // A word's total counts the work of a recursion once, at its outermost call.
         if (open[definition]++ == 0) rows[definition].total += inside[at];
-        rows[definition].self += self_[at];
+        rows[definition].self += taken(at);
     });
     std::vector<Called> names = called();
     ProfileSummary summary{.steps = inside[0], .rows = {}};

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/code.hpp"
 #include "engine/evaluator.hpp"
 #include "engine/profile.hpp"
 
@@ -32,8 +33,8 @@ public:
     // outside it may change the frames, and whenever the top frame is
     // another than `seen`: most often one call deeper or one return up,
     // which this follows in line.
-    void count(std::uint64_t steps) { self_[current_] += steps; }
-    void add_steps(std::uint64_t steps) {
+    void count(std::int64_t steps) { self_[current_] += steps; }
+    void add_steps(std::int64_t steps) {
         count(steps);
         seen_top_ = nullptr;
     }
@@ -60,6 +61,18 @@ public:
     void look_at_frames(const Frame* bottom, const Frame* top);
     // A call of `body` begins to run in place in the top frame, or the
     // innermost one ends.
+    // A call whose calls and steps are known (CountedCalls) begins: all of
+    // them are counted. Its steps, which the loop then does not count.
+    std::int64_t count_straight(CountedCalls& counted) {
+        if (counted.below != current_ || counted.generation != ctx_.runtime.generation) [[unlikely]]
+            place(counted);
+        for (const CountedCalls::Call& call : counted.calls) {
+            if (call.word) ++stacks_[call.stack].calls;
+            self_[call.stack] += call.steps;
+        }
+        return counted.steps;
+    }
+
     // The call's own op keeps the stack it was last made in and the one it
     // made: the same, as long as its code, which no change leaves current.
     template <typename Site>
@@ -159,6 +172,9 @@ private:
     };
 
     void push_frame(const ListNode* node);
+    void place(CountedCalls& counted);
+    const Known& known(std::uint32_t below, const ListNode* node);
+    std::uint64_t taken(std::uint32_t stack) const { return self_[stack] > 0 ? static_cast<std::uint64_t>(self_[stack]) : 0; }
     void take_over(const ListNode* node);
     std::uint32_t called_from(std::uint32_t below, const ListNode* node);
     std::uint32_t child_of(std::uint32_t parent, std::uint32_t definition);
@@ -180,7 +196,9 @@ private:
     const ListNode* seen_node_ = nullptr;
 
     std::vector<Stack> stacks_;  // the root first; a child after its parent
-    std::vector<std::uint64_t> self_;  // the steps taken in each
+    // The steps taken in each; those of a counted call are given before
+    // they are taken, so an error in it may leave a stack fewer than none.
+    std::vector<std::int64_t> self_;
     std::unordered_map<std::uint64_t, std::uint32_t> children_;  // by parent and definition
     std::uint32_t current_ = 0;                                  // the stack steps go to
     std::vector<Shadow> shadow_;  // the frames seen, bottom first: depth_ of them

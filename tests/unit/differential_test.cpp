@@ -75,9 +75,10 @@ public:
     // The variables a and b and the word u exist from its first line; i
     // once a loop ran. u is no straight run (it runs a list), so that a
     // quote of it is a call, not a list run in place; and it ends in a list
-    // spliced in as its last act, which calls u again when u made -1.
+    // spliced in as its last act, which calls u again when u made -1. v
+    // runs in place, and a list of its own in place inside it.
     std::string program() {
-        std::string text = "3 =a 0.5 =b :u 1+ { } execute dup -1 = not { 1+ u } iffalse ;\n";
+        std::string text = "3 =a 0.5 =b :u 1+ { } execute dup -1 = not { 1+ u } iffalse ; :v dup { 1+ } iftrue ;\n";
         // Half the lines run as a list, whose tokens are compiled.
         for (int line = pick(1, 6); line > 0; --line)
             text += (pick(0, 1) ? "[ " + sequence(1) + "] execute" : sequence(0)) + '\n';

@@ -91,6 +91,24 @@ TEST(Profile, CallsRunInPlaceOrFromLoopsHaveTheirStacks) {
     EXPECT_GT(run.share("inc"), run.share("main"));
 }
 
+TEST(Profile, CallsInPlaceAreCountedWhetherTheirBodiesBranchOrNot) {
+    // magnitude runs a list of its own in place: it is followed as it runs;
+    // twice runs straight through, with the calls in place inside it: it is
+    // counted at once. Either way the steps of each word are its own.
+    const Profiled run = profiled({":magnitude dup 0 < { negate } iftrue ;", ":add 1+ ;", ":twice add add ;",
+                                   ":main 0 [ 3 negate magnitude drop twice ] 500 times ;", "main . cr"});
+    EXPECT_EQ(run.output, "1000 \n");
+    EXPECT_EQ(run.row("magnitude").calls, 500U);
+    EXPECT_EQ(run.row("twice").calls, 500U);
+    EXPECT_EQ(run.row("add").calls, 1000U);
+    EXPECT_TRUE(run.stacks.contains("program;main;magnitude"));
+    EXPECT_TRUE(run.stacks.contains("program;main;twice;add"));
+    EXPECT_NEAR(static_cast<double>(run.stacks.at("program;main;twice;add")) / run.row("add").calls, 1.0, 0.01);
+    // An error inside a body counted at once leaves no stack below none.
+    const Profiled failed = profiled({":two drop drop ;", ":f 5 two ;", "[ f ] execute", "[ f ] execute"});
+    for (const auto& [stack, steps] : failed.stacks) EXPECT_LT(steps, 1000U) << stack;
+}
+
 TEST(Profile, LastCallsAreShownInsideTheirCallers) {
     // A word's last call takes its frame over; a loop of last calls is one stack.
     const Profiled run = profiled({":helper 1 drop ;", ":main 2 drop helper ;", "main",
