@@ -4,6 +4,7 @@
 
 #include "app/error_report.hpp"
 #include "app/interactive.hpp"
+#include "app/profile_report.hpp"
 #include "app/shell_words.hpp"
 #include "app/source_files.hpp"
 #include "app/texts.hpp"
@@ -28,6 +29,16 @@ void include_then_go_interactive(Context& ctx, const std::string& name) {
 
 int run_action(Context& ctx, const std::vector<std::string>& args);
 
+// What a profile calls the top level: the program file, or the text's own name.
+std::string profile_root(const std::vector<std::string>& args) {
+    if (args.size() < 2) return "<input>";
+    const std::string& option = args[1];
+    if (option == "-e" || option == "--exec") return "<command line>";
+    if (option == "-t" || option == "--test") return "<self-test>";
+    if ((option == "-i" || option == "--include") && args.size() > 2) return args[2];
+    return option;
+}
+
 }  // namespace
 
 int run_command_line(Context& ctx, const std::vector<std::string>& args) {
@@ -40,6 +51,7 @@ int run_action(Context& ctx, const std::vector<std::string>& args) {
     choose_voice(args.size() < 2 || args[1] == "-i" || args[1] == "--include");
     if (places_wanted()) track_places(ctx);
     trace_if_wanted(ctx);
+    profile_if_wanted(ctx, profile_root(args));
     if (args.size() < 2) {
         interactive_loop(ctx);
         return status_ok;

@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "app/profile_report.hpp"
 #include "core/streams.hpp"
 
 namespace forth {
@@ -65,6 +66,7 @@ bool streams_lost(const Context& ctx) {
 
 int exit_status(Context& ctx, int status) {
     ctx.out->flush();
+    status = finish_profile(ctx, status);
     if (!streams_lost(ctx)) return status;
     if (!write_loss_said && !ctx.err->fail()) {
         *ctx.err << "Error: " << write_lost << std::endl;

@@ -36,9 +36,10 @@ bool report_outcome(Context& ctx, const Outcome& outcome);
 // that the session must end.
 bool streams_lost(const Context& ctx);
 
-// The status to exit with: `status`, unless standard output (flushed here)
-// or standard error could not be written; then status_failed, having said
-// so on standard error, once, while it can be written.
+// The status to exit with, the profile written (app/profile_report.hpp):
+// `status`, unless standard output (flushed here) or standard error could
+// not be written; then status_failed, having said so on standard error,
+// once, while it can be written.
 int exit_status(Context& ctx, int status);
 
 // When places are wanted and a construct is still open after `source`

@@ -179,6 +179,10 @@ private:
             instr.token = emitted.slots[0].token;
             code_.instrs.push_back(instr);
         }
+        if (emitted.marked) {
+            code_.instrs.push_back(
+                {.op = Op::in_place_end, .entry = false, .calls = 0, .token = emitted.slots[0].token, .operand = {}});
+        }
     }
 
     void end_run() {

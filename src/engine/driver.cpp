@@ -14,6 +14,7 @@
 #include "engine/machine.hpp"
 #include "engine/meaning.hpp"
 #include "engine/places.hpp"
+#include "engine/profiler.hpp"
 #include "engine/slips.hpp"
 #include "engine/stack_guard.hpp"
 
@@ -193,6 +194,8 @@ void step_text(Context& ctx, Evaluator& state, Frame& frame) {
     }
     if (state.trace) [[unlikely]]
         call_trace(ctx, state);
+    if (state.profiler) [[unlikely]]
+        state.profiler->step(state.frames, &frame);
     resolve_token(ctx, state, source.token, true);
 }
 
@@ -203,6 +206,8 @@ void step_token(Context& ctx, Evaluator& state, Frame& frame) {
         const std::string token(node.token(frame.pc++));
         if (state.trace) [[unlikely]]
             call_trace(ctx, state);
+        if (state.profiler) [[unlikely]]
+            state.profiler->step(state.frames, &frame);
         resolve_token(ctx, state, token, true);
         return;
     }

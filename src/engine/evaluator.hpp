@@ -18,6 +18,7 @@ namespace forth {
 
 struct Instr;
 struct Code;
+class Profiler;
 
 // Source text that a frame reads token by token.
 struct TextState {
@@ -207,6 +208,7 @@ private:
 // threads of their own.
 struct Evaluator final : Engine {
     Evaluator();
+    ~Evaluator() override;
 
     FrameStack frames;
     // What a sweep of the retired lists keeps is what these frames run;
@@ -237,6 +239,9 @@ struct Evaluator final : Engine {
     Place opened;
     // Called before each token while set; every list then runs token by token.
     std::function<void(Context&)> trace;
+    // Counts each step and call while set (engine/profile.hpp); calls are
+    // then never run in place, so that each has its frame.
+    std::unique_ptr<Profiler> profiler;
     // The chain of tokens an error left, noted once on its way out.
     std::vector<Place> chain;
     bool chain_noted = false;

@@ -9,6 +9,7 @@
 #include "core/retired.hpp"
 #include "core/trap.hpp"
 #include "engine/places.hpp"
+#include "engine/profiler.hpp"
 
 namespace forth {
 
@@ -141,6 +142,8 @@ Evaluator::Evaluator() : empty(new ListNode) {
     empty.node()->frozen = true;
     spare_texts.reserve(spare_texts_kept);
 }
+
+Evaluator::~Evaluator() = default;
 
 void end_text(Evaluator& state, TextState* text) {
     std::unique_ptr<TextState> kept(text);

@@ -362,7 +362,7 @@ struct Rule {
 // Builds instructions from terms, filling the code's side tables.
 class Builder {
 public:
-    Builder(Code& code, ListNode& empty) : code_(code), empty_(empty) {}
+    Builder(Code& code, ListNode& empty, bool profiled) : code_(code), empty_(empty), profiled_(profiled) {}
 
     // A term alone.
     Emitted single(const Term& term) {
@@ -442,7 +442,14 @@ public:
     // A call whose body runs in place: where it begins, then the body's
     // instructions but its guard and its end.
     Emitted in_place(std::span<const Term> terms, Form) {
-        return laid_in(terms[0], Op::call_in_place, *terms[0].in_place);
+        Emitted emitted = laid_in(terms[0], Op::call_in_place, *terms[0].in_place);
+        if (profiled_) {
+            emitted.slots[1] = slot(terms[0], Op::data, {.node = terms[0].body});
+            emitted.slots[2] = slot(terms[0], Op::data, {.profiled = {.below = UINT32_MAX, .stack = 0}});
+            emitted.size = 3;
+            emitted.marked = true;
+        }
+        return emitted;
     }
 
     // Of the ops of a conditional's rule, the one its terms make: with dup
@@ -592,6 +599,10 @@ private:
 
     Code& code_;
     ListNode& empty_;  // held for an empty construct
+    // A profile counts the calls run in place: each names its body, in a
+    // slot of its own, keeps what it was last in a third, and an op marks
+    // where the body ends.
+    bool profiled_;
 };
 
 // The fusion rules, tried in this order at each term, the longest first;
@@ -662,7 +673,7 @@ std::vector<RuleDescription> fusion_rules() {
 void compile_terms(Context& ctx, const ListNode& node, Code& code, const Code* previous,
                    const std::function<void(const Emitted&)>& emit) {
     Reader reader(ctx, node, code, previous);
-    Builder builder(code, empty_list(ctx));
+    Builder builder(code, empty_list(ctx), evaluator(ctx).profiler != nullptr);
     // While places are tracked, each instruction stands for one token (or
     // one whole construct), so that an error names its own.
     const std::span<const Rule> tried = evaluator(ctx).tracking ? std::span<const Rule>() : std::span<const Rule>(rules());

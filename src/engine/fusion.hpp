@@ -19,8 +19,10 @@ struct Emitted {
     std::uint8_t size = 1;  // slots used
     const Builtin* row = nullptr;
     Reach body;
-    // A call run in place: the instructions of the body, after the slots.
+    // A call run in place: the instructions of the body, after the slots,
+    // then, for a profile, the op that marks their end.
     std::span<const Instr> in_place;
+    bool marked = false;
     // Its run of instructions ends with it: what follows is guarded anew.
     bool ends_run = false;
     // A list that calls, spliced in after the slots: its code and the list.

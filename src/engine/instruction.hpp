@@ -211,6 +211,12 @@ struct Instr {
             std::int32_t skip;
             std::int32_t frames;
         } laid;
+        // The third slot of call_in_place compiled for a profile: the stack
+        // of calls it was last made in and the one it made (engine/profiler.hpp).
+        struct {
+            std::uint32_t below;
+            std::uint32_t stack;
+        } profiled;
     } operand;
 };
 static_assert(sizeof(Instr) == 16);

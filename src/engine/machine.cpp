@@ -10,6 +10,7 @@
 #include "engine/frames.hpp"
 #include "engine/machine.hpp"
 #include "engine/meaning.hpp"
+#include "engine/profiler.hpp"
 #include "words/builtins.hpp"
 #include "words/operations.hpp"
 
@@ -32,6 +33,11 @@
 #define TOLVA_COMPUTED_GOTO 1
 #else
 #define TOLVA_COMPUTED_GOTO 0
+#endif
+// Built again with this set, each step and each frame taken over is told
+// to the profiler (engine/profiler.hpp).
+#ifndef TOLVA_PROFILED
+#define TOLVA_PROFILED 0
 #endif
 
 namespace forth {
@@ -147,7 +153,11 @@ using namespace operation;
 #pragma GCC diagnostic ignored "-Wpedantic"
 #endif
 
-void run_engine(Context& ctx) {
+#if TOLVA_PROFILED
+void run_profiled_engine(Context& ctx) {
+#else
+void run_plain_engine(Context& ctx) {
+#endif
 #if TOLVA_COMPUTED_GOTO
     static void* const targets[] = {
 #define TOLVA_OP(name, ...) &&op_##name,
@@ -158,7 +168,12 @@ void run_engine(Context& ctx) {
 #undef TOLVA_ROW_OP
     };
 #define OP(name) op_##name
-#define DISPATCH() goto* targets[static_cast<std::size_t>(ip->op)]
+#define DISPATCH()                                           \
+    do {                                                     \
+        STEP();                                              \
+        goto* targets[static_cast<std::size_t>(ip->op)];     \
+    } while (0)
+#define DISPATCH_COUNTED() goto* targets[static_cast<std::size_t>(ip->op)]
 #else
 #define OP(name) case Op::name
 #define DISPATCH() goto dispatch
@@ -168,6 +183,33 @@ void run_engine(Context& ctx) {
     Stack& stack = ctx.stack;
     Evaluator& state = evaluator(ctx);
     FrameStack& frames = state.frames;
+#if TOLVA_PROFILED
+    Profiler& profiler = *state.profiler;
+    std::uint64_t steps = 0;      // not yet handed to the profiler
+    const Frame* seen = nullptr;  // the top frame it last saw
+    // Each step is counted; a change of the top frame is told to the
+    // profiler first (profile_moved).
+#define STEP()                   \
+    if (fp != seen) [[unlikely]] \
+        goto profile_moved;      \
+    ++steps
+// A take-over: the frames seen first, then what the frame runs now.
+#define BEFORE_TAKE_OVER()                                           \
+    do {                                                             \
+        profiler.count(std::exchange(steps, 0));                     \
+        if (fp != seen) {                                            \
+            profiler.moved(frames, seen, fp);                        \
+            seen = fp;                                               \
+        }                                                            \
+    } while (0)
+#define NOTE_TAKE_OVER() profiler.took_over(fp->node)
+#define HAND_STEPS_OVER() (profiler.add_steps(std::exchange(steps, 0)), seen = nullptr)
+#else
+#define STEP() ((void)0)
+#define BEFORE_TAKE_OVER() ((void)0)
+#define NOTE_TAKE_OVER() ((void)0)
+#define HAND_STEPS_OVER() ((void)0)
+#endif
 
     // The registers.
     const Instr* ip;
@@ -193,7 +235,7 @@ void run_engine(Context& ctx) {
          ? (TokenList::assign_both(ctx.buffer, ctx.quotation, std::exchange(runtime.quoted, nullptr)), 0) \
          : 0)
 #define SAVE_REGISTERS(at) \
-    (SAVE_QUOTED(), *sp = tos, stack.set_top_slot(sp), fp->ip = (at), frames.set_top(fp), frames.set_limit_to(frames_limit))
+    (SAVE_QUOTED(), HAND_STEPS_OVER(), *sp = tos, stack.set_top_slot(sp), fp->ip = (at), frames.set_top(fp), frames.set_limit_to(frames_limit))
 #define LOAD_REGISTERS()                                                                                   \
     (sp = stack.top_slot(), tos = *sp, stack_base = stack.first_slot(), stack_end = stack.end_slot(),    \
      fp = frames.top(), frames_limit = frames.limit(), generation = runtime.generation, ip = fp->ip)
@@ -237,6 +279,7 @@ void run_engine(Context& ctx) {
             fp + (calls) >= frames_limit || trapped(runtime)) [[unlikely]]                            \
             slow                                                                                  \
         if (tail) {                                                                               \
+            BEFORE_TAKE_OVER();                                                                   \
             frames.take_over(*fp, (calls));                                                       \
             frames_limit -= (calls);                                                              \
         } else {                                                                                  \
@@ -250,6 +293,7 @@ void run_engine(Context& ctx) {
         }                                                                                         \
         fp->code = code;                                                                          \
         fp->node = ip[list].operand.node;                                                         \
+        if (tail) NOTE_TAKE_OVER();                                                               \
         ip = PASSES(code->entry_guard) ? ip[(cache) + 1].operand.instr : code->first();           \
         DISPATCH();                                                                               \
     } while (0)
@@ -297,6 +341,8 @@ void run_engine(Context& ctx) {
 
 #if !TOLVA_COMPUTED_GOTO
 dispatch:
+    STEP();
+counted:
     switch (ip->op) {
 #endif
 
@@ -356,6 +402,29 @@ dispatch:
             if (frames_at(fp, ip->operand.laid.frames) >= frames_limit || trapped(runtime)) [[unlikely]] {
                 CALL_OUT(ip, count_in_place(ctx, ip->calls));
             }
+#if TOLVA_PROFILED
+            // Compiled for a profile, it names the body in its second slot.
+            profiler.count(std::exchange(steps, 0));
+            if (fp != seen) {
+                profiler.moved(frames, seen, fp);
+                seen = fp;
+            }
+            profiler.enter_in_place(ip[1].operand.node, const_cast<Instr*>(ip)[2].operand.profiled);
+            ip += 3;
+            DISPATCH();
+#else
+            NEXT();
+#endif
+        }
+        OP(in_place_end) : {
+#if TOLVA_PROFILED
+            profiler.count(std::exchange(steps, 0));
+            if (fp != seen) {
+                profiler.moved(frames, seen, fp);
+                seen = fp;
+            }
+            profiler.leave_in_place();
+#endif
             NEXT();
         }
         OP(control) : {
@@ -470,6 +539,7 @@ dispatch:
             CALL_OUT(ip, count_in_place(ctx, 1));                                \
         }                                                                        \
         if (tail) {                                                              \
+            BEFORE_TAKE_OVER();                                                  \
             frames.take_over(*fp, 1);                                            \
             --frames_limit;                                                      \
         } else {                                                                 \
@@ -480,6 +550,7 @@ dispatch:
             fp->kind = Run::once;                                                \
         }                                                                        \
         fp->node = ip->operand.node;                                             \
+        if (tail) NOTE_TAKE_OVER();                                              \
         NEXT2();                                                                 \
     }
         TOLVA_QUOTE_IF_SPLICED(quote_iftrue_spliced, true, false, false)
@@ -785,10 +856,12 @@ tail_call:
         CALL_OUT(resume, code = ready_to_call(ctx, *node));
         if (code == nullptr) DISPATCH();
     }
+    BEFORE_TAKE_OVER();
     frames.take_over(*fp, 1);
     --frames_limit;
     fp->code = code;
     fp->node = node;
+    NOTE_TAKE_OVER();
     ip = ENTRY(code);
     DISPATCH();
 
@@ -831,6 +904,15 @@ after_a_change:
     CALL_OUT(ip, after_change(ctx));
     DISPATCH();
 
+#if TOLVA_PROFILED
+profile_moved:
+    profiler.count(std::exchange(steps, 0));
+    profiler.moved(frames, seen, fp);
+    seen = fp;
+    steps = 1;
+    DISPATCH_COUNTED();
+#endif
+
     // An op that takes a value finds the stack empty: it fails as pop does,
     // or, after dup, as dup does.
 underflow:
@@ -857,6 +939,11 @@ copy_underflow:
 #undef NEXT2
 #undef FINISH
 #undef POLL
+#undef STEP
+#undef DISPATCH_COUNTED
+#undef BEFORE_TAKE_OVER
+#undef NOTE_TAKE_OVER
+#undef HAND_STEPS_OVER
 }
 
 #if TOLVA_COMPUTED_GOTO

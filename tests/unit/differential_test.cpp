@@ -21,6 +21,7 @@
 #include "engine/code.hpp"
 #include "engine/embed.hpp"
 #include "engine/fusion.hpp"
+#include "engine/profile.hpp"
 #include "app/sandbox.hpp"
 #include "session.hpp"
 
@@ -228,16 +229,18 @@ struct Outcome {
 // first run, or token by token under a trace that looks at every token's
 // chain. A budget polls at every call and loop pass, which keeps the
 // evaluator on its slow roads; `unpolled` runs by instructions without
-// one, on its fast roads, a program known to end within it.
-enum class Way { fast, eager, plain, tracked, traced, unpolled };
+// one, on its fast roads, a program known to end within it. A profile
+// runs the loop built to count each step, on code compiled for it.
+enum class Way { fast, eager, plain, tracked, traced, unpolled, profiled };
 
 Outcome run(const std::string& program, Way way, std::set<std::string>* ops = nullptr) {
     forth::Context ctx;
     forth::load_builtins(ctx);
     forth::add_shell_words(ctx);
     forth::evaluator(ctx).by_tokens = way == Way::plain;
-    forth::evaluator(ctx).eager = way == Way::eager || way == Way::tracked || way == Way::unpolled;
+    forth::evaluator(ctx).eager = way == Way::eager || way == Way::tracked || way == Way::unpolled || way == Way::profiled;
     if (way == Way::tracked) forth::track_places(ctx);
+    if (way == Way::profiled) forth::start_profile(ctx, "program");
     if (way == Way::traced) {
         // The chain of a token now and then: each walks every frame.
         forth::set_trace(ctx, [tokens = 0](forth::Context& traced) mutable {
@@ -251,6 +254,13 @@ Outcome run(const std::string& program, Way way, std::set<std::string>* ops = nu
     if (way == Way::unpolled) forth::sandbox::unlimit(ctx);
     const bool completed = forth::sandbox::run_lines(ctx, program);
     if (ops != nullptr) record_ops(ctx, *ops);
+    if (way == Way::profiled) {
+        // Every step the run took is in the profile once.
+        const forth::ProfileSummary summary = forth::profile_summary(ctx);
+        std::uint64_t steps = 0;
+        for (const forth::ProfileRow& row : summary.rows) steps += row.self;
+        EXPECT_EQ(steps, summary.steps);
+    }
     std::ostringstream stack, state;
     for (const double value : ctx.stack) stack << value << ' ';
     state << '[' << ctx.terminator << "] " << ctx.text << " |";
@@ -320,12 +330,14 @@ TEST(Differential, InstructionsBehaveAsTokensResolvedAnew) {
         SCOPED_TRACE(program);
         const Outcome plain = run(program, Way::plain);
         // By instructions compiled at a list's second run, or at its first,
-        // in turns; every fourth program tracked too; and without a budget
-        // when the program ended within it.
-        for (const auto& [one, other] : {std::pair{Way::fast, Way::plain}, std::pair{Way::eager, Way::plain},
-                                         std::pair{Way::tracked, Way::traced}, std::pair{Way::unpolled, Way::plain}}) {
+        // in turns; every fourth program tracked too, and every fourth
+        // profiled; and without a budget when the program ended within it.
+        for (const auto& [one, other] :
+             {std::pair{Way::fast, Way::plain}, std::pair{Way::eager, Way::plain}, std::pair{Way::tracked, Way::traced},
+              std::pair{Way::unpolled, Way::plain}, std::pair{Way::profiled, Way::plain}}) {
             if ((one == Way::fast && index % 2 != 0) || (one == Way::eager && index % 2 == 0) ||
-                (one == Way::tracked && index % 4 != 0) || (one == Way::unpolled && !plain.completed))
+                (one == Way::tracked && index % 4 != 0) || (one == Way::profiled && index % 4 != 1) ||
+                (one == Way::unpolled && !plain.completed))
                 continue;
             const Outcome fast = run(program, one, &ops);
             const Outcome other_way = other == Way::plain ? plain : run(program, other);
