@@ -17,7 +17,6 @@ namespace {
 
 struct ProfileFile {
     std::string name;
-    std::ofstream file;
     bool failed = false;
     bool finished = false;
 };
@@ -47,8 +46,7 @@ void profile_if_wanted(Context& ctx, std::string root) {
     if (name == nullptr || *name == '\0') return;
     wanted.name = name;
     errno = 0;
-    wanted.file.open(wanted.name, std::ios::out | std::ios::trunc);
-    if (!wanted.file) {
+    if (!std::ofstream(wanted.name, std::ios::out | std::ios::trunc)) {
         say_unwritten(ctx);
         return;
     }
@@ -59,10 +57,13 @@ int finish_profile(Context& ctx, int status) {
     if (wanted.finished || wanted.name.empty()) return status;
     wanted.finished = true;
     if (!wanted.failed) {
+        // Emptied at the start, added to now: a file that is also standard
+        // output (/dev/stdout) gets the profile after what the program wrote.
         errno = 0;
-        write_collapsed_stacks(ctx, wanted.file);
-        wanted.file.close();
-        if (wanted.file.fail()) {
+        std::ofstream file(wanted.name, std::ios::out | std::ios::app);
+        write_collapsed_stacks(ctx, file);
+        file.close();
+        if (file.fail()) {
             say_unwritten(ctx);
         } else {
             write_profile_summary(*ctx.err, profile_summary(ctx), wanted.name);
@@ -104,7 +105,8 @@ void write_profile_summary(std::ostream& out, const ProfileSummary& summary, std
             text << std::left << std::setw(static_cast<int>(name_width)) << line.name << "  " << line.defined << '\n';
         }
     }
-    if (summary.rows.size() > shown) text << "  (" << summary.rows.size() - shown << " more words)\n";
+    if (const std::size_t left = summary.rows.size() - shown; left > 0)
+        text << "  (" << left << (left == 1 ? " more word)\n" : " more words)\n");
     out << text.str() << std::flush;
 }
 

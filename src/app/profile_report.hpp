@@ -10,7 +10,7 @@ namespace forth {
 
 // With TOLVA_PROFILE set and not empty, profiles the run under `root` (the
 // program's name) for finish_profile to write to the file it names. The
-// file is opened at once, so that one that cannot be written is said
+// file is emptied at once, so that one that cannot be written is said
 // before the run, which then goes on unprofiled.
 void profile_if_wanted(Context& ctx, std::string root);
 

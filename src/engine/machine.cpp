@@ -177,6 +177,7 @@ void run_plain_engine(Context& ctx) {
 #else
 #define OP(name) case Op::name
 #define DISPATCH() goto dispatch
+#define DISPATCH_COUNTED() goto counted
 #endif
 
     Runtime& runtime = ctx.runtime;
@@ -342,7 +343,9 @@ void run_plain_engine(Context& ctx) {
 #if !TOLVA_COMPUTED_GOTO
 dispatch:
     STEP();
+#if TOLVA_PROFILED
 counted:
+#endif
     switch (ip->op) {
 #endif
 

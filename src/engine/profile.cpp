@@ -58,9 +58,9 @@ std::uint32_t Profiler::called_from(std::uint32_t below, const ListNode* node) {
     if (known.node != node || known.below != below || known.generation != generation) {
         const std::uint32_t definition = definition_of(node);
         const std::uint32_t stack = definition == none ? below : child_of(below, definition);
-        known = {node, generation, below, stack};
+        known = {node, generation, below, stack, definition != none};
     }
-    if (known.stack != below) ++stacks_[known.stack].calls;
+    if (known.call) ++stacks_[known.stack].calls;
     return known.stack;
 }
 

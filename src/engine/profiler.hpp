@@ -44,7 +44,7 @@ public:
             const std::uint32_t below = current_;
             const Known& known = known_[known_slot(node, below)];
             if (known.node == node && known.below == below && known.generation == ctx_.runtime.generation) {
-                if (known.stack != below) ++stacks_[known.stack].calls;
+                if (known.call) ++stacks_[known.stack].calls;
                 shadow_[depth_++] = {node, known.stack};
                 current_ = known.stack;
                 return;
@@ -67,9 +67,11 @@ public:
         std::uint32_t& stack = shadow_[depth_ - 1].stack;
         in_place_.push_back({depth_, stack});
         if (site.below != stack) [[unlikely]] {
-            site.below = stack;
-            site.stack = called_from(stack, body);
-        } else if (site.stack != stack) {
+            const std::uint32_t made = called_from(stack, body);
+            // Kept only for a word's body, which it is while its code is current.
+            site.below = known_[known_slot(body, stack)].call ? stack : none;
+            site.stack = made;
+        } else {
             ++stacks_[site.stack].calls;
         }
         current_ = stack = site.stack;
@@ -133,6 +135,7 @@ private:
         std::uint64_t generation = 0;
         std::uint32_t below = 0;
         std::uint32_t stack = 0;
+        bool call = false;  // a word's body: a call, even where its stack is the one below
     };
     struct Took {
         const ListNode* node = nullptr;

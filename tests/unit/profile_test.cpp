@@ -1,0 +1,148 @@
+#include <map>
+#include <sstream>
+
+#include "app/profile_report.hpp"
+#include "engine/profile.hpp"
+#include "session.hpp"
+
+namespace {
+
+struct Profiled {
+    std::map<std::string, std::uint64_t> stacks;  // collapsed stacks and their steps
+    forth::ProfileSummary summary;
+    std::string output;
+
+    const forth::ProfileRow& row(const std::string& name) const {
+        for (const forth::ProfileRow& each : summary.rows) {
+            if (each.name == name) return each;
+        }
+        ADD_FAILURE() << "no row " << name;
+        static const forth::ProfileRow none;
+        return none;
+    }
+    double share(const std::string& name) const {
+        return static_cast<double>(row(name).self) / static_cast<double>(summary.steps);
+    }
+};
+
+// `lines` run one by one in a fresh interpreter, profiled: by instructions
+// as always, or with every list run token by token.
+Profiled profiled(std::initializer_list<std::string> lines, bool by_tokens = false) {
+    forth::Context ctx;
+    forth::load_builtins(ctx);
+    forth::add_shell_words(ctx);
+    forth::evaluator(ctx).by_tokens = by_tokens;
+    std::ostringstream out, err;
+    ctx.out = &out;
+    ctx.err = &err;
+    forth::start_profile(ctx, "program");
+    for (const std::string& line : lines) forth::try_evaluate(ctx, line, {"<input>"});
+    Profiled made;
+    std::ostringstream collapsed;
+    forth::write_collapsed_stacks(ctx, collapsed);
+    std::istringstream read(collapsed.str());
+    for (std::string line; std::getline(read, line);) {
+        const std::size_t blank = line.rfind(' ');
+        EXPECT_TRUE(made.stacks.emplace(line.substr(0, blank), std::stoull(line.substr(blank + 1))).second) << line;
+    }
+    made.summary = forth::profile_summary(ctx);
+    made.output = out.str() + err.str();
+    return made;
+}
+
+const std::string fib = ":fib dup 2 < not { dup 1- fib swap 2 - fib + } iftrue ;";
+
+}  // namespace
+
+TEST(Profile, RecursionIsCountedOncePerCallAndNests) {
+    for (const bool by_tokens : {false, true}) {
+        const Profiled run = profiled({fib, "10 fib . cr"}, by_tokens);
+        EXPECT_EQ(run.output, "55 \n");
+        EXPECT_EQ(run.row("fib").calls, 177U);
+        EXPECT_EQ(run.row("program").calls, 1U);
+        // fib 10 is 10 calls deep, each inside the one before.
+        EXPECT_TRUE(run.stacks.contains("program;fib;fib;fib;fib;fib;fib;fib;fib;fib;fib"));
+        EXPECT_FALSE(run.stacks.contains("program;fib;fib;fib;fib;fib;fib;fib;fib;fib;fib;fib"));
+        // A recursion's total counts its work once.
+        EXPECT_EQ(run.row("fib").total, run.row("fib").self);
+        EXPECT_EQ(run.row("program").total, run.summary.steps);
+    }
+}
+
+TEST(Profile, SharesFollowTheWork) {
+    // The same pass, three times as often in one word as in the other.
+    const Profiled run = profiled({":pass 1 2 + 3 * drop ;", ":three [ pass ] 3000 times ;",
+                                   ":one [ pass ] 1000 times ;", "three one"});
+    EXPECT_EQ(run.row("pass").calls, 4000U);
+    const double three = static_cast<double>(run.stacks.at("program;three;pass"));
+    const double one = static_cast<double>(run.stacks.at("program;one;pass"));
+    EXPECT_NEAR(three / (three + one), 0.75, 0.01);
+    EXPECT_NEAR(static_cast<double>(run.row("three").total) / static_cast<double>(run.summary.steps), 0.75, 0.03);
+    EXPECT_NEAR(static_cast<double>(run.row("one").total) / static_cast<double>(run.summary.steps), 0.25, 0.03);
+}
+
+TEST(Profile, CallsRunInPlaceOrFromLoopsHaveTheirStacks) {
+    // Small words run in place in their callers, which times runs.
+    const Profiled run = profiled({":inc 1+ ;", ":inc3 inc inc inc ;", ":main 0 [ inc3 ] 1000 times ;", "main . cr"});
+    EXPECT_EQ(run.output, "3000 \n");
+    EXPECT_EQ(run.row("inc").calls, 3000U);
+    EXPECT_EQ(run.row("inc3").calls, 1000U);
+    EXPECT_TRUE(run.stacks.contains("program;main;inc3;inc"));
+    EXPECT_GT(run.share("inc"), run.share("main"));
+}
+
+TEST(Profile, LastCallsAreShownInsideTheirCallers) {
+    // A word's last call takes its frame over; a loop of last calls is one stack.
+    const Profiled run = profiled({":helper 1 drop ;", ":main 2 drop helper ;", "main",
+                                   ":down 1- dup { down } iftrue ;", "10000 down drop"});
+    EXPECT_TRUE(run.stacks.contains("program;main;helper"));
+    EXPECT_EQ(run.row("down").calls, 10000U);
+    // Its first run, token by token, takes no frame over.
+    EXPECT_TRUE(run.stacks.contains("program;down;down"));
+    EXPECT_FALSE(run.stacks.contains("program;down;down;down"));
+}
+
+TEST(Profile, RedefinitionsAreCountedUnderTheDefinitionThatRan) {
+    // w is redefined while run calls it: the call after counts under the new one.
+    const Profiled run = profiled({":w 1 drop ;", ":run w [ 1 drop 2 drop ] /w w ;", "run run"});
+    EXPECT_EQ(run.row("w").calls, 1U);
+    EXPECT_EQ(run.row("w#2").calls, 3U);
+    EXPECT_TRUE(run.stacks.contains("program;run;w"));
+    EXPECT_TRUE(run.stacks.contains("program;run;w#2"));
+    // A word defined anew with the same body is the same definition.
+    const Profiled again = profiled({"[ :v 1 drop ; v ] 100 times"});
+    EXPECT_EQ(again.row("v").calls, 100U);
+    EXPECT_EQ(again.summary.rows.size(), 2U);
+}
+
+TEST(Profile, AFailedRunKeepsWhatRanBeforeTheError) {
+    const Profiled run = profiled({":g drop drop ;", ":f 5 g ;", "f 1 2 +", "f"});
+    EXPECT_EQ(run.row("f").calls, 2U);
+    EXPECT_EQ(run.row("g").calls, 2U);
+    EXPECT_TRUE(run.stacks.contains("program;f;g"));
+    // What ran after the errors went back to the top level.
+    const Profiled after = profiled({":g drop drop ;", "g", ":h 1 drop ;", "h"});
+    EXPECT_TRUE(after.stacks.contains("program;h"));
+    EXPECT_FALSE(after.stacks.contains("program;g;h"));
+}
+
+TEST(Profile, DeepRecursionKeepsItsCallsButNotEveryStack) {
+    const Profiled run = profiled({":deep dup { 1- deep 0 } iftrue drop ;", "5000 deep"});
+    EXPECT_EQ(run.row("deep").calls, 5001U);
+    EXPECT_LE(run.stacks.size(), 300U);
+}
+
+TEST(Profile, TheSummaryGroupsAndAligns) {
+    forth::ProfileSummary summary{.steps = 1'250'000, .rows = {}};
+    summary.rows.push_back({.name = "fib", .defined = "fib.tv:1", .calls = 242'785, .self = 1'000'000, .total = 1'000'000});
+    summary.rows.push_back({.name = "go", .defined = "", .calls = 1, .self = 249'900, .total = 1'249'900});
+    summary.rows.push_back({.name = "fib.tv", .defined = "", .calls = 1, .self = 100, .total = 1'250'000});
+    std::ostringstream out;
+    forth::write_profile_summary(out, summary, "p.folded", 2);
+    EXPECT_EQ(out.str(),
+              "Profile: 1,250,000 steps; stacks in p.folded\n"
+              "    calls      steps   self   total  word\n"
+              "  242,785  1,000,000  80.0%   80.0%  fib   fib.tv:1\n"
+              "        1    249,900  20.0%  100.0%  go\n"
+              "  (1 more word)\n");
+}
