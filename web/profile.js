@@ -99,7 +99,8 @@ function zoom(frame) {
 
 // The words that took the most steps themselves, with their calls, their
 // share of the steps, themselves and with what they called, and where they
-// were defined when known; a place of the program reads "line 2".
+// were defined when known; a place of the program reads "line 2". The
+// root's row is the top level's.
 function show_words({ steps, rows }) {
   const table = $('profile-words');
   table.replaceChildren();
@@ -109,7 +110,8 @@ function show_words({ steps, rows }) {
   }
   const body = table.createTBody();
   for (const { name, defined, calls, self, total } of rows.slice(0, words_shown)) {
-    const cells = [name, count(calls), count(self), share(self, steps), share(total, steps), defined.replace(/^program:(\d+)/, 'line $1')];
+    const where = defined ? defined.replace(/^program:(\d+)/, 'line $1') : name === root?.name ? 'top level' : '';
+    const cells = [name, count(calls), count(self), share(self, steps), share(total, steps), where];
     const tr = body.insertRow();
     for (const text of cells) tr.insertCell().textContent = text;
   }
@@ -126,8 +128,7 @@ export function show_profile({ stacks, summary }) {
   root = frames(stacks);
   zoomed = root;
   $('profile').hidden = false;
-  const words = summary.rows.length;
-  $('profile-total').textContent = `${count(summary.steps)} steps in ${count(words)} ${words === 1 ? 'word' : 'words'}`;
+  $('profile-total').textContent = `${count(summary.steps)} steps`;
   $('flame-graph').hidden = !root;
   if (root) draw();
   else $('flame-note').textContent = 'The run took no steps.';
