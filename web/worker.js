@@ -207,13 +207,15 @@ const handlers = {
   },
 };
 
-self.Module = {
+// The module, as tolva.js makes it: the adapter calls the first two.
+const module = {
   tolva_write(stream, bytes) { write(stream, bytes); },
   tolva_checkpoint() { postMessage({ kind: 'progress', recording: recording() }); },
   onRuntimeInitialized() {
-    tolva = self.Module;
+    tolva = module;
     postMessage({ kind: 'ready' });
   },
 };
 self.onmessage = ({ data }) => postMessage(handlers[data.kind](data));
 importScripts('tolva.js');
+createTolva(module);
