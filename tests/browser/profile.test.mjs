@@ -56,26 +56,24 @@ test('the flame graph is as wide as the steps, nests calls under their callers, 
   assert.deepEqual(Object.keys(drawn).sort(), ['0:program', '1:a', '1:b', '2:work'], 'work is drawn twice, once under each caller');
   near(drawn['0:program'], width - 1, 1, 'the root fills the width');
   near(drawn['1:a'] / (drawn['1:a'] + drawn['1:b']), 0.75, 0.02, 'a does three times the work of b');
-  const under = (await frames(page)).filter(({ level }) => level === 2).map(({ x, width }) => [x, width]);
-  near(under[0][0], 0, 0, 'work stands under a, the heaviest first');
-  near(under[1][0], drawn['1:a'] + 1, 0.01, 'and under b');
-  assert.ok(under[0][1] > 0.95 * drawn['1:a'] && under[1][1] > 0.95 * drawn['1:b'], 'a and b spend their steps in work');
-  assert.match(await page.textContent('#flame-note'), /^program: [\d,]+ steps, 100\.0% of all\. Click a frame to zoom into it\.$/);
+  // Each work under its caller, the heaviest first, with nearly all of its caller's steps.
+  const under = (await frames(page)).filter(({ level }) => level === 2);
+  assert.deepEqual(under.map(({ x }) => Math.round(x)), [0, Math.round(drawn['1:a'] + 1)]);
+  assert.ok(under[0].width > 0.95 * drawn['1:a'] && under[1].width > 0.95 * drawn['1:b']);
   assert.equal(await page.isDisabled('#flame-reset'), true);
 
-  // Zoomed into b, it fills the width under its caller; a is not drawn.
+  // Zoomed into b, it fills the width under its caller, drawn faded; a is not drawn.
   await click_frame(page, 'b', 1);
   const zoomed = await widths(page);
   assert.deepEqual(Object.keys(zoomed).sort(), ['0:program', '1:b', '2:work']);
   near(zoomed['1:b'], width - 1, 1, 'b fills the width');
-  near(zoomed['2:work'] / zoomed['1:b'], under[1][1] / drawn['1:b'], 0.01, 'what b called keeps its share of b');
-  assert.equal(await page.$eval('#flame g:first-child', (frame) => frame.classList.contains('faded')), true, 'the caller is drawn faded');
+  near(zoomed['2:work'] / zoomed['1:b'], under[1].width / drawn['1:b'], 0.01, 'what b called keeps its share of b');
+  assert.equal(await page.$eval('#flame g:first-child', (frame) => frame.classList.contains('faded')), true);
   assert.match(await page.textContent('#flame-note'), /^b: [\d,]+ steps, 2\d\.\d% of all\. Click the root to zoom out\.$/);
   // The root zooms out, as Zoom out does.
   await click_frame(page, 'program', 0);
   assert.deepEqual(await widths(page), drawn);
   await click_frame(page, 'work', 2);
-  assert.deepEqual(Object.keys(await widths(page)).sort(), ['0:program', '1:a', '2:work']);
   await page.click('#flame-reset');
   assert.deepEqual(await widths(page), drawn);
 });
@@ -93,7 +91,6 @@ test('a recursion nests as deep as it calls, and the table counts its calls', as
   const [[name, calls, , self, total, defined], top] = await words(page);
   assert.deepEqual([name, calls, defined, self], ['fib', '177', 'line 1', total]);
   assert.deepEqual([top[0], top[1], top[4], top[5]], ['program', '1', '100.0%', 'top level']);
-  assert.equal((Number(self.slice(0, -1)) + Number(top[3].slice(0, -1))).toFixed(1), '100.0');
 });
 
 test('the table lists the 20 words that took the most steps themselves, the numbers grouped by thousands', async () => {
