@@ -1,6 +1,6 @@
 // The embedding API (engine/embed.hpp) as plain C functions for the page's
 // worker (web/worker.js): sessions, evaluation, what a run left behind, a
-// run recorded token by token, and completion.
+// run recorded token by token, a run's profile, and completion.
 // Numbers and strings (UTF-8) cross in the module's memory, and what has
 // fields (a recording, a chain of places) as JSON text; what a call returns
 // stays valid until the next call on the same session.
@@ -25,6 +25,7 @@
 #include "app/completion.hpp"
 #include "app/shell_words.hpp"
 #include "engine/embed.hpp"
+#include "engine/profile.hpp"
 
 namespace forth {
 
@@ -504,6 +505,41 @@ EMSCRIPTEN_KEEPALIVE int tolva_record_program(Session* session, const char* prog
 EMSCRIPTEN_KEEPALIVE const char* tolva_recording(Session* session) {
     session->recording.write(session->text);
     return session->text.c_str();
+}
+
+// Runs a program as tolva_run_program does, with a profile of where its
+// steps go whose root frame is the program's name.
+EMSCRIPTEN_KEEPALIVE int tolva_profile_program(Session* session, const char* program, const char* name, const char* input) {
+    forth::start_profile(session->ctx, name);
+    return tolva_run_program(session, program, name, input);
+}
+
+// The profile as collapsed stacks, `program;outer;inner STEPS` a line.
+EMSCRIPTEN_KEEPALIVE const char* tolva_collapsed_stacks(Session* session) {
+    std::ostringstream text;
+    forth::write_collapsed_stacks(session->ctx, text);
+    return forth::hand_over(*session, text.str());
+}
+
+// The profile by word, as JSON: {"steps": N, "rows": [{"name", "defined",
+// "calls", "self", "total"}]}, the most self steps first.
+EMSCRIPTEN_KEEPALIVE const char* tolva_profile_summary(Session* session) {
+    const forth::ProfileSummary summary = forth::profile_summary(session->ctx);
+    std::string& json = session->text;
+    json = "{\"steps\":";
+    forth::json_number(json, summary.steps);
+    json += ",\"rows\":";
+    forth::json_array(json, summary.rows, [](std::string& json, const forth::ProfileRow& row) {
+        json += "{\"name\":";
+        forth::json_string(json, row.name);
+        forth::json_field(json, "defined", row.defined);
+        forth::json_field(json, "calls", row.calls);
+        forth::json_field(json, "self", row.self);
+        forth::json_field(json, "total", row.total);
+        json += '}';
+    });
+    json += '}';
+    return json.c_str();
 }
 
 // The last evaluation's error report, "Domain error: unknown word - foo".

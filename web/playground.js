@@ -11,6 +11,7 @@ import { Interpreter } from './interpreter.js';
 import { language_support } from './language_client.js';
 import { LanguageServer } from './language_server.js';
 import { decode, fragment } from './links.js';
+import { hide_profile, show_profile } from './profile.js';
 import { $, append, bring_into_view, left_open, scroll_to_end, show_chain } from './views.js';
 import { record_again, show_step, step_key, stop_recording } from './step.js';
 
@@ -108,6 +109,7 @@ const editor = new Editor($('editor'), {
 
 function set_running(running) {
   $('run').disabled = running;
+  $('profile-run').disabled = running;
   $('stop').disabled = !running;
 }
 
@@ -141,23 +143,30 @@ function show_error(result) {
   return `Error in ${at.source} on line ${at.line}, at ${at.token}: ${result.error}`;
 }
 
-async function run_program() {
+// Runs the program; `profile` runs it as Run does, then shows where its steps went.
+async function run_program(kind = 'run') {
   if (program.busy) return;
   output.replaceChildren();
   $('stack').textContent = '';
   $('failed-at').hidden = true;
+  hide_profile();
   editor.clear_mark();
   show_status('Running…');
   set_running(true);
   bring_into_view(output, $('output-heading'));
   let result;
   try {
-    result = await program.request({ kind: 'run', code: editor.text, input: $('input').value });
+    result = await program.request({ kind, code: editor.text, input: $('input').value });
   } catch (error) {
     result = { kind: 'failed', message: error.message };
   }
   set_running(false);
   show_result(result);
+  if (result.summary) {
+    show_profile(result);
+    bring_into_view($('profile'));
+    return;
+  }
   // Under the output, what an error says and where it happened is to be seen too.
   bring_into_view($('failed-at').hidden ? output : $('failed-at'), $('output-heading'));
 }
@@ -255,6 +264,7 @@ async function open_example(name) {
   output.replaceChildren();
   $('stack').textContent = '';
   $('failed-at').hidden = true;
+  hide_profile();
   show_status(`Example ${name}${input ? ', with its input' : ''}. Run it with Ctrl-Enter.`);
 }
 
@@ -295,7 +305,8 @@ document.addEventListener('keydown', (event) => {
   }
 });
 
-$('run').addEventListener('click', run_program);
+$('run').addEventListener('click', () => run_program());
+$('profile-run').addEventListener('click', () => run_program('profile'));
 $('stop').addEventListener('click', stop_program);
 $('share').addEventListener('click', share_link);
 $('step-here').addEventListener('click', () => show_mode('step', { at_end: true }));

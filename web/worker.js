@@ -171,6 +171,16 @@ const handlers = {
       recorded = null;
     }
   },
+  // A program run as `run` runs it, with where its steps went: collapsed
+  // stacks as text, and the summary by word (the adapter's
+  // tolva_profile_summary). A run ended by bye has its profile too.
+  profile({ code, input }) {
+    new_session();
+    const result = evaluate(tolva._tolva_profile_program, code, 'program', input);
+    return result.kind === 'crashed' ? result : {
+      ...result, stacks: text_result(tolva._tolva_collapsed_stacks(session)), summary: json_result(tolva._tolva_profile_summary(session)),
+    };
+  },
   // A console session that was stopped starts again with the lines that
   // had run to their end, each with the input it had.
   restore({ lines }) {
@@ -197,13 +207,15 @@ const handlers = {
   },
 };
 
-self.Module = {
+// The module, as tolva.js makes it: the adapter calls the first two.
+const module = {
   tolva_write(stream, bytes) { write(stream, bytes); },
   tolva_checkpoint() { postMessage({ kind: 'progress', recording: recording() }); },
   onRuntimeInitialized() {
-    tolva = self.Module;
+    tolva = module;
     postMessage({ kind: 'ready' });
   },
 };
 self.onmessage = ({ data }) => postMessage(handlers[data.kind](data));
 importScripts('tolva.js');
+createTolva(module);
