@@ -147,29 +147,41 @@ void Profiler::catch_up_with_dictionary() {
     indexed_generation_ = runtime.generation;
 }
 
+// A word defined again on every pass of a loop is indexed again on every
+// pass: the entries of its old body are reused, not made anew.
 void Profiler::index_word(const std::string& name) {
+    const auto word = ctx_.words.find(name);
+    const auto* user_word = word == ctx_.words.end() ? nullptr : word->second.target<UserWord>();
+    const ListNode* const body = user_word == nullptr ? nullptr : user_word->body.node();
+    decltype(by_body_)::node_type entry;
     if (const auto old = body_of_.find(name); old != body_of_.end()) {
         const auto indexed = by_body_.find(old->second);
-        if (indexed != by_body_.end() && definitions_[indexed->second].name == name) by_body_.erase(indexed);
-        body_of_.erase(old);
+        if (indexed != by_body_.end() && definitions_[indexed->second].name == name) entry = by_body_.extract(indexed);
+        if (body == nullptr) {
+            body_of_.erase(old);
+            return;
+        }
+        old->second = body;
+    } else if (body != nullptr) {
+        body_of_.emplace(name, body);
     }
-    const auto word = ctx_.words.find(name);
-    if (word == ctx_.words.end()) return;
-    const auto* user_word = word->second.target<UserWord>();
-    const ListNode* const body = user_word == nullptr ? nullptr : user_word->body.node();
     if (body == nullptr) return;
-    body_of_[name] = body;
-    by_body_[body] = definition_for(name, *body);
+    const std::uint32_t definition = definition_for(name, *body);
+    if (entry.empty()) {
+        by_body_[body] = definition;
+        return;
+    }
+    entry.key() = body;
+    entry.mapped() = definition;
+    by_body_.insert(std::move(entry));
 }
 
 // Words of one name and one body are one definition, however often it is
 // made (a word defined again on each pass of a loop); another body of the
 // same name is another, shown with its number.
 std::uint32_t Profiler::definition_for(const std::string& name, const ListNode& body) {
-    std::string key = name;
-    key += '\n';
-    key += body.text;
-    const auto [found, added] = by_text_.try_emplace(std::move(key), static_cast<std::uint32_t>(definitions_.size()));
+    auto& bodies = by_text_[name];
+    const auto [found, added] = bodies.try_emplace(body.text, static_cast<std::uint32_t>(definitions_.size()));
     if (!added) return found->second;
     std::string defined;
     if (const Origin origin = body.origin(0); origin.source != 0) {

@@ -208,7 +208,8 @@ private:
     std::vector<Took> took_;
 
     std::vector<Definition> definitions_;
-    std::unordered_map<std::string, std::uint32_t> by_text_;  // by name and body
+    // By name, then by body.
+    std::unordered_map<std::string, std::unordered_map<std::string, std::uint32_t>> by_text_;
     std::unordered_map<const ListNode*, std::uint32_t> by_body_;
     std::unordered_map<std::string, const ListNode*> body_of_;
     std::uint64_t indexed_generation_ = 0;
