@@ -33,9 +33,19 @@ struct CountedCalls {
     std::vector<Call> calls;  // the call itself first, then those inside it
     std::uint32_t steps = 0;  // of them all
     std::uint32_t length = 0; // its body's slots as laid in
-    // The stack it was last counted in, and the dictionary's generation then.
+    // The stack it was last counted in, and the dictionary's generation
+    // then; how often it ran there since it was last given to the profile
+    // that counts it, which it is given at the latest as this goes.
     std::uint32_t below = UINT32_MAX;
     std::uint64_t generation = 0;
+    std::uint64_t runs = 0;
+    Profiler* profile = nullptr;
+    std::size_t waiting = 0;  // where the profile keeps it
+
+    CountedCalls() = default;
+    CountedCalls(const CountedCalls&) = delete;
+    CountedCalls& operator=(const CountedCalls&) = delete;
+    ~CountedCalls();
 };
 
 struct Code final : Compiled {

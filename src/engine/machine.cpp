@@ -204,11 +204,22 @@ void run_plain_engine(Context& ctx) {
         }                                                            \
     } while (0)
 #define NOTE_TAKE_OVER() profiler.took_over(fp->node)
+// Where calls and returns change the top frame, the profiler is told there,
+// so that each goes on by its own jump, not by profile_moved's.
+#define MOVED()                                              \
+    do {                                                     \
+        if (fp != seen) {                                    \
+            profiler.count(std::exchange(steps, 0));         \
+            profiler.moved(frames, seen, fp);                \
+            seen = fp;                                       \
+        }                                                    \
+    } while (0)
 #define HAND_STEPS_OVER() (profiler.add_steps(std::exchange(steps, 0)), seen = nullptr)
 #else
 #define STEP() ((void)0)
 #define BEFORE_TAKE_OVER() ((void)0)
 #define NOTE_TAKE_OVER() ((void)0)
+#define MOVED() ((void)0)
 #define HAND_STEPS_OVER() ((void)0)
 #endif
 
@@ -296,6 +307,7 @@ void run_plain_engine(Context& ctx) {
         fp->node = ip[list].operand.node;                                                         \
         if (tail) NOTE_TAKE_OVER();                                                               \
         ip = PASSES(code->entry_guard) ? ip[(cache) + 1].operand.instr : code->first();           \
+        MOVED();                                                                                  \
         DISPATCH();                                                                               \
     } while (0)
 // The slow road of a call of one list: its code made current, room for its
@@ -574,6 +586,7 @@ counted:
         }                                                                        \
         fp->node = ip->operand.node;                                             \
         if (tail) NOTE_TAKE_OVER();                                              \
+        MOVED();                                                                 \
         NEXT2();                                                                 \
     }
         TOLVA_QUOTE_IF_SPLICED(quote_iftrue_spliced, true, false, false)
@@ -593,6 +606,7 @@ counted:
         OP(splice_end) : {
             --fp;
             ip += ip->operand.laid.skip;
+            MOVED();
             DISPATCH();
         }
 
@@ -659,6 +673,7 @@ counted:
             fp->repeat.other = condition;                                                                \
             fp->repeat.stop = (stops);                                                                   \
             ip = code->first();                                                                          \
+            MOVED();                                                                                     \
             DISPATCH();                                                                                  \
         }                                                                                                \
         CALL_OUT(ip + 2, enter_repeat(ctx, node, condition, stops));                                     \
@@ -868,6 +883,7 @@ call:
     fp->node = node;
     fp->kind = Run::once;
     ip = ENTRY(code);
+    MOVED();
     DISPATCH();
 
     // The same as its list's last act (a list run once, as only such lists
@@ -909,6 +925,7 @@ other_list:
 back_to_caller:
     --fp;
     ip = fp->ip;
+    MOVED();
     if (fp->code->generation == generation) [[likely]] {
         // Most calls are followed by a straight run: its guard is checked
         // here, by a branch (a conditional move would make the next
@@ -965,6 +982,7 @@ copy_underflow:
 #undef STEP
 #undef DISPATCH_COUNTED
 #undef BEFORE_TAKE_OVER
+#undef MOVED
 #undef NOTE_TAKE_OVER
 #undef HAND_STEPS_OVER
 }

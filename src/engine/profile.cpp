@@ -69,8 +69,17 @@ const Profiler::Known& Profiler::known(std::uint32_t below, const ListNode* node
     return known;
 }
 
-// The stacks of a counted call's calls, from the one it is made in.
+// The stacks of a counted call's calls, from the one it is made in, its
+// runs from elsewhere given first.
 void Profiler::place(CountedCalls& counted) {
+    if (counted.profile == this) {
+        give(counted);
+    } else {
+        if (counted.profile != nullptr) counted.profile->forget(counted);
+        counted.profile = this;
+        counted.waiting = waiting_.size();
+        waiting_.push_back(&counted);
+    }
     counted.below = current_;
     counted.generation = ctx_.runtime.generation;
     for (CountedCalls::Call& call : counted.calls) {
@@ -85,6 +94,36 @@ void Profiler::place(CountedCalls& counted) {
 // there (what took_over finds at hand, worked out); a word is shown inside it, or, when it is one the chain of last
 // calls in this frame already went through, as that one again: a loop made
 // of last calls is one stack, as deep as the words it goes through.
+void Profiler::give(CountedCalls& counted) {
+    if (counted.runs == 0) return;
+    const auto runs = static_cast<std::int64_t>(counted.runs);
+    for (const CountedCalls::Call& call : counted.calls) {
+        if (call.word) stacks_[call.stack].calls += counted.runs;
+        self_[call.stack] += runs * call.steps;
+    }
+    counted.runs = 0;
+}
+
+void Profiler::forget(CountedCalls& counted) {
+    give(counted);
+    waiting_[counted.waiting] = waiting_.back();
+    waiting_[counted.waiting]->waiting = counted.waiting;
+    waiting_.pop_back();
+    counted.profile = nullptr;
+}
+
+void Profiler::give_all() {
+    for (CountedCalls* counted : waiting_) give(*counted);
+}
+
+Profiler::~Profiler() {
+    for (CountedCalls* counted : waiting_) counted->profile = nullptr;
+}
+
+CountedCalls::~CountedCalls() {
+    if (profile != nullptr) profile->forget(*this);
+}
+
 void Profiler::take_over(const ListNode* node) {
     Shadow& frame = shadow_[depth_ - 1];
     // What the frame ran in place is over.
@@ -234,6 +273,7 @@ std::vector<Profiler::Called> Profiler::called() const {
 }
 
 void Profiler::write_collapsed(std::ostream& out) {
+    give_all();
     const std::vector<Called> names = called();
     std::string path;
     std::vector<std::size_t> lengths;
@@ -252,6 +292,7 @@ void Profiler::write_collapsed(std::ostream& out) {
 }
 
 ProfileSummary Profiler::summary() {
+    give_all();
     // What each stack and those inside it took.
     std::vector<std::uint64_t> inside(stacks_.size());
     for (std::size_t at = stacks_.size(); at-- > 0;) {

@@ -63,15 +63,19 @@ public:
     // innermost one ends.
     // A call whose calls and steps are known (CountedCalls) begins: all of
     // them are counted. Its steps, which the loop then does not count.
+    // Its runs are counted, and given to the stacks when it runs from
+    // another stack, when the profile is read, or when it goes.
     std::int64_t count_straight(CountedCalls& counted) {
-        if (counted.below != current_ || counted.generation != ctx_.runtime.generation) [[unlikely]]
-            place(counted);
-        for (const CountedCalls::Call& call : counted.calls) {
-            if (call.word) ++stacks_[call.stack].calls;
-            self_[call.stack] += call.steps;
-        }
+        if (counted.below != current_ || counted.generation != ctx_.runtime.generation || counted.profile != this)
+            [[unlikely]] place(counted);
+        ++counted.runs;
         return counted.steps;
     }
+    void give(CountedCalls& counted);
+    void forget(CountedCalls& counted);
+    ~Profiler();
+    Profiler(const Profiler&) = delete;
+    Profiler& operator=(const Profiler&) = delete;
 
     // The call's own op keeps the stack it was last made in and the one it
     // made: the same, as long as its code, which no change leaves current.
@@ -115,6 +119,7 @@ public:
 
     void write_collapsed(std::ostream& out);
     ProfileSummary summary();
+    void give_all();
 
 private:
     static constexpr std::uint32_t none = UINT32_MAX;
@@ -206,6 +211,7 @@ private:
     std::vector<InPlace> in_place_;
     std::vector<Known> known_;
     std::vector<Took> took_;
+    std::vector<CountedCalls*> waiting_;  // with runs not given yet
 
     std::vector<Definition> definitions_;
     // By name, then by body.
