@@ -104,6 +104,12 @@ TEST(Profile, CallsInPlaceAreCountedWhetherTheirBodiesBranchOrNot) {
     EXPECT_TRUE(run.stacks.contains("program;main;magnitude"));
     EXPECT_TRUE(run.stacks.contains("program;main;twice;add"));
     EXPECT_NEAR(static_cast<double>(run.stacks.at("program;main;twice;add")) / run.row("add").calls, 1.0, 0.01);
+    // Runs counted at once are kept when the code that counted them goes.
+    const Profiled again = profiled({":add 1+ ;", ":twice add add ;", ":main 0 [ twice ] 100 times drop ;", "main",
+                                     ":add 2 + ;", "main"});
+    EXPECT_EQ(again.row("twice").calls, 200U);
+    EXPECT_EQ(again.row("add").calls, 200U);
+    EXPECT_EQ(again.row("add#2").calls, 200U);
     // An error inside a body counted at once leaves no stack below none.
     const Profiled failed = profiled({":two drop drop ;", ":f 5 two ;", "[ f ] execute", "[ f ] execute"});
     for (const auto& [stack, steps] : failed.stacks) EXPECT_LT(steps, 1000U) << stack;
