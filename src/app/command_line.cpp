@@ -29,11 +29,13 @@ void include_then_go_interactive(Context& ctx, const std::string& name) {
 
 int run_action(Context& ctx, const std::vector<std::string>& args);
 
+constexpr std::string_view exec_source = "<command line>";
+
 // What a profile calls the top level: the program file, or the text's own name.
 std::string profile_root(const std::vector<std::string>& args) {
     if (args.size() < 2) return "<input>";
     const std::string& option = args[1];
-    if (option == "-e" || option == "--exec") return "<command line>";
+    if (option == "-e" || option == "--exec") return std::string(exec_source);
     if (option == "-t" || option == "--test") return "<self-test>";
     if ((option == "-i" || option == "--include") && args.size() > 2) return args[2];
     return option;
@@ -79,9 +81,8 @@ int run_action(Context& ctx, const std::vector<std::string>& args) {
         return status_missing_argument;
     }
     if (exec) {
-        constexpr std::string_view text = "<command line>";
-        if (!report_outcome(ctx, try_evaluate(ctx, args[2], {text}))) return status_failed;
-        warn_if_left_open(ctx, text);
+        if (!report_outcome(ctx, try_evaluate(ctx, args[2], {exec_source}))) return status_failed;
+        warn_if_left_open(ctx, exec_source);
         return status_ok;
     }
     if (include) {

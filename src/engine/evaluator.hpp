@@ -239,8 +239,8 @@ struct Evaluator final : Engine {
     Place opened;
     // Called before each token while set; every list then runs token by token.
     std::function<void(Context&)> trace;
-    // Counts each step and call while set (engine/profile.hpp); calls are
-    // then never run in place, so that each has its frame.
+    // Counts each step and call while set (engine/profile.hpp); code is then
+    // compiled to tell it of the calls it runs in place.
     std::unique_ptr<Profiler> profiler;
     // The chain of tokens an error left, noted once on its way out.
     std::vector<Place> chain;
