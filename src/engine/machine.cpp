@@ -1,6 +1,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -38,6 +39,11 @@
 // to the profiler (engine/profiler.hpp).
 #ifndef TOLVA_PROFILED
 #define TOLVA_PROFILED 0
+#endif
+// Set in the sanitized build: the profiled loop stops at a change of the
+// top frame that was not told to the profiler.
+#ifndef TOLVA_CHECK_PROFILE
+#define TOLVA_CHECK_PROFILE 0
 #endif
 
 namespace forth {
@@ -173,11 +179,9 @@ void run_plain_engine(Context& ctx) {
         STEP();                                              \
         goto* targets[static_cast<std::size_t>(ip->op)];     \
     } while (0)
-#define DISPATCH_COUNTED() goto* targets[static_cast<std::size_t>(ip->op)]
 #else
 #define OP(name) case Op::name
 #define DISPATCH() goto dispatch
-#define DISPATCH_COUNTED() goto counted
 #endif
 
     Runtime& runtime = ctx.runtime;
@@ -188,38 +192,33 @@ void run_plain_engine(Context& ctx) {
     Profiler& profiler = *state.profiler;
     std::int64_t steps = 0;       // not yet handed to the profiler (fewer, inside counted calls)
     const Frame* seen = nullptr;  // the top frame it last saw
-    // Each step is counted; a change of the top frame is told to the
-    // profiler first (profile_moved).
-#define STEP()                   \
-    if (fp != seen) [[unlikely]] \
-        goto profile_moved;      \
-    ++steps
-// A take-over: the frames seen first, then what the frame runs now.
-#define BEFORE_TAKE_OVER()                                           \
-    do {                                                             \
-        profiler.count(std::exchange(steps, 0));                     \
-        if (fp != seen) {                                            \
-            profiler.moved(frames, seen, fp);                        \
-            seen = fp;                                               \
-        }                                                            \
-    } while (0)
+    // Each step is counted. Every change of the top frame is told to the
+    // profiler where it is made, so a step need not look; the checked
+    // build sees that none is missed.
+#if TOLVA_CHECK_PROFILE
+#define CHECK_MOVE(holds) ((holds) ? (void)0 : std::abort())
+#define STEP() (CHECK_MOVE(fp == seen), ++steps)
+#else
+#define CHECK_MOVE(holds) ((void)0)
+#define STEP() ++steps
+#endif
+// A take-over: the steps counted in the frame first, then what it runs now.
+#define BEFORE_TAKE_OVER() profiler.count(std::exchange(steps, 0))
 #define NOTE_TAKE_OVER() profiler.took_over(fp->node)
-// Where calls and returns change the top frame, the profiler is told there,
-// so that each goes on by its own jump, not by profile_moved's.
-#define MOVED()                                              \
-    do {                                                     \
-        if (fp != seen) {                                    \
-            profiler.count(std::exchange(steps, 0));         \
-            profiler.moved(frames, seen, fp);                \
-            seen = fp;                                       \
-        }                                                    \
-    } while (0)
+// A call, a return, and whatever code outside the loop did (LOAD_REGISTERS).
+#define CALLED() (CHECK_MOVE(fp == seen + 1), profiler.count(std::exchange(steps, 0)), profiler.called(frames, fp), seen = fp)
+#define RETURNED() \
+    (CHECK_MOVE(fp + 1 == seen), profiler.count(std::exchange(steps, 0)), profiler.returned(frames, fp), seen = fp)
+#define MOVED_EXPRESSION() \
+    (fp != seen ? (void)(profiler.count(std::exchange(steps, 0)), profiler.moved(frames, seen, fp), seen = fp) : (void)0)
 #define HAND_STEPS_OVER() (profiler.add_steps(std::exchange(steps, 0)), seen = nullptr)
 #else
 #define STEP() ((void)0)
 #define BEFORE_TAKE_OVER() ((void)0)
 #define NOTE_TAKE_OVER() ((void)0)
-#define MOVED() ((void)0)
+#define CALLED() ((void)0)
+#define RETURNED() ((void)0)
+#define MOVED_EXPRESSION() ((void)0)
 #define HAND_STEPS_OVER() ((void)0)
 #endif
 
@@ -249,8 +248,8 @@ void run_plain_engine(Context& ctx) {
 #define SAVE_REGISTERS(at) \
     (SAVE_QUOTED(), HAND_STEPS_OVER(), *sp = tos, stack.set_top_slot(sp), fp->ip = (at), frames.set_top(fp), frames.set_limit_to(frames_limit))
 #define LOAD_REGISTERS()                                                                                   \
-    (sp = stack.top_slot(), tos = *sp, stack_base = stack.first_slot(), stack_end = stack.end_slot(),    \
-     fp = frames.top(), frames_limit = frames.limit(), generation = runtime.generation, ip = fp->ip)
+    (fp = frames.top(), MOVED_EXPRESSION(), sp = stack.top_slot(), tos = *sp, stack_base = stack.first_slot(), \
+     stack_end = stack.end_slot(), frames_limit = frames.limit(), generation = runtime.generation, ip = fp->ip)
 // Code outside the loop, which may look at the Context; the loop goes on
 // where the top frame then stands: at `resume`, unless frames came or went.
 #define CALL_OUT(resume, ...) (SAVE_REGISTERS(resume), __VA_ARGS__, LOAD_REGISTERS())
@@ -307,7 +306,7 @@ void run_plain_engine(Context& ctx) {
         fp->node = ip[list].operand.node;                                                         \
         if (tail) NOTE_TAKE_OVER();                                                               \
         ip = PASSES(code->entry_guard) ? ip[(cache) + 1].operand.instr : code->first();           \
-        MOVED();                                                                                  \
+        if (!(tail)) CALLED();                                                                    \
         DISPATCH();                                                                               \
     } while (0)
 // The slow road of a call of one list: its code made current, room for its
@@ -355,9 +354,6 @@ void run_plain_engine(Context& ctx) {
 #if !TOLVA_COMPUTED_GOTO
 dispatch:
     STEP();
-#if TOLVA_PROFILED
-counted:
-#endif
     switch (ip->op) {
 #endif
 
@@ -426,10 +422,6 @@ counted:
 #if TOLVA_PROFILED
             // It names the body in its second slot.
             profiler.count(std::exchange(steps, 0));
-            if (fp != seen) {
-                profiler.moved(frames, seen, fp);
-                seen = fp;
-            }
             profiler.enter_in_place(ip[1].operand.node, const_cast<Instr*>(ip)[2].operand.profiled);
 #endif
             ip += 3;
@@ -442,11 +434,6 @@ counted:
 #if TOLVA_PROFILED
             // Its body and the calls in it are counted now; the steps they
             // then take are not counted again.
-            if (fp != seen) {
-                profiler.count(std::exchange(steps, 0));
-                profiler.moved(frames, seen, fp);
-                seen = fp;
-            }
             steps -= profiler.count_straight(*ip[1].operand.counted);
 #endif
             NEXT2();
@@ -454,10 +441,6 @@ counted:
         OP(in_place_end) : {
 #if TOLVA_PROFILED
             profiler.count(std::exchange(steps, 0));
-            if (fp != seen) {
-                profiler.moved(frames, seen, fp);
-                seen = fp;
-            }
             profiler.leave_in_place();
 #endif
             NEXT();
@@ -586,7 +569,7 @@ counted:
         }                                                                        \
         fp->node = ip->operand.node;                                             \
         if (tail) NOTE_TAKE_OVER();                                              \
-        MOVED();                                                                 \
+        if (!(tail)) CALLED();                                                   \
         NEXT2();                                                                 \
     }
         TOLVA_QUOTE_IF_SPLICED(quote_iftrue_spliced, true, false, false)
@@ -606,7 +589,7 @@ counted:
         OP(splice_end) : {
             --fp;
             ip += ip->operand.laid.skip;
-            MOVED();
+            RETURNED();
             DISPATCH();
         }
 
@@ -673,7 +656,7 @@ counted:
             fp->repeat.other = condition;                                                                \
             fp->repeat.stop = (stops);                                                                   \
             ip = code->first();                                                                          \
-            MOVED();                                                                                     \
+            CALLED();                                                                                    \
             DISPATCH();                                                                                  \
         }                                                                                                \
         CALL_OUT(ip + 2, enter_repeat(ctx, node, condition, stops));                                     \
@@ -883,7 +866,7 @@ call:
     fp->node = node;
     fp->kind = Run::once;
     ip = ENTRY(code);
-    MOVED();
+    CALLED();
     DISPATCH();
 
     // The same as its list's last act (a list run once, as only such lists
@@ -925,7 +908,7 @@ other_list:
 back_to_caller:
     --fp;
     ip = fp->ip;
-    MOVED();
+    RETURNED();
     if (fp->code->generation == generation) [[likely]] {
         // Most calls are followed by a straight run: its guard is checked
         // here, by a branch (a conditional move would make the next
@@ -943,15 +926,6 @@ after_a_change:
     if (!trapped(runtime) && fp->code->generation == generation && ctx.terminator.empty()) DISPATCH();
     CALL_OUT(ip, after_change(ctx));
     DISPATCH();
-
-#if TOLVA_PROFILED
-profile_moved:
-    profiler.count(std::exchange(steps, 0));
-    profiler.moved(frames, seen, fp);
-    seen = fp;
-    steps = 1;
-    DISPATCH_COUNTED();
-#endif
 
     // An op that takes a value finds the stack empty: it fails as pop does,
     // or, after dup, as dup does.
@@ -980,9 +954,11 @@ copy_underflow:
 #undef FINISH
 #undef POLL
 #undef STEP
-#undef DISPATCH_COUNTED
+#undef CALLED
+#undef RETURNED
+#undef CHECK_MOVE
+#undef MOVED_EXPRESSION
 #undef BEFORE_TAKE_OVER
-#undef MOVED
 #undef NOTE_TAKE_OVER
 #undef HAND_STEPS_OVER
 }

@@ -30,18 +30,19 @@ public:
 
     // What the profiled loop does instead, keeping its steps and the top
     // frame it saw in registers. It hands its steps over before code
-    // outside it may change the frames, and whenever the top frame is
-    // another than `seen`: most often one call deeper or one return up,
-    // which this follows in line.
+    // outside it may change the frames, and tells of each change of the top
+    // frame: most often one call deeper or one return up, which this
+    // follows in line.
     void count(std::int64_t steps) { self_[current_] += steps; }
     void add_steps(std::int64_t steps) {
         count(steps);
         seen_top_ = nullptr;
     }
-    void moved(const FrameStack& frames, const Frame* seen, const Frame* top) {
+    // `top` is one frame above the one seen: a call of what its list is,
+    // as last seen above this stack.
+    void called(const FrameStack& frames, const Frame* top) {
         const ListNode* const node = top->node;
-        if (seen != nullptr && top == seen + 1 && depth_ < shadow_.size()) {
-            // A call: what its list is, as last seen above this stack.
+        if (depth_ < shadow_.size()) [[likely]] {
             const std::uint32_t below = current_;
             const Known& known = known_[known_slot(node, below)];
             if (known.node == node && known.below == below && known.generation == ctx_.runtime.generation) {
@@ -50,12 +51,26 @@ public:
                 current_ = known.stack;
                 return;
             }
-        } else if (top + 1 == seen && depth_ >= 2 && in_place_.back().depth < depth_) {
-            // A return, to a frame that may run a call in place.
+        }
+        look_at_frames(&frames[0], top);
+    }
+    // `top` is one frame below the one seen, which may have run a call in place.
+    void returned(const FrameStack& frames, const Frame* top) {
+        if (depth_ >= 2 && in_place_.back().depth < depth_) [[likely]] {
             current_ = shadow_[--depth_ - 1].stack;
             return;
         }
         look_at_frames(&frames[0], top);
+    }
+    // Any other change, from the frame seen (or none) to `top`.
+    void moved(const FrameStack& frames, const Frame* seen, const Frame* top) {
+        if (seen != nullptr && top == seen + 1) {
+            called(frames, top);
+        } else if (top + 1 == seen) {
+            returned(frames, top);
+        } else {
+            look_at_frames(&frames[0], top);
+        }
     }
     // The frames from `bottom` up to `top`, after any change.
     void look_at_frames(const Frame* bottom, const Frame* top);
