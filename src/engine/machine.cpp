@@ -204,9 +204,9 @@ void run_plain_engine(Context& ctx) {
 #endif
 // A take-over: the steps counted in the frame first, then what it runs now.
 #define BEFORE_TAKE_OVER() profiler.count(std::exchange(steps, 0))
-#define NOTE_TAKE_OVER() profiler.took_over(fp->node)
+#define NOTE_TAKE_OVER() profiler.took_over(fp->node, generation)
 // A call, a return, and whatever code outside the loop did (LOAD_REGISTERS).
-#define CALLED() (CHECK_MOVE(fp == seen + 1), profiler.count(std::exchange(steps, 0)), profiler.called(frames, fp), seen = fp)
+#define CALLED() (CHECK_MOVE(fp == seen + 1), profiler.count(std::exchange(steps, 0)), profiler.called(frames, fp, generation), seen = fp)
 #define RETURNED() \
     (CHECK_MOVE(fp + 1 == seen), profiler.count(std::exchange(steps, 0)), profiler.returned(frames, fp), seen = fp)
 #define MOVED_EXPRESSION() \
@@ -434,7 +434,7 @@ dispatch:
 #if TOLVA_PROFILED
             // Its body and the calls in it are counted now; the steps they
             // then take are not counted again.
-            steps -= profiler.count_straight(*ip[1].operand.counted);
+            steps -= profiler.count_straight(*ip[1].operand.counted, generation);
 #endif
             NEXT2();
         }

@@ -18,7 +18,7 @@ constexpr std::uint32_t most_depth = 256;
 
 }  // namespace
 
-Profiler::Profiler(Context& ctx, std::string root) : ctx_(ctx), known_(known_size), took_(known_size) {
+Profiler::Profiler(Context& ctx, std::string root) : ctx_(ctx), known_(known_size), took_(known_size), plain_(known_size) {
     stacks_.push_back({.parent = none, .definition = 0, .depth = 0, .calls = 1});
     self_.push_back(0);
     definitions_.push_back({.name = std::move(root), .defined = {}});
@@ -45,7 +45,10 @@ void Profiler::look_at_frames(const Frame* bottom, const Frame* top) {
 
 void Profiler::push_frame(const ListNode* node) {
     const std::uint32_t below = depth_ == 0 ? 0 : shadow_[depth_ - 1].stack;
-    if (shadow_.size() == depth_) shadow_.resize(2 * depth_ + 16);
+    if (shadow_room_ == depth_) {
+        shadow_room_ = 2 * depth_ + 16;
+        shadow_.resize(shadow_room_);
+    }
     shadow_[depth_++] = {node, called_from(below, node)};
 }
 
@@ -140,8 +143,9 @@ void Profiler::take_over(const ListNode* node) {
         while (stacks_[stack].depth > floor && stacks_[stack].definition != definition) stack = stacks_[stack].parent;
         if (stacks_[stack].depth <= floor) stack = child_of(frame.stack, definition);
     }
+    if (definition == none) plain_[known_slot(node, 0)] = {node, ctx_.runtime.generation};
     took_[known_slot(node, frame.stack ^ below << 16)] = {node, ctx_.runtime.generation, below, frame.stack, stack, definition != none};
-    took_over(node);
+    took_over(node, ctx_.runtime.generation);
 }
 
 // The stack of a call of `definition` made in `parent`'s: past the deepest
@@ -259,7 +263,7 @@ void Profiler::walk(Visit&& visit) {
 // The calls of each definition, and its name as a frame: the first called
 // of a name has it alone, the others their number after it (; separates
 // frames in collapsed stacks).
-std::vector<Profiler::Called> Profiler::called() const {
+std::vector<Profiler::Called> Profiler::calls_by_definition() const {
     std::vector<Called> called(definitions_.size());
     for (const Stack& stack : stacks_) called[stack.definition].calls += stack.calls;
     std::unordered_map<std::string, std::uint32_t> named;
@@ -274,7 +278,7 @@ std::vector<Profiler::Called> Profiler::called() const {
 
 void Profiler::write_collapsed(std::ostream& out) {
     give_all();
-    const std::vector<Called> names = called();
+    const std::vector<Called> names = calls_by_definition();
     std::string path;
     std::vector<std::size_t> lengths;
     walk([&](bool entering, std::uint32_t at) {
@@ -311,7 +315,7 @@ ProfileSummary Profiler::summary() {
         if (open[definition]++ == 0) rows[definition].total += inside[at];
         rows[definition].self += taken(at);
     });
-    std::vector<Called> names = called();
+    std::vector<Called> names = calls_by_definition();
     ProfileSummary summary{.steps = inside[0], .rows = {}};
     for (std::size_t index = 0; index < definitions_.size(); ++index) {
         if (names[index].calls == 0) continue;

@@ -39,13 +39,14 @@ public:
         seen_top_ = nullptr;
     }
     // `top` is one frame above the one seen: a call of what its list is,
-    // as last seen above this stack.
-    void called(const FrameStack& frames, const Frame* top) {
+    // as last seen above this stack. (The loop hands over the dictionary's
+    // generation, which it keeps in a register, here and below.)
+    void called(const FrameStack& frames, const Frame* top, std::uint64_t generation) {
         const ListNode* const node = top->node;
-        if (depth_ < shadow_.size()) [[likely]] {
+        if (depth_ < shadow_room_) [[likely]] {
             const std::uint32_t below = current_;
             const Known& known = known_[known_slot(node, below)];
-            if (known.node == node && known.below == below && known.generation == ctx_.runtime.generation) {
+            if (known.node == node && known.below == below && known.generation == generation) {
                 if (known.call) ++stacks_[known.stack].calls;
                 shadow_[depth_++] = {node, known.stack};
                 current_ = known.stack;
@@ -65,7 +66,7 @@ public:
     // Any other change, from the frame seen (or none) to `top`.
     void moved(const FrameStack& frames, const Frame* seen, const Frame* top) {
         if (seen != nullptr && top == seen + 1) {
-            called(frames, top);
+            called(frames, top, ctx_.runtime.generation);
         } else if (top + 1 == seen) {
             returned(frames, top);
         } else {
@@ -74,17 +75,33 @@ public:
     }
     // The frames from `bottom` up to `top`, after any change.
     void look_at_frames(const Frame* bottom, const Frame* top);
-    // A call of `body` begins to run in place in the top frame, or the
-    // innermost one ends.
     // A call whose calls and steps are known (CountedCalls) begins: all of
     // them are counted. Its steps, which the loop then does not count.
     // Its runs are counted, and given to the stacks when it runs from
     // another stack, when the profile is read, or when it goes.
-    std::int64_t count_straight(CountedCalls& counted) {
-        if (counted.below != current_ || counted.generation != ctx_.runtime.generation || counted.profile != this)
-            [[unlikely]] place(counted);
+    std::int64_t count_straight(CountedCalls& counted, std::uint64_t generation) {
+        if (counted.below != current_ || counted.generation != generation || counted.profile != this)
+            [[unlikely]] {
+            if (!moved_at_hand(counted, generation)) place(counted);
+        }
         ++counted.runs;
         return counted.steps;
+    }
+    // The same call of one body made from another stack, as a recursion
+    // makes it at each depth: given, then moved to where the stack's cache
+    // says, if it knows.
+    bool moved_at_hand(CountedCalls& counted, std::uint64_t generation) {
+        if (counted.calls.size() != 1 || counted.profile != this || counted.generation != generation) return false;
+        CountedCalls::Call& call = counted.calls[0];
+        const Known& known = known_[known_slot(call.body, current_)];
+        if (known.node != call.body || known.below != current_ || known.generation != generation) return false;
+        if (call.word) stacks_[call.stack].calls += counted.runs;
+        self_[call.stack] += static_cast<std::int64_t>(counted.runs) * call.steps;
+        counted.runs = 0;
+        call.stack = known.stack;
+        call.word = known.call;
+        counted.below = current_;
+        return true;
     }
     void give(CountedCalls& counted);
     void forget(CountedCalls& counted);
@@ -92,8 +109,10 @@ public:
     Profiler(const Profiler&) = delete;
     Profiler& operator=(const Profiler&) = delete;
 
-    // The call's own op keeps the stack it was last made in and the one it
-    // made: the same, as long as its code, which no change leaves current.
+    // A call of `body` begins to run in place in the top frame, or the
+    // innermost one ends. The call's own op keeps the stack it was last
+    // made in and the one it made: the same, as long as its code, which no
+    // change leaves current.
     template <typename Site>
     void enter_in_place(const ListNode* body, Site& site) {
         std::uint32_t& stack = shadow_[depth_ - 1].stack;
@@ -118,12 +137,19 @@ public:
     // The top frame, seen, was taken over by the call that is its list's
     // last act, which runs `node`: the call is shown inside the word it took
     // the place of (take_over).
-    void took_over(const ListNode* node) {
+    void took_over(const ListNode* node, std::uint64_t generation) {
         Shadow& frame = shadow_[depth_ - 1];
+        // Most often a list that is no word's body (a conditional's): the
+        // frame goes on in the stack it ran in.
+        const Plain& plain = plain_[known_slot(node, 0)];
+        if (plain.node == node && plain.generation == generation && in_place_.back().depth != depth_) {
+            frame.node = node;
+            return;
+        }
         const std::uint32_t below = depth_ == 1 ? 0 : shadow_[depth_ - 2].stack;
         const Took& took = took_[known_slot(node, frame.stack ^ below << 16)];
         if (in_place_.back().depth == depth_ || took.node != node || took.from != frame.stack || took.below != below ||
-            took.generation != ctx_.runtime.generation) [[unlikely]] {
+            took.generation != generation) [[unlikely]] {
             take_over(node);
             return;
         }
@@ -170,6 +196,11 @@ private:
         std::uint32_t stack = 0;
         bool call = false;  // a word's body: a call, even where its stack is the one below
     };
+    // A list found to be no word's body in the dictionary's generation then.
+    struct Plain {
+        const ListNode* node = nullptr;
+        std::uint64_t generation = 0;
+    };
     struct Took {
         const ListNode* node = nullptr;
         std::uint64_t generation = 0;
@@ -198,7 +229,7 @@ private:
     void take_over(const ListNode* node);
     std::uint32_t called_from(std::uint32_t below, const ListNode* node);
     std::uint32_t child_of(std::uint32_t parent, std::uint32_t definition);
-    std::vector<Called> called() const;
+    std::vector<Called> calls_by_definition() const;
 
     // Which lists are the bodies of which words, kept as the dictionary
     // changes: a call is known by the body it runs.
@@ -222,10 +253,12 @@ private:
     std::unordered_map<std::uint64_t, std::uint32_t> children_;  // by parent and definition
     std::uint32_t current_ = 0;                                  // the stack steps go to
     std::vector<Shadow> shadow_;  // the frames seen, bottom first: depth_ of them
+    std::uint32_t shadow_room_ = 0;  // its size
     std::uint32_t depth_ = 0;
     std::vector<InPlace> in_place_;
     std::vector<Known> known_;
     std::vector<Took> took_;
+    std::vector<Plain> plain_;
     std::vector<CountedCalls*> waiting_;  // with runs not given yet
 
     std::vector<Definition> definitions_;

@@ -124,6 +124,25 @@ TEST(Profile, LastCallsAreShownInsideTheirCallers) {
     // Its first run, token by token, takes no frame over.
     EXPECT_TRUE(run.stacks.contains("program;down;down"));
     EXPECT_FALSE(run.stacks.contains("program;down;down;down"));
+    // A conditional's list taking the frame over is no frame, until it is
+    // named as a word: then it is a call of that word.
+    const Profiled named = profiled({":f dup { 1- f } iftrue ;", "3 f drop", "3 f drop", "/w", "3 f drop"});
+    EXPECT_EQ(named.row("f").calls, 12U);
+    EXPECT_EQ(named.row("w").calls, 3U);
+    EXPECT_TRUE(named.stacks.contains("program;f;w"));
+}
+
+TEST(Profile, ACallCountedAtOnceFollowsARecursion) {
+    // g runs in place, from another stack at each depth.
+    const Profiled run = profiled({":g 1+ ;", ":f dup { 1- f g } iftrue ;", "5 f . cr", "5 f . cr"});
+    EXPECT_EQ(run.output, "5 \n5 \n");
+    EXPECT_EQ(run.row("g").calls, 10U);
+    // (The outermost call's first run goes token by token.)
+    std::string stack = "program;f";
+    for (int depth = 2; depth <= 5; ++depth) {
+        stack += ";f";
+        EXPECT_EQ(run.stacks.at(stack + ";g"), run.stacks.at("program;f;f;g")) << depth;
+    }
 }
 
 TEST(Profile, RedefinitionsAreCountedUnderTheDefinitionThatRan) {
