@@ -202,9 +202,12 @@ void run_plain_engine(Context& ctx) {
 #define CHECK_MOVE(holds) ((void)0)
 #define STEP() ++steps
 #endif
-// A take-over: the steps counted in the frame first, then what it runs now.
-#define BEFORE_TAKE_OVER() profiler.count(std::exchange(steps, 0))
-#define NOTE_TAKE_OVER() profiler.took_over(fp->node, generation)
+// A take-over, told once the frame runs its new list: the steps before it
+// are counted first, unless the frame goes on in the same stack of calls.
+#define NOTE_TAKE_OVER()                                                                        \
+    (profiler.took_over_plain(fp->node, generation)                                             \
+         ? (void)0                                                                              \
+         : (profiler.count(std::exchange(steps, 0)), profiler.took_over(fp->node, generation)))
 // A call, a return, and whatever code outside the loop did (LOAD_REGISTERS).
 #define CALLED() (CHECK_MOVE(fp == seen + 1), profiler.count(std::exchange(steps, 0)), profiler.called(frames, fp, generation), seen = fp)
 #define RETURNED() \
@@ -214,7 +217,6 @@ void run_plain_engine(Context& ctx) {
 #define HAND_STEPS_OVER() (profiler.add_steps(std::exchange(steps, 0)), seen = nullptr)
 #else
 #define STEP() ((void)0)
-#define BEFORE_TAKE_OVER() ((void)0)
 #define NOTE_TAKE_OVER() ((void)0)
 #define CALLED() ((void)0)
 #define RETURNED() ((void)0)
@@ -290,7 +292,6 @@ void run_plain_engine(Context& ctx) {
             fp + (calls) >= frames_limit || trapped(runtime)) [[unlikely]]                            \
             slow                                                                                  \
         if (tail) {                                                                               \
-            BEFORE_TAKE_OVER();                                                                   \
             frames.take_over(*fp, (calls));                                                       \
             frames_limit -= (calls);                                                              \
         } else {                                                                                  \
@@ -557,7 +558,6 @@ dispatch:
             CALL_OUT(ip, count_in_place(ctx, 1));                                \
         }                                                                        \
         if (tail) {                                                              \
-            BEFORE_TAKE_OVER();                                                  \
             frames.take_over(*fp, 1);                                            \
             --frames_limit;                                                      \
         } else {                                                                 \
@@ -878,7 +878,6 @@ tail_call:
         CALL_OUT(resume, code = ready_to_call(ctx, *node));
         if (code == nullptr) DISPATCH();
     }
-    BEFORE_TAKE_OVER();
     frames.take_over(*fp, 1);
     --frames_limit;
     fp->code = code;
@@ -958,7 +957,6 @@ copy_underflow:
 #undef RETURNED
 #undef CHECK_MOVE
 #undef MOVED_EXPRESSION
-#undef BEFORE_TAKE_OVER
 #undef NOTE_TAKE_OVER
 #undef HAND_STEPS_OVER
 }

@@ -137,15 +137,16 @@ public:
     // The top frame, seen, was taken over by the call that is its list's
     // last act, which runs `node`: the call is shown inside the word it took
     // the place of (take_over).
+    // Most often it is a list that is no word's body (a conditional's): the
+    // frame goes on in the stack it ran in, and this is all there is to do.
+    bool took_over_plain(const ListNode* node, std::uint64_t generation) {
+        const Plain& plain = plain_[known_slot(node, 0)];
+        if (plain.node != node || plain.generation != generation || in_place_.back().depth == depth_) return false;
+        shadow_[depth_ - 1].node = node;
+        return true;
+    }
     void took_over(const ListNode* node, std::uint64_t generation) {
         Shadow& frame = shadow_[depth_ - 1];
-        // Most often a list that is no word's body (a conditional's): the
-        // frame goes on in the stack it ran in.
-        const Plain& plain = plain_[known_slot(node, 0)];
-        if (plain.node == node && plain.generation == generation && in_place_.back().depth != depth_) {
-            frame.node = node;
-            return;
-        }
         const std::uint32_t below = depth_ == 1 ? 0 : shadow_[depth_ - 2].stack;
         const Took& took = took_[known_slot(node, frame.stack ^ below << 16)];
         if (in_place_.back().depth == depth_ || took.node != node || took.from != frame.stack || took.below != below ||
