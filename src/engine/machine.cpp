@@ -212,8 +212,9 @@ void run_plain_engine(Context& ctx) {
 #define CALLED() (CHECK_MOVE(fp == seen + 1), profiler.count(std::exchange(steps, 0)), profiler.called(frames, fp, generation), seen = fp)
 #define RETURNED() \
     (CHECK_MOVE(fp + 1 == seen), profiler.count(std::exchange(steps, 0)), profiler.returned(frames, fp), seen = fp)
-#define MOVED_EXPRESSION() \
-    (fp != seen ? (void)(profiler.count(std::exchange(steps, 0)), profiler.moved(frames, seen, fp), seen = fp) : (void)0)
+// Code outside the loop was handed the steps and the frame seen, so it is
+// looked at afresh.
+#define MOVED_EXPRESSION() (profiler.look_at_frames(&frames[0], fp), seen = fp)
 #define HAND_STEPS_OVER() (profiler.add_steps(std::exchange(steps, 0)), seen = nullptr)
 #else
 #define STEP() ((void)0)

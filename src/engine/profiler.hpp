@@ -63,16 +63,6 @@ public:
         }
         look_at_frames(&frames[0], top);
     }
-    // Any other change, from the frame seen (or none) to `top`.
-    void moved(const FrameStack& frames, const Frame* seen, const Frame* top) {
-        if (seen != nullptr && top == seen + 1) {
-            called(frames, top, ctx_.runtime.generation);
-        } else if (top + 1 == seen) {
-            returned(frames, top);
-        } else {
-            look_at_frames(&frames[0], top);
-        }
-    }
     // The frames from `bottom` up to `top`, after any change.
     void look_at_frames(const Frame* bottom, const Frame* top);
     // A call whose calls and steps are known (CountedCalls) begins: all of
