@@ -10,6 +10,7 @@
 
 #include "core/user_word.hpp"
 #include "engine/meaning.hpp"
+#include "words/operations.hpp"
 
 // Which tokens of a list run as one instruction, decided here alone. A
 // list is first looked up term by term, each term one token (by its
@@ -402,9 +403,7 @@ public:
     // terms, and `not` after.
     Emitted form(std::span<const Term> terms, Form form) {
         const FormInfo& made = info(form);
-        const std::size_t at = (made.copy != Copy::none ? 1 : 0) + (made.operand == Operand::variable_number ? 2
-                                                                     : made.operand != Operand::stack ? 1
-                                                                                                        : 0);
+        const auto at = static_cast<std::size_t>(before_word(made));
         const Term& word = terms[at];
         const Op op = op_of(row_number(*word.row), form);
         if (made.operand == Operand::number && word.is(Row::divide)) {
@@ -685,6 +684,28 @@ const std::vector<Rule>& rules() {
     return made;
 }
 
+// Whether the number a form's word takes as y is one its row's domain holds,
+// so that its op need not check it; with another, the tokens run apart and
+// the word fails as written.
+bool operand_fits(Form form, std::span<const Term> terms) {
+    const FormInfo& made = info(form);
+    if (made.operand != Operand::number && made.operand != Operand::variable_number) return true;
+    const auto at = static_cast<std::size_t>(before_word(made));
+    const double y = terms[at - 1].number;
+    switch (row_number(*terms[at].row)) {
+#define BINARY(name, id, result, domain) \
+    case Row::id:                        \
+        return operation::domain::operand_holds(y);
+#define BINARY2(name, id, first, second, domain) \
+    case Row::id:                                \
+        return operation::domain::operand_holds(y);
+#define TOLVA_ROW(kind, name, id)
+#include "words/vocabulary.def"
+        default:
+            return true;
+    }
+}
+
 // Whether `terms` are what `rule` matches: each of its class, and the word
 // of a form rule one that has the form.
 bool matched(const Rule& rule, std::span<const Term> terms) {
@@ -693,7 +714,7 @@ bool matched(const Rule& rule, std::span<const Term> terms) {
         if ((terms[index].classes & bit(c)) == 0) return false;
         if (c == Class::in_form && op_of(row_number(*terms[index].row), rule.form) == Op::count) return false;
     }
-    return true;
+    return rule.form == Form::count || operand_fits(rule.form, terms);
 }
 
 }  // namespace

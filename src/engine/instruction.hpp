@@ -161,6 +161,11 @@ inline constexpr FormInfo form_table[] = {
 #undef TOLVA_FORM
 };
 constexpr const FormInfo& info(Form form) { return form_table[static_cast<std::size_t>(form)]; }
+// How many tokens come before the word in `form`: the copy and the operands.
+constexpr int before_word(const FormInfo& made) {
+    return (made.copy != Copy::none ? 1 : 0) +
+           (made.operand == Operand::variable_number ? 2 : made.operand != Operand::stack ? 1 : 0);
+}
 
 // The op of `row` in `form`; Op::count where the row has no such form.
 Op op_of(Row row, Form form);

@@ -67,13 +67,23 @@ template <std::size_t in, std::size_t out>
 
 enum Input : int { a, b, c };
 
+// Whether a two-operand row's domain holds x and y; a number written as y
+// was checked as the code was compiled.
+template <Form form, class Domain>
+[[gnu::always_inline]] inline bool operands_hold(double x, double y) {
+    constexpr Operand operand = info(form).operand;
+    if constexpr (operand == Operand::number || operand == Operand::variable_number) {
+        return Domain::holds_known(x, y);
+    } else {
+        return Domain::holds(x, y);
+    }
+}
+
 // Of the values a row's op in `form` hands its word, how many it took off
 // the stack it found (the rest the copy and the operands before the word
 // pushed): what is gone when the word fails, and what its results replace.
 constexpr int taken(Form form, int in) {
-    const FormInfo& made = info(form);
-    const int pushed = (made.copy != Copy::none ? 1 : 0) +
-                       (made.operand == Operand::variable_number ? 2 : made.operand != Operand::stack ? 1 : 0);
+    const int pushed = before_word(info(form));
     return in > pushed ? in - pushed : 0;
 }
 
@@ -755,7 +765,7 @@ dispatch:
 #define TOLVA_OPERANDS(row, form)                              \
     constexpr int gone = taken(Form::form, 2);                 \
     const auto [x, y] = operands<Form::form>(sp, tos, ip);     \
-    if (!row##_row::in::holds(x, y)) [[unlikely]] {            \
+    if (!operands_hold<Form::form, row##_row::in>(x, y)) [[unlikely]] { \
         TOLVA_TAKE(gone);                                      \
         RAISE(ip + 1, row##_row::in::fail(x, y));              \
     }

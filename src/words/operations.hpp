@@ -24,14 +24,26 @@ inline double quotient(double x, double y) {
 }
 
 // The operands a two-operand word is defined for, and how it fails on the
-// others, having taken both.
+// others, having taken both. `holds_known` is `holds` for a y that
+// `operand_holds`.
 struct total {
     static bool holds(double, double) { return true; }
+    static bool operand_holds(double) { return true; }
+    static bool holds_known(double, double) { return true; }
     [[noreturn]] static void fail(double, double) { __builtin_unreachable(); }  // holds everywhere
 };
 struct divisible {
     static bool holds(double x, double y) {
         return fits_int32(x) && fits_int32(y) && static_cast<std::int32_t>(y) != 0;
+    }
+    // A divisor written in the code is checked once, as it is compiled, and
+    // then need not be; -1 is left to the word, which takes it apart.
+    static bool operand_holds(double y) {
+        return fits_int32(y) && static_cast<std::int32_t>(y) != 0 && static_cast<std::int32_t>(y) != -1;
+    }
+    static bool holds_known(double x, double y) {
+        if (!operand_holds(y)) __builtin_unreachable();
+        return fits_int32(x);
     }
     [[noreturn, gnu::cold]] static void fail(double x, double y);
 };

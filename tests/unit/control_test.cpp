@@ -41,3 +41,19 @@ TEST(Control, ListsRunInPlaceLeaveTheDepthTheFlagDecided) {
         {"[ $i 2 mod { 9 } iftrue ] 4 times", "", "", "9 9 "},
     });
 }
+
+// A divisor written before mod or /mod is checked as the code is compiled;
+// one the word cannot take must still fail as the word does, and one it can
+// must still truncate both operands.
+TEST(Control, DivisorsWrittenInTheCodeFailAsTheWordDoes) {
+    check_all({
+        {":f 0 mod ; 1 2 f", "", "Domain error: division by zero\n", "1 "},
+        {":f dup 0 /mod ; 1 2 f", "", "Domain error: division by zero\n", "1 2 "},
+        {":f $a 0 mod ; 5 =a 1 f", "", "Domain error: division by zero\n", "1 "},
+        {":f 0.5 /mod ; 1 2 f", "", "Domain error: division by zero\n", "1 "},
+        {":f 2147483648 mod ; 1 2 f", "", "Out of range: integer out of range\n", "1 "},
+        {":f nan /mod ; 1 2 f", "", "Out of range: integer out of range\n", "1 "},
+        {":f 7 mod ; 1 2147483648 f", "", "Out of range: integer out of range\n", "1 "},
+        {":f 3.9 /mod ; 0 7.9 - f 7.9 f", "", "", "-1 -2 1 2 "},
+    });
+}
