@@ -31,15 +31,31 @@ local function wait_for_effects(buffer, wanted)
   return vim.deep_equal(effects_of(buffer), wanted)
 end
 
+-- Edits `path`: its buffer and the id of the client the configuration started for it.
+local function open(path)
+  vim.cmd("edit " .. vim.fn.fnameescape(path))
+  local buffer = vim.api.nvim_get_current_buf()
+  vim.wait(5000, function() return next(vim.lsp.buf_get_clients(buffer)) ~= nil end, 50)
+  local client = next(vim.lsp.buf_get_clients(buffer))
+  check("the configuration starts a server for " .. path, client ~= nil)
+  return buffer, client
+end
+
+-- The result of a request about the buffer, which must not fail.
+local function ask(buffer, client, method, params)
+  params.textDocument = { uri = vim.uri_from_bufnr(buffer) }
+  local reply = (vim.lsp.buf_request_sync(buffer, method, params, 5000) or {})[client] or {}
+  check(method .. " answers", reply.err == nil, reply.err)
+  return reply.result
+end
+
+local function at(line, character) return { position = { line = line, character = character } } end
+
 local function run()
   -- The configuration starts the server found on the PATH for a .tv file.
   vim.env.PATH = vim.fn.fnamemodify(server, ":p:h") .. ":" .. vim.env.PATH
   vim.cmd("luafile " .. vim.fn.fnameescape(config))
-  vim.cmd("edit " .. vim.fn.fnameescape(file))
-  local buffer = vim.api.nvim_get_current_buf()
-  vim.wait(5000, function() return #vim.lsp.buf_get_clients(buffer) > 0 end, 50)
-  local client = (vim.lsp.buf_get_clients(buffer)[1] or {}).id
-  check("the configuration starts the server for the file", client ~= nil)
+  local buffer, client = open(file)
 
   -- Diagnostics arrive on their own once the document is open: what reading
   -- it finds, then what running it finds.
@@ -52,45 +68,34 @@ local function run()
   check("the effect of square at the end of its line", wait_for_effects(buffer, { [1] = "( a -- b )" }),
     effects_of(buffer))
 
-  local function ask(method, line, character, extra)
-    local params = vim.tbl_extend("force", {
-      textDocument = { uri = vim.uri_from_bufnr(buffer) },
-      position = { line = line, character = character },
-    }, extra or {})
-    local replies = vim.lsp.buf_request_sync(buffer, method, params, 5000) or {}
-    local reply = replies[client] or {}
-    check(method .. " answers", reply.err == nil, reply.err)
-    return reply.result
-end
+  local hover = ask(buffer, client, "textDocument/hover", at(2, 2))
+  check("hover shows the definition and its comment", hover and hover.contents.value:find(":square dup %* ;")
+    and hover.contents.value:find("Multiplies a number by itself."), hover)
 
-local hover = ask("textDocument/hover", 2, 2)
-check("hover shows the definition and its comment", hover and hover.contents.value:find(":square dup %* ;")
-  and hover.contents.value:find("Multiplies a number by itself."), hover)
+  local builtin = ask(buffer, client, "textDocument/hover", at(1, 9))
+  check("hover on a built-in shows its effect", builtin and builtin.contents.value:find("( x -- x x )", 1, true), builtin)
 
-local builtin = ask("textDocument/hover", 1, 9)
-check("hover on a built-in shows its effect", builtin and builtin.contents.value:find("( x -- x x )", 1, true), builtin)
+  local items = ask(buffer, client, "textDocument/completion", at(2, 1))
+  local labels = {}
+  for _, item in ipairs(items or {}) do labels[item.label] = item end
+  check("completion offers the document's word and the built-ins", labels.square and labels.dup and labels.swap, items)
 
-local items = ask("textDocument/completion", 2, 1)
-local labels = {}
-for _, item in ipairs(items or {}) do labels[item.label] = item end
-check("completion offers the document's word and the built-ins", labels.square and labels.dup and labels.swap, items)
+  local definition = ask(buffer, client, "textDocument/definition", at(2, 3))
+  check("definition goes to :square", definition and #definition == 1 and definition[1].range.start.line == 1, definition)
 
-local definition = ask("textDocument/definition", 2, 3)
-check("definition goes to :square", definition and #definition == 1 and definition[1].range.start.line == 1, definition)
+  local rename = ask(buffer, client, "textDocument/rename", vim.tbl_extend("force", at(2, 3), { newName = "sq" }))
+  local edits = rename and rename.changes and rename.changes[vim.uri_from_bufnr(buffer)]
+  check("rename edits the definition and the use", edits and #edits == 2, rename)
+  if edits then vim.lsp.util.apply_workspace_edit(rename, "utf-16") end
+  check("the renamed buffer reads as it should",
+    vim.api.nvim_buf_get_lines(buffer, 1, 3, false)[1] == ":sq dup * ;", vim.api.nvim_buf_get_lines(buffer, 0, -1, false))
 
-local rename = ask("textDocument/rename", 2, 3, { newName = "sq" })
-local edits = rename and rename.changes and rename.changes[vim.uri_from_bufnr(buffer)]
-check("rename edits the definition and the use", edits and #edits == 2, rename)
-if edits then vim.lsp.util.apply_workspace_edit(rename, "utf-16") end
-check("the renamed buffer reads as it should",
-  vim.api.nvim_buf_get_lines(buffer, 1, 3, false)[1] == ":sq dup * ;", vim.api.nvim_buf_get_lines(buffer, 0, -1, false))
+  -- An edit that deletes the line with the effect and defines two words on
+  -- the line the old mark moves to: both effects, in order, and nothing stale.
+  vim.api.nvim_buf_set_lines(buffer, 0, 2, false, { ":pair 1 2 ; :sq dup * ;" })
+  check("the effects follow an edit", wait_for_effects(buffer, { [0] = "( -- a b ) ( a -- b )" }), effects_of(buffer))
 
--- An edit that deletes the line with the effect and defines two words on
--- the line the old mark moves to: both effects, in order, and nothing stale.
-vim.api.nvim_buf_set_lines(buffer, 0, 2, false, { ":pair 1 2 ; :sq dup * ;" })
-check("the effects follow an edit", wait_for_effects(buffer, { [0] = "( -- a b ) ( a -- b )" }), effects_of(buffer))
-
-vim.lsp.stop_client(client)
+  vim.lsp.stop_client(client)
 end
 
 -- A folder whose name holds a blank, "#", "%" and a letter past ASCII: the
@@ -101,15 +106,8 @@ local function odd_folder()
   vim.fn.mkdir(dir, "p")
   vim.fn.writefile({ "\\ Multiplies a number by itself.", ":square dup * ;" }, dir .. "/lib.tv")
   vim.fn.writefile({ "( lib.tv ) included", "3 square . cr" }, dir .. "/main.tv")
-  vim.cmd("edit " .. vim.fn.fnameescape(dir .. "/main.tv"))
-  local buffer = vim.api.nvim_get_current_buf()
-  -- Clients by their ids: this one is the second.
-  vim.wait(5000, function() return next(vim.lsp.buf_get_clients(buffer)) ~= nil end, 50)
-  local client = next(vim.lsp.buf_get_clients(buffer))
-  check("the server starts for a file in the odd folder", client ~= nil)
-  local replies = vim.lsp.buf_request_sync(buffer, "textDocument/definition", {
-    textDocument = { uri = vim.uri_from_bufnr(buffer) }, position = { line = 1, character = 3 } }, 5000) or {}
-  local found = (replies[client] or {}).result
+  local buffer, client = open(dir .. "/main.tv")
+  local found = ask(buffer, client, "textDocument/definition", at(1, 3))
   check("definition goes to :square in the included file", found and #found == 1
     and vim.uri_to_fname(found[1].uri) == dir .. "/lib.tv" and found[1].range.start.line == 1, found)
   -- The run's diagnostics were sent before that answer.
@@ -143,16 +141,15 @@ local function roots()
   local files = { project .. "/a.tv", project .. "/b.tv", project .. "/lib/c.tv", other .. "/d.tv", project .. "/e.tv" }
   for _, file in ipairs(files) do vim.fn.writefile({ "1 2 +", ":square dup * ;" }, file) end
   local buffers, ids = {}, {}
-  local function open(i)
-    vim.cmd("edit " .. vim.fn.fnameescape(files[i]))
-    buffers[i] = vim.api.nvim_get_current_buf()
-  end
   local function client_of(i)
     vim.wait(5000, function() return next(vim.lsp.buf_get_clients(buffers[i])) ~= nil end, 50)
     ids[i] = next(vim.lsp.buf_get_clients(buffers[i]))
     return ids[i]
   end
-  for i = 1, 4 do open(i) end
+  for i = 1, 4 do
+    vim.cmd("edit " .. vim.fn.fnameescape(files[i]))
+    buffers[i] = vim.api.nvim_get_current_buf()
+  end
   for i = 1, 4 do check("file " .. i .. " has a server", client_of(i) ~= nil) end
   check("one server for the project's files", ids[1] == ids[2] and ids[1] == ids[3], ids)
   check("another for the other folder", ids[4] ~= nil and ids[4] ~= ids[1], ids)
@@ -170,8 +167,8 @@ local function roots()
   vim.wait(5000, function() return servers() == 1 end, 50)
   check("the project's server ended", servers() == 1, servers())
   check("its effects went with it", wait_for_effects(buffers[2], {}), effects_of(buffers[2]))
-  open(5)
-  check("a new server for the project", client_of(5) ~= nil and ids[5] ~= ids[1] and ids[5] ~= ids[4], ids)
+  buffers[5], ids[5] = open(files[5])
+  check("a new server for the project", ids[5] ~= nil and ids[5] ~= ids[1] and ids[5] ~= ids[4], ids)
   check("two processes again", servers() == 2, servers())
 
   vim.lsp.stop_client(vim.lsp.get_active_clients())
@@ -222,21 +219,11 @@ end
 local function fixes()
   local file = vim.fn.tempname() .. ".tv"
   vim.fn.writefile({ "\\ Squares", "\\ a number.", ":square", "  dup * ;", "3 square . cr", "4 sqaure . cr" }, file)
-  vim.cmd("edit " .. vim.fn.fnameescape(file))
-  local buffer = vim.api.nvim_get_current_buf()
-  vim.wait(5000, function() return next(vim.lsp.buf_get_clients(buffer)) ~= nil end, 50)
-  local client = next(vim.lsp.buf_get_clients(buffer))
-  check("the server starts for the file of fixes", client ~= nil)
+  local buffer, client = open(file)
   local errors = { severity = vim.diagnostic.severity.ERROR }
   vim.wait(5000, function() return #vim.diagnostic.get(buffer, errors) > 0 end, 50)
-  local function ask(method, params)
-    params.textDocument = { uri = vim.uri_from_bufnr(buffer) }
-    local reply = (vim.lsp.buf_request_sync(buffer, method, params, 5000) or {})[client] or {}
-    check(method .. " answers", reply.err == nil, reply.err)
-    return reply.result
-  end
 
-  local actions = ask("textDocument/codeAction", {
+  local actions = ask(buffer, client, "textDocument/codeAction", {
     range = { start = { line = 5, character = 3 }, ["end"] = { line = 5, character = 3 } },
     context = { diagnostics = vim.lsp.diagnostic.get_line_diagnostics(buffer, 5) },
   })
@@ -244,12 +231,12 @@ local function fixes()
   check("a code action offers the word meant", fix and fix.title == "did you mean `square`?"
     and fix.kind == "quickfix" and #fix.diagnostics == 1, actions)
 
-  local highlights = ask("textDocument/documentHighlight", { position = { line = 4, character = 3 } })
+  local highlights = ask(buffer, client, "textDocument/documentHighlight", at(4, 3))
   check("highlight shows the definition, written, and the use, read", highlights and #highlights == 2
     and highlights[1].kind == 3 and highlights[1].range.start.line == 2
     and highlights[2].kind == 2 and highlights[2].range.start.line == 4, highlights)
 
-  local folds = ask("textDocument/foldingRange", {})
+  local folds = ask(buffer, client, "textDocument/foldingRange", {})
   check("the comment and the definition fold", folds and #folds == 2 and folds[1].kind == "comment"
     and folds[1].endLine == 1 and folds[2].startLine == 2 and folds[2].endLine == 3, folds)
 
@@ -260,14 +247,10 @@ local function fixes()
   vim.fn.delete(file)
 end
 
-local ok, problem = pcall(run)
-check("the checks run to their end", ok, problem)
-ok, problem = pcall(odd_folder)
-check("the checks of the odd folder run to their end", ok, problem)
-ok, problem = pcall(roots)
-check("the checks of the roots run to their end", ok, problem)
-ok, problem = pcall(fixes)
-check("the checks of the fixes run to their end", ok, problem)
-ok, problem = pcall(omni)
-check("the checks of omni-completion run to their end", ok, problem)
+-- In this order: each stops the servers it started before the next.
+for _, checks in ipairs({ { "the file", run }, { "the odd folder", odd_folder }, { "the roots", roots },
+  { "the fixes", fixes }, { "omni-completion", omni } }) do
+  local ok, problem = pcall(checks[2])
+  check("the checks of " .. checks[1] .. " run to their end", ok, problem)
+end
 vim.cmd(failures == 0 and "qall!" or "cquit! 1")
