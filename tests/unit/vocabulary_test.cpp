@@ -2,8 +2,6 @@
 #include <locale>
 #include <sstream>
 
-#include "app/reference.hpp"
-#include "words/vocabulary.hpp"
 #include "session.hpp"
 
 // . and .s write a whole number short enough from its digits, and every
@@ -39,23 +37,5 @@ TEST(Vocabulary, NumbersPrintAsTheStreamFormatsThem) {
             reversed += one.str();
         }
         EXPECT_EQ(out.str(), expected.str() + "\n" + reversed);
-    }
-}
-
-// Hover shows a built-in's effect from the language reference, while the
-// stack-effect analysis counts with the vocabulary's row: the two must take
-// and leave as many values. The kinds up to `effect` take and leave fixed
-// counts; a construct's words are its shape.
-TEST(Vocabulary, TheReferenceGivesEachWordTheEffectOfItsRow) {
-    using forth::Kind;
-    for (const forth::Builtin& row : forth::vocabulary()) {
-        if (row.kind > Kind::effect || forth::is_closer(row.name)) continue;
-        const std::string effect = forth::effect_of(forth::describe(row.name, false));
-        ASSERT_FALSE(effect.empty()) << row.name << " has no effect in the reference";
-        std::istringstream names(effect.substr(1, effect.size() - 2));  // "( x y -- r )" without the brackets
-        std::size_t counts[2] = {}, side = 0;
-        for (std::string name; names >> name;) name == "--" ? void(side = 1) : void(++counts[side]);
-        EXPECT_EQ(counts[0], row.in) << row.name << " takes " << effect;
-        EXPECT_EQ(counts[1], row.out) << row.name << " leaves " << effect;
     }
 }
