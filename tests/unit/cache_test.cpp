@@ -7,6 +7,18 @@
 
 using forth::testing::check_all;
 
+namespace {
+
+// An interpreter with a word `raise` that asks it to stop.
+struct Raising : forth::Context {
+    Raising() {
+        forth::load_builtins(*this);
+        forth::define_word(*this, "raise", [](forth::Context& ctx) { forth::request_interrupt(ctx); });
+    }
+};
+
+}  // namespace
+
 TEST(Cache, RedefinitionsTakeEffectAtTheNextToken) {
     check_all({
         // inside a running loop, and inside a running body
@@ -145,9 +157,7 @@ TEST(Cache, RecursionIsBoundedByACountOfNestedCalls) {
 TEST(Cache, EveryCallCanBeInterrupted) {
     for (const char* body : {"", "1+", "i i", "1 [ 2 ] execute"}) {
         SCOPED_TRACE(body);
-        forth::Context ctx;
-        forth::load_builtins(ctx);
-        forth::define_word(ctx, "raise", [](forth::Context& ctx) { forth::request_interrupt(ctx); });
+        Raising ctx;
         forth::evaluate(ctx, std::string(":i 1+ ; :e ") + body + " ; 0");
         EXPECT_THROW(forth::evaluate(ctx, "[ raise e 5 ] execute"), forth::Interrupted);
         EXPECT_EQ(ctx.stack, std::vector<double>{0});
@@ -169,10 +179,8 @@ TEST(Cache, ASplicedListCountsOnTheFastRoad) {
 // A list spliced into its caller's code is a call: interrupted before it
 // runs anything.
 TEST(Cache, ASplicedListCanBeInterrupted) {
-    forth::Context ctx;
-    forth::load_builtins(ctx);
+    Raising ctx;
     forth::evaluator(ctx).eager = true;
-    forth::define_word(ctx, "raise", [](forth::Context& ctx) { forth::request_interrupt(ctx); });
     forth::evaluate(ctx, ":j [ ] execute ; :e raise 1 { 5 j } iftrue ; 0");
     EXPECT_THROW(forth::evaluate(ctx, "e"), forth::Interrupted);
     EXPECT_EQ(ctx.stack, std::vector<double>{0});
@@ -180,9 +188,7 @@ TEST(Cache, ASplicedListCanBeInterrupted) {
 
 // So may a huge count of blanks, after a screenful or so.
 TEST(Cache, SpacesCanBeInterrupted) {
-    forth::Context ctx;
-    forth::load_builtins(ctx);
-    forth::define_word(ctx, "raise", [](forth::Context& ctx) { forth::request_interrupt(ctx); });
+    Raising ctx;
     const forth::testing::Redirect out(std::cout);
     EXPECT_THROW(forth::evaluate(ctx, "raise 1000000 spaces"), forth::Interrupted);
     EXPECT_LE(out.text().size(), 4096u);

@@ -94,6 +94,17 @@ Ran run(const std::string& spelling, std::size_t depth, bool by_tokens, const st
     return ran;
 }
 
+// The op's instruction and its tokens, on the first 1, 2, ... of `values`,
+// leave the same to the last bit, or fail alike.
+void expect_alike(const std::string& spelling, const std::vector<double>& values) {
+    SCOPED_TRACE(spelling);
+    for (std::size_t depth = 1; depth <= values.size(); ++depth) {
+        const Ran compiled = run(spelling, depth, false, values), tokens = run(spelling, depth, true, values);
+        EXPECT_EQ(compiled.stack, tokens.stack);
+        EXPECT_EQ(compiled.errors, tokens.errors);
+    }
+}
+
 TEST(Ops, EachDoesWhatItDeclares) {
     int spelled = 0;
     for (std::size_t index = 0; index < static_cast<std::size_t>(forth::Op::count); ++index) {
@@ -130,13 +141,7 @@ TEST(Ops, EachDoesWhatItDeclares) {
 TEST(Ops, EachActsAsItsTokensAtTheEdges) {
     for (std::size_t index = 0; index < static_cast<std::size_t>(forth::Op::count); ++index) {
         const std::string spelling = spelling_of(static_cast<forth::Op>(index));
-        if (spelling.empty()) continue;
-        SCOPED_TRACE(spelling);
-        for (std::size_t depth = 1; depth <= edges.size(); ++depth) {
-            const Ran compiled = run(spelling, depth, false, edges), tokens = run(spelling, depth, true, edges);
-            EXPECT_EQ(compiled.stack, tokens.stack);
-            EXPECT_EQ(compiled.errors, tokens.errors);
-        }
+        if (!spelling.empty()) expect_alike(spelling, edges);
     }
 }
 
@@ -149,15 +154,8 @@ TEST(Ops, DivisionByAPowerOfTwoRoundsAsTheQuotient) {
     const double inf = std::numeric_limits<double>::infinity();
     const std::vector<double> values = {-0.0, nan, inf, -inf, 1e308, 4.9e-324, 2.2250738585072014e-308, -3, 7};
     for (const char* spelling : {"2 /", "0.5 /", "1024 /", "0.0009765625 /", "dup 4 /", "over 8 /",
-                                 "8.98846567431158e307 /", "4.9e-324 /", "0 /", "3 /"}) {
-        SCOPED_TRACE(spelling);
-        for (std::size_t depth = 1; depth <= values.size(); ++depth) {
-            std::vector<double> stack(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(depth));
-            const Ran compiled = run(spelling, depth, false, stack), tokens = run(spelling, depth, true, stack);
-            EXPECT_EQ(compiled.stack, tokens.stack);
-            EXPECT_EQ(compiled.errors, tokens.errors);
-        }
-    }
+                                 "8.98846567431158e307 /", "4.9e-324 /", "0 /", "3 /"})
+        expect_alike(spelling, values);
 }
 
 }  // namespace
