@@ -125,12 +125,14 @@ TEST(Effects, LateBindingAsOfEachCall) {
     EXPECT_EQ(effect_notation(analysis, "g"), "( -- a b c d )");
 }
 
+// Longer than any fixed number of rounds of guessing.
 TEST(Effects, ALongChainIsKnown) {
     std::string text = ":w0 dup * ;\n";
     for (int n = 1; n < 1000; ++n) text += ":w" + std::to_string(n) + " w" + std::to_string(n - 1) + " ;\n";
-    const Analysis analysis = analysed(text + ":sq dup * ;\n");
+    const Analysis analysis = analysed(text + ":sq dup * ;\n3 w999 . 4 sq . cr\n");
     EXPECT_EQ(effect_notation(analysis, "w999"), "( a -- b )");
     EXPECT_EQ(effect_notation(analysis, "sq"), "( a -- b )");
+    EXPECT_TRUE(analysis.diagnostics.empty()) << messages(analysis).front();
 }
 
 TEST(Effects, UnknownWhereTheWaysDiffer) {
