@@ -20,8 +20,12 @@ struct Profiled {
         static const forth::ProfileRow none;
         return none;
     }
-    double share(const std::string& name) const {
-        return static_cast<double>(row(name).self) / static_cast<double>(summary.steps);
+    double share(const std::string& name, bool total = false) const {
+        return static_cast<double>(total ? row(name).total : row(name).self) / static_cast<double>(summary.steps);
+    }
+    // Each word named ran so many times.
+    void expect_calls(std::initializer_list<std::pair<std::string, std::uint64_t>> counts) const {
+        for (const auto& [name, calls] : counts) EXPECT_EQ(row(name).calls, calls) << name;
     }
 };
 
@@ -58,8 +62,7 @@ TEST(Profile, RecursionIsCountedOncePerCallAndNests) {
     for (const bool by_tokens : {false, true}) {
         const Profiled run = profiled({fib, "10 fib . cr"}, by_tokens);
         EXPECT_EQ(run.output, "55 \n");
-        EXPECT_EQ(run.row("fib").calls, 177U);
-        EXPECT_EQ(run.row("program").calls, 1U);
+        run.expect_calls({{"fib", 177}, {"program", 1}});
         // fib 10 is 10 calls deep, each inside the one before.
         EXPECT_TRUE(run.stacks.contains("program;fib;fib;fib;fib;fib;fib;fib;fib;fib;fib"));
         EXPECT_FALSE(run.stacks.contains("program;fib;fib;fib;fib;fib;fib;fib;fib;fib;fib;fib"));
@@ -77,16 +80,15 @@ TEST(Profile, SharesFollowTheWork) {
     const double three = static_cast<double>(run.stacks.at("program;three;pass"));
     const double one = static_cast<double>(run.stacks.at("program;one;pass"));
     EXPECT_NEAR(three / (three + one), 0.75, 0.01);
-    EXPECT_NEAR(static_cast<double>(run.row("three").total) / static_cast<double>(run.summary.steps), 0.75, 0.03);
-    EXPECT_NEAR(static_cast<double>(run.row("one").total) / static_cast<double>(run.summary.steps), 0.25, 0.03);
+    EXPECT_NEAR(run.share("three", true), 0.75, 0.03);
+    EXPECT_NEAR(run.share("one", true), 0.25, 0.03);
 }
 
 TEST(Profile, CallsRunInPlaceOrFromLoopsHaveTheirStacks) {
     // Small words run in place in their callers, which times runs.
     const Profiled run = profiled({":inc 1+ ;", ":inc3 inc inc inc ;", ":main 0 [ inc3 ] 1000 times ;", "main . cr"});
     EXPECT_EQ(run.output, "3000 \n");
-    EXPECT_EQ(run.row("inc").calls, 3000U);
-    EXPECT_EQ(run.row("inc3").calls, 1000U);
+    run.expect_calls({{"inc", 3000}, {"inc3", 1000}});
     EXPECT_TRUE(run.stacks.contains("program;main;inc3;inc"));
     EXPECT_GT(run.share("inc"), run.share("main"));
 }
@@ -98,18 +100,14 @@ TEST(Profile, CallsInPlaceAreCountedWhetherTheirBodiesBranchOrNot) {
     const Profiled run = profiled({":magnitude dup 0 < { negate } iftrue ;", ":add 1+ ;", ":twice add add ;",
                                    ":main 0 [ 3 negate magnitude drop twice ] 500 times ;", "main . cr"});
     EXPECT_EQ(run.output, "1000 \n");
-    EXPECT_EQ(run.row("magnitude").calls, 500U);
-    EXPECT_EQ(run.row("twice").calls, 500U);
-    EXPECT_EQ(run.row("add").calls, 1000U);
+    run.expect_calls({{"magnitude", 500}, {"twice", 500}, {"add", 1000}});
     EXPECT_TRUE(run.stacks.contains("program;main;magnitude"));
     EXPECT_TRUE(run.stacks.contains("program;main;twice;add"));
     EXPECT_NEAR(static_cast<double>(run.stacks.at("program;main;twice;add")) / run.row("add").calls, 1.0, 0.01);
     // Runs counted at once are kept when the code that counted them goes.
     const Profiled again = profiled({":add 1+ ;", ":twice add add ;", ":main 0 [ twice ] 100 times drop ;", "main",
                                      ":add 2 + ;", "main"});
-    EXPECT_EQ(again.row("twice").calls, 200U);
-    EXPECT_EQ(again.row("add").calls, 200U);
-    EXPECT_EQ(again.row("add#2").calls, 200U);
+    again.expect_calls({{"twice", 200}, {"add", 200}, {"add#2", 200}});
     // An error inside a body counted at once leaves no stack below none.
     const Profiled failed = profiled({":two drop drop ;", ":f 5 two ;", "[ f ] execute", "[ f ] execute"});
     for (const auto& [stack, steps] : failed.stacks) EXPECT_LT(steps, 1000U) << stack;
@@ -127,8 +125,7 @@ TEST(Profile, LastCallsAreShownInsideTheirCallers) {
     // A conditional's list taking the frame over is no frame, until it is
     // named as a word: then it is a call of that word.
     const Profiled named = profiled({":f dup { 1- f } iftrue ;", "3 f drop", "3 f drop", "/w", "3 f drop"});
-    EXPECT_EQ(named.row("f").calls, 12U);
-    EXPECT_EQ(named.row("w").calls, 3U);
+    named.expect_calls({{"f", 12}, {"w", 3}});
     EXPECT_TRUE(named.stacks.contains("program;f;w"));
 }
 
@@ -148,8 +145,7 @@ TEST(Profile, ACallCountedAtOnceFollowsARecursion) {
 TEST(Profile, RedefinitionsAreCountedUnderTheDefinitionThatRan) {
     // w is redefined while run calls it: the call after counts under the new one.
     const Profiled run = profiled({":w 1 drop ;", ":run w [ 1 drop 2 drop ] /w w ;", "run run"});
-    EXPECT_EQ(run.row("w").calls, 1U);
-    EXPECT_EQ(run.row("w#2").calls, 3U);
+    run.expect_calls({{"w", 1}, {"w#2", 3}});
     EXPECT_TRUE(run.stacks.contains("program;run;w"));
     EXPECT_TRUE(run.stacks.contains("program;run;w#2"));
     // A word defined anew with the same body is the same definition.
@@ -160,8 +156,7 @@ TEST(Profile, RedefinitionsAreCountedUnderTheDefinitionThatRan) {
 
 TEST(Profile, AFailedRunKeepsWhatRanBeforeTheError) {
     const Profiled run = profiled({":g drop drop ;", ":f 5 g ;", "f 1 2 +", "f"});
-    EXPECT_EQ(run.row("f").calls, 2U);
-    EXPECT_EQ(run.row("g").calls, 2U);
+    run.expect_calls({{"f", 2}, {"g", 2}});
     EXPECT_TRUE(run.stacks.contains("program;f;g"));
     // What ran after the errors went back to the top level.
     const Profiled after = profiled({":g drop drop ;", "g", ":h 1 drop ;", "h"});
