@@ -48,12 +48,17 @@ TEST(Reading, AWordNamedLikeANumberIsTheWordFromItsDefinitionOn) {
 }
 
 TEST(Reading, ATokenMeansWhatItMeansWhereItRuns) {
-    // 7 before the definition is a number; a sigil is tried after the words.
-    const Analysis analysis = analysed("7 . :7 1 ;\n:$x 7 ; $x .\n");
-    EXPECT_EQ(analysis.tokens[0].role, Role::number);
-    EXPECT_EQ(analysis.tokens[8].text, "$x");
-    EXPECT_EQ(analysis.tokens[8].role, Role::user_word);
-    EXPECT_TRUE(analysis.diagnostics.empty()) << messages(analysis).front();
+    // 7 before the definition is a number; a sigil is tried after the
+    // words; a string's tokens are text and its closer a closer.
+    const std::pair<const char*, std::map<std::size_t, Role>> cases[] = {
+        {"7 . :7 1 ;\n:$x 7 ; $x .\n", {{0, Role::number}, {8, Role::user_word}}},
+        {"( a b ) ..\n:s ( c ) .. ;\n", {{1, Role::text}, {3, Role::closer}, {7, Role::text}, {8, Role::closer}}},
+    };
+    for (const auto& [text, roles] : cases) {
+        const Analysis analysis = analysed(text);
+        for (const auto& [index, role] : roles) EXPECT_EQ(analysis.tokens.at(index).role, role) << text << index;
+        EXPECT_TRUE(analysis.diagnostics.empty()) << messages(analysis).front();
+    }
 }
 
 TEST(Reading, SaysNothingWhereWhatRunsMayDefine) {
@@ -160,23 +165,13 @@ TEST(Effects, AListThatRunsItselfEnds) {
     EXPECT_EQ(effect_notation(analysis, "f"), "( ? )");
 }
 
-TEST(Reading, AStringsTokensAreTextAndItsCloserACloser) {
-    const Analysis analysis = analysed("( a b ) ..\n:s ( c ) .. ;\n");
-    EXPECT_EQ(analysis.tokens[1].role, Role::text);
-    EXPECT_EQ(analysis.tokens[3].role, Role::closer);
-    EXPECT_EQ(analysis.tokens[7].role, Role::text);
-    EXPECT_EQ(analysis.tokens[8].role, Role::closer);
-}
-
+// The comment right above a definition is its own, with the names of its
+// effect; a header set apart by a blank or an empty comment line is not.
 TEST(Hover, TheDefinitionShowsItsEffectWithTheCommentsNames) {
-    const Analysis analysis = analysed("\\ A file's header.\n\n\\ square ( n -- n*n )\n:square dup * ;\n");
-    const std::string text = hover_text(analysis, 3, 2);
-    EXPECT_EQ(text, "```tolva\n:square dup * ;\n```\n`( n -- n*n )`\n\nsquare ( n -- n*n )\n");
+    Analysis analysis = analysed("\\ A file's header.\n\n\\ square ( n -- n*n )\n:square dup * ;\n");
+    EXPECT_EQ(hover_text(analysis, 3, 2), "```tolva\n:square dup * ;\n```\n`( n -- n*n )`\n\nsquare ( n -- n*n )\n");
     EXPECT_EQ(inlay_hints(analysis, document).at(0).label, "( n -- n*n )");
-}
-
-TEST(Hover, AHeaderSetApartIsNoWordsComment) {
-    const Analysis analysis = analysed("\\ Squares.\n\\\n:square dup * ;\n");
+    analysis = analysed("\\ Squares.\n\\\n:square dup * ;\n");
     EXPECT_EQ(hover_text(analysis, 2, 2), "```tolva\n:square dup * ;\n```\n`( a -- b )`\n\n");
 }
 
