@@ -37,20 +37,14 @@ def measured(tolva, path, words):
 
 def main():
     programs = Programs()
-    send, tolva = programs.send, programs.tolva
+    tolva = programs.tolva
     wrong = known = unknown = 0
     for path in map(pathlib.Path, programs.files):
         text = path.read_text(encoding="utf-8", errors="replace")
         if "accept" in text:
             continue  # it would read the probes
-        uri = path.resolve().as_uri()
-        send({"jsonrpc": "2.0", "method": "textDocument/didOpen",
-              "params": {"textDocument": {"uri": uri, "languageId": "tolva", "version": 1, "text": text}}})
-        send({"jsonrpc": "2.0", "id": str(path), "method": "textDocument/inlayHint",
-              "params": {"textDocument": {"uri": uri},
-                         "range": {"start": {"line": 0, "character": 0}, "end": {"line": 1 << 30, "character": 0}}}})
-        while (message := programs.read()).get("id") != str(path):
-            pass
+        message, _ = programs.open(path, text, str(path), "textDocument/inlayHint", range={
+            "start": {"line": 0, "character": 0}, "end": {"line": 1 << 30, "character": 0}})
         lines = text.split("\n")
         claims = {}
         for hint in message["result"]:

@@ -73,6 +73,18 @@ class Programs:
     def read(self):
         return read_message(self.process.stdout)
 
+    def open(self, path, text, id, method, **params):
+        """Opens the program and asks `method` about it: the answer, and the
+        diagnostics published last before it, which hold them all."""
+        uri = pathlib.Path(path).resolve().as_uri()
+        self.send({"jsonrpc": "2.0", "method": "textDocument/didOpen",
+                   "params": {"textDocument": {"uri": uri, "languageId": "tolva", "version": 1, "text": text}}})
+        self.send({"jsonrpc": "2.0", "id": id, "method": method, "params": {"textDocument": {"uri": uri}, **params}})
+        published = []
+        while (message := self.read()).get("id") != id:
+            published = message["params"]["diagnostics"]
+        return message, published
+
     def end(self):
         self.send({"jsonrpc": "2.0", "id": 1, "method": "shutdown"})
         self.send({"jsonrpc": "2.0", "method": "exit"})
@@ -82,20 +94,12 @@ class Programs:
 
 def main():
     programs = Programs()
-    send, files = programs.send, programs.files
     failures = 0
-    for path in files:
-        uri = pathlib.Path(path).resolve().as_uri()
-        text = pathlib.Path(path).read_text(encoding="utf-8", errors="replace")
-        send({"jsonrpc": "2.0", "method": "textDocument/didOpen",
-              "params": {"textDocument": {"uri": uri, "languageId": "tolva", "version": 1, "text": text}}})
+    for path in programs.files:
         # The diagnostics are all published once a request sent after the
-        # document is answered; the last publication holds them all.
-        send({"jsonrpc": "2.0", "id": path, "method": "textDocument/documentSymbol",
-              "params": {"textDocument": {"uri": uri}}})
-        published = []
-        while (message := programs.read()).get("id") != path:
-            published = message["params"]["diagnostics"]
+        # document is answered.
+        text = pathlib.Path(path).read_text(encoding="utf-8", errors="replace")
+        _, published = programs.open(path, text, path, "textDocument/documentSymbol")
         for diagnostic in published:
             if diagnostic["severity"] == 3:
                 continue  # a note that the run stopped at its budget says nothing wrong
