@@ -18,21 +18,6 @@
 <-- {"params":{"uri":"file:///s/a.tv","version":3,"diagnostics":[]}}
 --> {"jsonrpc":"2.0","id":4,"method":"textDocument/documentSymbol","params":{"textDocument":{"uri":"file:///s/a.tv"}}}
 <-- {"id":4,"result":[{"name":"oner","range":{"start":{"line":0,"character":0},"end":{"line":0,"character":9}}},{"name":"zwei","range":{"start":{"line":1,"character":13},"end":{"line":1,"character":22}}},{"name":"three","range":{"start":{"line":2,"character":0},"end":{"line":2,"character":10}}}]}
-# A deletion from the end of a line into the next.
---> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///s/a.tv","version":4},"contentChanges":[{"range":{"start":{"line":0,"character":9},"end":{"line":1,"character":12}},"text":""}]}}
-<-- {"params":{"uri":"file:///s/a.tv","version":4,"diagnostics":[]}}
---> {"jsonrpc":"2.0","id":5,"method":"textDocument/documentSymbol","params":{"textDocument":{"uri":"file:///s/a.tv"}}}
-<-- {"id":5,"result":[{"name":"oner","range":{"start":{"line":0,"character":0},"end":{"line":0,"character":9}}},{"name":"zwei","range":{"start":{"line":0,"character":10},"end":{"line":0,"character":19}}},{"name":"three","range":{"start":{"line":1,"character":0},"end":{"line":1,"character":10}}}]}
-# Two changes in one message, the second where the first left `three`.
---> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///s/a.tv","version":5},"contentChanges":[{"range":{"start":{"line":1,"character":0},"end":{"line":1,"character":0}},"text":":four 4 ;\n"},{"range":{"start":{"line":2,"character":1},"end":{"line":2,"character":6}},"text":"drei"}]}}
-<-- {"params":{"uri":"file:///s/a.tv","version":5,"diagnostics":[]}}
---> {"jsonrpc":"2.0","id":6,"method":"textDocument/documentSymbol","params":{"textDocument":{"uri":"file:///s/a.tv"}}}
-<-- {"id":6,"result":[{"name":"oner","range":{"start":{"line":0,"character":0},"end":{"line":0,"character":9}}},{"name":"zwei","range":{"start":{"line":0,"character":10},"end":{"line":0,"character":19}}},{"name":"four","range":{"start":{"line":1,"character":0},"end":{"line":1,"character":9}}},{"name":"drei","range":{"start":{"line":2,"character":0},"end":{"line":2,"character":9}}}]}
-# Past the end of a line is its end; past the last line, the text's end.
---> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///s/a.tv","version":6},"contentChanges":[{"range":{"start":{"line":0,"character":100},"end":{"line":0,"character":120}},"text":" :five 5 ;"},{"range":{"start":{"line":99,"character":3},"end":{"line":120,"character":0}},"text":":six 6 ;\n"}]}}
-<-- {"params":{"uri":"file:///s/a.tv","version":6,"diagnostics":[]}}
---> {"jsonrpc":"2.0","id":7,"method":"textDocument/documentSymbol","params":{"textDocument":{"uri":"file:///s/a.tv"}}}
-<-- {"id":7,"result":[{"name":"oner","range":{"start":{"line":0,"character":0},"end":{"line":0,"character":9}}},{"name":"zwei","range":{"start":{"line":0,"character":10},"end":{"line":0,"character":19}}},{"name":"five","range":{"start":{"line":0,"character":20},"end":{"line":0,"character":29}}},{"name":"four","range":{"start":{"line":1,"character":0},"end":{"line":1,"character":9}}},{"name":"drei","range":{"start":{"line":2,"character":0},"end":{"line":2,"character":9}}},{"name":"six","range":{"start":{"line":3,"character":0},"end":{"line":3,"character":8}}}]}
 # A whole text, then a change of it.
 --> {"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///s/a.tv","version":7},"contentChanges":[{"text":":seven 7 ;\n"}]}}
 <-- {"params":{"uri":"file:///s/a.tv","version":7,"diagnostics":[]}}
