@@ -12,9 +12,6 @@
 <-- {"id":null,"error":{"code":-32600}}
 --> {"jsonrpc":"2.0","id":3,"method":"no/such","params":{}}
 <-- {"id":3,"error":{"code":-32601}}
---> {"jsonrpc":"2.0","method":"no/such/notification","params":{}}
---> {"jsonrpc":"2.0","id":4,"method":"textDocument/hover","params":{"textDocument":7}}
-<-- {"id":4,"error":{"code":-32602}}
 --> {"jsonrpc":"2.0","id":5,"method":"textDocument/hover","params":{"textDocument":{"uri":"file:///never/opened.tv"},"position":{"line":0,"character":0}}}
 <-- {"id":5,"result":null}
 --> {"jsonrpc":"2.0","id":6,"method":"shutdown"}
