@@ -73,7 +73,8 @@ local function run()
     and hover.contents.value:find("Multiplies a number by itself."), hover)
 
   local builtin = ask(buffer, client, "textDocument/hover", at(1, 9))
-  check("hover on a built-in shows its effect", builtin and builtin.contents.value:find("( x -- x x )", 1, true), builtin)
+  check("hover on a built-in shows its effect",
+    builtin and builtin.contents.value:find("( x -- x x )", 1, true), builtin)
 
   local items = ask(buffer, client, "textDocument/completion", at(2, 1))
   local labels = {}
@@ -81,14 +82,15 @@ local function run()
   check("completion offers the document's word and the built-ins", labels.square and labels.dup and labels.swap, items)
 
   local definition = ask(buffer, client, "textDocument/definition", at(2, 3))
-  check("definition goes to :square", definition and #definition == 1 and definition[1].range.start.line == 1, definition)
+  check("definition goes to :square",
+    definition and #definition == 1 and definition[1].range.start.line == 1, definition)
 
   local rename = ask(buffer, client, "textDocument/rename", vim.tbl_extend("force", at(2, 3), { newName = "sq" }))
   local edits = rename and rename.changes and rename.changes[vim.uri_from_bufnr(buffer)]
   check("rename edits the definition and the use", edits and #edits == 2, rename)
   if edits then vim.lsp.util.apply_workspace_edit(rename, "utf-16") end
-  check("the renamed buffer reads as it should",
-    vim.api.nvim_buf_get_lines(buffer, 1, 3, false)[1] == ":sq dup * ;", vim.api.nvim_buf_get_lines(buffer, 0, -1, false))
+  check("the renamed buffer reads as it should", vim.api.nvim_buf_get_lines(buffer, 1, 3, false)[1] == ":sq dup * ;",
+    vim.api.nvim_buf_get_lines(buffer, 0, -1, false))
 
   -- An edit that deletes the line with the effect and defines two words on
   -- the line the old mark moves to: both effects, in order, and nothing stale.
