@@ -39,6 +39,8 @@ std::vector<std::string> messages(const Analysis& analysis) {
 
 TEST(Reading, AWordNamedLikeANumberIsTheWordFromItsDefinitionOn) {
     const Analysis analysis = analysed(":7 70 80 ;\n7 :b1 7 ;\n:1 7 8 9 ;\n:b2 true ;\n1 + . cr");
+    EXPECT_EQ(effect_notation(analysis, "7"), "( -- a b )");
+    EXPECT_EQ(effect_notation(analysis, "1"), "( -- a b c d )");  // its 7 is the word
     EXPECT_EQ(effect_notation(analysis, "b1"), "( -- a b )");
     EXPECT_EQ(effect_notation(analysis, "b2"), "( -- a b c d )");  // true is 1, whose 7 is two values
     EXPECT_EQ(analysis.tokens[4].role, Role::user_word);
@@ -59,6 +61,7 @@ TEST(Reading, ATokenMeansWhatItMeansWhereItRuns) {
         for (const auto& [index, role] : roles) EXPECT_EQ(analysis.tokens.at(index).role, role) << text << index;
         EXPECT_TRUE(analysis.diagnostics.empty()) << messages(analysis).front();
     }
+    EXPECT_EQ(effect_notation(analysed(":$x 7 ;\n$x .\n"), "$x"), "( -- a )");
 }
 
 TEST(Reading, SaysNothingWhereWhatRunsMayDefine) {
