@@ -7,8 +7,9 @@
 <-- {"id":1}
 --> {"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"{tmp}/my%20dir%20%231%20100%25%20%C3%BC/main.tv","languageId":"tolva","version":1,"text":"( lib.tv ) included\n( sub dir/ü #2.tv ) included\n3 cube . 4 sq . cr\n( 100%.tv ) included\nboom\n"}}}
 <-- {"params":{"uri":"{tmp}/my%20dir%20%231%20100%25%20%C3%BC/main.tv","diagnostics":[]}}
-# The run reads the files too: the one error is boom's, in 100%.tv.
-<-- {"params":{"uri":"{tmp}/my%20dir%20%231%20100%25%20%C3%BC/main.tv","diagnostics":[{"range":{"start":{"line":4,"character":0},"end":{"line":4,"character":4}},"message":"Out of range: stack underflow\ndrop takes 1 value from the stack, which was empty","relatedInformation":[{"location":{"uri":"{tmp}/my%20dir%20%231%20100%25%20%C3%BC/100%25.tv","range":{"start":{"line":0}}},"message":"fails here"},"..."]}]}}
+# The run reads the files too: the one error is boom's, in 100%.tv, placed
+# at the start of its line there.
+<-- {"params":{"uri":"{tmp}/my%20dir%20%231%20100%25%20%C3%BC/main.tv","diagnostics":[{"range":{"start":{"line":4,"character":0},"end":{"line":4,"character":4}},"message":"Out of range: stack underflow\ndrop takes 1 value from the stack, which was empty","relatedInformation":[{"location":{"uri":"{tmp}/my%20dir%20%231%20100%25%20%C3%BC/100%25.tv","range":{"start":{"line":0,"character":0},"end":{"line":0,"character":0}}},"message":"fails here"},"..."]}]}}
 --> {"jsonrpc":"2.0","id":2,"method":"textDocument/definition","params":{"textDocument":{"uri":"{tmp}/my%20dir%20%231%20100%25%20%C3%BC/main.tv"},"position":{"line":2,"character":3}}}
 <-- {"id":2,"result":[{"uri":"{tmp}/my%20dir%20%231%20100%25%20%C3%BC/sub%20dir/%C3%BC%20%232.tv","range":{"start":{"line":0,"character":0},"end":{"line":0,"character":16}}}]}
 --> {"jsonrpc":"2.0","id":3,"method":"textDocument/definition","params":{"textDocument":{"uri":"{tmp}/my%20dir%20%231%20100%25%20%C3%BC/main.tv"},"position":{"line":2,"character":12}}}
