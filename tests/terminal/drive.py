@@ -162,9 +162,10 @@ def talking():
 
 def ending():
     """SIGTERM, SIGHUP and SIGQUIT, at the prompt and while code runs, end tolva as the signal does, with the
-    terminal's modes put back: dash, which runs it, does not restore them itself. Entered lines stay."""
+    terminal's modes put back: dash, which runs it, does not restore them itself. Entered lines stay. The
+    running code prints first, so that the signal comes once the line is entered, not as it is."""
     path = os.path.join(SCRATCH, "history")
-    for number, (code, expected) in enumerate([("", ""), ("[ 1 drop ] 2000000000 times", "\r\n")]):
+    for number, (code, expected) in enumerate([("", ""), ("2 . cr [ 1 drop ] 2000000000 times", "\r\n2 \r\n")]):
         for sent in (signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
             term = pexpect.spawn("dash", ["-c", 'ulimit -c 0; "$0"; echo "status $?"; stty -a', TOLVA],
                                  env=dict(ENV, TOLVA_HISTORY=path), dimensions=(24, 80), timeout=5, encoding="utf-8")
@@ -175,7 +176,7 @@ def ending():
             term.expect_exact(f"status {128 + sent}")
             term.expect(pexpect.EOF)
             assert " icanon " in term.before and " echo " in term.before, (sent, code, term.before)
-    assert entries(path)[-2:] == ["1\\040.\\040cr", "[\\0401\\040drop\\040]\\0402000000000\\040times"], entries(path)
+    assert entries(path)[-2:] == ["1\\040.\\040cr", "2\\040.\\040cr\\040[\\0401\\040drop\\040]\\0402000000000\\040times"], entries(path)
 
 
 TOLVA, case = sys.argv[1:]
