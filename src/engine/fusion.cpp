@@ -66,12 +66,14 @@ std::optional<double> exact_reciprocal(double divisor) {
 
 // Whether a list may define a word or an alias itself: then every run
 // would compile it anew if it ran calls in place, which depend on the
-// bodies they stand for.
-bool may_define(const ListNode& node) {
+// bodies they stand for. A word of the token's name is found before any
+// sigil, so `/mod` divides and defines nothing.
+bool may_define(Context& ctx, const ListNode& node) {
     for (std::size_t index = 0; index < node.size(); ++index) {
         const std::string_view token = node.token(index);
-        if (token == ";" || token == "interpret" ||
-            (token.size() > 1 && (token[0] == ':' || token[0] == '/' || token[0] == '@'))) {
+        if (token == ";" || token == "interpret") return true;
+        if (token.size() > 1 && (token[0] == ':' || token[0] == '/' || token[0] == '@') &&
+            find_word(ctx, std::string(token)) == nullptr) {
             return true;
         }
     }
@@ -92,7 +94,7 @@ public:
           node_(node),
           code_(code),
           previous_(previous),
-          in_place_allowed_(!may_define(node) && !evaluator(ctx).tracking),
+          in_place_allowed_(!may_define(ctx, node) && !evaluator(ctx).tracking),
           being_compiled_(evaluator(ctx).being_compiled) {
         being_compiled_.push_back(&node);
     }

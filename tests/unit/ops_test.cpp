@@ -158,4 +158,17 @@ TEST(Ops, DivisionByAPowerOfTwoRoundsAsTheQuotient) {
         expect_alike(spelling, values);
 }
 
+// A list that defines a word compiles without running its conditionals'
+// lists in place, since every run would compile it anew; a word whose name
+// begins as a defining sigil does (`/mod` is the word, not the sigil `/`).
+TEST(Ops, OnlyListsThatDefineKeepTheirConditionalsOutOfLine) {
+    const auto in_place = [](const std::string& spelling) {
+        const std::vector<forth::Op> ops = run(spelling, 3, false).ops;
+        return std::find(ops.begin(), ops.end(), forth::Op::quote_iftrue_in_place) != ops.end();
+    };
+    EXPECT_TRUE(in_place("/mod [ 1 ] iftrue"));
+    EXPECT_FALSE(in_place("[ 2 ] /two [ 1 ] iftrue"));
+    EXPECT_FALSE(in_place("( two ) @deux [ 1 ] iftrue"));
+}
+
 }  // namespace
