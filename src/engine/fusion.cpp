@@ -695,14 +695,14 @@ bool operand_fits(Form form, std::span<const Term> terms) {
     const auto at = static_cast<std::size_t>(before_word(made));
     const double y = terms[at - 1].number;
     switch (row_number(*terms[at].row)) {
-#define BINARY(name, id, result, domain) \
-    case Row::id:                        \
+#define TOLVA_DOMAIN_CASE(id, domain) \
+    case Row::id:                      \
         return operation::domain::operand_holds(y);
-#define BINARY2(name, id, first, second, domain) \
-    case Row::id:                                \
-        return operation::domain::operand_holds(y);
+#define BINARY(name, id, result, domain) TOLVA_DOMAIN_CASE(id, domain)
+#define BINARY2(name, id, first, second, domain) TOLVA_DOMAIN_CASE(id, domain)
 #define TOLVA_ROW(kind, name, id)
 #include "words/vocabulary.def"
+#undef TOLVA_DOMAIN_CASE
         default:
             return true;
     }
