@@ -444,8 +444,13 @@ Code& repeat_loop(Code& body, const Code& condition) {
     };
     append(body);
     loop->split = instrs.size();
-    append(condition);
-    instrs.push_back({.op = Op::repeat_back,
+    // A condition of dup alone (`{ dup } repeat`) is tested where the top
+    // stands: its copy would go through the stack's memory and back on
+    // every pass, on the way from one pass's result to the next.
+    const bool dup_alone = condition.instrs.size() == 3 && condition.instrs[0].op == Op::guard &&
+                           condition.instrs[1].op == op_of(Row::dup, Form::alone);
+    if (!dup_alone) append(condition);
+    instrs.push_back({.op = dup_alone ? Op::repeat_back_kept : Op::repeat_back,
                       .entry = false,
                       .calls = 0,
                       .token = static_cast<std::uint32_t>(condition.node->size()),

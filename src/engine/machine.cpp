@@ -740,6 +740,12 @@ dispatch:
             ip = fp->code->pass_head;
             DISPATCH();
         }
+        OP(repeat_back_kept) : {
+            if (tos == fp->repeat.stop) goto back_to_caller;
+            POLL();
+            ip = fp->code->pass_head;
+            DISPATCH();
+        }
 
         OP(begin_pass) : {
             CALL_OUT(ip, begin_pass(ctx, *fp));

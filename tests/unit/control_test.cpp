@@ -42,6 +42,20 @@ TEST(Control, ListsRunInPlaceLeaveTheDepthTheFlagDecided) {
     });
 }
 
+// A repeat loop whose condition is dup alone tests the top where it stands,
+// with no copy: it must leave what the copy and its test would, stop at -0
+// as at 0 (or at 1, under until), and fail as dup does when the body
+// leaves nothing to copy.
+TEST(Control, ADupConditionIsTestedWithoutACopy) {
+    check_all({
+        {":ds 0 swap { 10 /mod -rot + swap } while { dup } repeat drop ; 1234 ds 99 ds", "", "", "10 18 "},
+        {":n { drop 0 negate } while { dup } repeat ; 5 n 5 n", "", "", "-0 -0 "},
+        {":u { 1+ } until { dup } repeat ; 0 u 0 u", "", "", "1 1 "},
+        {":e { drop } while { dup } repeat ; 7 e\n7 e", "",
+         "Out of range: Stack underflow in dup\nOut of range: Stack underflow in dup\n", ""},
+    });
+}
+
 // A divisor written before mod or /mod is checked as the code is compiled;
 // one the word cannot take must still fail as the word does, and one it can
 // must still truncate both operands.

@@ -187,8 +187,8 @@ private:
     // Tokens that run straight on, failing or not: what a list run in place holds.
     const std::vector<std::string> straight_ = {"1", "0", "2.5", "dup", "drop", "swap", "over", "-rot", "2dup", "+",
                                                 "-", "*", "mod", "/mod", "<", "=", "not", "1+", "$a", "+b", "=a"};
-    const std::vector<std::string> after_lists_ = {"iftrue", "iffalse", "execute", "3 times", "2 times",
-                                                   "while",  "repeat",  "/w",      "/v",      "interpret"};
+    const std::vector<std::string> after_lists_ = {"iftrue", "iffalse", "execute", "3 times", "2 times", "while",
+                                                   "repeat", "/w",      "/v",      "interpret", "until { dup } repeat"};
 };
 
 // The ops of the instructions of `node` and of the lists they hold or call.
