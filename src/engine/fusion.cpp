@@ -408,6 +408,7 @@ public:
         const auto at = static_cast<std::size_t>(before_word(made));
         const Term& word = terms[at];
         const Op op = op_of(row_number(*word.row), form);
+        if (made.branch != Branch::none) return branch(terms, made, op);
         if (made.operand == Operand::number && word.is(Row::divide)) {
             if (const auto factor = exact_reciprocal(terms[at - 1].number)) {
                 // x / 2^k is x * 2^-k to the last bit, and a product is
@@ -437,6 +438,25 @@ public:
             emitted = make(terms, op, {.number = 0});
         }
         emitted.row = word.row;
+        return emitted;
+    }
+
+    // A comparison and the conditional after it: the slots of the form's
+    // operand, of where to go past the list, of the list, and of the number
+    // after a variable; then the list's instructions.
+    Emitted branch(std::span<const Term> terms, const FormInfo& made, Op op) {
+        const auto at = static_cast<std::size_t>(before_word(made));
+        const Term& quote = terms[at + 1];
+        Emitted emitted = laid_in(terms.front(), op, *quote.list_in_place);
+        const bool two = made.operand == Operand::variable_number;
+        if (made.operand == Operand::number) emitted.slots[0].operand.number = terms[at - 1].number;
+        if (made.operand == Operand::variable || two) emitted.slots[0].operand.variable = terms[0].variable;  // no copy before
+        emitted.size = two ? 4 : 3;
+        emitted.slots[1].operand.laid.skip = static_cast<std::int32_t>(emitted.size + emitted.in_place.size());
+        emitted.slots[2] = slot(terms.front(), Op::data, {.node = held(quote)});
+        if (two) emitted.slots[3] = slot(terms.front(), Op::data, {.number = terms[at - 1].number});
+        emitted.row = terms[at].row;
+        emitted.ends_run = emitted.body.delta != 0;
         return emitted;
     }
 
@@ -677,6 +697,10 @@ const std::vector<Rule>& rules() {
                 rule.pattern.push_back(C::number);
             rule.pattern.push_back(C::in_form);
             if (made.negated) rule.pattern.push_back(C::negation);
+            if (made.branch != Branch::none) {
+                rule.pattern.push_back(C::short_quote);
+                rule.pattern.push_back(C::conditional);
+            }
             list.push_back(std::move(rule));
         }
         std::stable_sort(list.begin(), list.end(),
@@ -708,13 +732,16 @@ bool operand_fits(Form form, std::span<const Term> terms) {
     }
 }
 
-// Whether `terms` are what `rule` matches: each of its class, and the word
-// of a form rule one that has the form.
+// Whether `terms` are what `rule` matches: each of its class, the word of
+// a form rule one that has the form, and a branch's conditional its own.
 bool matched(const Rule& rule, std::span<const Term> terms) {
     for (std::size_t index = 0; index < rule.pattern.size(); ++index) {
         const Class c = rule.pattern[index];
         if ((terms[index].classes & bit(c)) == 0) return false;
         if (c == Class::in_form && op_of(row_number(*terms[index].row), rule.form) == Op::count) return false;
+        if (c == Class::conditional && rule.form != Form::count &&
+            terms[index].is(Row::iftrue) != (info(rule.form).branch == Branch::iftrue))
+            return false;
     }
     return rule.form == Form::count || operand_fits(rule.form, terms);
 }

@@ -8,7 +8,8 @@ namespace {
 
 static_assert(std::size(form_table) == static_cast<std::size_t>(Form::count));
 
-// What a row's op in `form` does: its copy, its operand, the row, then not.
+// What a row's op in `form` does: its copy, its operand, the row, then not,
+// or the test of the flag and the list it runs in place.
 constexpr Effect form_effect(Form form) {
     const FormInfo& made = info(form);
     Effect effect;
@@ -20,6 +21,10 @@ constexpr Effect form_effect(Form form) {
     if (made.operand == Operand::variable_number) add({0, 2});
     add(row_part);
     if (made.negated) add({1, 1});
+    if (made.branch != Branch::none) {
+        add({1, 0});
+        add(body_part);
+    }
     return effect;
 }
 

@@ -61,6 +61,7 @@ struct Reach {
 
 enum class Copy : std::uint8_t { none, dup, over };
 enum class Operand : std::uint8_t { stack, number, variable, variable_number };
+enum class Branch : std::uint8_t { none, iftrue, iffalse };
 
 enum class Form : std::uint8_t {
 #define TOLVA_FORM(row, form, ...) form,
@@ -68,6 +69,22 @@ enum class Form : std::uint8_t {
 #undef TOLVA_FORM
         count
 };
+
+// A form's copy, operand, negation and branch.
+struct FormInfo {
+    const char* name;
+    Copy copy;
+    Operand operand;
+    bool negated;
+    Branch branch;
+};
+inline constexpr FormInfo form_table[] = {
+#define TOLVA_FORM(row, form, copy, operand, negated, branch) \
+    {#form, Copy::copy, Operand::operand, negated, Branch::branch},
+    TOLVA_FORMS(TOLVA_FORM)
+#undef TOLVA_FORM
+};
+constexpr const FormInfo& info(Form form) { return form_table[static_cast<std::size_t>(form)]; }
 
 enum class Op : std::uint16_t {
 #define TOLVA_OP(name, ...) name,
@@ -91,6 +108,22 @@ inline constexpr std::uint8_t op_exits[] = {
 };
 static_assert(std::size(op_exits) == static_cast<std::size_t>(Op::count));
 constexpr std::uint8_t exits_of(Op op) { return op_exits[static_cast<std::size_t>(op)]; }
+
+// The form of each row's op; Form::count for the others.
+inline constexpr Form op_forms[] = {
+#define TOLVA_OP(...) Form::count,
+#include "engine/ops.def"
+#undef TOLVA_OP
+#define TOLVA_ROW_OP(row, form, ...) Form::form,
+#include "engine/row_ops.def"
+#undef TOLVA_ROW_OP
+};
+static_assert(std::size(op_forms) == static_cast<std::size_t>(Op::count));
+// Whether it is a comparison that tests its flag at once, its list in line.
+constexpr bool branches(Op op) {
+    const Form form = op_forms[static_cast<std::size_t>(op)];
+    return form != Form::count && info(form).branch != Branch::none;
+}
 
 // An instruction's declaration: ops.def's, or for a row's op its row and
 // form and what they make of the stack.
@@ -141,26 +174,13 @@ constexpr Op non_tail_form(Op op) {
 constexpr bool laid_in(Op op) {
     return op == Op::call_in_place || op == Op::call_in_place_marked || op == Op::call_in_place_counted ||
            op == Op::quote_iftrue_in_place || op == Op::quote_iffalse_in_place ||
-           op == Op::dup_quote_iftrue_in_place || op == Op::dup_quote_iffalse_in_place;
+           op == Op::dup_quote_iftrue_in_place || op == Op::dup_quote_iffalse_in_place || branches(op);
 }
 
 // The reach of `op` made for `row` (if any), with `body` the reach of the
 // body it runs in place (if any); its effect must be known.
 Reach reach_of(Op op, const Builtin* row, const Reach& body = {});
 
-// A form's copy, operand and negation.
-struct FormInfo {
-    const char* name;
-    Copy copy;
-    Operand operand;
-    bool negated;
-};
-inline constexpr FormInfo form_table[] = {
-#define TOLVA_FORM(row, form, copy, operand, negated) {#form, Copy::copy, Operand::operand, negated},
-    TOLVA_FORMS(TOLVA_FORM)
-#undef TOLVA_FORM
-};
-constexpr const FormInfo& info(Form form) { return form_table[static_cast<std::size_t>(form)]; }
 // How many tokens come before the word in `form`: the copy and the operands.
 constexpr int before_word(const FormInfo& made) {
     return (made.copy != Copy::none ? 1 : 0) +

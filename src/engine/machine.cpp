@@ -93,7 +93,8 @@ template <Form form>
 [[gnu::always_inline]] inline std::pair<double, double> operands(const double* sp, double tos, const Instr* ip) {
     constexpr FormInfo made = info(form);
     if constexpr (made.operand == Operand::variable_number) {
-        return {*ip->operand.variable, ip[1].operand.number};
+        // A branch's number follows its list's slots.
+        return {*ip->operand.variable, ip[made.branch != Branch::none ? 3 : 1].operand.number};
     } else if constexpr (made.operand == Operand::stack) {
         if constexpr (made.copy == Copy::dup) return {tos, tos};
         if constexpr (made.copy == Copy::over) return {tos, sp[-1]};
@@ -775,7 +776,7 @@ dispatch:
         TOLVA_TAKE(gone);                                      \
         RAISE(ip + 1, row##_row::in::fail(x, y));              \
     }
-#define TOLVA_BINARY_OP(row, form, copy_, operand_, negated_)                         \
+#define TOLVA_BINARY_OP(row, form, copy_, operand_, negated_, ...)                         \
     OP(row##_##form) : {                                                              \
         TOLVA_OPERANDS(row, form);                                                    \
         if constexpr (gone == 2) {                                                    \
@@ -789,8 +790,29 @@ dispatch:
         TOLVA_STEP(form);                                                             \
     }
 #define TOLVA_RESULT(row, negated_) ((negated_) ? negated(row##_row::of(x, y)) : row##_row::of(x, y))
+        // A comparison, and iftrue or iffalse on its flag at once: as
+        // quote_iftrue_in_place, its list's instructions after its slots
+        // (the operand, where to go past the list, the list, and a number
+        // after a variable). Comparisons hold every operand.
+#define TOLVA_BRANCH_OP(row, form, copy_, operand_, negated_, branch_)                \
+    OP(row##_##form) : {                                                              \
+        constexpr int slots = Operand::operand_ == Operand::variable_number ? 4 : 3;   \
+        const auto [x, y] = operands<Form::form>(sp, tos, ip);                        \
+        TOLVA_TAKE(taken(Form::form, 2));                                             \
+        runtime.quoted = ip[2].operand.node;                                          \
+        if (truth(row##_row::of(x, y)) != (Branch::branch_ == Branch::iftrue)) {      \
+            ip += ip[1].operand.laid.skip;                                            \
+            DISPATCH();                                                               \
+        }                                                                             \
+        if (frames_at(fp, ip[1].operand.laid.frames) >= frames_limit || trapped(runtime)) [[unlikely]] { \
+            CALL_OUT(ip + slots, count_in_place(ctx, ip->calls));                     \
+            DISPATCH();                                                               \
+        }                                                                             \
+        ip += slots;                                                                  \
+        DISPATCH();                                                                   \
+    }
         // Two results: the first goes where x was (or is pushed), the second on top.
-#define TOLVA_BINARY2_OP(row, form, copy_, operand_, negated_)                        \
+#define TOLVA_BINARY2_OP(row, form, copy_, operand_, negated_, ...)                        \
     OP(row##_##form) : {                                                              \
         TOLVA_OPERANDS(row, form);                                                    \
         const double first = row##_row::of(x, y);                                     \
@@ -807,7 +829,7 @@ dispatch:
         }                                                                             \
         TOLVA_STEP(form);                                                             \
     }
-#define TOLVA_UNARY_OP(row, form, copy_, operand_, negated_)                      \
+#define TOLVA_UNARY_OP(row, form, copy_, operand_, negated_, ...)                      \
     OP(row##_##form) : {                                                          \
         const double x = Copy::copy_ == Copy::over ? sp[-1] : tos;               \
         if constexpr (Copy::copy_ == Copy::none) {                               \
@@ -817,7 +839,7 @@ dispatch:
         }                                                                        \
         NEXT();                                                                  \
     }
-#define TOLVA_VARIABLE_OP(row, form, copy_, operand_, negated_)                 \
+#define TOLVA_VARIABLE_OP(row, form, copy_, operand_, negated_, ...)                 \
     OP(row##_##form) : {                                                        \
         double& v = *ip->operand.variable;                                      \
         if constexpr (Operand::operand_ == Operand::number) {                   \
@@ -832,6 +854,7 @@ dispatch:
 #define TOLVA_LIST(...) \
     { __VA_ARGS__ }
 #define BINARY(name, id, ...) TOLVA_BINARY_FORMS(TOLVA_BINARY_OP, id)
+#define COMPARE(name, id, ...) TOLVA_BINARY_FORMS(TOLVA_BINARY_OP, id) TOLVA_BRANCH_FORMS(TOLVA_BRANCH_OP, id)
 #define BINARY2(name, id, ...) TOLVA_BINARY2_FORMS(TOLVA_BINARY2_OP, id)
 #define UNARY(name, id, ...) TOLVA_UNARY_FORMS(TOLVA_UNARY_OP, id)
 #define SHUFFLE(name, id, in, outputs)                                        \
@@ -859,6 +882,7 @@ dispatch:
 #undef TOLVA_BINARY_OP
 #undef TOLVA_RESULT
 #undef TOLVA_BINARY2_OP
+#undef TOLVA_BRANCH_OP
 #undef TOLVA_UNARY_OP
 #undef TOLVA_VARIABLE_OP
 

@@ -36,6 +36,7 @@ std::string spelling_of(forth::Op op) {
     text += row.name;
     if (row.kind == forth::Kind::variable_sigil || row.kind == forth::Kind::fetch_sigil) text += 'a';
     if (form.negated) text += " not";
+    if (form.branch != forth::Branch::none) text += form.branch == forth::Branch::iftrue ? " [ ] iftrue" : " [ ] iffalse";
     return text;
 }
 
@@ -143,6 +144,26 @@ TEST(Ops, EachActsAsItsTokensAtTheEdges) {
         const std::string spelling = spelling_of(static_cast<forth::Op>(index));
         if (!spelling.empty()) expect_alike(spelling, edges);
     }
+}
+
+// A comparison that tests its flag at once runs its list, or goes on past
+// it, as its tokens do: on NaN, on zeros of both signs, and on either
+// side of the number or the variable it compares with.
+TEST(Ops, AComparisonTestedAtOnceRunsItsListAsItsTokens) {
+    int branches = 0;
+    for (std::size_t index = 0; index < static_cast<std::size_t>(forth::Op::count); ++index) {
+        const auto op = static_cast<forth::Op>(index);
+        if (!forth::branches(op)) continue;
+        ++branches;
+        std::string spelling = spelling_of(op);
+        spelling.replace(spelling.find("[ ]"), 3, "[ 7 dup ]");
+        spelling += " 8";
+        const std::vector<forth::Op> ops = run(spelling, 2, false).ops;
+        EXPECT_NE(std::find(ops.begin(), ops.end(), op), ops.end()) << spelling;
+        expect_alike(spelling, ordinary);
+        expect_alike(spelling, edges);
+    }
+    EXPECT_EQ(branches, 48);
 }
 
 // A division by a number that is a power of two runs as a product by its
