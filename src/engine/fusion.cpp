@@ -446,11 +446,11 @@ public:
     // after a variable; then the list's instructions.
     Emitted branch(std::span<const Term> terms, const FormInfo& made, Op op) {
         const auto at = static_cast<std::size_t>(before_word(made));
-        const Term& quote = terms[at + 1];
+        const Term& quote = terms[terms.size() - 2];
         Emitted emitted = laid_in(terms.front(), op, *quote.list_in_place);
         const bool two = made.operand == Operand::variable_number;
         if (made.operand == Operand::number) emitted.slots[0].operand.number = terms[at - 1].number;
-        if (made.operand == Operand::variable || two) emitted.slots[0].operand.variable = terms[0].variable;  // no copy before
+        if (made.operand == Operand::variable || two) emitted.slots[0].operand.variable = terms[at - (two ? 2 : 1)].variable;
         emitted.size = two ? 4 : 3;
         emitted.slots[1].operand.laid.skip = static_cast<std::int32_t>(emitted.size + emitted.in_place.size());
         emitted.slots[2] = slot(terms.front(), Op::data, {.node = held(quote)});
@@ -698,6 +698,7 @@ const std::vector<Rule>& rules() {
             rule.pattern.push_back(C::in_form);
             if (made.negated) rule.pattern.push_back(C::negation);
             if (made.branch != Branch::none) {
+                if (keeps_flag(made.branch)) rule.pattern.push_back(C::dup);
                 rule.pattern.push_back(C::short_quote);
                 rule.pattern.push_back(C::conditional);
             }
@@ -740,7 +741,7 @@ bool matched(const Rule& rule, std::span<const Term> terms) {
         if ((terms[index].classes & bit(c)) == 0) return false;
         if (c == Class::in_form && op_of(row_number(*terms[index].row), rule.form) == Op::count) return false;
         if (c == Class::conditional && rule.form != Form::count &&
-            terms[index].is(Row::iftrue) != (info(rule.form).branch == Branch::iftrue))
+            terms[index].is(Row::iftrue) != runs_on_true(info(rule.form).branch))
             return false;
     }
     return rule.form == Form::count || operand_fits(rule.form, terms);

@@ -22,7 +22,7 @@ constexpr Effect form_effect(Form form) {
     add(row_part);
     if (made.negated) add({1, 1});
     if (made.branch != Branch::none) {
-        add({1, 0});
+        add(keeps_flag(made.branch) ? Part{1, 1} : Part{1, 0});
         add(body_part);
     }
     return effect;

@@ -32,7 +32,7 @@ inline constexpr Part row_part{-1, -1};
 inline constexpr Part body_part{-2, -2};
 
 struct Effect {
-    std::array<Part, 4> parts{};
+    std::array<Part, 5> parts{};
     std::uint8_t count = 0;
     bool known = false;
 
@@ -61,7 +61,11 @@ struct Reach {
 
 enum class Copy : std::uint8_t { none, dup, over };
 enum class Operand : std::uint8_t { stack, number, variable, variable_number };
-enum class Branch : std::uint8_t { none, iftrue, iffalse };
+enum class Branch : std::uint8_t { none, iftrue, iffalse, dup_iftrue, dup_iffalse };
+// Whether the flag stays on the stack for what follows, and whether the
+// list runs when it is true.
+constexpr bool keeps_flag(Branch branch) { return branch == Branch::dup_iftrue || branch == Branch::dup_iffalse; }
+constexpr bool runs_on_true(Branch branch) { return branch == Branch::iftrue || branch == Branch::dup_iftrue; }
 
 enum class Form : std::uint8_t {
 #define TOLVA_FORM(row, form, ...) form,

@@ -793,14 +793,26 @@ dispatch:
         // A comparison, and iftrue or iffalse on its flag at once: as
         // quote_iftrue_in_place, its list's instructions after its slots
         // (the operand, where to go past the list, the list, and a number
-        // after a variable). Comparisons hold every operand.
+        // after a variable). Comparisons hold every operand. The flag is
+        // left only when a copy of it was tested.
 #define TOLVA_BRANCH_OP(row, form, copy_, operand_, negated_, branch_)                \
     OP(row##_##form) : {                                                              \
         constexpr int slots = Operand::operand_ == Operand::variable_number ? 4 : 3;   \
+        constexpr int gone = taken(Form::form, 2);                                    \
         const auto [x, y] = operands<Form::form>(sp, tos, ip);                        \
-        TOLVA_TAKE(taken(Form::form, 2));                                             \
+        const double result = row##_row::of(x, y);                                    \
+        if constexpr (!keeps_flag(Branch::branch_)) {                                 \
+            TOLVA_TAKE(gone);                                                         \
+        } else if constexpr (gone == 2) {                                             \
+            --sp;                                                                     \
+            tos = result;                                                             \
+        } else if constexpr (gone == 1) {                                             \
+            tos = result;                                                             \
+        } else {                                                                      \
+            PUSH(result);                                                             \
+        }                                                                             \
         runtime.quoted = ip[2].operand.node;                                          \
-        if (truth(row##_row::of(x, y)) != (Branch::branch_ == Branch::iftrue)) {      \
+        if (truth(result) != runs_on_true(Branch::branch_)) {                         \
             ip += ip[1].operand.laid.skip;                                            \
             DISPATCH();                                                               \
         }                                                                             \

@@ -36,7 +36,8 @@ std::string spelling_of(forth::Op op) {
     text += row.name;
     if (row.kind == forth::Kind::variable_sigil || row.kind == forth::Kind::fetch_sigil) text += 'a';
     if (form.negated) text += " not";
-    if (form.branch != forth::Branch::none) text += form.branch == forth::Branch::iftrue ? " [ ] iftrue" : " [ ] iffalse";
+    if (forth::keeps_flag(form.branch)) text += " dup";
+    if (form.branch != forth::Branch::none) text += forth::runs_on_true(form.branch) ? " [ ] iftrue" : " [ ] iffalse";
     return text;
 }
 
@@ -163,7 +164,7 @@ TEST(Ops, AComparisonTestedAtOnceRunsItsListAsItsTokens) {
         expect_alike(spelling, ordinary);
         expect_alike(spelling, edges);
     }
-    EXPECT_EQ(branches, 48);
+    EXPECT_EQ(branches, 84);
 }
 
 // A division by a number that is a power of two runs as a product by its
