@@ -450,7 +450,8 @@ public:
         Emitted emitted = laid_in(terms.front(), op, *quote.list_in_place);
         const bool two = made.operand == Operand::variable_number;
         if (made.operand == Operand::number) emitted.slots[0].operand.number = terms[at - 1].number;
-        if (made.operand == Operand::variable || two) emitted.slots[0].operand.variable = terms[at - (two ? 2 : 1)].variable;
+        if (made.operand == Operand::variable || two)
+            emitted.slots[0].operand.variable = terms[at - (two ? 2 : 1)].variable;
         emitted.size = two ? 4 : 3;
         emitted.slots[1].operand.laid.skip = static_cast<std::int32_t>(emitted.size + emitted.in_place.size());
         emitted.slots[2] = slot(terms.front(), Op::data, {.node = held(quote)});

@@ -173,8 +173,8 @@ constexpr Op non_tail_form(Op op) {
     return op;
 }
 
-// Whether it stands for a call whose body's instructions follow it in line,
-// `calls` deep in such bodies.
+// Whether it stands for a call whose body's instructions follow it in line
+// (a conditional's list, too), `calls` deep in such bodies.
 constexpr bool laid_in(Op op) {
     return op == Op::call_in_place || op == Op::call_in_place_marked || op == Op::call_in_place_counted ||
            op == Op::quote_iftrue_in_place || op == Op::quote_iffalse_in_place ||

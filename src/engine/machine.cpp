@@ -776,7 +776,7 @@ dispatch:
         TOLVA_TAKE(gone);                                      \
         RAISE(ip + 1, row##_row::in::fail(x, y));              \
     }
-#define TOLVA_BINARY_OP(row, form, copy_, operand_, negated_, ...)                         \
+#define TOLVA_BINARY_OP(row, form, copy_, operand_, negated_, ...)                    \
     OP(row##_##form) : {                                                              \
         TOLVA_OPERANDS(row, form);                                                    \
         if constexpr (gone == 2) {                                                    \
@@ -824,7 +824,7 @@ dispatch:
         DISPATCH();                                                                   \
     }
         // Two results: the first goes where x was (or is pushed), the second on top.
-#define TOLVA_BINARY2_OP(row, form, copy_, operand_, negated_, ...)                        \
+#define TOLVA_BINARY2_OP(row, form, copy_, operand_, negated_, ...)                   \
     OP(row##_##form) : {                                                              \
         TOLVA_OPERANDS(row, form);                                                    \
         const double first = row##_row::of(x, y);                                     \
@@ -841,7 +841,7 @@ dispatch:
         }                                                                             \
         TOLVA_STEP(form);                                                             \
     }
-#define TOLVA_UNARY_OP(row, form, copy_, operand_, negated_, ...)                      \
+#define TOLVA_UNARY_OP(row, form, copy_, operand_, negated_, ...)                 \
     OP(row##_##form) : {                                                          \
         const double x = Copy::copy_ == Copy::over ? sp[-1] : tos;               \
         if constexpr (Copy::copy_ == Copy::none) {                               \
@@ -851,7 +851,7 @@ dispatch:
         }                                                                        \
         NEXT();                                                                  \
     }
-#define TOLVA_VARIABLE_OP(row, form, copy_, operand_, negated_, ...)                 \
+#define TOLVA_VARIABLE_OP(row, form, copy_, operand_, negated_, ...)            \
     OP(row##_##form) : {                                                        \
         double& v = *ip->operand.variable;                                      \
         if constexpr (Operand::operand_ == Operand::number) {                   \
