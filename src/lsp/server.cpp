@@ -308,6 +308,7 @@ void Server::handle_checked(const Json& message, Json& id, bool& request, std::s
 Json Server::dispatch(const std::string& method, const Json& params) {
     if (method == "initialize") {
         initialized_ = true;
+        set_options(params);
         return {{"capabilities",
                  {{"textDocumentSync", {{"openClose", true}, {"change", 2}}},
                   {"hoverProvider", true},
@@ -367,6 +368,25 @@ Json Server::dispatch(const std::string& method, const Json& params) {
     if (method == "initialized" || method.starts_with("$/") || method.starts_with("workspace/didChange"))
         return nullptr;
     throw Failure{method_not_found, "no such method: " + method};
+}
+
+// What the client asks at initialize: `timeBudget`, the milliseconds of
+// processor time each run may take, for a machine slower than the default
+// is made for. An option out of range is logged and ignored, not refused:
+// an editor that sent it would otherwise get no server at all.
+void Server::set_options(const Json& params) {
+    if (!params.is_object()) return;
+    const auto options = params.find("initializationOptions");
+    if (options == params.end() || !options->is_object()) return;
+    const auto time = options->find("timeBudget");
+    if (time == options->end()) return;
+    constexpr long most_milliseconds = 60'000;
+    if (!time->is_number_integer() || time->get<long>() < 1 || time->get<long>() > most_milliseconds) {
+        log_("ignored initializationOptions.timeBudget: not a whole number of milliseconds from 1 to " +
+             std::to_string(most_milliseconds));
+        return;
+    }
+    budget_.time = std::chrono::milliseconds(time->get<long>());
 }
 
 bool Server::is_open(const std::string& uri) const { return open_.contains(canonical_uri(uri)); }

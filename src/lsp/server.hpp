@@ -55,6 +55,7 @@ private:
     void handle_checked(const Json& message, Json& id, bool& request, std::string& method);
     void fail(bool request, const Json& id, const std::string& method, int code, const std::string& message) noexcept;
     Json dispatch(const std::string& method, const Json& params);
+    void set_options(const Json& params);
     void update_text(const std::string& method, const Json& params);
     void notify(const std::string& uri);
     bool add_run(const std::string& uri, const Loader& load);
