@@ -447,7 +447,7 @@ public:
     Emitted branch(std::span<const Term> terms, const FormInfo& made, Op op) {
         const auto at = static_cast<std::size_t>(before_word(made));
         const Term& quote = terms[terms.size() - 2];
-        Emitted emitted = laid_in(terms.front(), op, *quote.list_in_place);
+        Emitted emitted = conditional_laid_in(terms, op);
         const bool two = made.operand == Operand::variable_number;
         if (made.operand == Operand::number) emitted.slots[0].operand.number = terms[at - 1].number;
         if (made.operand == Operand::variable || two)
@@ -457,7 +457,6 @@ public:
         emitted.slots[2] = slot(terms.front(), Op::data, {.node = held(quote)});
         if (two) emitted.slots[3] = slot(terms.front(), Op::data, {.number = terms[at - 1].number});
         emitted.row = terms[at].row;
-        emitted.ends_run = emitted.body.delta != 0;
         return emitted;
     }
 
@@ -495,16 +494,21 @@ public:
         return cached(make(terms.front(), op, {.node = held(terms[terms.size() - 2])}));
     }
 
-    // The list's instructions follow, skipped when the flag says so.
-    Emitted quote_if_in_place(std::span<const Term> terms, Form) {
-        const Term& quote = terms[terms.size() - 2];
-        const Op op = conditional(terms, Op::dup_quote_iftrue_in_place, Op::dup_quote_iffalse_in_place,
-                                  Op::quote_iftrue_in_place, Op::quote_iffalse_in_place);
-        Emitted emitted = laid_in(terms.front(), op, *quote.list_in_place);
-        emitted.slots[0].operand.node = held(quote);
+    // The instructions of the list before the conditional that ends
+    // `terms` follow the op, skipped when the flag says so.
+    Emitted conditional_laid_in(std::span<const Term> terms, Op op) {
+        Emitted emitted = laid_in(terms.front(), op, *terms[terms.size() - 2].list_in_place);
         // A list that changes the depth leaves it as the flag says: what
         // follows is checked anew.
         emitted.ends_run = emitted.body.delta != 0;
+        return emitted;
+    }
+
+    Emitted quote_if_in_place(std::span<const Term> terms, Form) {
+        const Op op = conditional(terms, Op::dup_quote_iftrue_in_place, Op::dup_quote_iffalse_in_place,
+                                  Op::quote_iftrue_in_place, Op::quote_iffalse_in_place);
+        Emitted emitted = conditional_laid_in(terms, op);
+        emitted.slots[0].operand.node = held(terms[terms.size() - 2]);
         return emitted;
     }
 

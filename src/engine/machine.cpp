@@ -607,21 +607,25 @@ dispatch:
 
         // The same with the list's instructions in line, inside a straight
         // run whose guard counted the flag and what the list needs: on into
-        // them, counted and polled as a call, or past them.
-#define TOLVA_QUOTE_IF_IN_PLACE(name, when, copy)                              \
-    OP(name) : {                                                               \
-        runtime.quoted = ip->operand.node;                                     \
-        const bool runs = truth(tos) == (when);                                \
-        if (!(copy)) DROP();                                                   \
-        if (!runs) {                                                           \
-            ip += ip[1].operand.laid.skip;                                     \
-            DISPATCH();                                                        \
-        }                                                                      \
-        if (frames_at(fp, ip[1].operand.laid.frames) >= frames_limit || trapped(runtime)) [[unlikely]] { \
-            CALL_OUT(ip + 2, count_in_place(ctx, ip->calls));                  \
-            DISPATCH();                                                        \
-        }                                                                      \
-        NEXT2();                                                               \
+        // them, laid after the op's `slots`, counted and polled as a call,
+        // or past them.
+#define TOLVA_IN_PLACE(runs, slots)                                                                     \
+    if (!(runs)) {                                                                                      \
+        ip += ip[1].operand.laid.skip;                                                                  \
+        DISPATCH();                                                                                     \
+    }                                                                                                   \
+    if (frames_at(fp, ip[1].operand.laid.frames) >= frames_limit || trapped(runtime)) [[unlikely]] {   \
+        CALL_OUT(ip + (slots), count_in_place(ctx, ip->calls));                                         \
+        DISPATCH();                                                                                     \
+    }                                                                                                   \
+    ip += (slots);                                                                                      \
+    DISPATCH();
+#define TOLVA_QUOTE_IF_IN_PLACE(name, when, copy)  \
+    OP(name) : {                                   \
+        runtime.quoted = ip->operand.node;         \
+        const bool runs = truth(tos) == (when);    \
+        if (!(copy)) DROP();                       \
+        TOLVA_IN_PLACE(runs, 2)                    \
     }
         TOLVA_QUOTE_IF_IN_PLACE(quote_iftrue_in_place, true, false)
         TOLVA_QUOTE_IF_IN_PLACE(quote_iffalse_in_place, false, false)
@@ -776,18 +780,21 @@ dispatch:
         TOLVA_TAKE(gone);                                      \
         RAISE(ip + 1, row##_row::in::fail(x, y));              \
     }
-#define TOLVA_BINARY_OP(row, form, copy_, operand_, negated_, ...)                    \
-    OP(row##_##form) : {                                                              \
-        TOLVA_OPERANDS(row, form);                                                    \
-        if constexpr (gone == 2) {                                                    \
-            --sp;                                                                     \
-            tos = TOLVA_RESULT(row, negated_);                                        \
-        } else if constexpr (gone == 1) {                                             \
-            tos = TOLVA_RESULT(row, negated_);                                        \
-        } else {                                                                      \
-            PUSH(TOLVA_RESULT(row, negated_));                                        \
-        }                                                                             \
-        TOLVA_STEP(form);                                                             \
+// The result goes where x was, or is pushed when both operands were slots.
+#define TOLVA_PLACE(result)            \
+    if constexpr (gone == 2) {         \
+        --sp;                          \
+        tos = (result);                \
+    } else if constexpr (gone == 1) {  \
+        tos = (result);                \
+    } else {                           \
+        PUSH(result);                  \
+    }
+#define TOLVA_BINARY_OP(row, form, copy_, operand_, negated_, ...) \
+    OP(row##_##form) : {                                           \
+        TOLVA_OPERANDS(row, form);                                 \
+        TOLVA_PLACE(TOLVA_RESULT(row, negated_))                   \
+        TOLVA_STEP(form);                                          \
     }
 #define TOLVA_RESULT(row, negated_) ((negated_) ? negated(row##_row::of(x, y)) : row##_row::of(x, y))
         // A comparison, and iftrue or iffalse on its flag at once: as
@@ -801,27 +808,13 @@ dispatch:
         constexpr int gone = taken(Form::form, 2);                                    \
         const auto [x, y] = operands<Form::form>(sp, tos, ip);                        \
         const double result = row##_row::of(x, y);                                    \
-        if constexpr (!keeps_flag(Branch::branch_)) {                                 \
-            TOLVA_TAKE(gone);                                                         \
-        } else if constexpr (gone == 2) {                                             \
-            --sp;                                                                     \
-            tos = result;                                                             \
-        } else if constexpr (gone == 1) {                                             \
-            tos = result;                                                             \
+        if constexpr (keeps_flag(Branch::branch_)) {                                  \
+            TOLVA_PLACE(result)                                                       \
         } else {                                                                      \
-            PUSH(result);                                                             \
+            TOLVA_TAKE(gone);                                                         \
         }                                                                             \
         runtime.quoted = ip[2].operand.node;                                          \
-        if (truth(result) != runs_on_true(Branch::branch_)) {                         \
-            ip += ip[1].operand.laid.skip;                                            \
-            DISPATCH();                                                               \
-        }                                                                             \
-        if (frames_at(fp, ip[1].operand.laid.frames) >= frames_limit || trapped(runtime)) [[unlikely]] { \
-            CALL_OUT(ip + slots, count_in_place(ctx, ip->calls));                     \
-            DISPATCH();                                                               \
-        }                                                                             \
-        ip += slots;                                                                  \
-        DISPATCH();                                                                   \
+        TOLVA_IN_PLACE(truth(result) == runs_on_true(Branch::branch_), slots)         \
     }
         // Two results: the first goes where x was (or is pushed), the second on top.
 #define TOLVA_BINARY2_OP(row, form, copy_, operand_, negated_, ...)                   \
@@ -891,6 +884,8 @@ dispatch:
 #undef TOLVA_STEP
 #undef TOLVA_TAKE
 #undef TOLVA_OPERANDS
+#undef TOLVA_PLACE
+#undef TOLVA_IN_PLACE
 #undef TOLVA_BINARY_OP
 #undef TOLVA_RESULT
 #undef TOLVA_BINARY2_OP
