@@ -82,12 +82,15 @@ public:
             not_straight_ = true;
             only_calls_ = only_calls_ && emitted.slots[0].op == Op::call;
             calls_ = true;
+            const bool proven = emitted.slots[0].op == Op::call && in_run_ && (run_.need > 0 || run_.room > 0);
+            const Reach before = run_;
             end_run();
             code_.tail_guard = -1;
             code_.tail_reach = {};
             const std::size_t at = code_.instrs.size();
             append(emitted);
             code_.instrs[at].entry = true;
+            if (proven) prove(at, before);
             single_balanced_run_ = false;
             return;
         }
@@ -134,6 +137,16 @@ private:
                             : -1;
     }
 
+    // A call right after a guarded run: the depth the run's guard proves
+    // there lets the call enter its callee past a guard that asks no more,
+    // checking only the room. It is entered from that run alone, never by a
+    // frame going on from its token, which may come to it with any depth.
+    void prove(std::size_t at, const Reach& run) {
+        code_.instrs[at].op = Op::call_proven;
+        code_.instrs[at].entry = false;
+        code_.instrs[at + 1].calls = static_cast<std::uint8_t>(std::clamp(run.need + run.delta, 0, UINT8_MAX + 0));
+    }
+
     // A conditional whose list is spliced in: the run it ends checks the
     // flag and the list's first run, whose guard is left out.
     void add_spliced(const Emitted& emitted) {
@@ -152,7 +165,7 @@ private:
         for (std::size_t index = first; index < list.instrs.size(); ++index) {
             Instr copy = list.instrs[index];
             made.tokens.push_back(copy.token);
-            if (copy.op == Op::tail_call) copy.op = Op::call;
+            if (copy.op == Op::tail_call || copy.op == Op::tail_call_proven) copy.op = non_tail_form(copy.op);
             if (index + 1 == list.instrs.size()) {
                 copy.op = Op::splice_end;
                 copy.operand.laid = {1, 0};
@@ -368,7 +381,7 @@ bool repair(Context& ctx, Code& code) {
         for (std::uint32_t index = 0; index < code.node->size(); ++index) {
             if (code.node->token(index) != name) continue;
             Instr* const call = instruction_at(code, index);
-            if (call == nullptr || (call->op != Op::call && call->op != Op::tail_call) || ctx.aliases.contains(name))
+            if (call == nullptr || !calls_word(call->op) || ctx.aliases.contains(name))
                 return false;
             const auto word = ctx.words.find(name);
             const auto* user_word = word == ctx.words.end() ? nullptr : word->second.target<UserWord>();

@@ -140,6 +140,16 @@ struct Code final : Compiled {
     const Splice* splice_at(const Instr* instr) const;
 };
 
+// Where `call` enters `callee` as its cache keeps it, once the room for
+// the callee's guard is found: past the guard, but for a proven call only
+// when the depth the run before it proves (in its second slot) is all the
+// guard asks, else at the guard.
+inline const Instr* cached_entry(const Code& callee, const Instr* call) {
+    if (call->op != Op::call_proven && call->op != Op::tail_call_proven) return callee.entry;
+    constexpr std::int64_t slot = sizeof(double);
+    return callee.entry_guard.below <= (std::int64_t{call[1].calls} - 1) * slot ? callee.entry : callee.first();
+}
+
 // The bit of a name in Code::looked_up, from its name_hash.
 inline std::uint64_t name_bit(std::uint32_t hash) { return std::uint64_t{1} << (hash % 64); }
 

@@ -149,6 +149,7 @@ constexpr bool is_straight(Op op) { return (exits_of(op) & (calls | changes | en
 constexpr Op tail_form(Op op) {
     switch (op) {
         case Op::call: return Op::tail_call;
+        case Op::call_proven: return Op::tail_call_proven;
         case Op::quote_iftrue_spliced: return Op::quote_iftrue_spliced_tail;
         case Op::quote_iffalse_spliced: return Op::quote_iffalse_spliced_tail;
         case Op::dup_quote_iftrue_spliced: return Op::dup_quote_iftrue_spliced_tail;
@@ -171,6 +172,11 @@ constexpr Op non_tail_form(Op op) {
         if (static_cast<Op>(other) != op && tail_form(static_cast<Op>(other)) == op) return static_cast<Op>(other);
     }
     return op;
+}
+
+// Whether it calls a word defined in the language, through its list.
+constexpr bool calls_word(Op op) {
+    return op == Op::call || op == Op::tail_call || op == Op::call_proven || op == Op::tail_call_proven;
 }
 
 // Whether it stands for a call whose body's instructions follow it in line
@@ -219,7 +225,10 @@ struct Guard {
 struct Instr {
     Op op;
     bool entry;          // a frame may go on from here: it begins no part of a straight run but its head
-    std::uint8_t calls;  // call_in_place: how many calls deep its body is laid in
+    // call_in_place: how many calls deep its body is laid in. Of
+    // call_proven's second slot: the depth the run before it proves, in
+    // values, at most 255.
+    std::uint8_t calls;
     std::uint32_t token;  // the first token of the list that it runs
     union Operand {
         double number;

@@ -281,10 +281,10 @@ void run_plain_engine(Context& ctx) {
         return;             \
     } while (0)
 #define PUSH(value) (*sp = tos, ++sp, tos = (value))
-// Whether the stack holds what a straight run's guard asks for.
-#define PASSES(guard)                                                                          \
-    (reinterpret_cast<char*>(sp) - reinterpret_cast<char*>(stack_base) >= (guard).below &&    \
-     reinterpret_cast<char*>(stack_end) - reinterpret_cast<char*>(sp) > (guard).room)
+// Whether the stack has the room a straight run's guard asks for, and
+// whether it holds all the guard asks for.
+#define ROOM_FOR(guard) (reinterpret_cast<char*>(stack_end) - reinterpret_cast<char*>(sp) > (guard).room)
+#define PASSES(guard) (reinterpret_cast<char*>(sp) - reinterpret_cast<char*>(stack_base) >= (guard).below && ROOM_FOR(guard))
 // Where a call enters `code`: past the guard at its head when the stack
 // passes it, which saves going through the guard's instruction.
 #define ENTRY(code) (PASSES((code)->entry_guard) ? (code)->entry : (code)->first())
@@ -296,8 +296,9 @@ void run_plain_engine(Context& ctx) {
 // so, and leaves ip at the op. It goes on `past` slots after the op, or
 // takes the frame over as its list's last act (`tail`). What it needs is
 // read from the op's slots, not kept, so that the slow road's calls keep
-// nothing alive on the fast one.
-#define TOLVA_CALL_CACHED(list, cache, past, calls, tail, slow)                                   \
+// nothing alive on the fast one. A `proven` call checks only the room: its
+// cache was filled with where the depth it proves lets it enter.
+#define TOLVA_CALL_CACHED(list, cache, past, calls, tail, proven, slow)                           \
     do {                                                                                          \
         code = const_cast<Code*>(ip[cache].operand.code);                                         \
         if (code != ip[list].operand.node->code.get() || code->generation != generation ||        \
@@ -318,7 +319,8 @@ void run_plain_engine(Context& ctx) {
         fp->code = code;                                                                          \
         fp->node = ip[list].operand.node;                                                         \
         if (tail) NOTE_TAKE_OVER();                                                               \
-        ip = PASSES(code->entry_guard) ? ip[(cache) + 1].operand.instr : code->first();           \
+        ip = ((proven) ? ROOM_FOR(code->entry_guard) : PASSES(code->entry_guard)) ? ip[(cache) + 1].operand.instr \
+                                                                                 : code->first();          \
         if (!(tail)) CALLED();                                                                    \
         DISPATCH();                                                                               \
     } while (0)
@@ -333,8 +335,9 @@ void run_plain_engine(Context& ctx) {
         ip = saved;                                                                         \
         FILL_CACHE(cache);                                                                  \
     } while (0)
-#define FILL_CACHE(cache) \
-    (const_cast<Instr*>(ip)[cache].operand.code = code, const_cast<Instr*>(ip)[(cache) + 1].operand.instr = code->entry)
+#define FILL_CACHE(cache)                                 \
+    (const_cast<Instr*>(ip)[cache].operand.code = code, \
+     const_cast<Instr*>(ip)[(cache) + 1].operand.instr = cached_entry(*code, ip))
 #define DROP() (tos = *--sp)
 #define NEXT()      \
     do {            \
@@ -414,10 +417,15 @@ dispatch:
         OP(fail) : RAISE(ip + 1, no_number(ip->operand.named->name));
 
         // A call of a word defined in the language, and the same as its
-        // list's last act.
-#define TOLVA_CALL(name, tail)                                              \
-    OP(name) : {                                                            \
-        TOLVA_CALL_CACHED(0, 1, 3, 1, tail, { CACHED_SLOW(0, 1, 3); });     \
+        // list's last act. Proven, anything but its fast road is taken as
+        // the call's own: a poll hook may have changed the stack.
+#define TOLVA_CALL(name, tail)                                                    \
+    OP(name) : {                                                                  \
+        name##_checked:                                                           \
+        TOLVA_CALL_CACHED(0, 1, 3, 1, tail, false, { CACHED_SLOW(0, 1, 3); });   \
+    }                                                                             \
+    OP(name##_proven) : {                                                         \
+        TOLVA_CALL_CACHED(0, 1, 3, 1, tail, true, { goto name##_checked; });     \
     }
         TOLVA_CALL(call, false)
         TOLVA_CALL(tail_call, true)
@@ -507,7 +515,7 @@ dispatch:
 #define TOLVA_QUOTE_IF(name, when, copy, tail)                                   \
     OP(name) : {                                                                 \
         TOLVA_CONDITION(when, copy, 3)                                           \
-        TOLVA_CALL_CACHED(0, 1, 3, 1, tail, { CACHED_SLOW(0, 1, 3); });          \
+        TOLVA_CALL_CACHED(0, 1, 3, 1, tail, false, { CACHED_SLOW(0, 1, 3); });   \
     }
         TOLVA_QUOTE_IF(quote_iftrue, true, false, false)
         TOLVA_QUOTE_IF(quote_iffalse, false, false, false)
@@ -528,7 +536,7 @@ dispatch:
 #define TOLVA_QUOTE_IF_CALL(name, when, copy, tail)                                                     \
     OP(name) : {                                                                                        \
         TOLVA_CONDITION(when, copy, 4)                                                                  \
-        TOLVA_CALL_CACHED(1, 2, 4, 2, tail, {                                                           \
+        TOLVA_CALL_CACHED(1, 2, 4, 2, tail, false, {                                                    \
             code = static_cast<Code*>(ip[1].operand.node->code.get());                                  \
             if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit ||          \
                 trapped(runtime)) {                                                                         \

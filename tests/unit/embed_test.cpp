@@ -97,6 +97,28 @@ TEST(Embed, AListEndingWhileACollectionGrowsPolls) {
     for (std::size_t at = 1; at < seen.size(); ++at) EXPECT_LE(seen[at], seen[at - 1] + 5);
 }
 
+// A call after a straight run enters its callee past the guard the run
+// proves; a poll hook that empties the stack at the call leaves nothing
+// proven, and the callee fails as its tokens would, reading nothing below.
+TEST(Embed, APollHookThatTakesValuesLeavesACallUnproven) {
+    Embedded session;
+    forth::track_places(session.ctx);
+    EXPECT_TRUE(session.run(":g + 0 { drop } iftrue ; :f 1 + 1 g ; 5 f 5 f").ok);
+    EXPECT_EQ(session.stack(), (std::vector<double>{7, 7}));
+    session.run("drop drop");
+    // Polled at the call of f (5), then at the call of g (6 1).
+    bool cleared = false;
+    forth::set_poll_hook(session.ctx, [&cleared](forth::Context& ctx) {
+        if (ctx.stack.size() == 2) cleared = (ctx.stack.clear(), true);
+    });
+    const forth::Outcome outcome = session.run("5 f");
+    EXPECT_TRUE(cleared);
+    EXPECT_EQ(outcome.report, "Out of range: stack underflow");
+    ASSERT_TRUE(outcome.location);
+    EXPECT_EQ(outcome.location->token, "+");
+    EXPECT_EQ(session.stack(), std::vector<double>{});
+}
+
 // A file is read a block at a time; a last block of one byte is read too.
 TEST(Embed, EveryByteOfAFileIsRead) {
     for (const std::string& text : {std::string("x"), std::string(1 << 16, ' ') + "x"}) {
