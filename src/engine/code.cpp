@@ -48,8 +48,9 @@ Instr* last_instruction(std::vector<Instr>& instrs) {
 // list's last act (`last`) or not: as it is, the conditional takes the frame
 // over, the list ends in ret and a call at its end is its last act too.
 bool last_act_spliced(Code& code, bool last) {
-    if (code.splices.empty() || code.splices.back().end != code.instrs.size()) return false;
+    if (code.splices.empty()) return false;
     const Code::Splice& splice = code.splices.back();
+    if (splice.end != code.instrs.size() && !splice.past_drop) return false;
     Instr& conditional = code.instrs[splice.begin - 2];
     conditional.op = last ? tail_form(conditional.op) : non_tail_form(conditional.op);
     code.instrs[splice.end - 1].op = last ? Op::ret : Op::splice_end;
@@ -117,6 +118,7 @@ public:
         code_.in_place = code_.straight && code_.instrs.size() <= most_in_place;
         code_.spliceable = calls_ && only_calls_ && code_.instrs.size() <= most_in_place;
         end_run();
+        if (end == Op::ret) leave_out_dropped_value();
         if (end == Op::ret && !last_act_spliced(code_, true)) {
             if (Instr* const last = last_instruction(code_.instrs)) last->op = tail_form(last->op);
         }
@@ -125,6 +127,37 @@ public:
     }
 
 private:
+    // The if-else idiom at a list's end, `{ ... word 0 } iftrue drop`: the
+    // value the spliced list pushes last goes only to the drop. The list
+    // leaves it out and its end goes past the drop, which makes the list
+    // its code's last act and the call before the value the list's. Only
+    // when that call is the list's one: a frame that stops after another
+    // goes on in the list's own tokens, the value among them.
+    void leave_out_dropped_value() {
+        if (code_.splices.empty()) return;
+        Code::Splice& splice = code_.splices.back();
+        std::vector<Instr>& instrs = code_.instrs;
+        const std::uint32_t end = splice.end;
+        if (instrs.size() != end + 2 || instrs[end].op != Op::guard || instrs[end + 1].op != Op::drop_alone) return;
+        // The list's last run: its guard and the value, after the call.
+        const std::uint32_t cut = end - 3;
+        if (cut <= splice.begin || instrs[cut].op != Op::guard || instrs[cut + 1].op != Op::number) return;
+        std::uint32_t call = cut;
+        while (call > splice.begin && instrs[call - 1].op == Op::data) --call;
+        if (call == splice.begin || !calls_word(instrs[--call].op)) return;
+        for (std::uint32_t index = splice.begin; index < call; ++index) {
+            if (!is_straight(instrs[index].op) && instrs[index].op != Op::data) return;
+        }
+        instrs.erase(instrs.begin() + cut, instrs.begin() + cut + 2);
+        splice.tokens.erase(splice.tokens.begin() + (cut - splice.begin), splice.tokens.begin() + (cut + 2 - splice.begin));
+        splice.end -= 2;
+        splice.tail_guard = -1;
+        splice.past_drop = true;
+        instrs[splice.begin - 1].operand.laid.skip -= 2;
+        instrs[splice.end - 1].operand.laid.skip = static_cast<std::int32_t>(instrs.size() - (splice.end - 1));
+        code_.tail_guard = static_cast<std::int32_t>(splice.end);
+    }
+
     void begin_run() {
         if (in_run_) return;
         in_run_ = true;

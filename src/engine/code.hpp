@@ -118,6 +118,9 @@ struct Code final : Compiled {
         std::vector<std::uint32_t> tokens;
         std::int32_t tail_guard;  // of its last run, as below
         Reach tail_reach;
+        // Its end goes on at the end of the code, past a drop that would
+        // take the value the list left last, which it leaves out.
+        bool past_drop = false;
     };
     std::vector<Splice> splices;
     // Of a straight body: its instructions and those of the straight

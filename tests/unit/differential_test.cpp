@@ -322,6 +322,37 @@ TEST(Differential, ListsThatRunNeverChange) {
     }
 }
 
+// The if-else idiom at a word's end, `dup { ... w 0 } iftrue drop`, whose
+// list leaves its last value out for the drop and ends the word: the same
+// in every way, as a times loop's body, with the word its call enters
+// redefined or run token by token, or redefining before it, and failing
+// halfway. (n is no straight run, which a call would run in place.)
+TEST(Differential, AValueLeftForTheDropAtAnEndIsLeftOut) {
+    for (const auto& [program, stack] : std::vector<std::pair<const char*, const char*>>{
+             {":gcd dup { swap over mod gcd 0 } iftrue drop ; 1071 462 gcd 5 0 gcd 0 7 gcd", "21 5 7 "},
+             {":down dup 0 = { dup . 1- down 5 } iffalse drop ; 4 down 0 down", ""},
+             {":n [ ] execute ; :l { 1- n 9 } iftrue drop ; 3 1 l 4 0 l", "2 "},
+             {":n [ ] execute ; [ $i dup { 1+ n 7 } iftrue drop ] 3 times", "2 3 "},
+             {":redo [ 2 ] /f ; :g dup { 1+ redo 0 } iftrue drop ; :f 1 ; 1 g f 5 g f 0 g", "2 2 6 2 "},
+             {":n [ ] execute ; :redo [ 2 ] /f ; :g dup { redo n 0 } iftrue drop ; 1 g 1 g 1 g", "1 1 1 "},
+             {":s dup { 1- s 0 } iftrue drop ; 1000 s 2 s", ""},
+             {":e dup { swap - e 0 } iftrue drop ; 7 3 e", "-4 "},
+         }) {
+        SCOPED_TRACE(program);
+        const Outcome plain = run(program, Way::plain);
+        EXPECT_EQ(plain.stack, stack);
+        for (const Way way : {Way::fast, Way::eager, Way::unpolled, Way::profiled}) {
+            const Outcome other = run(program, way);
+            EXPECT_EQ(other.output, plain.output);
+            EXPECT_EQ(other.errors, plain.errors);
+            EXPECT_EQ(other.stack, plain.stack);
+        }
+        const Outcome tracked = run(program, Way::tracked), traced = run(program, Way::traced);
+        EXPECT_EQ(tracked.errors, traced.errors);
+        EXPECT_EQ(tracked.stack, traced.stack);
+    }
+}
+
 TEST(Differential, InstructionsBehaveAsTokensResolvedAnew) {
     Generator generator(20261207);
     std::set<std::string> ops;
