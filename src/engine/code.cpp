@@ -40,8 +40,16 @@ namespace {
 Instr* last_instruction(std::vector<Instr>& instrs) {
     if (instrs.empty()) return nullptr;
     Instr* last = &instrs.back();
-    while (last->op == Op::data && last != instrs.data()) --last;
+    while (is_slot(last->op) && last != instrs.data()) --last;
     return last;
+}
+
+// Makes the instruction of `instrs` headed at `head` its list's last act or
+// not, and an else op in its second slot with it.
+void make_last_act(std::vector<Instr>& instrs, Instr* head, bool last) {
+    const auto form = [last](Op op) { return last ? tail_form(op) : non_tail_form(op); };
+    head->op = form(head->op);
+    if (head + 1 != instrs.data() + instrs.size() && is_slot(head[1].op)) head[1].op = form(head[1].op);
 }
 
 // When the last instructions of `code` are a spliced list, makes it its
@@ -51,15 +59,11 @@ bool last_act_spliced(Code& code, bool last) {
     if (code.splices.empty()) return false;
     const Code::Splice& splice = code.splices.back();
     if (splice.end != code.instrs.size() && !splice.past_drop) return false;
-    Instr& conditional = code.instrs[splice.begin - 2];
-    conditional.op = last ? tail_form(conditional.op) : non_tail_form(conditional.op);
+    make_last_act(code.instrs, &code.instrs[splice.begin - 2], last);
     code.instrs[splice.end - 1].op = last ? Op::ret : Op::splice_end;
     std::uint32_t at = splice.end - 1;
-    while (at > splice.begin && code.instrs[at - 1].op == Op::data) --at;
-    if (at > splice.begin) {
-        Instr& call = code.instrs[at - 1];
-        call.op = last ? tail_form(call.op) : non_tail_form(call.op);
-    }
+    while (at > splice.begin && is_slot(code.instrs[at - 1].op)) --at;
+    if (at > splice.begin) make_last_act(code.instrs, &code.instrs[at - 1], last);
     return true;
 }
 
@@ -120,8 +124,9 @@ public:
         end_run();
         if (end == Op::ret) leave_out_dropped_value();
         if (end == Op::ret && !last_act_spliced(code_, true)) {
-            if (Instr* const last = last_instruction(code_.instrs)) last->op = tail_form(last->op);
+            if (Instr* const last = last_instruction(code_.instrs)) make_last_act(code_.instrs, last, true);
         }
+        link_else();
         code_.pass_start = single_balanced_run_ ? 1 : 0;
         code_.instrs.push_back({.op = end, .entry = true, .calls = 0, .token = size, .operand = {}});
     }
@@ -143,10 +148,10 @@ private:
         const std::uint32_t cut = end - 3;
         if (cut <= splice.begin || instrs[cut].op != Op::guard || instrs[cut + 1].op != Op::number) return;
         std::uint32_t call = cut;
-        while (call > splice.begin && instrs[call - 1].op == Op::data) --call;
+        while (call > splice.begin && is_slot(instrs[call - 1].op)) --call;
         if (call == splice.begin || !calls_word(instrs[--call].op)) return;
         for (std::uint32_t index = splice.begin; index < call; ++index) {
-            if (!is_straight(instrs[index].op) && instrs[index].op != Op::data) return;
+            if (!is_straight(instrs[index].op) && !is_slot(instrs[index].op)) return;
         }
         instrs.erase(instrs.begin() + cut, instrs.begin() + cut + 2);
         splice.tokens.erase(splice.tokens.begin() + (cut - splice.begin), splice.tokens.begin() + (cut + 2 - splice.begin));
@@ -156,6 +161,23 @@ private:
         instrs[splice.begin - 1].operand.laid.skip -= 2;
         instrs[splice.end - 1].operand.laid.skip = static_cast<std::int32_t>(instrs.size() - (splice.end - 1));
         code_.tail_guard = static_cast<std::int32_t>(splice.end);
+    }
+
+    // The if-else idiom, `dup { A } iftrue { B } iffalse`: where the first
+    // conditional goes on past its list, the second runs on the flag the
+    // first kept, which says to run it. The first goes on at the second's
+    // else op instead, which takes the flag and runs the list untested.
+    void link_else() {
+        std::vector<Instr>& instrs = code_.instrs;
+        for (std::size_t at = 0; at + 1 < instrs.size(); ++at) {
+            const Branch first = branch_of(instrs[at].op);
+            if (!keeps_flag(first)) continue;
+            const std::size_t to = at + static_cast<std::size_t>(instrs[at + 1].operand.laid.skip);
+            if (to + 1 >= instrs.size() || else_form(instrs[to].op) == Op::count) continue;
+            if (runs_on_true(branch_of(instrs[to].op)) == runs_on_true(first)) continue;
+            instrs[to + 1].op = else_form(instrs[to].op);
+            ++instrs[at + 1].operand.laid.skip;
+        }
     }
 
     void begin_run() {
@@ -259,7 +281,7 @@ private:
         } else {
             // An unguarded run may be entered anywhere but at a second slot.
             for (auto instr = start; instr != instrs.end(); ++instr) {
-                if (instr->op != Op::data) instr->entry = true;
+                if (!is_slot(instr->op)) instr->entry = true;
             }
             single_balanced_run_ = false;
             code_.tail_guard = -1;
@@ -359,7 +381,7 @@ std::unique_ptr<Code> variant(Code& code, Run run) {
     // A call before an end that is no return is no last act.
     made->instrs.pop_back();
     if (!last_act_spliced(*made, false)) {
-        if (Instr* const last = last_instruction(made->instrs)) last->op = non_tail_form(last->op);
+        if (Instr* const last = last_instruction(made->instrs)) make_last_act(made->instrs, last, false);
     }
     const Instr end = code.instrs.back();
     if (run == Run::times && code.straight && code.pass_start == 1 && end.op == Op::ret &&
@@ -389,7 +411,7 @@ Instr* instruction_at(Code& code, std::uint32_t index) {
     auto instr = std::lower_bound(code.instrs.begin(), code.instrs.end(), index,
                                   [](const Instr& each, std::uint32_t wanted) { return each.token < wanted; });
     for (; instr != code.instrs.end() && instr->token == index; ++instr) {
-        if (instr->op != Op::guard && instr->op != Op::data) return &*instr;
+        if (instr->op != Op::guard && !is_slot(instr->op)) return &*instr;
     }
     return nullptr;
 }

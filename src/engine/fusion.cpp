@@ -573,7 +573,7 @@ private:
         for (std::size_t index = first; index + 1 < body.instrs.size(); ++index) {
             const Instr& instr = body.instrs[index];
             ++made->length;
-            if (instr.op == Op::data) continue;  // an operand's slot, never run
+            if (is_slot(instr.op)) continue;  // an operand's slot, never run
             if (forth::laid_in(instr.op) && instr.op != Op::call_in_place_counted) return nullptr;
             ++made->calls.front().steps;
             if (instr.op != Op::call_in_place_counted) continue;

@@ -162,6 +162,8 @@ constexpr Op tail_form(Op op) {
         case Op::quote_iffalse_call: return Op::quote_iffalse_call_tail;
         case Op::dup_quote_iftrue_call: return Op::dup_quote_iftrue_call_tail;
         case Op::dup_quote_iffalse_call: return Op::dup_quote_iffalse_call_tail;
+        case Op::else_call: return Op::else_call_tail;
+        case Op::else_spliced: return Op::else_spliced_tail;
         default: return op;
     }
 }
@@ -172,6 +174,45 @@ constexpr Op non_tail_form(Op op) {
         if (static_cast<Op>(other) != op && tail_form(static_cast<Op>(other)) == op) return static_cast<Op>(other);
     }
     return op;
+}
+
+// How a conditional whose list follows in line, or is entered at once,
+// takes its flag: Branch::none for any other op.
+constexpr Branch branch_of(Op op) {
+    switch (op) {
+        case Op::quote_iftrue_call: case Op::quote_iftrue_call_tail: case Op::quote_iftrue_in_place:
+        case Op::quote_iftrue_spliced: case Op::quote_iftrue_spliced_tail:
+            return Branch::iftrue;
+        case Op::quote_iffalse_call: case Op::quote_iffalse_call_tail: case Op::quote_iffalse_in_place:
+        case Op::quote_iffalse_spliced: case Op::quote_iffalse_spliced_tail:
+            return Branch::iffalse;
+        case Op::dup_quote_iftrue_in_place: case Op::dup_quote_iftrue_spliced:
+            return Branch::dup_iftrue;
+        case Op::dup_quote_iffalse_in_place: case Op::dup_quote_iffalse_spliced:
+            return Branch::dup_iffalse;
+        default:
+            return branches(op) ? info(op_forms[static_cast<std::size_t>(op)]).branch : Branch::none;
+    }
+}
+
+// The op that does as the conditional `op` does once its flag said to run
+// its list (else_call and the others); Op::count for any other.
+constexpr Op else_form(Op op) {
+    switch (op) {
+        case Op::quote_iftrue_call: case Op::quote_iffalse_call: return Op::else_call;
+        case Op::quote_iftrue_call_tail: case Op::quote_iffalse_call_tail: return Op::else_call_tail;
+        case Op::quote_iftrue_in_place: case Op::quote_iffalse_in_place: return Op::else_in_place;
+        case Op::quote_iftrue_spliced: case Op::quote_iffalse_spliced: return Op::else_spliced;
+        case Op::quote_iftrue_spliced_tail: case Op::quote_iffalse_spliced_tail: return Op::else_spliced_tail;
+        default: return Op::count;
+    }
+}
+
+// Whether it stands in a slot after an instruction's first, which the op
+// before it reads: an operand's, or an else op's (which goes back to it).
+constexpr bool is_slot(Op op) {
+    return op == Op::data || op == Op::else_call || op == Op::else_call_tail || op == Op::else_in_place ||
+           op == Op::else_spliced || op == Op::else_spliced_tail;
 }
 
 // Whether it calls a word defined in the language, through its list.

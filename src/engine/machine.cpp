@@ -533,20 +533,22 @@ dispatch:
         // when it is the list's last act. When the word's body cannot be
         // entered so (not compiled and current, or the frames or the trap
         // say no), its list is called as any list, which then calls it.
-#define TOLVA_QUOTE_IF_CALL(name, when, copy, tail)                                                     \
-    OP(name) : {                                                                                        \
-        TOLVA_CONDITION(when, copy, 4)                                                                  \
-        TOLVA_CALL_CACHED(1, 2, 4, 2, tail, false, {                                                    \
-            code = static_cast<Code*>(ip[1].operand.node->code.get());                                  \
-            if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit ||          \
-                trapped(runtime)) {                                                                         \
-                node = ip->operand.node;                                                                \
-                resume = ip + 4;                                                                        \
-                if (tail) goto tail_call;                                                               \
-                goto call;                                                                              \
-            }                                                                                           \
-            FILL_CACHE(2);                                                                              \
-        });                                                                                             \
+#define TOLVA_QUOTE_CALL(tail)                                                                          \
+    TOLVA_CALL_CACHED(1, 2, 4, 2, tail, false, {                                                        \
+        code = static_cast<Code*>(ip[1].operand.node->code.get());                                      \
+        if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit ||              \
+            trapped(runtime)) {                                                                             \
+            node = ip->operand.node;                                                                    \
+            resume = ip + 4;                                                                            \
+            if (tail) goto tail_call;                                                                   \
+            goto call;                                                                                  \
+        }                                                                                               \
+        FILL_CACHE(2);                                                                                  \
+    });
+#define TOLVA_QUOTE_IF_CALL(name, when, copy, tail) \
+    OP(name) : {                                    \
+        TOLVA_CONDITION(when, copy, 4)              \
+        TOLVA_QUOTE_CALL(tail)                      \
     }
         TOLVA_QUOTE_IF_CALL(quote_iftrue_call, true, false, false)
         TOLVA_QUOTE_IF_CALL(quote_iffalse_call, false, false, false)
@@ -563,6 +565,24 @@ dispatch:
         // list's first run: on into it in a frame of its own that runs the
         // same code, counted and polled as a call, or past it. As its list's
         // last act, it takes the frame over.
+#define TOLVA_SPLICED_RUNS(tail)                                                 \
+    if (fp + 1 >= frames_limit || trapped(runtime)) [[unlikely]] {               \
+        CALL_OUT(ip, count_in_place(ctx, 1));                                    \
+    }                                                                            \
+    if (tail) {                                                                  \
+        frames.take_over(*fp, 1);                                                \
+        --frames_limit;                                                          \
+    } else {                                                                     \
+        fp->ip = ip + ip[1].operand.laid.skip;                                   \
+        code = fp->code;                                                         \
+        ++fp;                                                                    \
+        fp->code = code;                                                         \
+        fp->kind = Run::once;                                                    \
+    }                                                                            \
+    fp->node = ip->operand.node;                                                 \
+    if (tail) NOTE_TAKE_OVER();                                                  \
+    if (!(tail)) CALLED();                                                       \
+    NEXT2();
 #define TOLVA_QUOTE_IF_SPLICED(name, when, copy, tail)                           \
     OP(name) : {                                                                 \
         runtime.quoted = ip->operand.node;                                       \
@@ -574,23 +594,7 @@ dispatch:
                 DISPATCH();                                                      \
             }                                                                    \
         }                                                                        \
-        if (fp + 1 >= frames_limit || trapped(runtime)) [[unlikely]] {           \
-            CALL_OUT(ip, count_in_place(ctx, 1));                                \
-        }                                                                        \
-        if (tail) {                                                              \
-            frames.take_over(*fp, 1);                                            \
-            --frames_limit;                                                      \
-        } else {                                                                 \
-            fp->ip = ip + ip[1].operand.laid.skip;                               \
-            code = fp->code;                                                     \
-            ++fp;                                                                \
-            fp->code = code;                                                     \
-            fp->kind = Run::once;                                                \
-        }                                                                        \
-        fp->node = ip->operand.node;                                             \
-        if (tail) NOTE_TAKE_OVER();                                              \
-        if (!(tail)) CALLED();                                                   \
-        NEXT2();                                                                 \
+        TOLVA_SPLICED_RUNS(tail)                                                 \
     }
         TOLVA_QUOTE_IF_SPLICED(quote_iftrue_spliced, true, false, false)
         TOLVA_QUOTE_IF_SPLICED(quote_iffalse_spliced, false, false, false)
@@ -640,6 +644,25 @@ dispatch:
         TOLVA_QUOTE_IF_IN_PLACE(dup_quote_iftrue_in_place, true, true)
         TOLVA_QUOTE_IF_IN_PLACE(dup_quote_iffalse_in_place, false, true)
 #undef TOLVA_QUOTE_IF_IN_PLACE
+
+        // The if-else idiom's second half, reached in its conditional's
+        // second slot with a flag that says to run its list: back to the
+        // conditional, the flag taken, and its list run.
+#define TOLVA_ELSE(name, runs)                  \
+    OP(name) : {                                \
+        --ip;                                   \
+        runtime.quoted = ip->operand.node;      \
+        DROP();                                 \
+        runs                                    \
+    }
+        TOLVA_ELSE(else_call, TOLVA_QUOTE_CALL(false))
+        TOLVA_ELSE(else_call_tail, TOLVA_QUOTE_CALL(true))
+        TOLVA_ELSE(else_in_place, TOLVA_IN_PLACE(true, 2))
+        TOLVA_ELSE(else_spliced, TOLVA_SPLICED_RUNS(false))
+        TOLVA_ELSE(else_spliced_tail, TOLVA_SPLICED_RUNS(true))
+#undef TOLVA_ELSE
+#undef TOLVA_QUOTE_CALL
+#undef TOLVA_SPLICED_RUNS
 
         OP(quote_times) : {
             runtime.quoted = ip->operand.node;

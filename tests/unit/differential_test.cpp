@@ -111,6 +111,16 @@ private:
         }
         // One draw at a time: the order in which operands of + are
         // evaluated differs between compilers, and the programs must not.
+        if (pick(0, 4) == 0) {
+            // The if-else idiom: the second conditional runs on the flag the
+            // first kept.
+            const bool on_true = pick(0, 1) != 0;
+            const std::string first = of_class(one_of(idiom_lists_), depth, rules_.front());
+            const std::string second = of_class(one_of(idiom_lists_), depth, rules_.front());
+            const std::string idiom =
+                "dup " + first + (on_true ? " iftrue " : " iffalse ") + second + (on_true ? " iffalse" : " iftrue");
+            return pick(0, 1) ? "[ " + idiom + " ] execute" : idiom;  // as its list's last act, or not
+        }
         const std::string inner = sequence(depth + 1);
         const std::string after = one_of(after_lists_);
         switch (pick(0, 4)) {
@@ -187,6 +197,7 @@ private:
     // Tokens that run straight on, failing or not: what a list run in place holds.
     const std::vector<std::string> straight_ = {"1", "0", "2.5", "dup", "drop", "swap", "over", "-rot", "2dup", "+",
                                                 "-", "*", "mod", "/mod", "<", "=", "not", "1+", "$a", "+b", "=a"};
+    const std::vector<std::string> idiom_lists_ = {"short_quote", "quote_call", "spliced_quote", "quote"};
     const std::vector<std::string> after_lists_ = {"iftrue", "iffalse", "execute", "3 times", "2 times", "while",
                                                    "repeat", "/w",      "/v",      "interpret", "until { dup } repeat"};
 };
@@ -322,22 +333,10 @@ TEST(Differential, ListsThatRunNeverChange) {
     }
 }
 
-// The if-else idiom at a word's end, `dup { ... w 0 } iftrue drop`, whose
-// list leaves its last value out for the drop and ends the word: the same
-// in every way, as a times loop's body, with the word its call enters
-// redefined or run token by token, or redefining before it, and failing
-// halfway. (n is no straight run, which a call would run in place.)
-TEST(Differential, AValueLeftForTheDropAtAnEndIsLeftOut) {
-    for (const auto& [program, stack] : std::vector<std::pair<const char*, const char*>>{
-             {":gcd dup { swap over mod gcd 0 } iftrue drop ; 1071 462 gcd 5 0 gcd 0 7 gcd", "21 5 7 "},
-             {":down dup 0 = { dup . 1- down 5 } iffalse drop ; 4 down 0 down", ""},
-             {":n [ ] execute ; :l { 1- n 9 } iftrue drop ; 3 1 l 4 0 l", "2 "},
-             {":n [ ] execute ; [ $i dup { 1+ n 7 } iftrue drop ] 3 times", "2 3 "},
-             {":redo [ 2 ] /f ; :g dup { 1+ redo 0 } iftrue drop ; :f 1 ; 1 g f 5 g f 0 g", "2 2 6 2 "},
-             {":n [ ] execute ; :redo [ 2 ] /f ; :g dup { redo n 0 } iftrue drop ; 1 g 1 g 1 g", "1 1 1 "},
-             {":s dup { 1- s 0 } iftrue drop ; 1000 s 2 s", ""},
-             {":e dup { swap - e 0 } iftrue drop ; 7 3 e", "-4 "},
-         }) {
+// Each program leaves `stack` run token by token, and the same output,
+// reports and stack in every other way; tracked, the same as traced.
+void expect_alike_every_way(const std::vector<std::pair<const char*, const char*>>& programs) {
+    for (const auto& [program, stack] : programs) {
         SCOPED_TRACE(program);
         const Outcome plain = run(program, Way::plain);
         EXPECT_EQ(plain.stack, stack);
@@ -351,6 +350,44 @@ TEST(Differential, AValueLeftForTheDropAtAnEndIsLeftOut) {
         EXPECT_EQ(tracked.errors, traced.errors);
         EXPECT_EQ(tracked.stack, traced.stack);
     }
+}
+
+// The if-else idiom at a word's end, `dup { ... w 0 } iftrue drop`, whose
+// list leaves its last value out for the drop and ends the word: the same
+// in every way, as a times loop's body, with the word its call enters
+// redefined or run token by token, or redefining before it, and failing
+// halfway. (n is no straight run, which a call would run in place.)
+TEST(Differential, AValueLeftForTheDropAtAnEndIsLeftOut) {
+    expect_alike_every_way({
+        {":gcd dup { swap over mod gcd 0 } iftrue drop ; 1071 462 gcd 5 0 gcd 0 7 gcd", "21 5 7 "},
+        {":down dup 0 = { dup . 1- down 5 } iffalse drop ; 4 down 0 down", ""},
+        {":n [ ] execute ; :l { 1- n 9 } iftrue drop ; 3 1 l 4 0 l", "2 "},
+        {":n [ ] execute ; [ $i dup { 1+ n 7 } iftrue drop ] 3 times", "2 3 "},
+        {":redo [ 2 ] /f ; :g dup { 1+ redo 0 } iftrue drop ; :f 1 ; 1 g f 5 g f 0 g", "2 2 6 2 "},
+        {":n [ ] execute ; :redo [ 2 ] /f ; :g dup { redo n 0 } iftrue drop ; 1 g 1 g 1 g", "1 1 1 "},
+        {":s dup { 1- s 0 } iftrue drop ; 1000 s 2 s", ""},
+        {":e dup { swap - e 0 } iftrue drop ; 7 3 e", "-4 "},
+    });
+}
+
+// The if-else idiom, `dup { A } iftrue { B } iffalse`, whose first half,
+// skipping A, has the second run B untested: with B a call, a list spliced
+// in or one run in place; ending a word or a times loop's body, whose end
+// is no last act; the other way round; on flags of -0 and nan; with B's
+// word redefined; and failing in B. (n is no straight run.)
+TEST(Differential, TheIfElseIdiomsSecondHalfRunsUntested) {
+    expect_alike_every_way({
+        {":p over 0 = dup { -rot drop drop 1 swap } iftrue { p+ } iffalse ; "
+         ":p+ over 0 < over 0 = or dup { -rot drop drop 0 swap } iftrue { p2 } iffalse ; "
+         ":p2 2dup 1- p -rot swap over - swap p + ; 12 12 p 0 3 p",
+         "77 1 "},
+        {":w 10 + ; [ $i dup 2 mod dup { drop 100 } iftrue { w } iffalse ] 4 times", "10 1 12 3 "},
+        {":n [ ] execute ; [ $i dup 2 mod dup { drop 100 } iftrue { n 10 + n } iffalse ] 4 times", "10 1 12 3 "},
+        {"[ $i dup 2 mod dup { drop 100 } iftrue { 5 + } iffalse ] 4 times", "5 1 7 3 "},
+        {":n [ ] execute ; :g dup 3 < dup { drop n 0 } iffalse { 1+ n } iftrue ; 1 g 5 g", "2 5 "},
+        {":w 1 ; :g dup { 7 } iftrue { w } iffalse ; 0 1 - 0 * g nan g 0 g :w 2 ; 0 g", "1 nan 1 2 "},
+        {":g 1 swap dup { drop } iftrue { 0 mod } iffalse ; 3 g 0 g", ""},
+    });
 }
 
 TEST(Differential, InstructionsBehaveAsTokensResolvedAnew) {
