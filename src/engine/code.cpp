@@ -103,8 +103,11 @@ public:
         const Reach joined = run_.then(reach);
         if (joined.need > most_needed || joined.room > most_room) end_run();
         begin_run();
+        const std::size_t at = code_.instrs.size();
+        const Reach skipped = run_.then(reach_of(emitted.slots[0].op, emitted.row));
         run_ = run_.then(reach);
         append(emitted);
+        note_skipped(at, skipped);
         if (emitted.ends_run) {
             // What follows stands at a depth the flag decided: the list is
             // no straight run, its depth after no constant.
@@ -163,10 +166,19 @@ private:
         code_.tail_guard = static_cast<std::int32_t>(splice.end);
     }
 
+    // Of a conditional at `at` that keeps its flag: the depth its run
+    // proves where it goes on past its list (`skipped`, the list left out),
+    // kept in its second slot for link_else.
+    void note_skipped(std::size_t at, const Reach& skipped) {
+        if (!keeps_flag(branch_of(code_.instrs[at].op))) return;
+        code_.instrs[at + 1].calls = static_cast<std::uint8_t>(std::clamp(skipped.need + skipped.delta, 0, UINT8_MAX + 0));
+    }
+
     // The if-else idiom, `dup { A } iftrue { B } iffalse`: where the first
     // conditional goes on past its list, the second runs on the flag the
     // first kept, which says to run it. The first goes on at the second's
-    // else op instead, which takes the flag and runs the list untested.
+    // else op instead, which takes the flag and runs the list untested; it
+    // keeps the depth the first proves there, less the flag.
     void link_else() {
         std::vector<Instr>& instrs = code_.instrs;
         for (std::size_t at = 0; at + 1 < instrs.size(); ++at) {
@@ -176,6 +188,7 @@ private:
             if (to + 1 >= instrs.size() || else_form(instrs[to].op) == Op::count) continue;
             if (runs_on_true(branch_of(instrs[to].op)) == runs_on_true(first)) continue;
             instrs[to + 1].op = else_form(instrs[to].op);
+            instrs[to + 1].calls = static_cast<std::uint8_t>(std::max(instrs[at + 1].calls - 1, 0));
             ++instrs[at + 1].operand.laid.skip;
         }
     }
@@ -210,8 +223,11 @@ private:
         calls_ = true;
         single_balanced_run_ = false;
         begin_run();
+        const std::size_t at = code_.instrs.size();
+        const Reach skipped = run_.then(reach_of(emitted.slots[0].op, emitted.row));
         run_ = run_.then(reach_of(emitted.slots[0].op, emitted.row, emitted.body));
         append(emitted);
+        note_skipped(at, skipped);
         const Code& list = *emitted.spliced;
         Code::Splice& made = code_.splices.emplace_back();
         made.begin = static_cast<std::uint32_t>(code_.instrs.size());

@@ -153,6 +153,15 @@ inline const Instr* cached_entry(const Code& callee, const Instr* call) {
     return callee.entry_guard.below <= (std::int64_t{call[1].calls} - 1) * slot ? callee.entry : callee.first();
 }
 
+// The else op in `slot` once it calls `callee`: proven, checking only the
+// room, when the depth the if-else idiom's first half proves (the slot's
+// `calls`, in values) is all the callee's guard asks.
+inline Op else_call_for(const Code& callee, const Instr& slot) {
+    constexpr std::int64_t value = sizeof(double);
+    const Op made = callee.entry_guard.below <= (std::int64_t{slot.calls} - 1) * value ? Op::else_call_proven : Op::else_call;
+    return slot.op == Op::else_call_tail || slot.op == Op::else_call_tail_proven ? tail_form(made) : made;
+}
+
 // The bit of a name in Code::looked_up, from its name_hash.
 inline std::uint64_t name_bit(std::uint32_t hash) { return std::uint64_t{1} << (hash % 64); }
 

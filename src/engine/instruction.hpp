@@ -163,6 +163,7 @@ constexpr Op tail_form(Op op) {
         case Op::dup_quote_iftrue_call: return Op::dup_quote_iftrue_call_tail;
         case Op::dup_quote_iffalse_call: return Op::dup_quote_iffalse_call_tail;
         case Op::else_call: return Op::else_call_tail;
+        case Op::else_call_proven: return Op::else_call_tail_proven;
         case Op::else_spliced: return Op::else_spliced_tail;
         default: return op;
     }
@@ -211,8 +212,13 @@ constexpr Op else_form(Op op) {
 // Whether it stands in a slot after an instruction's first, which the op
 // before it reads: an operand's, or an else op's (which goes back to it).
 constexpr bool is_slot(Op op) {
-    return op == Op::data || op == Op::else_call || op == Op::else_call_tail || op == Op::else_in_place ||
-           op == Op::else_spliced || op == Op::else_spliced_tail;
+    switch (op) {
+        case Op::data: case Op::else_call: case Op::else_call_tail: case Op::else_call_proven:
+        case Op::else_call_tail_proven: case Op::else_in_place: case Op::else_spliced: case Op::else_spliced_tail:
+            return true;
+        default:
+            return false;
+    }
 }
 
 // Whether it calls a word defined in the language, through its list.

@@ -533,22 +533,33 @@ dispatch:
         // when it is the list's last act. When the word's body cannot be
         // entered so (not compiled and current, or the frames or the trap
         // say no), its list is called as any list, which then calls it.
-#define TOLVA_QUOTE_CALL(tail)                                                                          \
-    TOLVA_CALL_CACHED(1, 2, 4, 2, tail, false, {                                                        \
-        code = static_cast<Code*>(ip[1].operand.node->code.get());                                      \
-        if (code == nullptr || code->generation != generation || fp + 2 >= frames_limit ||              \
-            trapped(runtime)) {                                                                             \
-            node = ip->operand.node;                                                                    \
-            resume = ip + 4;                                                                            \
-            if (tail) goto tail_call;                                                                   \
-            goto call;                                                                                  \
+        // Where an else op stands in its second slot (the if-else idiom),
+        // filling its slots makes that op proven for the callee or not; a
+        // proven one whose new callee's guard asks more calls as any list,
+        // this once.
+#define TOLVA_QUOTE_CALL(tail, proven, head)                                                            \
+    TOLVA_CALL_CACHED((head) + 1, (head) + 2, (head) + 4, 2, tail, proven, {                            \
+        code = static_cast<Code*>(ip[(head) + 1].operand.node->code.get());                             \
+        bool entered = code != nullptr && code->generation == generation && fp + 2 < frames_limit &&    \
+                       !trapped(runtime);                                                                   \
+        if (entered) {                                                                                  \
+            FILL_CACHE((head) + 2);                                                                     \
+            Instr& slot = const_cast<Instr*>(ip)[(head) + 1];                                           \
+            if (slot.op != Op::data) {                                                                  \
+                slot.op = else_call_for(*code, slot);                                                   \
+                entered = !(proven) || slot.op == Op::else_call_proven || slot.op == Op::else_call_tail_proven; \
+            }                                                                                           \
         }                                                                                               \
-        FILL_CACHE(2);                                                                                  \
+        if (!entered) {                                                                                 \
+            ip += (head);                                                                               \
+            if (tail) goto quote_tail_call;                                                             \
+            goto quote_call;                                                                            \
+        }                                                                                               \
     });
 #define TOLVA_QUOTE_IF_CALL(name, when, copy, tail) \
     OP(name) : {                                    \
         TOLVA_CONDITION(when, copy, 4)              \
-        TOLVA_QUOTE_CALL(tail)                      \
+        TOLVA_QUOTE_CALL(tail, false, 0)            \
     }
         TOLVA_QUOTE_IF_CALL(quote_iftrue_call, true, false, false)
         TOLVA_QUOTE_IF_CALL(quote_iffalse_call, false, false, false)
@@ -646,8 +657,15 @@ dispatch:
 #undef TOLVA_QUOTE_IF_IN_PLACE
 
         // The if-else idiom's second half, reached in its conditional's
-        // second slot with a flag that says to run its list: back to the
-        // conditional, the flag taken, and its list run.
+        // second slot with a flag that says to run its list: the flag taken,
+        // and its list run as the conditional would (a call, from the slot
+        // the conditional's others are read from).
+#define TOLVA_ELSE_CALL(name, tail, proven)       \
+    OP(name) : {                                  \
+        runtime.quoted = ip[-1].operand.node;     \
+        DROP();                                   \
+        TOLVA_QUOTE_CALL(tail, proven, -1)        \
+    }
 #define TOLVA_ELSE(name, runs)                  \
     OP(name) : {                                \
         --ip;                                   \
@@ -655,12 +673,15 @@ dispatch:
         DROP();                                 \
         runs                                    \
     }
-        TOLVA_ELSE(else_call, TOLVA_QUOTE_CALL(false))
-        TOLVA_ELSE(else_call_tail, TOLVA_QUOTE_CALL(true))
+        TOLVA_ELSE_CALL(else_call, false, false)
+        TOLVA_ELSE_CALL(else_call_tail, true, false)
+        TOLVA_ELSE_CALL(else_call_proven, false, true)
+        TOLVA_ELSE_CALL(else_call_tail_proven, true, true)
         TOLVA_ELSE(else_in_place, TOLVA_IN_PLACE(true, 2))
         TOLVA_ELSE(else_spliced, TOLVA_SPLICED_RUNS(false))
         TOLVA_ELSE(else_spliced_tail, TOLVA_SPLICED_RUNS(true))
 #undef TOLVA_ELSE
+#undef TOLVA_ELSE_CALL
 #undef TOLVA_QUOTE_CALL
 #undef TOLVA_SPLICED_RUNS
 
@@ -947,6 +968,17 @@ call:
     ip = ENTRY(code);
     CALLED();
     DISPATCH();
+
+    // The call of the list of a quote that calls a word (TOLVA_QUOTE_CALL),
+    // as any list's, out of the way of the op's own road.
+quote_call:
+    node = ip->operand.node;
+    resume = ip + 4;
+    goto call;
+quote_tail_call:
+    node = ip->operand.node;
+    resume = ip + 4;
+    goto tail_call;
 
     // The same as its list's last act (a list run once, as only such lists
     // end in ret): it takes the frame over, counted as the call it is, and

@@ -85,6 +85,26 @@ public:
         return text;
     }
 
+    // A line with the if-else idiom: the second conditional runs on the
+    // flag the first kept. As its list's last act or not, or that of a
+    // word no list names, called twice.
+    std::string idiom() {
+        const std::string flag = one_of({"", "over 0 = ", "2dup < "});  // proving a depth, or not
+        const bool on_true = pick(0, 1) != 0;
+        const std::string first = of_class(one_of(idiom_lists_), 1, rules_.front());
+        const std::string second = of_class(one_of(idiom_lists_), 1, rules_.front());
+        const std::string text =
+            flag + "dup " + first + (on_true ? " iftrue " : " iffalse ") + second + (on_true ? " iffalse" : " iftrue");
+        switch (pick(0, 2)) {
+            case 0:
+                return text + '\n';
+            case 1:
+                return "[ " + text + " ] execute\n";
+            default:
+                return ":ifelse " + text + (pick(0, 1) ? " ;" : " 1 ;") + " 7 3 ifelse 7 3 ifelse\n";
+        }
+    }
+
 private:
     int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
     const std::string& one_of(const std::vector<std::string>& choices) {
@@ -111,16 +131,6 @@ private:
         }
         // One draw at a time: the order in which operands of + are
         // evaluated differs between compilers, and the programs must not.
-        if (pick(0, 4) == 0) {
-            // The if-else idiom: the second conditional runs on the flag the
-            // first kept.
-            const bool on_true = pick(0, 1) != 0;
-            const std::string first = of_class(one_of(idiom_lists_), depth, rules_.front());
-            const std::string second = of_class(one_of(idiom_lists_), depth, rules_.front());
-            const std::string idiom =
-                "dup " + first + (on_true ? " iftrue " : " iffalse ") + second + (on_true ? " iffalse" : " iftrue");
-            return pick(0, 1) ? "[ " + idiom + " ] execute" : idiom;  // as its list's last act, or not
-        }
         const std::string inner = sequence(depth + 1);
         const std::string after = one_of(after_lists_);
         switch (pick(0, 4)) {
@@ -387,15 +397,17 @@ TEST(Differential, TheIfElseIdiomsSecondHalfRunsUntested) {
         {":n [ ] execute ; :g dup 3 < dup { drop n 0 } iffalse { 1+ n } iftrue ; 1 g 5 g", "2 5 "},
         {":w 1 ; :g dup { 7 } iftrue { w } iffalse ; 0 1 - 0 * g nan g 0 g :w 2 ; 0 g", "1 nan 1 2 "},
         {":g 1 swap dup { drop } iftrue { 0 mod } iffalse ; 3 g 0 g", ""},
+        {":c 1+ [ ] execute ; :t dup { 1 } iftrue { c } iffalse ;\n0 t\n0 t\n5 0 t", "6 "},
+        {":c + + [ ] execute ; :t 2dup < dup { 1 } iftrue { c } iffalse ;\n3 2 t\n3 2 t\n1 3 2 t", "6 "},
     });
 }
 
 TEST(Differential, InstructionsBehaveAsTokensResolvedAnew) {
-    Generator generator(20261207);
+    Generator generator(20261207), idioms(20261210);
     std::set<std::string> ops;
     forth::on_rule_matched = [](const std::string& rule) { rules_matched.emplace(rule); };
     for (int index = 0; index < 8000; ++index) {
-        const std::string program = generator.program();
+        const std::string program = generator.program() + idioms.idiom();
         SCOPED_TRACE(program);
         const Outcome plain = run(program, Way::plain);
         // By instructions compiled at a list's second run, or at its first,
