@@ -129,7 +129,7 @@ public:
         if (end == Op::ret && !last_act_spliced(code_, true)) {
             if (Instr* const last = last_instruction(code_.instrs)) make_last_act(code_.instrs, last, true);
         }
-        link_else();
+        if constexpr (lays_else) link_else();
         code_.pass_start = single_balanced_run_ ? 1 : 0;
         code_.instrs.push_back({.op = end, .entry = true, .calls = 0, .token = size, .operand = {}});
     }

@@ -177,6 +177,14 @@ constexpr Op non_tail_form(Op op) {
     return op;
 }
 
+// Whether lists lay the if-else idiom's else ops (Assembler::link_else):
+// not in the page's build, whose download is held to a size.
+#ifdef __EMSCRIPTEN__
+inline constexpr bool lays_else = false;
+#else
+inline constexpr bool lays_else = true;
+#endif
+
 // How a conditional whose list follows in line, or is entered at once,
 // takes its flag: Branch::none for any other op.
 constexpr Branch branch_of(Op op) {

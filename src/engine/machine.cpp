@@ -545,7 +545,7 @@ dispatch:
         if (entered) {                                                                                  \
             FILL_CACHE((head) + 2);                                                                     \
             Instr& slot = const_cast<Instr*>(ip)[(head) + 1];                                           \
-            if (slot.op != Op::data) {                                                                  \
+            if (lays_else && slot.op != Op::data) {                                                     \
                 slot.op = else_call_for(*code, slot);                                                   \
                 entered = !(proven) || slot.op == Op::else_call_proven || slot.op == Op::else_call_tail_proven; \
             }                                                                                           \
@@ -904,6 +904,16 @@ dispatch:
     }
 #include "words/vocabulary.def"
 
+#ifdef __EMSCRIPTEN__
+        // The page's build, whose download is held to a size, lays no else
+        // ops (lays_else); one would go back to the conditional, which
+        // tests the flag the first half left.
+        OP(else_call) : OP(else_call_tail) : OP(else_call_proven) : OP(else_call_tail_proven) :
+        OP(else_in_place) : OP(else_spliced) : OP(else_spliced_tail) : {
+            --ip;
+            DISPATCH();
+        }
+#else
         // The if-else idiom's second half, reached in its conditional's
         // second slot with a flag that says to run its list: the flag taken,
         // and its list run as the conditional would (a call, from the slot
@@ -931,6 +941,7 @@ dispatch:
         TOLVA_ELSE(else_spliced_tail, TOLVA_SPLICED_RUNS(true))
 #undef TOLVA_ELSE
 #undef TOLVA_ELSE_CALL
+#endif
 #undef TOLVA_QUOTE_CALL
 #undef TOLVA_SPLICED_RUNS
 #undef TOLVA_LIST
