@@ -291,6 +291,9 @@ private:
     X(loop_setup)   /* while or until */                                                   \
     X(repeat)       /* repeat */                                                           \
     X(short_call)   /* a call of a word whose body is one short straight run */            \
+    X(minus_rot)    /* -rot */                                                             \
+    X(plus)         /* + */                                                                \
+    X(swap)         /* swap */                                                             \
     X(in_form)      /* a built-in word, or a variable sigil on its variable, that has the rule's form */
 enum class Class : std::uint8_t {
 #define TOLVA_CLASS(name) name,
@@ -336,6 +339,12 @@ bool matches(Class c, const Term& term) {
             return term.is(Row::repeat);
         case Class::short_call:
             return term.in_place != nullptr;
+        case Class::minus_rot:
+            return term.is(Row::minus_rot);
+        case Class::plus:
+            return term.is(Row::add);
+        case Class::swap:
+            return term.is(Row::swap);
         case Class::in_form:
             return term.makes_ops();
     }
@@ -552,6 +561,8 @@ public:
         return emitted;
     }
 
+    Emitted add_under(std::span<const Term> terms, Form) { return make(terms.front(), Op::add_under, {.number = 0}); }
+
     Emitted while_repeat(std::span<const Term> terms, Form) {
         const Op op = terms[1].is(Row::until_loop) ? Op::until_repeat : Op::while_repeat;
         Emitted emitted = make(terms.front(), op, {.node = held(terms[0])});
@@ -689,6 +700,7 @@ const std::vector<Rule>& rules() {
             {"quote times", {C::quote, C::times}, &Builder::quote_times},
             {"quote control", {C::quote, C::control}, &Builder::quote_control},
             {"call in place", {C::short_call}, &Builder::in_place},
+            {"add under", {C::minus_rot, C::plus, C::swap}, &Builder::add_under},
         };
         for (std::size_t index = 0; index < static_cast<std::size_t>(Form::count); ++index) {
             const auto form = static_cast<Form>(index);

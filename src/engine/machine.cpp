@@ -942,6 +942,13 @@ dispatch:
 #undef TOLVA_ELSE
 #undef TOLVA_ELSE_CALL
 #endif
+
+        // Last in the loop for the same reason as the else ops.
+        OP(add_under) : {
+            sp[-2] = add_row::of(sp[-2], sp[-1]);
+            --sp;
+            NEXT();
+        }
 #undef TOLVA_QUOTE_CALL
 #undef TOLVA_SPLICED_RUNS
 #undef TOLVA_LIST

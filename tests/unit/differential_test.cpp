@@ -191,6 +191,9 @@ private:
         if (name == "loop_setup") return one_of({"while", "until"});
         if (name == "repeat") return "repeat";
         if (name == "short_call") return one_of({"w", "v", "u"});
+        if (name == "minus_rot") return "-rot";
+        if (name == "plus") return "+";
+        if (name == "swap") return "swap";
         ADD_FAILURE() << "no tokens for the class " << name << " of a fusion rule";
         return {};
     }
