@@ -707,6 +707,7 @@ const std::vector<Rule>& rules() {
             const FormInfo& made = info(form);
             if (form == Form::alone) continue;
             Rule rule{std::string("form ") + made.name, {}, &Builder::form, form};
+            if (made.copy == Copy::tuck) rule.pattern.push_back(C::swap);
             if (made.copy != Copy::none) rule.pattern.push_back(made.copy == Copy::dup ? C::dup : C::over);
             if (made.operand == Operand::variable || made.operand == Operand::variable_number)
                 rule.pattern.push_back(C::variable);

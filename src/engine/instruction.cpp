@@ -17,6 +17,10 @@ constexpr Effect form_effect(Form form) {
     const auto add = [&effect](Part part) { effect.parts[effect.count++] = part; };
     if (made.copy == Copy::dup) add({1, 2});
     if (made.copy == Copy::over) add({2, 3});
+    if (made.copy == Copy::tuck) {
+        add({2, 2});
+        add({2, 3});
+    }
     if (made.operand == Operand::number || made.operand == Operand::variable) add({0, 1});
     if (made.operand == Operand::variable_number) add({0, 2});
     add(row_part);

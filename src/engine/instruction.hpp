@@ -59,7 +59,7 @@ struct Reach {
     }
 };
 
-enum class Copy : std::uint8_t { none, dup, over };
+enum class Copy : std::uint8_t { none, dup, over, tuck };
 enum class Operand : std::uint8_t { stack, number, variable, variable_number };
 enum class Branch : std::uint8_t { none, iftrue, iffalse, dup_iftrue, dup_iffalse };
 // Whether the flag stays on the stack for what follows, and whether the
@@ -248,7 +248,7 @@ Reach reach_of(Op op, const Builtin* row, const Reach& body = {});
 
 // How many tokens come before the word in `form`: the copy and the operands.
 constexpr int before_word(const FormInfo& made) {
-    return (made.copy != Copy::none ? 1 : 0) +
+    return (made.copy == Copy::tuck ? 2 : made.copy != Copy::none ? 1 : 0) +
            (made.operand == Operand::variable_number ? 2 : made.operand != Operand::stack ? 1 : 0);
 }
 

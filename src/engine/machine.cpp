@@ -795,13 +795,18 @@ dispatch:
         for (int dropped = 0; dropped < (count); ++dropped) DROP(); \
     } while (0)
 // A two-operand word's operands, checked: outside its domain it fails
-// having taken those the stack held (`gone` of them).
-#define TOLVA_OPERANDS(row, form)                              \
-    constexpr int gone = taken(Form::form, 2);                 \
-    const auto [x, y] = operands<Form::form>(sp, tos, ip);     \
+// having taken those the stack held (`gone` of them; after swap over, the
+// second, under the top that stays).
+#define TOLVA_OPERANDS(row, form)                                       \
+    constexpr int gone = taken(Form::form, 2);                          \
+    const auto [x, y] = operands<Form::form>(sp, tos, ip);              \
     if (!operands_hold<Form::form, row##_row::in>(x, y)) [[unlikely]] { \
-        TOLVA_TAKE(gone);                                      \
-        RAISE(ip + 1, row##_row::in::fail(x, y));              \
+        if constexpr (info(Form::form).copy == Copy::tuck) {            \
+            --sp;                                                       \
+        } else {                                                        \
+            TOLVA_TAKE(gone);                                           \
+        }                                                               \
+        RAISE(ip + 1, row##_row::in::fail(x, y));                       \
     }
 // The result goes where x was, or is pushed when both operands were slots.
 #define TOLVA_PLACE(result)            \
@@ -813,10 +818,16 @@ dispatch:
     } else {                           \
         PUSH(result);                  \
     }
+// After swap over, the result goes on top of the copy of y, where x was.
 #define TOLVA_BINARY_OP(row, form, copy_, operand_, negated_, ...) \
     OP(row##_##form) : {                                           \
         TOLVA_OPERANDS(row, form);                                 \
-        TOLVA_PLACE(TOLVA_RESULT(row, negated_))                   \
+        if constexpr (Copy::copy_ == Copy::tuck) {                 \
+            tos = TOLVA_RESULT(row, negated_);                     \
+            sp[-1] = y;                                            \
+        } else {                                                   \
+            TOLVA_PLACE(TOLVA_RESULT(row, negated_))               \
+        }                                                          \
         TOLVA_STEP(form);                                          \
     }
 #define TOLVA_RESULT(row, negated_) ((negated_) ? negated(row##_row::of(x, y)) : row##_row::of(x, y))

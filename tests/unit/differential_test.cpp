@@ -58,8 +58,15 @@ public:
                     break;
             }
         }
+        // The rules that keep a value in its register through a shuffle
+        // have lines of their own (shuffled), so that the random programs
+        // made before them stay as they were.
+        for (const forth::RuleDescription& rule : forth::fusion_rules()) {
+            const bool later = rule.name == "add under" || rule.name == "form tuck";
+            (later ? later_rules_ : rules_).push_back(rule);
+        }
         // The words, and variable sigils on a variable, that each form rule may take.
-        for (const forth::RuleDescription& rule : rules_) {
+        for (const forth::RuleDescription& rule : forth::fusion_rules()) {
             if (!rule.name.starts_with("form ")) continue;
             std::size_t form = 0;
             while (forth::info(static_cast<forth::Form>(form)).name != rule.name.substr(5)) ++form;
@@ -103,6 +110,18 @@ public:
             default:
                 return ":ifelse " + text + (pick(0, 1) ? " ;" : " 1 ;") + " 7 3 ifelse 7 3 ifelse\n";
         }
+    }
+
+    // A line with a shuffle that keeps a value in its register, among
+    // tokens that run straight on, failing or not; as a list or not.
+    std::string shuffled() {
+        const forth::RuleDescription& rule =
+            later_rules_[static_cast<std::size_t>(pick(0, static_cast<int>(later_rules_.size()) - 1))];
+        std::string text;
+        for (int item = pick(0, 3); item > 0; --item) text += one_of(straight_) + ' ';
+        for (const std::string& term : rule.pattern) text += of_class(term, 1, rule) + ' ';
+        for (int item = pick(0, 2); item > 0; --item) text += one_of(straight_) + ' ';
+        return (pick(0, 1) ? ":f " + text + "; 9 4 7 f f\n" : "5 7 3 " + text + '\n');
     }
 
 private:
@@ -200,7 +219,7 @@ private:
 
     std::mt19937 random_;
     std::vector<std::string> words_, sigils_, controls_;
-    const std::vector<forth::RuleDescription> rules_ = forth::fusion_rules();
+    std::vector<forth::RuleDescription> rules_, later_rules_;
     std::map<std::string, std::vector<std::string>> form_words_;
     // Names that get redefined, built-in ones among them, and variables,
     // z among them, which no program makes but by a sigil.
@@ -406,11 +425,11 @@ TEST(Differential, TheIfElseIdiomsSecondHalfRunsUntested) {
 }
 
 TEST(Differential, InstructionsBehaveAsTokensResolvedAnew) {
-    Generator generator(20261207), idioms(20261210);
+    Generator generator(20261207), idioms(20261210), shuffles(20261211);
     std::set<std::string> ops;
     forth::on_rule_matched = [](const std::string& rule) { rules_matched.emplace(rule); };
     for (int index = 0; index < 8000; ++index) {
-        const std::string program = generator.program() + idioms.idiom();
+        const std::string program = generator.program() + idioms.idiom() + shuffles.shuffled();
         SCOPED_TRACE(program);
         const Outcome plain = run(program, Way::plain);
         // By instructions compiled at a list's second run, or at its first,

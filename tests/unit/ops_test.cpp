@@ -28,6 +28,7 @@ std::string spelling_of(forth::Op op) {
     const forth::FormInfo& form = forth::info(made.form);
     const forth::Builtin& row = forth::row(made.row);
     std::string text;
+    if (form.copy == forth::Copy::tuck) text += "swap ";
     if (form.copy != forth::Copy::none) text += form.copy == forth::Copy::dup ? "dup " : "over ";
     if (form.operand == forth::Operand::variable || form.operand == forth::Operand::variable_number) text += "$a ";
     // (3, not 2: a division by a power of two compiles to a product.)
