@@ -818,7 +818,7 @@ dispatch:
     } else {                           \
         PUSH(result);                  \
     }
-// After swap over, the result goes on top of the copy of y, where x was.
+// After swap over, the copy of y goes where x was, the result on top of it.
 #define TOLVA_BINARY_OP(row, form, copy_, operand_, negated_, ...) \
     OP(row##_##form) : {                                           \
         TOLVA_OPERANDS(row, form);                                 \
