@@ -143,22 +143,27 @@ struct Code final : Compiled {
     const Splice* splice_at(const Instr* instr) const;
 };
 
+// Whether a depth of `proven` values, proven where a call enters `callee`,
+// is all its guard asks (which counts the bytes below the top).
+inline bool proves_guard(const Code& callee, std::uint8_t proven) {
+    constexpr std::int64_t value = sizeof(double);
+    return callee.entry_guard.below <= (std::int64_t{proven} - 1) * value;
+}
+
 // Where `call` enters `callee` as its cache keeps it, once the room for
 // the callee's guard is found: past the guard, but for a proven call only
 // when the depth the run before it proves (in its second slot) is all the
 // guard asks, else at the guard.
 inline const Instr* cached_entry(const Code& callee, const Instr* call) {
     if (call->op != Op::call_proven && call->op != Op::tail_call_proven) return callee.entry;
-    constexpr std::int64_t slot = sizeof(double);
-    return callee.entry_guard.below <= (std::int64_t{call[1].calls} - 1) * slot ? callee.entry : callee.first();
+    return proves_guard(callee, call[1].calls) ? callee.entry : callee.first();
 }
 
 // The else op in `slot` once it calls `callee`: proven, checking only the
 // room, when the depth the if-else idiom's first half proves (the slot's
-// `calls`, in values) is all the callee's guard asks.
+// `calls`) is all the callee's guard asks.
 inline Op else_call_for(const Code& callee, const Instr& slot) {
-    constexpr std::int64_t value = sizeof(double);
-    const Op made = callee.entry_guard.below <= (std::int64_t{slot.calls} - 1) * value ? Op::else_call_proven : Op::else_call;
+    const Op made = proves_guard(callee, slot.calls) ? Op::else_call_proven : Op::else_call;
     return slot.op == Op::else_call_tail || slot.op == Op::else_call_tail_proven ? tail_form(made) : made;
 }
 
